@@ -1,0 +1,36 @@
+#include "tests/Support/TemporaryFolder.hpp"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+namespace vessora {
+
+TemporaryFolder::TemporaryFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data()))
+        throw std::runtime_error("Could not create a temporary folder.");
+    // Resolved, so paths compare equal to what the code under test resolves.
+    path_ = std::filesystem::canonical(buffer.data());
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code error;
+    // Restore access first: a test may have locked a folder down.
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             path_, std::filesystem::directory_options::skip_permission_denied, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_directory(error) && !it->is_symlink(error)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, error);
+        }
+    }
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, error);
+    std::filesystem::remove_all(path_, error);
+}
+
+} // namespace vessora

@@ -1,0 +1,175 @@
+// The Debian-backed Homebrew prefixes, run for real: every formula's
+// programs start through the prefix, and the Homebrew client reports what
+// Debian installed at Debian's versions.
+#include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/UserDefaults.hpp"
+#include "VessoraCore/Packages/Homebrew.hpp"
+#include "VessoraCore/Process/Command.hpp"
+#include "tests/Support/BrewStandIn.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <unistd.h>
+
+using namespace vessora;
+using ::testing::HasSubstr;
+
+namespace {
+
+// The upstream part of a Debian package version: "1:10.11.19-0+deb12u1" -> "10.11.19".
+std::string debianVersion(const std::string& package) {
+    auto result = Command::run("/usr/bin/dpkg-query", {"-W", "-f=${Version}", package});
+    if (result.status != 0)
+        return "(" + package + " not installed)";
+    std::smatch match;
+    std::regex upstream("^(?:[0-9]+:)?([0-9]+[.][0-9]+[.][0-9]+)");
+    return std::regex_search(result.output, match, upstream) ? match[1].str() : result.output;
+}
+
+class BrewPrefixesIntegrationTests : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        UserDefaults::setStandard(UserDefaults::inMemory());
+        if (::geteuid() == 0)
+            return;
+        standIn = std::make_unique<BrewStandIn>();
+        standIn->buildDebianPrefixes();
+    }
+    static void TearDownTestSuite() {
+        standIn.reset();
+        UserDefaults::setStandard(nullptr);
+    }
+    void SetUp() override {
+        if (!standIn)
+            GTEST_SKIP() << "MariaDB and PHP-FPM refuse to run as root";
+        brew = Homebrew(standIn->brew());
+    }
+
+    static CommandResult run(const std::filesystem::path& program,
+                             const std::vector<std::string>& arguments,
+                             std::map<std::string, std::string> environment = {}) {
+        return Command::run(program, arguments, {.timeout = 60, .environment = environment});
+    }
+
+    static inline std::unique_ptr<BrewStandIn> standIn;
+    Homebrew brew;
+    TemporaryFolder work{"vessora-prefixes"};
+};
+
+TEST_F(BrewPrefixesIntegrationTests, InstallationsReportDebiansVersions) {
+    auto status = brew.installations();
+    std::map<std::string, std::string> expected{{"php@8.2", debianVersion("php8.2-cli")},
+                                                {"mariadb@10.11", debianVersion("mariadb-server")},
+                                                {"nginx", debianVersion("nginx")},
+                                                {"httpd", debianVersion("apache2")}};
+    for (const auto& [id, version] : expected) {
+        auto package = std::find_if(status.packages.begin(), status.packages.end(),
+                                    [&](const BrewPackage& p) { return p.id == id; });
+        ASSERT_NE(package, status.packages.end()) << id;
+        EXPECT_EQ(package->installedVersion, version) << id;
+        EXPECT_TRUE(status.installed.at(id)) << id;
+    }
+    EXPECT_TRUE(status.installed.at("phpmyadmin"));
+    EXPECT_FALSE(status.installed.at("php@8.4")); // listed, never installed
+    EXPECT_EQ(standIn->state()["formulae"]["phpmyadmin"]["installed"][0],
+              debianVersion("phpmyadmin"));
+}
+
+TEST_F(BrewPrefixesIntegrationTests, PhpAndPhpFpm) {
+    auto php = brew.prefix("php@8.2");
+    EXPECT_EQ(php.parent_path().parent_path(), standIn->root() / "Cellar");
+    auto version = run(php / "bin/php", {"-v"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_THAT(version.output, HasSubstr("PHP " + debianVersion("php8.2-cli")));
+
+    auto pool = work.path() / "php-fpm.conf";
+    PrivateFile::write(pool, "[global]\n"
+                             "pid = " +
+                                 (work.path() / "php-fpm.pid").string() +
+                                 "\n"
+                                 "error_log = " +
+                                 (work.path() / "php-fpm.log").string() +
+                                 "\n"
+                                 "[www]\n"
+                                 "listen = 127.0.0.1:9\n"
+                                 "pm = static\n"
+                                 "pm.max_children = 1\n");
+    auto scan = work.path() / "ini.d";
+    std::filesystem::create_directory(scan);
+    PrivateFile::write(scan / "vessora.ini", "memory_limit = 123M\n");
+    std::map<std::string, std::string> environment{{"PHP_INI_SCAN_DIR", scan.string()}};
+    auto test = run(php / "sbin/php-fpm", {"-t", "-y", pool.string()}, environment);
+    EXPECT_EQ(test.status, 0) << test.output;
+    EXPECT_THAT(test.output, HasSubstr("test is successful"));
+
+    // Debian's own conf.d (PDO, mysqli) still loads next to the caller's folder.
+    auto modules = run(php / "sbin/php-fpm", {"-i"}, environment);
+    EXPECT_THAT(modules.output, HasSubstr("pdo_mysql"));
+    EXPECT_THAT(modules.output, HasSubstr("mysqli"));
+    EXPECT_THAT(modules.output, HasSubstr("memory_limit => 123M"));
+}
+
+TEST_F(BrewPrefixesIntegrationTests, MariaDB) {
+    auto mariadb = brew.prefix("mariadb@10.11");
+    auto version = run(mariadb / "bin/mariadbd", {"--no-defaults", "--version"});
+    EXPECT_EQ(version.status, 0);
+    // The version is read as the first x.y.z of this output, which starts
+    // with the program's own path.
+    std::smatch first;
+    ASSERT_TRUE(std::regex_search(version.output, first, std::regex("[0-9]+[.][0-9]+[.][0-9]+")));
+    EXPECT_EQ(first.str(), debianVersion("mariadb-server"));
+    for (const char* program :
+         {"sbin/mariadbd", "bin/mariadb", "bin/mariadb-install-db", "bin/my_print_defaults",
+          "bin/resolveip", "share/mysql/english/errmsg.sys"})
+        EXPECT_TRUE(std::filesystem::exists(mariadb / program)) << program;
+}
+
+TEST_F(BrewPrefixesIntegrationTests, WebServers) {
+    auto nginx = run(brew.prefix("nginx") / "bin/nginx", {"-v"});
+    EXPECT_EQ(nginx.status, 0);
+    EXPECT_THAT(nginx.output, HasSubstr("nginx/" + debianVersion("nginx")));
+
+    auto httpd = brew.prefix("httpd");
+    auto version = run(httpd / "bin/httpd", {"-v"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_THAT(version.output, HasSubstr("Apache/" + debianVersion("apache2")));
+
+    // Loading the modules Debian compiles in is no error through the prefix.
+    auto config = work.path() / "httpd.conf";
+    auto module = [&](const std::string& name) {
+        return "LoadModule " + name + "_module \"" +
+               (httpd / "lib/httpd/modules" / ("mod_" + name + ".so")).string() + "\"\n";
+    };
+    PrivateFile::write(config, "ServerRoot \"" + work.path().string() + "\"\n" +
+                                   module("mpm_event") + module("unixd") + module("authz_core") +
+                                   module("log_config") + "ServerName 127.0.0.1\n" +
+                                   "Listen 127.0.0.1:9\n" + "PidFile \"" +
+                                   (work.path() / "httpd.pid").string() + "\"\n" +
+                                   "DefaultRuntimeDir \"" + work.path().string() + "\"\n" +
+                                   "ErrorLog \"" + (work.path() / "error.log").string() + "\"\n");
+    auto test = run(httpd / "bin/httpd", {"-t", "-f", config.string()});
+    EXPECT_EQ(test.status, 0) << test.output;
+    EXPECT_THAT(test.output, HasSubstr("Syntax OK"));
+}
+
+TEST_F(BrewPrefixesIntegrationTests, PhpMyAdminCopyReadsItsOwnConfiguration) {
+    auto tree = brew.prefix("phpmyadmin") / "share/phpmyadmin";
+    EXPECT_TRUE(std::filesystem::exists(tree / "index.php"));
+    auto script = "define('PHPMYADMIN', true); define('ROOT_PATH', '" + tree.string() +
+                  "/');"
+                  "require '" +
+                  (tree / "vendor/autoload.php").string() +
+                  "';"
+                  "$vendor = require '" +
+                  (tree / "libraries/vendor_config.php").string() +
+                  "';"
+                  "echo class_exists('PhpMyAdmin\\\\Config') ? 'loaded ' : 'missing ';"
+                  "echo $vendor['configFile'];";
+    auto result = run(brew.prefix("php@8.2") / "bin/php", {"-r", script});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(result.output, "loaded " + (tree / "config.inc.php").string());
+}
+
+} // namespace
