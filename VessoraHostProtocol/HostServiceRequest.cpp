@@ -55,7 +55,7 @@ HostServiceRequest HostServiceRequest::fromJSON(std::string_view json) {
     nlohmann::json object;
     try {
         object = nlohmann::json::parse(json.begin(), json.end());
-    } catch (const nlohmann::json::parse_error&) {
+    } catch (const nlohmann::json::exception&) { // also out_of_range: a number too large
         corrupt();
     }
     if (!object.is_object())

@@ -108,6 +108,7 @@ struct LoopbackRelay::Impl {
         Clock::time_point lastActivity; // when data was last received either way
 
         void start(std::uint16_t targetPort);
+        void connected(asio::error_code error);
         void begin(Direction& direction);
         void splice(Direction& direction);
         void await(Direction& direction, tcp::socket& socket, tcp::socket::wait_type type);
@@ -199,24 +200,27 @@ void LoopbackRelay::Impl::closeAllPairs() {
 
 void LoopbackRelay::Impl::Pair::start(std::uint16_t targetPort) {
     scheduleIdleCheck();
-    outgoing.async_connect(tcp::endpoint(asio::ip::address_v4::loopback(), targetPort),
-                           [self = shared_from_this()](asio::error_code error) {
-                               if (self->closed)
-                                   return;
-                               if (error) {
-                                   self->close();
-                                   return;
-                               }
-                               // The relay adds no coalescing delay of its own; each end's own
-                               // setting still applies on its side.
-                               asio::error_code ignored;
-                               for (tcp::socket* socket : {&self->incoming, &self->outgoing}) {
-                                   socket->set_option(tcp::no_delay(true), ignored);
-                                   socket->non_blocking(true, ignored);
-                               }
-                               self->begin(self->upstream);
-                               self->begin(self->downstream);
-                           });
+    outgoing.async_connect(
+        tcp::endpoint(asio::ip::address_v4::loopback(), targetPort),
+        [self = shared_from_this()](asio::error_code error) { self->connected(error); });
+}
+
+void LoopbackRelay::Impl::Pair::connected(asio::error_code error) {
+    if (closed)
+        return;
+    if (error) {
+        close();
+        return;
+    }
+    // The relay adds no coalescing delay of its own; each end's own setting
+    // still applies on its side.
+    asio::error_code ignored;
+    for (tcp::socket* socket : {&incoming, &outgoing}) {
+        socket->set_option(tcp::no_delay(true), ignored);
+        socket->non_blocking(true, ignored);
+    }
+    begin(upstream);
+    begin(downstream);
 }
 
 void LoopbackRelay::Impl::Pair::begin(Direction& direction) {

@@ -33,13 +33,6 @@ void makeDirectory(const fs::path& folder) {
     }
 }
 
-void setMode(const fs::path& path, mode_t mode) {
-    if (::chmod(path.c_str(), mode) != 0) {
-        throw fs::filesystem_error("Could not set the permissions", path,
-                                   std::error_code(errno, std::generic_category()));
-    }
-}
-
 // Removes the staging folder on every way out of a build.
 class StagingFolder {
 public:

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace vessora::LocalHTTPS {
@@ -19,6 +20,9 @@ VessoraError unreadableError();
 
 // Runs openssl with the shared limits (60 seconds, no input, no log).
 CommandResult runOpenssl(const std::vector<std::string>& arguments);
+
+// chmod that throws the system's error.
+void setMode(const std::filesystem::path& path, mode_t mode);
 
 // The folder must be a real directory (no link at any point of its path)
 // owned by the real user; it is then set to 0700. A folder that cannot be

@@ -22,14 +22,14 @@ struct stat linkStatus(const fs::path& path) {
     return status;
 }
 
+} // namespace
+
 void setMode(const fs::path& path, mode_t mode) {
     if (::chmod(path.c_str(), mode) != 0) {
         throw fs::filesystem_error("Could not set the permissions", path,
                                    std::error_code(errno, std::generic_category()));
     }
 }
-
-} // namespace
 
 void requireDirectory(const fs::path& folder) {
     struct stat status = linkStatus(folder);

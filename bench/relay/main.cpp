@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -30,6 +32,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t ioSize = 256 * 1024;
+constexpr double gib = 1024.0 * 1024.0 * 1024.0;
 
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "relay-bench: %s: %s\n", what, std::strerror(errno));
@@ -220,17 +223,66 @@ double median(std::vector<double> values) {
     return percentile(std::move(values), 0.5);
 }
 
+// Run time and run-queue wait of the relay's thread so far, in nanoseconds.
+struct ThreadTimes {
+    double running = 0;
+    double waiting = 0;
+};
+
+ThreadTimes relayThreadTimes() {
+    ThreadTimes times;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name == "vessora-relay")
+            std::ifstream(task.path() / "schedstat") >> times.running >> times.waiting;
+    }
+    return times;
+}
+
+// What the relay's thread did while `run` ran: the share of the time it ran
+// on a processor, and the share it was ready but waited for one.
+struct RelayLoad {
+    double running = 0;
+    double waiting = 0;
+};
+
+RelayLoad relayLoad(const std::function<void()>& run) {
+    const ThreadTimes before = relayThreadTimes();
+    const auto start = Clock::now();
+    run();
+    const double elapsed = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+    const ThreadTimes after = relayThreadTimes();
+    return {(after.running - before.running) / elapsed, (after.waiting - before.waiting) / elapsed};
+}
+
+struct Comparison {
+    double direct = 0;
+    double relayed = 0;
+    RelayLoad load; // of the relay's thread during the relayed rounds (medians)
+};
+
 // Runs `measure` on the direct and the relayed port in alternating rounds and
-// returns the medians {direct, relayed}.
-std::pair<double, double> sideBySide(int rounds,
-                                     const std::function<double(std::uint16_t)>& measure,
-                                     std::uint16_t direct, std::uint16_t relayed) {
-    std::vector<double> a, b;
+// returns the medians.
+Comparison sideBySide(int rounds, const std::function<double(std::uint16_t)>& measure,
+                      std::uint16_t direct, std::uint16_t relayed) {
+    std::vector<double> a, b, running, waiting;
     for (int i = 0; i < rounds; ++i) {
         a.push_back(measure(direct));
-        b.push_back(measure(relayed));
+        const RelayLoad load = relayLoad([&] { b.push_back(measure(relayed)); });
+        running.push_back(load.running);
+        waiting.push_back(load.waiting);
     }
-    return {median(a), median(b)};
+    return {median(a), median(b), {median(running), median(waiting)}};
+}
+
+void report(const char* name, const Comparison& c) {
+    std::printf("%-21s direct %5.2f GiB/s, relayed %5.2f GiB/s, ratio %.3f "
+                "(relay thread running %.0f%%, waiting for a CPU %.0f%%)\n",
+                name, c.direct / gib, c.relayed / gib, c.relayed / c.direct, 100 * c.load.running,
+                100 * c.load.waiting);
 }
 
 } // namespace
@@ -244,21 +296,17 @@ int main(int argc, char** argv) {
     relay.start();
 
     const std::vector<char> payload(ioSize, 'x');
-    constexpr double gib = 1024.0 * 1024.0 * 1024.0;
     std::printf("relay-bench: %d alternating rounds per figure, medians; %u hardware threads\n",
                 rounds, std::thread::hardware_concurrency());
 
-    const auto one = sideBySide(
+    const Comparison one = sideBySide(
         rounds, [&](std::uint16_t port) { return throughput(port, 1, 1ull << 30, payload); },
         sink.port(), sinkRelay);
-    std::printf("1 stream x 1 GiB:      direct %6.2f GiB/s  relayed %6.2f GiB/s  ratio %.3f\n",
-                one.first / gib, one.second / gib, one.second / one.first);
-
-    const auto many = sideBySide(
+    report("1 stream x 1 GiB:", one);
+    const Comparison many = sideBySide(
         rounds, [&](std::uint16_t port) { return throughput(port, 256, 4ull << 20, payload); },
         sink.port(), sinkRelay);
-    std::printf("256 streams x 4 MiB:   direct %6.2f GiB/s  relayed %6.2f GiB/s  ratio %.3f\n",
-                many.first / gib, many.second / gib, many.second / many.first);
+    report("256 streams x 4 MiB:", many);
 
     std::vector<double> directP50, directP99, relayedP50, relayedP99;
     for (int i = 0; i < rounds; ++i) {
@@ -271,13 +319,13 @@ int main(int argc, char** argv) {
     }
     const double d50 = median(directP50), d99 = median(directP99);
     const double r50 = median(relayedP50), r99 = median(relayedP99);
-    std::printf("10000 round trips x 64 B: direct p50 %.1f us p99 %.1f us; relayed p50 %.1f us "
+    std::printf("10000 round trips x 64 B: direct p50 %.1f us, p99 %.1f us; relayed p50 %.1f us, "
                 "p99 %.1f us; added p50 %.1f us, p99 %.1f us\n",
                 d50, d99, r50, r99, r50 - d50, r99 - d99);
 
     relay.stop();
     const bool met =
-        one.second / one.first >= 0.9 && many.second / many.first >= 0.9 && r99 - d99 < 100.0;
+        one.relayed / one.direct >= 0.9 && many.relayed / many.direct >= 0.9 && r99 - d99 < 100.0;
     std::printf("targets (throughput ratio >= 0.9, added p99 < 100 us): %s\n",
                 met ? "met" : "NOT met");
     return 0;

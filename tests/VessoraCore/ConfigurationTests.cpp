@@ -329,6 +329,24 @@ TEST(ConfigurationApacheTest, PrefixAndPathsUseThreeEscapes) {
     EXPECT_TRUE(hasLine(text, R"(ServerRoot "/srv/My \"Data\" \\ \$HOME/studio")"));
     EXPECT_EQ(count(text, "$HOME"), count(text, "\\$HOME"));
     EXPECT_EQ(count(text, "$c"), count(text, "\\$c"));
+    EXPECT_TRUE(hasLine(text, R"(<Directory "/srv/My \"Data\" \\ \$HOME/studio/public">)"));
+    // The alias target is a substitution, where a backslash escapes: doubled twice.
+    EXPECT_TRUE(hasLine(text, R"(AliasMatch "^/__vessora_health[.]php$" )"
+                              R"("/srv/My \"Data\" \\\\ \$HOME/studio/tools/health/health.php")"));
+}
+
+TEST(ConfigurationApacheTest, GlobCharactersInDirectoryPathsMatchOnlyThemselves) {
+    auto profile = record();
+    profile.phpMyAdminEnabled = true;
+    auto text = Configuration::apache(StackPaths(R"(/srv/w [x] * ? \)", profile), "/p");
+    EXPECT_TRUE(hasLine(text, R"(<Directory "/srv/w [[]x] [*] [?] \\\\/studio/tools/health">)"));
+    EXPECT_TRUE(hasLine(text, R"(<Directory "/srv/w [[]x] [*] [?] \\\\/studio/public">)"));
+    EXPECT_TRUE(
+        hasLine(text, R"(<Directory "/srv/w [[]x] [*] [?] \\\\/studio/tools/phpmyadmin">)"));
+    // Where no pattern is read, the path stays as it is.
+    EXPECT_TRUE(hasLine(text, R"(DocumentRoot "/srv/w [x] * ? \\/studio/public")"));
+    EXPECT_TRUE(
+        hasLine(text, R"(Alias "/phpmyadmin" "/srv/w [x] * ? \\/studio/tools/phpmyadmin")"));
 }
 
 TEST(ConfigurationPhpMyAdminTest, EntryConfigurationAndLoader) {

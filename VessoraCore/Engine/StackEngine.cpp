@@ -1,0 +1,192 @@
+#include "VessoraCore/Engine/StackEngine.hpp"
+
+#include "VessoraCore/Foundation/JsonFields.hpp"
+#include "VessoraCore/Foundation/L10n.hpp"
+#include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/LocalAddresses/HostServiceClient.hpp"
+#include "VessoraCore/Storage/StandardPath.hpp"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace vessora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The real helper client behind the engine's view of it.
+class HelperClientService : public EngineHostService {
+public:
+    void apply(const HostServiceRequest& request) override { client_.apply(request); }
+    bool isConnected() override { return client_.isConnected(); }
+    void closeConnection() override { client_.invalidate(); }
+
+private:
+    HostServiceClient client_;
+};
+
+} // namespace
+
+StackEngine::BusyGuard::BusyGuard(std::atomic<bool>& busy) : busy_(busy) {
+    if (busy_.exchange(true))
+        throw VessoraError(L10n::text("Another Vessora action is still in progress."));
+}
+
+StackEngine::StackEngine(Options options)
+    : root_(resolveRoot(options.root)), brew_(options.brew),
+      hostClient_(options.hostClient ? std::move(options.hostClient)
+                                     : std::make_shared<HelperClientService>()),
+      router_(std::make_unique<VirtualHostRouter>(root_, options.routerPorts)),
+      environmentFiles_(root_, std::move(options.trashHandler)), stopPauses_(options.stopPauses),
+      readinessPause_(options.readinessPause) {
+    PrivateFile::createDirectories(root_);
+    lockRoot();
+    // From here on a failure closes lockFD_ as the half-built engine unwinds.
+    loadProfiles();
+    environmentFiles_.recover(profiles_);
+    socketDirectory_ = socketDirectoryFor(root_);
+    prepareSocketDirectory();
+}
+
+StackEngine::~StackEngine() = default;
+
+fs::path StackEngine::resolveRoot(const fs::path& given) {
+    const auto refuseUnquotable = [](const std::string& text) {
+        if (text.find_first_of("\n\r") != std::string::npos)
+            throw VessoraError(L10n::text("The data path must not contain a newline."));
+        // The server configuration files cannot quote it everywhere.
+        if (text.find('$') != std::string::npos)
+            throw VessoraError(L10n::text("The data path must not contain a dollar sign."));
+    };
+    refuseUnquotable(given.string());
+    std::error_code error;
+    fs::path resolved = StandardPath::resolved(fs::absolute(given), error);
+    if (error)
+        throw fs::filesystem_error("Could not resolve the data path", given, error);
+    resolved = StandardPath::withoutTrailingSlash(resolved);
+    refuseUnquotable(resolved.string());
+    return resolved;
+}
+
+void StackEngine::lockRoot() {
+    const fs::path file = root_ / "engine.lock";
+    UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd)
+        throw VessoraError(L10n::text("Could not lock the Vessora data directory."));
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        throw VessoraError(
+            L10n::text("Another Vessora instance is already using this data directory."));
+    lockFD_ = std::move(fd);
+}
+
+void StackEngine::loadProfiles() {
+    const fs::path file = root_ / "profiles.json";
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(file, error);
+    if (error && error != std::errc::no_such_file_or_directory)
+        throw fs::filesystem_error("Could not read the environment records", file, error);
+    if (!fs::exists(status)) {
+        std::vector<StackProfile> defaults = StackProfile::defaults();
+        environmentFiles_.persist(defaults, file);
+        profiles_ = std::move(defaults);
+        return;
+    }
+    const nlohmann::json json = JsonFields::parse(PrivateFile::read(file));
+    if (!json.is_array())
+        throw JsonDecodingError("The environment records must be a JSON array.");
+    std::vector<StackProfile> loaded;
+    for (const nlohmann::json& item : json)
+        loaded.push_back(StackProfile::fromJSON(item));
+    profiles_ = loaded;
+    StackProfile::validate(profiles_);
+}
+
+fs::path StackEngine::socketDirectoryFor(const fs::path& resolvedRoot) {
+    const std::string text = StandardPath::withoutTrailingSlash(resolvedRoot).string();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("SHA-256 failed.");
+    std::string hex;
+    for (int index = 0; index < 8; ++index) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", digest[index]);
+        hex += pair;
+    }
+    return fs::path("/tmp") / ("vessora-" + std::to_string(::getuid()) + "-" + hex);
+}
+
+void StackEngine::prepareSocketDirectory() {
+    const fs::path& folder = socketDirectory_;
+    std::error_code error;
+    // exists() follows a link: only an item whose target exists counts.
+    if (fs::exists(folder, error)) {
+        struct stat info {};
+        if (::lstat(folder.c_str(), &info) != 0)
+            throw fs::filesystem_error("Could not inspect the socket folder", folder,
+                                       std::error_code(errno, std::generic_category()));
+        if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid() || (info.st_mode & 07777) != 0700)
+            throw VessoraError(L10n::text("Unsafe socket directory: %@", {folder.string()}));
+        return;
+    }
+    if (error && error != std::errc::no_such_file_or_directory)
+        throw fs::filesystem_error("Could not inspect the socket folder", folder, error);
+    if (::mkdir(folder.c_str(), 0700) != 0)
+        throw fs::filesystem_error("Could not create the socket folder", folder,
+                                   std::error_code(errno, std::generic_category()));
+    // The umask may have narrowed it further; the check above wants 0700 exactly.
+    if (::chmod(folder.c_str(), 0700) != 0)
+        throw fs::filesystem_error("Could not create the socket folder", folder,
+                                   std::error_code(errno, std::generic_category()));
+}
+
+fs::path StackEngine::defaultRoot() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/')
+        return fs::path(data) / "Vessora";
+    const char* home = std::getenv("HOME");
+    // Without a home folder there is no per-user place; the current folder
+    // would be a surprise, so say so.
+    if (!home || home[0] != '/')
+        throw VessoraError(L10n::text("Could not find the folder for application data."));
+    return fs::path(home) / ".local" / "share" / "Vessora";
+}
+
+std::vector<StackProfile> StackEngine::allProfiles() const {
+    std::lock_guard lock(mutex_);
+    return profiles_;
+}
+
+InstallationStatus StackEngine::installations() const {
+    return brew_.installations();
+}
+
+StackProfile StackEngine::find(const std::string& id) const {
+    std::lock_guard lock(mutex_);
+    for (const StackProfile& profile : profiles_)
+        if (profile.id == id)
+            return profile;
+    throw VessoraError(L10n::text("Unknown environment."));
+}
+
+bool StackEngine::hasProcesses(const std::string& id) const {
+    std::lock_guard lock(mutex_);
+    return processes_.count(id) != 0;
+}
+
+fs::path StackEngine::socketFile(const std::string& id) const {
+    return socketDirectory_ / (id + ".sock");
+}
+
+} // namespace vessora

@@ -1,0 +1,47 @@
+// The helper's registration with systemd: its socket unit enabled and started
+// ("systemctl enable --now") through pkexec, so the user approves the change
+// with an administrator's password. The status is read with "systemctl show"
+// and needs no privileges.
+//
+// pkexec and systemctl are looked up in the PATH of the running program
+// (tests put stand-ins there), falling back to /usr/bin. Every call blocks
+// until its command has ended; call them from a worker thread.
+#pragma once
+
+#include "VessoraCore/LocalAddresses/ServiceManager.hpp"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vessora {
+
+class SystemdServiceManager : public ServiceManager {
+public:
+    // The socket unit that starts the helper on demand.
+    static constexpr const char* socketUnit = "vessora.host-service.socket";
+
+    explicit SystemdServiceManager(std::string unit = socketUnit);
+
+    // Unit not loadable: notFound; enabled and listening: enabled; enabled
+    // but not listening (stopped or failed): requiresApproval; otherwise
+    // notRegistered.
+    ServiceStatus status() override;
+    // pkexec systemctl enable --now UNIT. A dismissed or failed
+    // authentication is ServiceManagerError::Code::notApproved.
+    void registerService() override;
+    // pkexec systemctl disable --now UNIT; the helper's service stops with it.
+    void unregisterService() override;
+    // The enabling command again, its failure ignored.
+    void openApproval() override;
+
+    // The state "systemctl show" printed, mapped as status() does.
+    static ServiceStatus statusFromShow(const std::string& output);
+
+private:
+    void privileged(const std::vector<std::string>& systemctlArguments);
+
+    std::string unit_;
+};
+
+} // namespace vessora

@@ -1,0 +1,108 @@
+#include "VessoraHelper/ClientCheck.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace vessora::ClientCheck {
+namespace {
+
+class PidDescriptor {
+public:
+    explicit PidDescriptor(pid_t pid) : fd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
+    ~PidDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    PidDescriptor(const PidDescriptor&) = delete;
+    PidDescriptor& operator=(const PidDescriptor&) = delete;
+    bool valid() const { return fd_ >= 0; }
+    // A pidfd turns readable when its process has exited.
+    bool alive() const {
+        pollfd entry{fd_, POLLIN, 0};
+        int ready;
+        do
+            ready = ::poll(&entry, 1, 0);
+        while (ready < 0 && errno == EINTR);
+        return ready == 0;
+    }
+
+private:
+    int fd_;
+};
+
+std::optional<std::string> linkTarget(const std::string& path) {
+    std::string buffer(4096, '\0');
+    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size())
+        return std::nullopt;
+    buffer.resize(static_cast<std::size_t>(length));
+    return buffer;
+}
+
+} // namespace
+
+std::optional<std::uint64_t> startTime(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    // The command name may hold blanks and parentheses: count fields after
+    // the last ")". Field 3 (state) comes first; the start time is field 22.
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::size_t position = close + 1;
+    for (int field = 3; field < 22; ++field) {
+        position = text.find(' ', position + 1);
+        if (position == std::string::npos)
+            return std::nullopt;
+    }
+    ++position;
+    std::uint64_t value = 0;
+    const auto [end, error] =
+        std::from_chars(text.data() + position, text.data() + text.size(), value);
+    if (error != std::errc() || end == text.data() + position)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::uint32_t> acceptedUser(int fd, const std::filesystem::path& program) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || length != sizeof peer)
+        return std::nullopt;
+    // pid 0: the peer lives in another pid namespace and cannot be examined.
+    if (peer.uid == 0 || peer.pid <= 0)
+        return std::nullopt;
+
+    const PidDescriptor process(peer.pid);
+    if (!process.valid())
+        return std::nullopt;
+    const std::optional<std::uint64_t> before = startTime(peer.pid);
+    if (!before)
+        return std::nullopt;
+
+    const std::string exe = "/proc/" + std::to_string(peer.pid) + "/exe";
+    if (linkTarget(exe) != program.string())
+        return std::nullopt;
+    struct stat running {};
+    struct stat installed {};
+    if (::stat(exe.c_str(), &running) != 0 || ::stat(program.c_str(), &installed) != 0 ||
+        running.st_dev != installed.st_dev || running.st_ino != installed.st_ino ||
+        !S_ISREG(running.st_mode) || running.st_uid != 0 || (running.st_mode & 022) != 0)
+        return std::nullopt;
+
+    if (!process.alive() || startTime(peer.pid) != before)
+        return std::nullopt;
+    return peer.uid;
+}
+
+} // namespace vessora::ClientCheck

@@ -1,0 +1,23 @@
+// Who is on the other end of an accepted connection. A client is accepted
+// only when it does not run as root and its process runs the expected
+// program: /proc/PID/exe names that path and is the same file, owned by root
+// and writable by nobody else. The process is pinned with a pidfd and its
+// start time is read before and after, so a pid reused meanwhile by another
+// process cannot pass.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <sys/types.h>
+
+namespace vessora::ClientCheck {
+
+// The effective user id of an acceptable client on the connected socket
+// `fd`, or none when the connection must be refused.
+std::optional<std::uint32_t> acceptedUser(int fd, const std::filesystem::path& program);
+
+// The start time of process `pid` in clock ticks since boot, or none.
+std::optional<std::uint64_t> startTime(pid_t pid);
+
+} // namespace vessora::ClientCheck

@@ -1,0 +1,220 @@
+#include "VessoraHelper/HelperService.hpp"
+
+#include "VessoraHelper/ClientCheck.hpp"
+#include "VessoraHelper/RandomUUID.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace vessora {
+namespace {
+
+constexpr std::chrono::milliseconds acceptPause{200};
+
+HostServiceWire::Socket openSpare() {
+    return HostServiceWire::Socket(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+}
+
+} // namespace
+
+HelperService::HelperService(HostServiceWire::Socket listener, const HelperSettings& settings)
+    : listener_(std::move(listener)),
+      program_(std::filesystem::weakly_canonical(settings.clientProgram)),
+      maxConnections_(settings.maxConnections), wakeup_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      spare_(openSpare()), coordinator_(settings.hosts, settings.relayEndpoints) {
+    settings.validate();
+    if (!wakeup_)
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+}
+
+HelperService::~HelperService() = default;
+
+void HelperService::stop() {
+    stopping_ = true;
+    wake();
+}
+
+void HelperService::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t wrote = ::write(wakeup_.fd(), &one, sizeof one);
+}
+
+void HelperService::run() {
+    std::vector<pollfd> watched;
+    std::vector<std::uint64_t> ids;
+    while (!stopping_) {
+        const auto now = std::chrono::steady_clock::now();
+        if (acceptPausedUntil_ && *acceptPausedUntil_ <= now)
+            acceptPausedUntil_.reset();
+        watched.clear();
+        ids.clear();
+        watched.push_back({wakeup_.fd(), POLLIN, 0});
+        watched.push_back({listener_.fd(), static_cast<short>(acceptPausedUntil_ ? 0 : POLLIN), 0});
+        for (const auto& [id, connection] : connections_) {
+            short events = 0;
+            if (connection.unsent)
+                events = POLLOUT;
+            else if (!connection.inFlight)
+                events = POLLIN;
+            watched.push_back({connection.socket.fd(), events, 0});
+            ids.push_back(id);
+        }
+        int timeout = -1;
+        if (acceptPausedUntil_)
+            timeout = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(*acceptPausedUntil_ - now).count());
+        if (::poll(watched.data(), watched.size(), timeout) < 0) {
+            if (errno == EINTR)
+                continue;
+            throw std::system_error(errno, std::generic_category(), "poll");
+        }
+        if (watched[0].revents != 0) {
+            std::uint64_t count;
+            [[maybe_unused]] const ssize_t got = ::read(wakeup_.fd(), &count, sizeof count);
+            deliverReplies();
+        }
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            const short revents = watched[i + 2].revents;
+            const auto found = connections_.find(ids[i]);
+            if (revents == 0 || found == connections_.end())
+                continue;
+            Connection& connection = found->second;
+            if (revents & (POLLERR | POLLNVAL)) {
+                close(ids[i]);
+            } else if (connection.unsent) {
+                if (revents & POLLOUT)
+                    send(ids[i], connection);
+                else if (revents & POLLHUP)
+                    close(ids[i]);
+            } else if (!connection.inFlight) {
+                receive(ids[i], connection);
+            } else if (revents & POLLHUP) {
+                close(ids[i]); // queued after its request, which still runs
+            }
+        }
+        if (watched[1].revents != 0)
+            acceptWaiting();
+    }
+}
+
+void HelperService::acceptWaiting() {
+    while (true) {
+        const int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            admit(HostServiceWire::Socket(fd));
+            continue;
+        }
+        switch (errno) {
+        case EINTR:
+        case ECONNABORTED:
+            continue;
+        case EMFILE:
+        case ENFILE:
+            // Without a descriptor the waiting connection cannot even be
+            // refused: give up the spare for a moment to turn it away.
+            if (spare_) {
+                spare_ = HostServiceWire::Socket();
+                HostServiceWire::Socket(::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+                spare_ = openSpare();
+                continue;
+            }
+            acceptPausedUntil_ = std::chrono::steady_clock::now() + acceptPause;
+            return;
+        case EAGAIN:
+            return;
+        default:
+            acceptPausedUntil_ = std::chrono::steady_clock::now() + acceptPause;
+            return;
+        }
+    }
+}
+
+void HelperService::admit(HostServiceWire::Socket socket) {
+    if (connections_.size() >= maxConnections_)
+        return;
+    const std::optional<std::uint32_t> user = ClientCheck::acceptedUser(socket.fd(), program_);
+    if (!user)
+        return;
+    Connection connection;
+    try {
+        connection.lease = randomUUID();
+    } catch (const std::system_error&) {
+        return;
+    }
+    connection.socket = std::move(socket);
+    connection.userID = *user;
+    coordinator_.connected(connection.lease);
+    connections_.emplace(nextID_++, std::move(connection));
+}
+
+void HelperService::receive(std::uint64_t id, Connection& connection) {
+    HostServiceWire::ReceivedMessage message;
+    try {
+        message = HostServiceWire::receiveRequest(connection.socket.fd());
+    } catch (const std::system_error& error) {
+        if (error.code().value() != EAGAIN && error.code().value() != EWOULDBLOCK)
+            close(id);
+        return;
+    }
+    if (message.kind == HostServiceWire::ReceivedMessage::Kind::closed) {
+        close(id);
+        return;
+    }
+    connection.inFlight = true;
+    coordinator_.apply(std::move(message), connection.userID, connection.lease,
+                       [this, id](const std::optional<std::string>& failure) {
+                           {
+                               std::lock_guard guard(repliesMutex_);
+                               replies_.emplace_back(id, HostServiceWire::encodeReply(failure));
+                           }
+                           wake();
+                       });
+}
+
+void HelperService::deliverReplies() {
+    std::vector<std::pair<std::uint64_t, std::string>> ready;
+    {
+        std::lock_guard guard(repliesMutex_);
+        ready.swap(replies_);
+    }
+    for (auto& [id, reply] : ready) {
+        const auto found = connections_.find(id);
+        if (found == connections_.end())
+            continue; // the connection ended while its request ran
+        found->second.unsent = std::move(reply);
+        send(id, found->second);
+    }
+}
+
+bool HelperService::send(std::uint64_t id, Connection& connection) {
+    const std::string& reply = *connection.unsent;
+    ssize_t sent;
+    do
+        sent =
+            ::send(connection.socket.fd(), reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return true; // sent when the socket can take it
+    if (sent < 0 || static_cast<std::size_t>(sent) != reply.size()) {
+        close(id);
+        return false;
+    }
+    connection.unsent.reset();
+    connection.inFlight = false;
+    return true;
+}
+
+void HelperService::close(std::uint64_t id) {
+    const auto found = connections_.find(id);
+    if (found == connections_.end())
+        return;
+    coordinator_.disconnected(found->second.lease);
+    connections_.erase(found);
+}
+
+} // namespace vessora

@@ -1,0 +1,24 @@
+#include "VessoraHelper/HelperSettings.hpp"
+
+#include "VessoraHostProtocol/HostServiceWire.hpp"
+
+#include <stdexcept>
+
+namespace vessora {
+
+HelperSettings HelperSettings::installed() {
+    HelperSettings settings;
+    settings.socketPath = std::string(HostServiceWire::defaultSocketPath);
+    settings.clientProgram = VESSORA_CLIENT_PROGRAM;
+    settings.signing = SigningInfo::current();
+    return settings;
+}
+
+void HelperSettings::validate() const {
+    if (!hosts.folder.is_absolute() || !socketPath.is_absolute() || !clientProgram.is_absolute())
+        throw std::invalid_argument("helper paths must be absolute");
+    if (maxConnections == 0)
+        throw std::invalid_argument("the helper must accept at least one connection");
+}
+
+} // namespace vessora

@@ -1,0 +1,16 @@
+// Loopback TCP ports nobody listens on right now, all different from each
+// other: every port stays bound until the whole set is chosen, so one call
+// never hands out the same port twice. Another process may still take one
+// before the caller binds it; tests keep that window short.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vessora {
+
+// Throws std::system_error when no socket can be bound.
+std::vector<std::int64_t> freePorts(std::size_t count);
+
+} // namespace vessora

@@ -1,0 +1,84 @@
+// Reaches the engine's private members from tests: the process table, the
+// flags and the internal steps that later operations build on.
+#pragma once
+
+#include "VessoraCore/Engine/StackEngine.hpp"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vessora {
+
+struct StackEngineTesting {
+    static void addProcess(StackEngine& engine, const std::string& id,
+                           std::shared_ptr<ManagedProcess> process) {
+        std::lock_guard lock(engine.mutex_);
+        engine.processes_[id].push_back(std::move(process));
+    }
+    static std::size_t processCount(const StackEngine& engine, const std::string& id) {
+        std::lock_guard lock(engine.mutex_);
+        const auto entry = engine.processes_.find(id);
+        return entry == engine.processes_.end() ? 0 : entry->second.size();
+    }
+    static bool hasEntry(const StackEngine& engine, const std::string& id) {
+        return engine.hasProcesses(id);
+    }
+    static void setFailure(StackEngine& engine, const std::string& id, const std::string& text) {
+        std::lock_guard lock(engine.mutex_);
+        engine.failures_[id] = text;
+    }
+    static bool hasFailure(const StackEngine& engine, const std::string& id) {
+        std::lock_guard lock(engine.mutex_);
+        return engine.failures_.count(id) != 0;
+    }
+    static bool busy(const StackEngine& engine) { return engine.busy_.load(); }
+    static bool localHostsEnabled(const StackEngine& engine) {
+        std::lock_guard lock(engine.mutex_);
+        return engine.localHostsEnabled_;
+    }
+    static VirtualHostRouter& router(StackEngine& engine) { return *engine.router_; }
+
+    static void stopProcesses(StackEngine& engine, const std::string& id) {
+        engine.stopProcesses(id);
+    }
+    static HostServiceRequest hostRequest(const StackEngine& engine) {
+        return engine.hostRequest();
+    }
+    static void syncRouter(StackEngine& engine, const std::optional<std::string>& excluding) {
+        engine.syncRouter(excluding);
+    }
+    static std::string prepare(StackEngine& engine, const StackPaths& paths,
+                               const std::filesystem::path& dbPrefix,
+                               const std::filesystem::path& webPrefix, const std::string& token) {
+        return engine.prepare(paths, dbPrefix, webPrefix, token);
+    }
+    static std::string localPassword(const StackEngine& engine, const std::filesystem::path& file) {
+        return engine.localPassword(file);
+    }
+    static std::string applicationPassword(const StackEngine& engine, const StackPaths& paths) {
+        return engine.applicationPassword(paths);
+    }
+    static std::string sql(const StackEngine& engine, const StackProfile& profile,
+                           const std::filesystem::path& prefix, const std::string& statement,
+                           bool sensitive) {
+        return engine.sql(profile, prefix, statement, sensitive);
+    }
+    static void requireAlive(const StackEngine& engine, const std::string& id) {
+        engine.requireAlive(id);
+    }
+    static std::string loginName() { return StackEngine::loginName(); }
+    static void waitForDatabase(const StackEngine& engine, const StackProfile& profile,
+                                const std::filesystem::path& prefix) {
+        engine.waitForDatabase(profile, prefix);
+    }
+    static void waitForHTTP(const StackEngine& engine, const StackProfile& profile,
+                            const std::string& token) {
+        engine.waitForHTTP(profile, token);
+    }
+    static void waitForPhpMyAdmin(const StackEngine& engine, const StackProfile& profile) {
+        engine.waitForPhpMyAdmin(profile);
+    }
+};
+
+} // namespace vessora

@@ -1,0 +1,850 @@
+#include "VessoraCore/Certificates/LocalHTTPS.hpp"
+#include "VessoraCore/Configuration/Configuration.hpp"
+#include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/UserDefaults.hpp"
+#include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Process/PortCheck.hpp"
+#include "tests/Support/BrewStandIn.hpp"
+#include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/StackEngineTesting.hpp"
+#include "tests/Support/TemporaryFolder.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <future>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vessora;
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+const std::string busyText = "Another Vessora action is still in progress.";
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+std::string errorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
+std::vector<std::string> idsOf(const std::vector<StackProfile>& profiles) {
+    std::vector<std::string> ids;
+    for (const auto& profile : profiles)
+        ids.push_back(profile.id);
+    return ids;
+}
+
+class StackEngineTests : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UserDefaults::setStandard(UserDefaults::inMemory());
+        fs::create_directory(trash());
+    }
+    void TearDown() override {
+        for (const auto& socketFolder : socketFolders)
+            fs::remove_all(socketFolder);
+        UserDefaults::setStandard(nullptr);
+    }
+
+    fs::path root() const { return folder.path() / "data"; }
+    fs::path trash() const { return folder.path() / "trash"; }
+
+    std::unique_ptr<StackEngine> open(std::optional<fs::path> at = std::nullopt) {
+        StackEngine::Options options;
+        options.root = at.value_or(root());
+        options.brew = brew.brew();
+        options.hostClient = helper;
+        options.trashHandler = [this](const fs::path& item) {
+            fs::rename(item, trash() / item.filename());
+        };
+        options.stopPauses = {std::chrono::milliseconds(10), std::chrono::milliseconds(10),
+                              std::chrono::milliseconds(10)};
+        options.readinessPause = std::chrono::milliseconds(1);
+        auto engine = std::make_unique<StackEngine>(options);
+        socketFolders.push_back(engine->socketDirectory());
+        return engine;
+    }
+
+    StackProfile create(StackEngine& engine, const std::string& name,
+                        std::optional<std::string> hostname = std::nullopt, bool https = false,
+                        std::optional<std::string> documentRoot = std::nullopt) {
+        return engine.create(name, "php@8.4", "mariadb@11.4", false, "nginx", https, documentRoot,
+                             "app", hostname, false, false);
+    }
+
+    // A process that stays up until a signal ends it.
+    std::shared_ptr<ManagedProcess> sleeper(const std::string& service) const {
+        return std::make_shared<ManagedProcess>(
+            service, "/bin/sleep", std::vector<std::string>{"60"}, folder.path() / "process.log");
+    }
+
+    TemporaryFolder folder{"vessora-engine"};
+    BrewStandIn brew;
+    std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
+    std::vector<fs::path> socketFolders;
+};
+
+// Construction, lock and records file
+
+TEST_F(StackEngineTests, FreshRootGetsBuiltInsLockAndPrivateSocketFolder) {
+    auto engine = open();
+    EXPECT_EQ(engine->root(), fs::canonical(root()));
+    EXPECT_EQ(modeOf(root()), 0700);
+    EXPECT_TRUE(fs::exists(root() / "engine.lock"));
+    EXPECT_EQ(modeOf(root() / "profiles.json"), 0600);
+    EXPECT_THAT(idsOf(engine->allProfiles()), ElementsAre("studio", "legacy"));
+
+    const std::string records = PrivateFile::read(root() / "profiles.json");
+    const auto json = nlohmann::json::parse(records);
+    ASSERT_TRUE(json.is_array());
+    EXPECT_EQ(json.size(), 2u);
+
+    const fs::path sockets = engine->socketDirectory();
+    EXPECT_EQ(sockets, StackEngine::socketDirectoryFor(engine->root()));
+    EXPECT_THAT(sockets.filename().string(),
+                ::testing::MatchesRegex("vessora-" + std::to_string(::getuid()) + "-[0-9a-f]{16}"));
+    EXPECT_EQ(modeOf(sockets), 0700);
+    EXPECT_NE(StackEngine::socketDirectoryFor(engine->root() / "other"), sockets);
+}
+
+TEST_F(StackEngineTests, ExistingRecordsAreKeptExactlyEvenWhenEmptyOrInvalid) {
+    fs::create_directories(root());
+    PrivateFile::write(root() / "profiles.json", "[]");
+    EXPECT_TRUE(open()->allProfiles().empty());
+    EXPECT_EQ(PrivateFile::read(root() / "profiles.json"), "[]");
+
+    for (const std::string& broken :
+         {std::string("{not json"), std::string("{}"), std::string("[{\"id\": \"studio\"}]"),
+          std::string(R"([{"id":"bad id","name":"A","php":"php@8.4","mariaDB":"mariadb@11.4",
+                         "httpPort":8080,"phpPort":9080,"databasePort":13300}])")}) {
+        PrivateFile::write(root() / "profiles.json", broken);
+        EXPECT_NE(errorOf([&] { open(); }), "") << broken;
+        EXPECT_EQ(PrivateFile::read(root() / "profiles.json"), broken);
+    }
+    // The lock went with each failed engine.
+    PrivateFile::write(root() / "profiles.json", "[]");
+    EXPECT_NO_THROW(open());
+}
+
+TEST_F(StackEngineTests, SecondEngineOnTheSameRootIsRefused) {
+    auto first = open();
+    const std::string refused = "Another Vessora instance is already using this data directory.";
+    EXPECT_EQ(errorOf([&] { open(); }), refused);
+
+    // The same folder reached through a link resolves to the same root.
+    fs::create_directory_symlink(root(), folder.path() / "link");
+    EXPECT_EQ(errorOf([&] { open(folder.path() / "link/"); }), refused);
+    EXPECT_EQ(first->allProfiles().size(), 2u);
+
+    // A lock held by anyone else (another process's descriptor) also counts.
+    first.reset();
+    UniqueFd other(::open((root() / "engine.lock").c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(errorOf([&] { open(); }), refused);
+    other.reset();
+    EXPECT_NO_THROW(open(folder.path() / "link"));
+
+    // A link in place of the lock file is never followed.
+    fs::rename(root() / "engine.lock", folder.path() / "elsewhere.lock");
+    fs::create_symlink(folder.path() / "elsewhere.lock", root() / "engine.lock");
+    EXPECT_EQ(errorOf([&] { open(); }), "Could not lock the Vessora data directory.");
+}
+
+TEST_F(StackEngineTests, LockDescriptorIsNotInherited) {
+    auto engine = open();
+    // A child that execs must not keep the lock: after exec the lock file's
+    // descriptor is gone, so the child cannot see it among its own.
+    const fs::path lock = fs::canonical(root() / "engine.lock");
+    int found = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (fs::read_symlink(entry.path(), error) == lock) {
+            const int fd = std::stoi(entry.path().filename().string());
+            EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+            ++found;
+        }
+    }
+    EXPECT_EQ(found, 1);
+}
+
+TEST_F(StackEngineTests, UnquotablePathsAreRefusedBeforeAnythingIsCreated) {
+    EXPECT_EQ(errorOf([&] { open(folder.path() / "da\nta"); }),
+              "The data path must not contain a newline.");
+    EXPECT_EQ(errorOf([&] { open(folder.path() / "da\rta"); }),
+              "The data path must not contain a newline.");
+    EXPECT_EQ(errorOf([&] { open(folder.path() / "da$ta"); }),
+              "The data path must not contain a dollar sign.");
+    // A link whose target has a dollar sign is caught after resolving.
+    fs::create_directory(folder.path() / "pri$ce");
+    fs::create_directory_symlink(folder.path() / "pri$ce", folder.path() / "plain");
+    EXPECT_EQ(errorOf([&] { open(folder.path() / "plain"); }),
+              "The data path must not contain a dollar sign.");
+    EXPECT_FALSE(fs::exists(folder.path() / "da$ta"));
+    UserDefaults::standard()->set("Vessora.language", "de");
+    EXPECT_EQ(errorOf([&] { open(folder.path() / "da$ta"); }),
+              "Der Datenpfad darf kein Dollarzeichen enthalten.");
+    EXPECT_TRUE(fs::is_empty(folder.path() / "pri$ce"));
+}
+
+TEST_F(StackEngineTests, UnsafeSocketFolderIsRefusedAndLeftAlone) {
+    fs::create_directories(root());
+    const fs::path sockets = StackEngine::socketDirectoryFor(fs::canonical(root()));
+    socketFolders.push_back(sockets);
+    fs::create_directory(sockets);
+    ::chmod(sockets.c_str(), 0755);
+    const std::string unsafe = "Unsafe socket directory: " + sockets.string();
+    EXPECT_EQ(errorOf([&] { open(); }), unsafe);
+    EXPECT_EQ(modeOf(sockets), 0755);
+
+    // A link to a suitable folder is refused too: the link itself is judged.
+    fs::remove(sockets);
+    fs::create_directory(folder.path() / "target", folder.path());
+    ::chmod((folder.path() / "target").c_str(), 0700);
+    fs::create_directory_symlink(folder.path() / "target", sockets);
+    EXPECT_EQ(errorOf([&] { open(); }), unsafe);
+    EXPECT_TRUE(fs::is_symlink(sockets));
+
+    // The failed engines released the lock.
+    fs::remove(sockets);
+    EXPECT_NO_THROW(open());
+}
+
+TEST_F(StackEngineTests, InterruptedDeletionIsFinishedOrUndoneAtConstruction) {
+    std::vector<StackProfile> profiles;
+    {
+        auto engine = open();
+        create(*engine, "Finished");
+        create(*engine, "Undone");
+        profiles = engine->allProfiles();
+    }
+    // Crash a deletion in a child process at a chosen step, then reopen.
+    const auto crashAt = [&](const StackProfile& profile, JournalStep step) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            EnvironmentFiles files(fs::canonical(root()), [](const fs::path&) {});
+            files.observeSteps([step](JournalStep reached) {
+                if (reached == step)
+                    ::_exit(0);
+            });
+            try {
+                files.remove(profile, profiles);
+            } catch (...) {
+            }
+            ::_exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_EQ(WEXITSTATUS(status), 0);
+    };
+    const StackProfile finished = profiles[2];
+    const StackProfile undone = profiles[3];
+    crashAt(finished, JournalStep::recordsWritten);
+    auto afterFirst = nlohmann::json::parse(PrivateFile::read(root() / "profiles.json"));
+    ASSERT_EQ(afterFirst.size(), 3u);
+
+    auto engine = open();
+    EXPECT_THAT(idsOf(engine->allProfiles()), ElementsAre("studio", "legacy", undone.id));
+    EXPECT_TRUE(fs::is_directory(trash() / finished.id / "public")); // handed to the trash
+    EXPECT_FALSE(fs::exists(root() / finished.id));
+    engine.reset();
+
+    profiles = {profiles[0], profiles[1], undone};
+    crashAt(undone, JournalStep::folderMoved);
+    EXPECT_FALSE(fs::exists(root() / undone.id));
+    engine = open();
+    EXPECT_THAT(idsOf(engine->allProfiles()), ElementsAre("studio", "legacy", undone.id));
+    EXPECT_TRUE(fs::is_directory(root() / undone.id / "public"));
+}
+
+// Create, update, delete
+
+TEST_F(StackEngineTests, CreateStoresATrimmedRecordWithItsFolders) {
+    auto engine = open();
+    const StackProfile profile = create(*engine, "  Shop \n", std::string("  Shop.TEST "));
+    EXPECT_THAT(profile.id, ::testing::MatchesRegex("env-[0-9a-f-]{36}"));
+    EXPECT_EQ(profile.name, "Shop");
+    EXPECT_EQ(profile.hostname, std::optional<std::string>("shop.test"));
+    EXPECT_FALSE(profile.httpsPort);
+    EXPECT_EQ(profile.projectSubdirectory, std::nullopt);
+    EXPECT_EQ(engine->allProfiles().back(), profile);
+
+    const fs::path home = root() / profile.id;
+    for (const char* name : {"public", "config", "logs"})
+        EXPECT_EQ(modeOf(home / name), 0700) << name;
+    EXPECT_EQ(PrivateFile::read(home / "public/index.php"), Configuration::welcomePage());
+    EXPECT_EQ(modeOf(home / "public/index.php"), 0600);
+    const auto stored = nlohmann::json::parse(PrivateFile::read(root() / "profiles.json"));
+    EXPECT_EQ(StackProfile::fromJSON(stored.back()), profile);
+
+    // Ports are new; a blank hostname is none; local addresses off: no request.
+    const StackProfile second = create(*engine, "Second", std::string("   "));
+    EXPECT_EQ(second.hostname, std::nullopt);
+    EXPECT_NE(second.httpPort, profile.httpPort);
+    EXPECT_TRUE(helper->requests().empty());
+    EXPECT_EQ(errorOf([&] { create(*engine, "shop"); }),
+              "An environment named “shop” already exists.");
+}
+
+TEST_F(StackEngineTests, CreateWithCustomFolderOrHttps) {
+    auto engine = open();
+    fs::create_directory(folder.path() / "site");
+    const StackProfile custom =
+        create(*engine, "Custom", std::nullopt, false, (folder.path() / "site").string());
+    EXPECT_TRUE(fs::is_directory(root() / custom.id / "public"));
+    EXPECT_FALSE(fs::exists(root() / custom.id / "public/index.php"));
+
+    const StackProfile secure = create(*engine, "Secure", std::string("secure.test"), true);
+    ASSERT_TRUE(secure.httpsPort);
+    EXPECT_GE(*secure.httpsPort, 8443);
+    EXPECT_NO_THROW(engine->certificateInfo(secure.id));
+    EXPECT_THROW(engine->certificateInfo(custom.id), std::exception);
+    EXPECT_EQ(errorOf([&] { engine->certificateInfo("env-missing"); }), "Unknown environment.");
+}
+
+TEST_F(StackEngineTests, FailedCreateLeavesNoTrace) {
+    auto engine = open();
+    // The records file cannot be replaced: the new folder must go again.
+    fs::remove(root() / "profiles.json");
+    fs::create_directory(root() / "profiles.json");
+    fs::create_directory(root() / "profiles.json" / "keep");
+    EXPECT_NE(errorOf([&] { create(*engine, "Broken"); }), "");
+    EXPECT_EQ(engine->allProfiles().size(), 2u);
+    std::vector<std::string> folders;
+    for (const auto& entry : fs::directory_iterator(root()))
+        if (entry.path().filename().string().starts_with("env-"))
+            folders.push_back(entry.path().filename());
+    EXPECT_TRUE(folders.empty());
+    // A refused web folder fails before anything is made, and busy was cleared.
+    EXPECT_NE(errorOf([&] { create(*engine, "Nowhere", std::nullopt, false, "/no/such/dir"); }),
+              "");
+    EXPECT_FALSE(StackEngineTesting::busy(*engine));
+}
+
+TEST_F(StackEngineTests, UpdateRules) {
+    auto engine = open();
+    StackProfile profile = create(*engine, "Shop", std::string("shop.test"), true);
+    const auto before = engine->certificateInfo(profile.id);
+
+    StackProfile renamed = profile;
+    renamed.databaseName = "other";
+    EXPECT_EQ(errorOf([&] { engine->update(renamed); }),
+              "The database name is fixed after creation. Import into a new environment to use "
+              "another name.");
+
+    renamed = profile;
+    renamed.name = "  Shop two ";
+    engine->update(renamed);
+    EXPECT_EQ(engine->allProfiles().back().name, "Shop two");
+    // Same hostname, HTTPS still on: the certificate stays.
+    EXPECT_EQ(engine->certificateInfo(profile.id).fingerprint, before.fingerprint);
+
+    renamed.hostname = " Store.TEST";
+    engine->update(renamed);
+    EXPECT_EQ(engine->allProfiles().back().hostname, std::optional<std::string>("store.test"));
+    EXPECT_NE(engine->certificateInfo(profile.id).fingerprint, before.fingerprint);
+
+    // An invalid list leaves memory and disk unchanged.
+    const std::string records = PrivateFile::read(root() / "profiles.json");
+    StackProfile clash = engine->allProfiles().back();
+    clash.name = "Studio";
+    EXPECT_EQ(errorOf([&] { engine->update(clash); }),
+              "An environment named “Studio” already exists.");
+    EXPECT_EQ(PrivateFile::read(root() / "profiles.json"), records);
+
+    StackProfile unknown = profile;
+    unknown.id = "env-00000000-0000-4000-8000-000000000000";
+    EXPECT_EQ(errorOf([&] { engine->update(unknown); }), "Unknown environment.");
+
+    StackEngineTesting::addProcess(*engine, profile.id, sleeper("MariaDB"));
+    clash.name = "Only the name";
+    EXPECT_EQ(errorOf([&] { engine->update(clash); }),
+              "Stop the environment before changing its settings.");
+    EXPECT_EQ(errorOf([&] { engine->renewCertificate(profile.id); }),
+              "Stop the environment before changing its settings.");
+    StackEngineTesting::stopProcesses(*engine, profile.id);
+}
+
+TEST_F(StackEngineTests, DeleteStopsThenRemovesEverything) {
+    auto engine = open();
+    const StackProfile first = create(*engine, "First", std::string("first.test"));
+    const StackProfile second = create(*engine, "Second");
+    auto process = sleeper("MariaDB");
+    StackEngineTesting::addProcess(*engine, first.id, process);
+    StackEngineTesting::setFailure(*engine, first.id, "old failure");
+    PrivateFile::write(engine->socketDirectory() / (first.id + ".sock"), "");
+    engine->configureLocalHosts(true);
+
+    engine->remove(first.id);
+    EXPECT_FALSE(process->isRunning());
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, first.id));
+    EXPECT_FALSE(StackEngineTesting::hasFailure(*engine, first.id));
+    EXPECT_FALSE(fs::exists(engine->socketDirectory() / (first.id + ".sock")));
+    EXPECT_FALSE(fs::exists(root() / first.id));
+    EXPECT_TRUE(fs::is_directory(trash() / first.id / "public"));
+    EXPECT_THAT(idsOf(engine->allProfiles()), ElementsAre("studio", "legacy", second.id));
+    const auto stored = nlohmann::json::parse(PrivateFile::read(root() / "profiles.json"));
+    EXPECT_EQ(stored.size(), 3u);
+    // Switch-on, then the delete: the second request no longer names it.
+    const auto requests = helper->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_THAT(requests[0].hostnames, ElementsAre("first.test"));
+    EXPECT_TRUE(requests[1].hostnames.empty());
+
+    EXPECT_EQ(errorOf([&] { engine->remove(first.id); }), "Unknown environment.");
+    // Freed ports may be used again.
+    const StackProfile third = create(*engine, "Third");
+    EXPECT_EQ(third.httpPort, first.httpPort);
+}
+
+TEST_F(StackEngineTests, HelperFailureAfterAChangeKeepsTheChange) {
+    auto engine = open();
+    engine->configureLocalHosts(true);
+    helper->fail("Could not lock the hosts file.");
+    EXPECT_EQ(errorOf([&] { create(*engine, "Kept", std::string("kept.test")); }),
+              "Could not lock the hosts file.");
+    ASSERT_EQ(engine->allProfiles().size(), 3u);
+    const StackProfile kept = engine->allProfiles().back();
+    EXPECT_EQ(kept.hostname, std::optional<std::string>("kept.test"));
+    StackEngineTesting::setFailure(*engine, kept.id, "old");
+    EXPECT_EQ(errorOf([&] { engine->remove(kept.id); }), "Could not lock the hosts file.");
+    EXPECT_EQ(engine->allProfiles().size(), 2u);
+    // The helper error skipped the last steps of the delete.
+    EXPECT_TRUE(StackEngineTesting::hasFailure(*engine, kept.id));
+}
+
+// Local addresses and certificates
+
+TEST_F(StackEngineTests, LocalAddressSwitch) {
+    auto engine = open();
+    EXPECT_FALSE(engine->localHostConnected());
+    engine->configureLocalHosts(true);
+    ASSERT_EQ(helper->requests().size(), 1u);
+    EXPECT_EQ(helper->requests()[0], HostServiceRequest({}, false));
+    EXPECT_TRUE(engine->localHostConnected());
+    helper->setConnected(false);
+    EXPECT_FALSE(engine->localHostConnected());
+
+    StackProfile named = create(*engine, "Named", std::string("named.test"));
+    EXPECT_THAT(helper->requests().back().hostnames, ElementsAre("named.test"));
+    EXPECT_FALSE(helper->requests().back().standardPorts);
+    named.hostname = "renamed.test";
+    engine->update(named);
+    EXPECT_THAT(helper->requests().back().hostnames, ElementsAre("renamed.test"));
+    EXPECT_EQ(helper->requests().size(), 3u);
+
+    // Switching off is refused while a named environment holds processes.
+    StackEngineTesting::addProcess(*engine, named.id, sleeper("MariaDB"));
+    const auto sent = helper->requests().size();
+    EXPECT_EQ(errorOf([&] { engine->configureLocalHosts(false); }),
+              "Stop environments with hostnames before removing local host setup.");
+    EXPECT_EQ(helper->requests().size(), sent);
+    StackEngineTesting::stopProcesses(*engine, named.id);
+
+    // A failed switch-off keeps local addresses on and the connection.
+    helper->fail("Could not connect to local host setup.");
+    EXPECT_NE(errorOf([&] { engine->configureLocalHosts(false); }), "");
+    EXPECT_TRUE(StackEngineTesting::localHostsEnabled(*engine));
+    EXPECT_EQ(helper->closed(), 0);
+
+    helper->fail(std::nullopt);
+    engine->configureLocalHosts(false);
+    EXPECT_EQ(helper->requests().back(), HostServiceRequest({}, false));
+    EXPECT_EQ(helper->closed(), 1);
+    EXPECT_FALSE(StackEngineTesting::localHostsEnabled(*engine));
+    helper->setConnected(true);
+    EXPECT_FALSE(engine->localHostConnected());
+
+    // A failed switch-on leaves local addresses off.
+    helper->fail("Ports 80 or 443 are unavailable.");
+    EXPECT_NE(errorOf([&] { engine->configureLocalHosts(true); }), "");
+    EXPECT_FALSE(StackEngineTesting::localHostsEnabled(*engine));
+}
+
+TEST_F(StackEngineTests, HostRequestAndRouterSetFollowTheProcessTable) {
+    auto engine = open();
+    const StackProfile routed =
+        engine->create("Routed", "php@8.4", "mariadb@11.4", false, "nginx", false, std::nullopt,
+                       "app", std::string("routed.test"), true, true);
+    // Three processes of a standard-ports environment, but no router yet.
+    for (const char* service : {"MariaDB", "PHP", "nginx"})
+        StackEngineTesting::addProcess(*engine, routed.id, sleeper(service));
+    EXPECT_FALSE(StackEngineTesting::hostRequest(*engine).standardPorts);
+    EXPECT_THAT(StackEngineTesting::hostRequest(*engine).hostnames, ElementsAre("routed.test"));
+
+    // Excluding the only routed environment leaves an empty set: the router
+    // is stopped and nginx is never looked up.
+    StackEngineTesting::syncRouter(*engine, routed.id);
+    EXPECT_FALSE(StackEngineTesting::router(*engine).isRunning());
+    EXPECT_TRUE(brew.calls().empty());
+    // With it, the nginx prefix is asked for (the stand-in knows none here).
+    EXPECT_NE(errorOf([&] { StackEngineTesting::syncRouter(*engine, std::nullopt); }), "");
+    ASSERT_FALSE(brew.calls().empty());
+    EXPECT_EQ(brew.calls().back()["args"].back(), "homebrew/core/nginx");
+    StackEngineTesting::stopProcesses(*engine, routed.id);
+}
+
+TEST_F(StackEngineTests, RenewCertificate) {
+    auto engine = open();
+    const StackProfile plain = create(*engine, "Plain");
+    EXPECT_EQ(errorOf([&] { engine->renewCertificate(plain.id); }),
+              "Enable local HTTPS and save the environment first.");
+    const StackProfile secure = create(*engine, "Secure", std::nullopt, true);
+    const auto before = engine->certificateInfo(secure.id);
+    engine->renewCertificate(secure.id);
+    EXPECT_NE(engine->certificateInfo(secure.id).fingerprint, before.fingerprint);
+}
+
+// Installation through the Homebrew stand-in
+
+TEST_F(StackEngineTests, InstallAsksBrewOnlyForWhatIsMissing) {
+    brew.setState({{"formulae",
+                    {{"php", BrewStandIn::formula("8.4.7", {"8.4.7"}, {"php@8.4"}, {"php@8.3"})},
+                     {"php@8.3", BrewStandIn::formula("8.3.20")},
+                     {"mariadb", BrewStandIn::formula("11.4.5", {"11.4.5"}, {"mariadb@11.4"}, {})},
+                     {"nginx", BrewStandIn::formula("1.27.4", {"1.27.4"})},
+                     {"httpd", BrewStandIn::formula("2.4.63")},
+                     {"phpmyadmin", BrewStandIn::formula("5.2.2")}}}});
+    auto engine = open();
+    const StackProfile profile =
+        engine->create("Shop", "php@8.3", "mariadb@11.4", false, "nginx", false, std::nullopt,
+                       "app", std::nullopt, false, false);
+    engine->install(profile.id);
+    std::vector<std::vector<std::string>> installs;
+    for (const auto& call : brew.calls())
+        if (call["args"][0] == "install")
+            installs.push_back(call["args"].get<std::vector<std::string>>());
+    ASSERT_EQ(installs.size(), 1u);
+    EXPECT_THAT(installs[0], ElementsAre("install", "homebrew/core/php@8.3"));
+    EXPECT_TRUE(fs::exists(root() / "logs/homebrew-install.log"));
+
+    // Now everything is there: no further install runs.
+    const auto calls = brew.calls().size();
+    engine->install(profile.id);
+    for (std::size_t index = calls; index < brew.calls().size(); ++index)
+        EXPECT_NE(brew.calls()[index]["args"][0], "install");
+
+    StackEngineTesting::addProcess(*engine, "studio", sleeper("MariaDB"));
+    EXPECT_EQ(errorOf([&] { engine->install(profile.id); }),
+              "Stop all environments before installing packages.");
+    StackEngineTesting::stopProcesses(*engine, "studio");
+    EXPECT_EQ(errorOf([&] { engine->install("nope"); }), "Unknown environment.");
+
+    auto state = brew.state();
+    state["knobs"]["install_fails"] = true;
+    state["formulae"]["nginx"]["installed"] = nlohmann::json::array();
+    brew.setState(state);
+    EXPECT_THAT(errorOf([&] { engine->install(profile.id); }), HasSubstr("brew failed"));
+    EXPECT_FALSE(StackEngineTesting::busy(*engine));
+}
+
+// Concurrency
+
+TEST_F(StackEngineTests, ReadsAreServedWhileAnOperationWaitsAndOthersAreRefused) {
+    auto engine = open();
+    const StackProfile secure = create(*engine, "Secure", std::nullopt, true);
+    helper->hold();
+    auto waiting = std::async(std::launch::async, [&] { engine->configureLocalHosts(true); });
+    ASSERT_TRUE(helper->waitUntilHeld());
+
+    // Always served, without waiting for the held operation.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine->allProfiles().size(), 3u);
+    EXPECT_NO_THROW(engine->certificateInfo(secure.id));
+    EXPECT_FALSE(engine->localHostConnected());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+
+    // Every guarded operation is refused, and the running one stays busy.
+    EXPECT_EQ(errorOf([&] { create(*engine, "Later"); }), busyText);
+    EXPECT_EQ(errorOf([&] { engine->update(secure); }), busyText);
+    EXPECT_EQ(errorOf([&] { engine->remove(secure.id); }), busyText);
+    EXPECT_EQ(errorOf([&] { engine->install(secure.id); }), busyText);
+    EXPECT_EQ(errorOf([&] { engine->renewCertificate(secure.id); }), busyText);
+    EXPECT_EQ(errorOf([&] { engine->configureLocalHosts(false); }), busyText);
+    EXPECT_TRUE(StackEngineTesting::busy(*engine));
+
+    helper->release();
+    waiting.get();
+    EXPECT_FALSE(StackEngineTesting::busy(*engine));
+    EXPECT_TRUE(engine->localHostConnected());
+    EXPECT_NO_THROW(create(*engine, "Later"));
+}
+
+// Preparation, passwords and SQL
+
+TEST_F(StackEngineTests, PrepareWritesEveryFolderAndFilePrivately) {
+    auto engine = open();
+    StackProfile profile = engine->create("Admin", "php@8.4", "mariadb@11.4", true, "nginx", false,
+                                          std::nullopt, "app", std::nullopt, false, false);
+    const StackPaths paths(engine->root(), profile);
+    const std::string password =
+        StackEngineTesting::prepare(*engine, paths, "/opt/db", "/opt/web", "TOKEN");
+    const fs::path home = paths.directory();
+    for (const char* name :
+         {"config", "config/ini.d", "logs", "public", "tools/health", "data/mariadb@11.4",
+          "tmp/client", "tmp/fastcgi", "tmp/sessions", "tmp/uploads", "tmp/apache",
+          "tmp/phpmyadmin/cache", "tmp/phpmyadmin/sessions"})
+        EXPECT_EQ(modeOf(home / name), 0700) << name;
+    EXPECT_THAT(password, ::testing::MatchesRegex("[0-9A-F]{32}"));
+    EXPECT_EQ(PrivateFile::read(home / "config/database-password"), password);
+    for (const fs::path& file :
+         {paths.phpConfig(), paths.fpmConfig(), paths.nginxConfig(), paths.databaseConfig(),
+          home / "config/probe.php", paths.healthScript(), home / "config/database-password"})
+        EXPECT_EQ(modeOf(file), 0600) << file;
+    EXPECT_FALSE(fs::exists(paths.apacheConfig()));
+    EXPECT_THAT(PrivateFile::read(paths.databaseConfig()),
+                HasSubstr(engine->socketDirectory().string() + "/" + profile.id + ".sock"));
+    EXPECT_THAT(PrivateFile::read(home / "config/probe.php"), HasSubstr("TOKEN"));
+
+    // Switching to httpd keeps the old nginx file; the password is reused;
+    // a looser mode on an old file is not kept.
+    ::chmod(paths.phpConfig().c_str(), 0644);
+    const std::string nginx = PrivateFile::read(paths.nginxConfig());
+    profile.webserver = "httpd";
+    const StackPaths apache(engine->root(), profile);
+    EXPECT_EQ(StackEngineTesting::prepare(*engine, apache, "/opt/db", "/opt/web", "T2"), password);
+    EXPECT_EQ(modeOf(apache.apacheConfig()), 0600);
+    EXPECT_EQ(modeOf(paths.phpConfig()), 0600);
+    EXPECT_EQ(PrivateFile::read(paths.nginxConfig()), nginx);
+}
+
+TEST_F(StackEngineTests, PasswordFileRules) {
+    auto engine = open();
+    const StackPaths paths(engine->root(), engine->allProfiles()[0]);
+    fs::create_directories(paths.config());
+    const fs::path stored = paths.config() / "database-password";
+    const std::string refusal =
+        "Use a nonempty database password of up to 256 UTF-8 bytes, without control characters.";
+    PrivateFile::write(stored, std::string(256, 'x'));
+    EXPECT_EQ(StackEngineTesting::applicationPassword(*engine, paths), std::string(256, 'x'));
+    for (const std::string& bad : {std::string(257, 'x'), std::string(), std::string("a\tb"),
+                                   std::string("secret\n"), std::string("a\u200Bb")}) {
+        PrivateFile::write(stored, bad);
+        EXPECT_EQ(errorOf([&] { StackEngineTesting::applicationPassword(*engine, paths); }),
+                  refusal);
+        EXPECT_EQ(PrivateFile::read(stored), bad);
+    }
+
+    const fs::path admin = paths.config() / "phpmyadmin-password";
+    const std::string generated = StackEngineTesting::localPassword(*engine, admin);
+    EXPECT_THAT(generated, ::testing::MatchesRegex("[0-9A-F]{32}"));
+    EXPECT_EQ(modeOf(admin), 0600);
+    EXPECT_EQ(StackEngineTesting::localPassword(*engine, admin), generated);
+    PrivateFile::write(admin, std::string(32, 'a'));
+    EXPECT_EQ(StackEngineTesting::localPassword(*engine, admin), std::string(32, 'a'));
+    PrivateFile::write(admin, std::string(32, 'a') + "\n");
+    EXPECT_EQ(errorOf([&] { StackEngineTesting::localPassword(*engine, admin); }),
+              "Invalid local database credentials.");
+}
+
+TEST_F(StackEngineTests, SqlRunsTheClientOverTheSocketWithTheTextOnStandardInput) {
+    auto engine = open();
+    const StackProfile profile = engine->allProfiles()[0];
+    const fs::path prefix = folder.path() / "prefix";
+    fs::create_directories(prefix / "bin");
+    // A client that echoes its arguments and input, and fails on "FAIL".
+    PrivateFile::writeWithMode(prefix / "bin/mariadb",
+                               "#!/bin/sh\nfor a in \"$@\"; do echo \"arg:$a\"; done\n"
+                               "input=$(cat)\necho \"in:$input\"\n"
+                               "[ \"$input\" = FAIL ] && exit 3\nexit 0\n",
+                               0700);
+    const std::string output = StackEngineTesting::sql(*engine, profile, prefix, "SELECT 1", false);
+    const std::string socket = (engine->socketDirectory() / "studio.sock").string();
+    EXPECT_EQ(output, "arg:--no-defaults\narg:--protocol=socket\narg:--socket=" + socket +
+                          "\narg:--user=" + StackEngineTesting::loginName() +
+                          "\narg:--default-character-set=utf8mb4\narg:--connect-timeout=2\n"
+                          "arg:--batch\narg:--skip-column-names\nin:SELECT 1\n");
+    EXPECT_THAT(errorOf([&] { StackEngineTesting::sql(*engine, profile, prefix, "FAIL", false); }),
+                ::testing::StartsWith("mariadb failed (3):\n"));
+    EXPECT_EQ(errorOf([&] { StackEngineTesting::sql(*engine, profile, prefix, "FAIL", true); }),
+              "Could not configure database credentials. The environment has been stopped.");
+}
+
+// Stopping processes
+
+TEST_F(StackEngineTests, StopSignalsLastLaunchedFirstAndEscalates) {
+    auto engine = open();
+    const fs::path record = folder.path() / "signals.txt";
+    // Each server notes the signal that reached it, then exits.
+    const auto server = [&](const std::string& service) {
+        const std::string script = "trap 'echo " + service + ":TERM >> " + record.string() +
+                                   "; exit 0' TERM; trap 'echo " + service + ":QUIT >> " +
+                                   record.string() + "; exit 0' QUIT; while :; do sleep 0.02; done";
+        return std::make_shared<ManagedProcess>(service, "/bin/sh",
+                                                std::vector<std::string>{"-c", script},
+                                                folder.path() / "process.log");
+    };
+    for (const char* service : {"MariaDB", "PHP", "Apache"})
+        StackEngineTesting::addProcess(*engine, "studio", server(service));
+    for (const char* service : {"MariaDB", "PHP", "nginx"})
+        StackEngineTesting::addProcess(*engine, "legacy", server(service));
+    ::usleep(200000); // let the shells set their traps
+    StackEngineTesting::stopProcesses(*engine, "studio");
+    StackEngineTesting::stopProcesses(*engine, "legacy");
+    const std::string lines = PrivateFile::read(record);
+    EXPECT_EQ(lines, "Apache:TERM\nPHP:QUIT\nMariaDB:TERM\nnginx:QUIT\nPHP:QUIT\nMariaDB:TERM\n");
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, "studio"));
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, "legacy"));
+
+    // A server that ignores both polite signals is killed with its workers;
+    // one that already ended is skipped; an unknown id is no error.
+    const fs::path workerFile = folder.path() / "worker.pid";
+    auto stubborn = std::make_shared<ManagedProcess>(
+        "nginx", "/bin/sh",
+        std::vector<std::string>{"-c", "trap '' TERM QUIT; sleep 60 & echo $! > " +
+                                           workerFile.string() + "; wait; wait"},
+        folder.path() / "process.log");
+    auto ended = std::make_shared<ManagedProcess>(
+        "MariaDB", "/bin/true", std::vector<std::string>{}, folder.path() / "process.log");
+    StackEngineTesting::addProcess(*engine, "studio", ended);
+    StackEngineTesting::addProcess(*engine, "studio", stubborn);
+    for (int attempt = 0; attempt < 100 && !fs::exists(workerFile); ++attempt)
+        ::usleep(20000);
+    ::usleep(100000);
+    const pid_t worker = std::stoi(PrivateFile::read(workerFile));
+    StackEngineTesting::stopProcesses(*engine, "studio");
+    EXPECT_FALSE(stubborn->isRunning());
+    EXPECT_EQ(stubborn->terminationStatus(), SIGKILL);
+    EXPECT_EQ(ended->terminationStatus(), 0);
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, "studio"));
+    bool workerGone = false;
+    for (int attempt = 0; attempt < 100 && !workerGone; ++attempt) {
+        // Gone, or a zombie waiting for init to reap it.
+        std::string stat;
+        try {
+            stat = PrivateFile::read("/proc/" + std::to_string(worker) + "/stat");
+        } catch (const std::exception&) {
+        }
+        const auto state = stat.rfind(')');
+        workerGone = stat.empty() || (state != std::string::npos && stat.size() > state + 2 &&
+                                      stat[state + 2] == 'Z');
+        if (!workerGone)
+            ::usleep(20000);
+    }
+    EXPECT_TRUE(workerGone);
+    EXPECT_NO_THROW(StackEngineTesting::stopProcesses(*engine, "nothing"));
+}
+
+TEST_F(StackEngineTests, RequireAliveNamesTheFirstExitedServer) {
+    auto engine = open();
+    EXPECT_NO_THROW(StackEngineTesting::requireAlive(*engine, "studio"));
+    auto alive = sleeper("MariaDB");
+    auto dead = std::make_shared<ManagedProcess>(
+        "PHP", "/bin/sh", std::vector<std::string>{"-c", "exit 7"}, folder.path() / "process.log");
+    StackEngineTesting::addProcess(*engine, "studio", alive);
+    StackEngineTesting::addProcess(*engine, "studio", dead);
+    for (int attempt = 0; attempt < 200 && dead->isRunning(); ++attempt)
+        ::usleep(10000);
+    EXPECT_EQ(errorOf([&] { StackEngineTesting::requireAlive(*engine, "studio"); }),
+              "PHP exited (7). See studio/logs.");
+    StackEngineTesting::stopProcesses(*engine, "studio");
+}
+
+TEST_F(StackEngineTests, DatabaseWaitEndsOnAnswerExitOrExhaustion) {
+    auto engine = open();
+    const StackProfile profile = engine->allProfiles()[0];
+    const fs::path prefix = folder.path() / "prefix";
+    fs::create_directories(prefix / "bin");
+    const fs::path answer = folder.path() / "answer";
+    const fs::path calls = folder.path() / "calls";
+    PrivateFile::writeWithMode(prefix / "bin/mariadb",
+                               "#!/bin/sh\ncat >/dev/null\necho x >> " + calls.string() + "\ncat " +
+                                   answer.string() + "\n",
+                               0700);
+    PrivateFile::write(answer, " 1\n");
+    EXPECT_NO_THROW(StackEngineTesting::waitForDatabase(*engine, profile, prefix));
+
+    PrivateFile::write(answer, "0\n");
+    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForDatabase(*engine, profile, prefix); }),
+              "MariaDB did not start. See studio/logs/mariadb-error.log.");
+    EXPECT_EQ(PrivateFile::read(calls).size(), 2u * 121);
+
+    // A server that exited ends the wait before the client runs again.
+    auto dead = std::make_shared<ManagedProcess>("MariaDB", "/bin/sh",
+                                                 std::vector<std::string>{"-c", "exit 1"},
+                                                 folder.path() / "process.log");
+    StackEngineTesting::addProcess(*engine, "studio", dead);
+    for (int attempt = 0; attempt < 200 && dead->isRunning(); ++attempt)
+        ::usleep(10000);
+    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForDatabase(*engine, profile, prefix); }),
+              "MariaDB exited (1). See studio/logs.");
+    EXPECT_EQ(PrivateFile::read(calls).size(), 2u * 121);
+    StackEngineTesting::stopProcesses(*engine, "studio");
+}
+
+TEST_F(StackEngineTests, HealthAndPhpMyAdminChecksReadTheEnvironmentsOwnServer) {
+    auto engine = open();
+    const fs::path site = folder.path() / "site";
+    fs::create_directories(site / "phpmyadmin");
+    StackProfile profile = engine->allProfiles()[0]; // php@8.4, mariadb@11.4
+    // A free port for a small static server.
+    auto server = [&]() -> std::shared_ptr<ManagedProcess> {
+        for (std::int64_t port = 20000 + ::getpid() % 20000; port < 65000; port += 7) {
+            try {
+                PortCheck::requireAvailable(port);
+            } catch (const std::exception&) {
+                continue;
+            }
+            profile.httpPort = port;
+            auto process = std::make_shared<ManagedProcess>(
+                "nginx", "/usr/bin/python3",
+                std::vector<std::string>{"-m", "http.server", "--bind", "127.0.0.1",
+                                         std::to_string(port), "--directory", site.string()},
+                folder.path() / "server.log");
+            for (int attempt = 0; attempt < 250; ++attempt) {
+                try {
+                    PortCheck::requireAvailable(port);
+                } catch (const std::exception&) {
+                    return process;
+                }
+                ::usleep(20000);
+            }
+            return process;
+        }
+        return nullptr;
+    }();
+    ASSERT_TRUE(server);
+    StackEngineTesting::addProcess(*engine, "studio", server);
+
+    const auto health = [&](const std::string& php, const std::string& mariadb) {
+        PrivateFile::write(site / "__vessora_health.php", nlohmann::json{{"token", "T1"},
+                                                                         {"identity", "studio"},
+                                                                         {"php", php},
+                                                                         {"mariadb", mariadb}}
+                                                              .dump());
+    };
+    health("8.4.12", "11.4.8-MariaDB");
+    EXPECT_NO_THROW(StackEngineTesting::waitForHTTP(*engine, profile, "T1"));
+    const std::string failed = "HTTP/PHP/SQL health check failed. See studio/logs.";
+    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForHTTP(*engine, profile, "T2"); }), failed);
+    health("8.40.1", "11.4.8-MariaDB");
+    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForHTTP(*engine, profile, "T1"); }), failed);
+    health("8.4.12", "11.40");
+    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForHTTP(*engine, profile, "T1"); }), failed);
+
+    PrivateFile::write(site / "phpmyadmin/index.html", "<title>phpMyAdmin</title> pmahomme");
+    EXPECT_NO_THROW(StackEngineTesting::waitForPhpMyAdmin(*engine, profile));
+    PrivateFile::write(site / "phpmyadmin/index.html", "<title>phpMyAdmin</title>");
+    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForPhpMyAdmin(*engine, profile); }),
+              "Could not start phpMyAdmin. See studio/logs.");
+    StackEngineTesting::stopProcesses(*engine, "studio");
+}
+
+} // namespace

@@ -1,0 +1,353 @@
+// The helper end to end, as root: clients are copies of this program run
+// under other user ids, talking to a service on a temporary socket that
+// edits a temporary hosts file and relays high test ports.
+#include "VessoraHelper/HelperMain.hpp"
+#include "VessoraHelper/HelperService.hpp"
+#include "VessoraHelper/ListenSocket.hpp"
+#include "VessoraHostProtocol/HostServiceError.hpp"
+#include "VessoraHostProtocol/HostServiceRequest.hpp"
+#include "VessoraHostProtocol/ManagedHosts.hpp"
+
+#include "HelperTestSupport.hpp"
+
+#include <csignal>
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <poll.h>
+#include <sys/wait.h>
+#include <thread>
+
+namespace vessora {
+namespace {
+
+constexpr const char* clientVariable = "VESSORA_HELPER_TEST_CLIENT";
+constexpr int replyWaitMilliseconds = 20000;
+
+// Client mode: one connection to the socket, driven line by line through
+// standard input ("json <request>", "padded <size>", "big"); each answer is
+// one line: "ok", "fail <text>" or "closed".
+int clientMain(const std::string& socketPath) {
+    HostServiceWire::Socket socket;
+    try {
+        socket = HostServiceWire::connect(socketPath);
+    } catch (const std::exception&) {
+    }
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::string payload;
+        if (line.starts_with("json "))
+            payload = line.substr(5);
+        else if (line.starts_with("padded ")) {
+            payload = HostServiceRequest({}, false).toJSON();
+            payload.resize(std::stoul(line.substr(7)), ' ');
+        }
+        std::string answer = "closed";
+        try {
+            if (!socket)
+                throw std::runtime_error("not connected");
+            HostServiceWire::sendMessage(socket.fd(), payload);
+            pollfd entry{socket.fd(), POLLIN, 0};
+            if (::poll(&entry, 1, replyWaitMilliseconds) != 1)
+                answer = "timeout";
+            else if (const auto failure = HostServiceWire::receiveReply(socket.fd()))
+                answer = "fail " + *failure;
+            else
+                answer = "ok";
+        } catch (const std::exception&) {
+        }
+        std::cout << answer << std::endl;
+    }
+    return 0;
+}
+
+const struct ClientMode {
+    ClientMode() {
+        if (const char* socketPath = std::getenv(clientVariable))
+            ::_exit(clientMain(socketPath));
+    }
+} clientMode;
+
+// A client process: `program` exec'd under `uid`, or (no program) this test
+// program's fork running the client code directly.
+class Client {
+public:
+    Client(const std::optional<std::filesystem::path>& program, uid_t uid,
+           const std::filesystem::path& socketPath) {
+        int input[2];
+        int output[2];
+        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
+            throw std::system_error(errno, std::generic_category(), "pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(input[1]); // or the client never sees the end of its input
+            ::close(output[0]);
+            ::dup2(input[0], 0);
+            ::dup2(output[1], 1);
+            if (uid != 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+                             ::setresuid(uid, uid, uid) != 0))
+                ::_exit(120);
+            if (!program)
+                ::_exit(clientMain(socketPath.string()));
+            const std::string variable = std::string(clientVariable) + "=" + socketPath.string();
+            char* const argv[] = {const_cast<char*>(program->c_str()), nullptr};
+            char* const envp[] = {const_cast<char*>(variable.c_str()), nullptr};
+            ::execve(program->c_str(), argv, envp);
+            ::_exit(121);
+        }
+        ::close(input[0]);
+        ::close(output[1]);
+        toClient_ = input[1];
+        fromClient_ = output[0];
+    }
+
+    ~Client() { quit(); }
+
+    // The client's answer line for one command, or "timeout".
+    std::string ask(const std::string& command) {
+        const std::string line = command + "\n";
+        if (::write(toClient_, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+            return "write failed";
+        std::string answer;
+        while (true) {
+            pollfd entry{fromClient_, POLLIN, 0};
+            if (::poll(&entry, 1, replyWaitMilliseconds + 5000) != 1)
+                return "timeout";
+            char c;
+            if (::read(fromClient_, &c, 1) != 1)
+                return "client ended: " + answer;
+            if (c == '\n')
+                return answer;
+            answer += c;
+        }
+    }
+
+    std::string apply(const HostServiceRequest& request) { return ask("json " + request.toJSON()); }
+
+    // Ends the client and waits for it (bounded), so its connection is closed.
+    void quit() {
+        if (pid_ <= 0)
+            return;
+        ::close(toClient_);
+        ::close(fromClient_);
+        for (int i = 0; i < 200; ++i) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int toClient_ = -1;
+    int fromClient_ = -1;
+};
+
+// Echoes every connection on a loopback port until destroyed.
+class EchoServer {
+public:
+    EchoServer() {
+        thread_ = std::thread([this] {
+            while (true) {
+                const int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd < 0)
+                    return;
+                char buffer[4096];
+                ssize_t n;
+                while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+                    ::send(fd, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL);
+                ::close(fd);
+            }
+        });
+    }
+    ~EchoServer() {
+        ::shutdown(listener_.fd(), SHUT_RDWR);
+        thread_.join();
+    }
+    std::uint16_t port() const { return listener_.port(); }
+
+private:
+    helpertest::PortHolder listener_;
+    std::thread thread_;
+};
+
+std::string roundTrip(std::uint16_t port, const std::string& text) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string back;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size())) {
+        back.resize(text.size());
+        std::size_t got = 0;
+        ssize_t n;
+        while (got < back.size() && (n = ::recv(fd, back.data() + got, back.size() - got, 0)) > 0)
+            got += static_cast<std::size_t>(n);
+        back.resize(got);
+    }
+    ::close(fd);
+    return back;
+}
+
+constexpr uid_t alice = 60001;
+constexpr uid_t bob = 60002;
+
+class HelperServiceRootTest : public ::testing::Test {
+protected:
+    std::optional<helpertest::TemporaryFolder> folder;
+    HelperSettings settings;
+    std::filesystem::path program;
+    std::uint16_t relayPort = 0;
+    std::unique_ptr<EchoServer> echo;
+    std::unique_ptr<HelperService> service;
+    std::thread serving;
+
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root";
+        folder.emplace();
+        const auto& root = folder->path();
+        ::chmod(root.c_str(), 0755);
+        std::filesystem::create_directories(root / "etc");
+        std::filesystem::create_directories(root / "bin");
+        ::chmod((root / "bin").c_str(), 0755);
+        helpertest::writeFile(root / "etc" / "hosts", helpertest::baseHosts, 0644);
+        program = root / "bin" / "Vessora";
+        std::filesystem::copy_file("/proc/self/exe", program);
+        ::chmod(program.c_str(), 0755);
+
+        echo = std::make_unique<EchoServer>();
+        relayPort = helpertest::freePort();
+        settings.hosts.folder = root / "etc";
+        settings.socketPath = root / "run" / "host-service.sock";
+        settings.clientProgram = program;
+        settings.relayEndpoints = {{relayPort, echo->port()}};
+        settings.maxConnections = 4;
+        service =
+            std::make_unique<HelperService>(ListenSocket::bound(settings.socketPath), settings);
+        serving = std::thread([this] { service->run(); });
+    }
+
+    void TearDown() override {
+        if (!service)
+            return;
+        service->stop();
+        serving.join();
+        service.reset();
+    }
+
+    std::string hosts() const { return helpertest::readFile(settings.hosts.hosts()); }
+    Client client(uid_t uid) { return Client(program, uid, settings.socketPath); }
+};
+
+TEST_F(HelperServiceRootTest, AnswersUnprivilegedClientsOfTheInstalledProgram) {
+    Client first = client(alice);
+    EXPECT_EQ(first.apply(HostServiceRequest({"shop.test"}, true)), "ok");
+    EXPECT_EQ(hosts(),
+              std::string(helpertest::baseHosts) + ManagedHosts::section(alice, {"shop.test"}));
+    struct stat status {};
+    ::stat(settings.hosts.hosts().c_str(), &status);
+    EXPECT_EQ(status.st_uid, 0u);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
+    EXPECT_EQ(roundTrip(relayPort, "through the relay"), "through the relay");
+
+    // Refusals with the service's texts; the connection stays usable.
+    EXPECT_EQ(first.ask("json not json"), std::string("fail ") + HostServiceDecodingError::corrupt);
+    EXPECT_EQ(first.apply(HostServiceRequest({"Shop.test"}, false)),
+              std::string("fail ") + HostServiceError::invalidHostname);
+    EXPECT_EQ(first.ask("padded " + std::to_string(HostServiceWire::maxRequestSize + 1)),
+              std::string("fail ") + ServiceCoordinator::invalidClient);
+    EXPECT_EQ(first.ask("padded " + std::to_string(HostServiceWire::maxRequestSize)), "ok");
+    EXPECT_EQ(hosts(), helpertest::baseHosts); // the padded empty request removed the section
+    EXPECT_FALSE(helpertest::listening(relayPort));
+}
+
+TEST_F(HelperServiceRootTest, RefusesRootAndOtherProgramsWithoutAReply) {
+    Client root = client(0);
+    EXPECT_EQ(root.apply(HostServiceRequest({"shop.test"}, false)), "closed");
+    Client other(std::nullopt, alice,
+                 settings.socketPath); // this test program, not the installed one
+    EXPECT_EQ(other.apply(HostServiceRequest({"shop.test"}, false)), "closed");
+
+    // A program file others may change is not the installed program either.
+    ::chmod(program.c_str(), 0775);
+    Client writable = client(alice);
+    EXPECT_EQ(writable.apply(HostServiceRequest({"shop.test"}, false)), "closed");
+    ::chmod(program.c_str(), 0755);
+    EXPECT_EQ(hosts(), helpertest::baseHosts);
+
+    Client fine = client(alice);
+    EXPECT_EQ(fine.apply(HostServiceRequest({"shop.test"}, false)), "ok");
+}
+
+TEST_F(HelperServiceRootTest, OneSessionOwnsTheSetupUntilItDisconnects) {
+    Client first = client(alice);
+    Client second = client(bob);
+    EXPECT_EQ(first.apply(HostServiceRequest({"shop.test"}, true)), "ok");
+    EXPECT_EQ(second.apply(HostServiceRequest({"blog.test"}, false)),
+              std::string("fail ") + ServiceCoordinator::ownedElsewhere);
+    EXPECT_TRUE(helpertest::listening(relayPort));
+
+    first.quit();
+    // The relay stops once the disconnect is through; the section stays.
+    bool stopped = false;
+    for (int i = 0; i < 200 && !stopped; ++i) {
+        stopped = !service->coordinator().relayRunning();
+        if (!stopped)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    EXPECT_TRUE(stopped);
+    EXPECT_FALSE(helpertest::listening(relayPort));
+    EXPECT_NE(hosts().find(ManagedHosts::section(alice, {"shop.test"})), std::string::npos);
+
+    EXPECT_EQ(second.apply(HostServiceRequest({"blog.test"}, false)), "ok");
+    EXPECT_EQ(hosts(), std::string(helpertest::baseHosts) +
+                           ManagedHosts::section(alice, {"shop.test"}) +
+                           ManagedHosts::section(bob, {"blog.test"}));
+}
+
+TEST_F(HelperServiceRootTest, CapsTheNumberOfConnections) {
+    std::vector<std::unique_ptr<Client>> admitted;
+    for (std::size_t i = 0; i < settings.maxConnections; ++i) {
+        admitted.push_back(std::make_unique<Client>(program, alice + i, settings.socketPath));
+        // An answer proves the connection was admitted before the next one.
+        EXPECT_EQ(admitted.back()->ask("json {}"),
+                  std::string("fail ") + HostServiceDecodingError::missing);
+    }
+    Client extra = client(bob + 100);
+    EXPECT_EQ(extra.ask("json {}"), "closed");
+    admitted.front()->quit();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Client later = client(bob + 101);
+    EXPECT_EQ(later.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+}
+
+TEST(HelperMainRootTest, RefusesToRunWithoutAUsableSignature) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    helpertest::TemporaryFolder folder;
+    HelperSettings settings;
+    settings.hosts.folder = folder.path();
+    settings.socketPath = folder.path() / "run" / "host-service.sock";
+    settings.clientProgram = "/usr/bin/true";
+    settings.signing = std::nullopt;
+    EXPECT_EQ(HelperMain::run(settings), HelperMain::refusedStatus);
+    settings.signing = SigningInfo{"VSSRLNX001", false, std::nullopt};
+    EXPECT_EQ(HelperMain::run(settings), HelperMain::refusedStatus);
+    settings.signing = SigningInfo{"short", true, std::nullopt};
+    EXPECT_EQ(HelperMain::run(settings), HelperMain::refusedStatus);
+    EXPECT_FALSE(std::filesystem::exists(settings.socketPath));
+}
+
+} // namespace
+} // namespace vessora

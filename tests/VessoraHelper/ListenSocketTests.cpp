@@ -1,0 +1,126 @@
+#include "VessoraHelper/ClientCheck.hpp"
+#include "VessoraHelper/HelperMain.hpp"
+#include "VessoraHelper/ListenSocket.hpp"
+
+#include "HelperTestSupport.hpp"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+
+namespace vessora {
+namespace {
+
+// Runs `body` in a child process; its result becomes the exit status.
+int inChild(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(body());
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ListenSocketTest, TakesOnlyAListeningSequentialPacketSocketFromActivation) {
+    ::unsetenv("LISTEN_PID");
+    EXPECT_FALSE(ListenSocket::activated());
+
+    // Descriptor 3 is the passed socket: replace it in a child only.
+    const auto activatedWith = [](int type, bool listen) {
+        return inChild([type, listen] {
+            const int fd = ::socket(AF_UNIX, type, 0);
+            if (listen) {
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX; // autobind to an abstract name
+                if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(sa_family_t)) != 0 ||
+                    ::listen(fd, 4) != 0)
+                    return 10;
+            }
+            if (::dup2(fd, 3) != 3)
+                return 11;
+            ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+            ::setenv("LISTEN_FDS", "1", 1);
+            try {
+                const auto socket = ListenSocket::activated();
+                if (std::getenv("LISTEN_PID") || std::getenv("LISTEN_FDS"))
+                    return 12;
+                return socket && socket->fd() == 3 ? 0 : 1;
+            } catch (const std::runtime_error&) {
+                return 2;
+            }
+        });
+    };
+    EXPECT_EQ(activatedWith(SOCK_SEQPACKET, true), 0);
+    EXPECT_EQ(activatedWith(SOCK_STREAM, true), 2);
+    EXPECT_EQ(activatedWith(SOCK_SEQPACKET, false), 2);
+
+    // Variables meant for another process are ignored.
+    EXPECT_EQ(inChild([] {
+                  ::setenv("LISTEN_PID", std::to_string(::getppid()).c_str(), 1);
+                  ::setenv("LISTEN_FDS", "1", 1);
+                  return ListenSocket::activated() ? 1 : 0;
+              }),
+              0);
+}
+
+TEST(ListenSocketTest, BindsItsOwnSocketInAFolderOnlyItsOwnerChanges) {
+    helpertest::TemporaryFolder folder;
+    const auto path = folder.path() / "run" / "host-service.sock";
+    {
+        HostServiceWire::Socket listener = ListenSocket::bound(path, ::geteuid());
+        struct stat status {};
+        ASSERT_EQ(::stat(path.c_str(), &status), 0);
+        EXPECT_TRUE(S_ISSOCK(status.st_mode));
+        EXPECT_EQ(status.st_mode & 0777, 0666u);
+        ::stat(path.parent_path().c_str(), &status);
+        EXPECT_EQ(status.st_mode & 0777, 0755u);
+        HostServiceWire::Socket client = HostServiceWire::connect(path.string());
+        EXPECT_TRUE(client);
+    }
+    // A stale socket from an earlier run is replaced.
+    EXPECT_NO_THROW(ListenSocket::bound(path, ::geteuid()));
+
+    EXPECT_THROW(ListenSocket::bound(path, ::geteuid() + 1), std::runtime_error);
+    ::chmod(path.parent_path().c_str(), 0775);
+    EXPECT_THROW(ListenSocket::bound(path, ::geteuid()), std::runtime_error);
+    ::chmod(path.parent_path().c_str(), 0755);
+    std::filesystem::remove(path);
+    helpertest::writeFile(path, "not a socket");
+    EXPECT_THROW(ListenSocket::bound(path, ::geteuid()), std::runtime_error);
+    EXPECT_EQ(helpertest::readFile(path), "not a socket");
+}
+
+TEST(ClientCheckTest, ReadsStartTimesAndRefusesAnUninstalledPeer) {
+    const auto own = ClientCheck::startTime(::getpid());
+    ASSERT_TRUE(own);
+    EXPECT_EQ(ClientCheck::startTime(::getpid()), own);
+    EXPECT_FALSE(ClientCheck::startTime(-1));
+
+    // The peer is this test program: accepted only when it runs as a user
+    // other than root from a root-owned file nobody else may write.
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    HostServiceWire::Socket a(pair[0]);
+    HostServiceWire::Socket b(pair[1]);
+    const auto self = std::filesystem::canonical("/proc/self/exe");
+    struct stat file {};
+    ASSERT_EQ(::stat(self.c_str(), &file), 0);
+    const bool installedLike = file.st_uid == 0 && (file.st_mode & 022) == 0;
+    const std::optional<std::uint32_t> expected = ::geteuid() != 0 && installedLike
+                                                      ? std::optional<std::uint32_t>(::geteuid())
+                                                      : std::nullopt;
+    EXPECT_EQ(ClientCheck::acceptedUser(a.fd(), self), expected);
+    EXPECT_EQ(ClientCheck::acceptedUser(a.fd(), "/usr/bin/true"), std::nullopt);
+}
+
+TEST(HelperMainTest, RefusesToRunWithoutRoot) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "runs as root";
+    HelperSettings settings = HelperSettings::installed();
+    EXPECT_EQ(HelperMain::run(settings), HelperMain::refusedStatus);
+}
+
+} // namespace
+} // namespace vessora
