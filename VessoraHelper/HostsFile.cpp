@@ -3,6 +3,7 @@
 #include "VessoraHelper/RandomUUID.hpp"
 #include "VessoraHostProtocol/HostServiceError.hpp"
 #include "VessoraHostProtocol/ManagedHosts.hpp"
+#include "VessoraHostProtocol/Utf8.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -106,43 +107,6 @@ void writeAll(int fd, const std::string& bytes, const std::string& what) {
     }
 }
 
-bool validUTF8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length;
-        char32_t value;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            value = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            value = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            value = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length)
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            value = (value << 6) | (next & 0x3F);
-        }
-        if ((length == 3 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) ||
-            (length == 4 && (value < 0x10000 || value > 0x10FFFF)))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 // The backup is made once: written whole to a private file, flushed, then
 // linked into place, so a failure never leaves a partial backup behind.
 void backUpOnce(const Location& location, const std::string& bytes) {
@@ -193,7 +157,7 @@ void apply(const Location& location, std::uint32_t userID, const std::vector<std
     const std::string old = readAll(hosts.fd(), hostsPath.string());
     if (old.size() != static_cast<std::uint64_t>(status.st_size))
         fail(changedMeanwhile); // someone is writing it right now
-    if (!validUTF8(old))
+    if (!Utf8::isValid(old))
         fail(notUTF8);
     const std::string replaced = ManagedHosts::replacing(old, userID, names);
     if (replaced == old)

@@ -1,25 +1,12 @@
 #include "VessoraCore/Certificates/PEMText.hpp"
 
+#include "VessoraCore/Foundation/UnicodeText.hpp"
+
 #include <cstdint>
-#include <unicode/utf8.h>
 
 namespace vessora::PEMText {
 
 namespace {
-
-bool isValidUTF8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    if (text.size() > INT32_MAX)
-        return false;
-    auto length = static_cast<std::int32_t>(text.size());
-    for (std::int32_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0)
-            return false;
-    }
-    return true;
-}
 
 void removeAll(std::string& text, std::string_view marker) {
     for (std::size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at))
@@ -43,7 +30,7 @@ int base64Value(char c) {
 } // namespace
 
 std::optional<std::string> certificateBytes(std::string_view text) {
-    if (!isValidUTF8(text))
+    if (!UnicodeText::isValidUTF8(text))
         return std::nullopt;
     std::string content(text);
     removeAll(content, "-----BEGIN CERTIFICATE-----");

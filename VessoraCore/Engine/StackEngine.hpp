@@ -6,11 +6,14 @@
 // tables (records, processes, failures, flags) and is never held across an
 // external wait (a command, a pause, a request, the helper). The guarded
 // operations (create, update, remove, install, configureLocalHosts,
-// renewCertificate, and those later files add) run one at a time: a second
+// renewCertificate, start, stop, stopAll, and those later files add) run one
+// at a time: a second
 // one is refused with "Another Vessora action is still in progress." while
 // the busy flag is set, and the flag is cleared on every way out. The
 // always-served queries (allProfiles, installations, certificateInfo,
-// localHostConnected) never look at the flag and take the mutex only briefly.
+// localHostConnected, statuses) never look at the flag and take the mutex
+// only briefly; statuses() sets the flag itself around the stops of its
+// supervision, and only while no operation holds it.
 //
 // Construction resolves and locks the data root ("engine.lock", flock,
 // close-on-exec, so no server inherits it), loads or seeds "profiles.json",
@@ -28,6 +31,7 @@
 #include "VessoraCore/Process/ManagedProcess.hpp"
 #include "VessoraCore/Records/InstallationStatus.hpp"
 #include "VessoraCore/Records/StackProfile.hpp"
+#include "VessoraCore/Records/StackStatus.hpp"
 #include "VessoraCore/Storage/EnvironmentFiles.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 #include "VessoraHostProtocol/HostServiceRequest.hpp"
@@ -89,6 +93,10 @@ public:
     InstallationStatus installations() const;
     LocalCertificateInfo certificateInfo(const std::string& id) const;
     bool localHostConnected();
+    // One status per record, keyed by id. Also the supervision: while no
+    // operation runs it stops environments whose helper connection, router
+    // or server process went away, and records why. Never throws.
+    std::map<std::string, StackStatus> statuses();
 
     // Guarded.
     StackProfile create(const std::string& name, const std::string& php, const std::string& mariaDB,
@@ -101,6 +109,15 @@ public:
     void install(const std::string& id);
     void configureLocalHosts(bool enabled);
     void renewCertificate(const std::string& id);
+    // Starts the environment's servers and proves they answer; on failure
+    // everything it launched is stopped, the error is kept as the
+    // environment's status text and thrown.
+    void start(const std::string& id);
+    // Throws "A service could not be stopped." when a process survives.
+    void stop(const std::string& id);
+    // The router, then every environment with processes; throws "Some
+    // services could not be stopped." when a process survives.
+    void stopAll();
 
 private:
     friend struct StackEngineTesting;
@@ -129,6 +146,47 @@ private:
     StackProfile find(const std::string& id) const;
     bool hasProcesses(const std::string& id) const;
     std::filesystem::path socketFile(const std::string& id) const;
+
+    // The working values of one start, from its checks to its launches.
+    struct StartPlan {
+        StackProfile profile;
+        StackPaths paths;
+        std::filesystem::path phpPrefix;
+        std::filesystem::path dbPrefix;
+        std::filesystem::path webPrefix;
+        std::string token;
+        std::string applicationPassword;
+        std::optional<std::string> phpMyAdminPassword;
+    };
+
+    // The start run; the caller holds the busy flag. `migrating` skips the
+    // import-report check (the import starts the environment it creates).
+    void startUnlocked(const std::string& id, const std::optional<std::filesystem::path>& importSQL,
+                       bool migrating);
+    // Checks, program versions, HTTPS identity and every generated file.
+    StartPlan prepareStart(const StackProfile& profile);
+    // Configuration tests, data directory, MariaDB and its accounts, the
+    // dump, PHP-FPM and the web server, readiness, router and helper.
+    void launchStart(const StartPlan& plan, const std::optional<std::filesystem::path>& importSQL);
+    // Takes a failed start down again and keeps its failure text.
+    void failStart(const std::string& id, const std::string& description);
+    // The set-up script of every start: application database and account,
+    // the internal identity table; then the phpMyAdmin administrator's.
+    static std::string setupStatement(const StackProfile& profile, const std::string& password);
+    static std::string phpMyAdminStatement(const std::optional<std::string>& password);
+    // Initialises the MariaDB data directory unless its marker exists.
+    void initializeDatabase(const StartPlan& plan);
+    // Launches one server and appends it to the environment's processes.
+    void launch(const std::string& id, std::string service, const std::filesystem::path& executable,
+                const std::vector<std::string>& arguments, const std::filesystem::path& log,
+                const std::map<std::string, std::string>& environment = {});
+    // Loads an SQL dump into the application database as the application
+    // account, over TCP, with the password in a private option file.
+    void importDatabase(const StackPaths& paths, const std::filesystem::path& prefix,
+                        const std::filesystem::path& input, const std::string& password);
+    // True when an import report exists there and does not record success
+    // (an unreadable or undecodable one included).
+    static bool importUnfinished(const std::filesystem::path& report);
 
     StackProfile createUnlocked(const std::string& name, const std::string& php,
                                 const std::string& mariaDB, bool phpMyAdminEnabled,

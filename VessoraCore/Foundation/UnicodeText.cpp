@@ -1,5 +1,7 @@
 #include "VessoraCore/Foundation/UnicodeText.hpp"
 
+#include "VessoraHostProtocol/Utf8.hpp"
+
 #include <memory>
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
@@ -58,7 +60,7 @@ icu::UnicodeString withoutNonspacingMarks(const icu::UnicodeString& text) {
 } // namespace
 
 bool isValidUTF8(std::string_view text) {
-    return forEachCodePoint(text, [](UChar32) { return true; });
+    return Utf8::isValid(text);
 }
 
 bool containsControl(std::string_view text) {

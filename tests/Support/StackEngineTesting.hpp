@@ -79,6 +79,26 @@ struct StackEngineTesting {
     static void waitForPhpMyAdmin(const StackEngine& engine, const StackProfile& profile) {
         engine.waitForPhpMyAdmin(profile);
     }
+    // The import's own road into a start: busy held by the caller, a dump.
+    static void startUnlocked(StackEngine& engine, const std::string& id,
+                              const std::optional<std::filesystem::path>& dump, bool migrating) {
+        StackEngine::BusyGuard guard(engine.busy_);
+        engine.startUnlocked(id, dump, migrating);
+    }
+    static std::string setupStatement(const StackProfile& profile, const std::string& password) {
+        return StackEngine::setupStatement(profile, password);
+    }
+    static std::string phpMyAdminStatement(const std::optional<std::string>& password) {
+        return StackEngine::phpMyAdminStatement(password);
+    }
+    static bool importUnfinished(const std::filesystem::path& report) {
+        return StackEngine::importUnfinished(report);
+    }
+    static void setBusy(StackEngine& engine, bool busy) { engine.busy_.store(busy); }
+    static void setLocalHostsEnabled(StackEngine& engine, bool enabled) {
+        std::lock_guard lock(engine.mutex_);
+        engine.localHostsEnabled_ = enabled;
+    }
 };
 
 } // namespace vessora

@@ -161,14 +161,5 @@ TEST_F(LocalHostSetupTest, RevisionCoversHelperAndBothUnits) {
     EXPECT_TRUE(missing.needsRefresh()) << "a stored value that is not text counts as nothing";
 }
 
-TEST_F(LocalHostSetupTest, UnregisterKeepsTheStoredRevision) {
-    auto helper = setup();
-    helper.registerHelper();
-    helper.unregister();
-    helper.openApproval();
-    EXPECT_EQ(manager->calls, (std::vector<std::string>{"register", "unregister", "approval"}));
-    EXPECT_EQ(stored(), helper.revision());
-}
-
 } // namespace
 } // namespace vessora

@@ -137,17 +137,5 @@ TEST(VirtualHostRouterConfigurationTest, PathsEscapeDollarQuoteAndBackslash) {
     EXPECT_NE(text.find("proxy_ssl_trusted_certificate " + certificate), std::string::npos);
 }
 
-TEST(VirtualHostRouterConfigurationTest, MovedPortsChangeOnlyTheListenLines) {
-    const std::vector<StackProfile> records{routed("env-a", "a.test", 18080, 18443)};
-    std::string moved = VirtualHostRouter::configuration("/data", records, "G",
-                                                         VirtualHostRouter::Ports{7001, 7002});
-    for (const auto& [from, to] :
-         {std::pair<std::string, std::string>{"127.0.0.1:7001", "127.0.0.1:8088"},
-          {"127.0.0.1:7002", "127.0.0.1:8448"}})
-        for (auto at = moved.find(from); at != std::string::npos; at = moved.find(from, at))
-            moved.replace(at, from.size(), to);
-    EXPECT_EQ(moved, VirtualHostRouter::configuration("/data", records, "G"));
-}
-
 } // namespace
 } // namespace vessora

@@ -1,0 +1,84 @@
+// MariaDB at start: the one-time data-directory set-up and the statements
+// that (re)create the accounts and the identity row every start relies on.
+#include "VessoraCore/Engine/StackEngine.hpp"
+
+#include "VessoraCore/Foundation/L10n.hpp"
+#include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Process/Command.hpp"
+
+namespace vessora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string doubled(const std::string& text, char quote) {
+    std::string result;
+    for (const char c : text) {
+        result += c;
+        if (c == quote)
+            result += quote;
+    }
+    return result;
+}
+
+// A grant names a pattern: an unescaped underscore would match any character.
+std::string grantPattern(const std::string& database) {
+    std::string result;
+    for (const char c : database) {
+        if (c == '_')
+            result += '\\';
+        result += c;
+    }
+    return result;
+}
+
+} // namespace
+
+std::string StackEngine::setupStatement(const StackProfile& profile, const std::string& password) {
+    const std::string quotedPassword = "'" + doubled(password, '\'') + "'";
+    return "SET SESSION sql_mode='NO_BACKSLASH_ESCAPES';\nCREATE DATABASE IF NOT EXISTS `" +
+           doubled(profile.databaseName, '`') +
+           "` CHARACTER SET utf8mb4;\nCREATE USER IF NOT EXISTS 'vessora'@'127.0.0.1' "
+           "IDENTIFIED BY " +
+           quotedPassword + ";\nALTER USER 'vessora'@'127.0.0.1' IDENTIFIED BY " + quotedPassword +
+           ";\nGRANT ALL PRIVILEGES ON `" + doubled(grantPattern(profile.databaseName), '`') +
+           "`.* TO 'vessora'@'127.0.0.1';\nCREATE DATABASE IF NOT EXISTS vessora_internal;\n"
+           "CREATE TABLE IF NOT EXISTS vessora_internal.setup_identity (name VARCHAR(80) PRIMARY "
+           "KEY);\nINSERT IGNORE INTO vessora_internal.setup_identity VALUES ('" +
+           profile.id +
+           "');\nGRANT SELECT ON vessora_internal.setup_identity TO 'vessora'@'127.0.0.1';";
+}
+
+std::string StackEngine::phpMyAdminStatement(const std::optional<std::string>& password) {
+    if (!password)
+        return "DROP USER IF EXISTS 'vessora_admin'@'127.0.0.1';";
+    // Hexadecimal digits only: nothing to quote.
+    return "CREATE USER IF NOT EXISTS 'vessora_admin'@'127.0.0.1' IDENTIFIED BY '" + *password +
+           "';\nALTER USER 'vessora_admin'@'127.0.0.1' IDENTIFIED BY '" + *password +
+           "';\nGRANT ALL PRIVILEGES ON *.* TO 'vessora_admin'@'127.0.0.1' WITH GRANT OPTION;";
+}
+
+void StackEngine::initializeDatabase(const StartPlan& plan) {
+    const fs::path data = plan.paths.data();
+    const fs::path marker = data / ".vessora-initialized";
+    if (fs::exists(fs::symlink_status(marker)))
+        return;
+    // A data directory with files but no marker may hold someone's data
+    // from an interrupted set-up: never initialise over it.
+    if (fs::directory_iterator(data) != fs::directory_iterator())
+        throw VessoraError(L10n::text(
+            "Incomplete data directory: %@. Inspect and move it manually before trying again.",
+            {data.string()}));
+    const CommandResult result =
+        Command::run(plan.dbPrefix / "bin" / "mariadb-install-db",
+                     {"--no-defaults", "--basedir=" + plan.dbPrefix.string(),
+                      "--datadir=" + data.string(), "--auth-root-authentication-method=socket",
+                      "--auth-root-socket-user=" + loginName(), "--skip-test-db"},
+                     {.log = plan.paths.logs() / "database-init.log", .timeout = 180});
+    if (result.status != 0)
+        throw VessoraError(result.failureMessage("mariadb-install-db"));
+    write(plan.profile.mariaDB, marker);
+}
+
+} // namespace vessora

@@ -1,0 +1,73 @@
+// Loading an imported SQL dump into a starting environment's database.
+#include "VessoraCore/Engine/StackEngine.hpp"
+
+#include "VessoraCore/Foundation/L10n.hpp"
+#include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Process/Command.hpp"
+
+#include <regex>
+
+namespace vessora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Removes the option file with the password on every way out.
+class OptionFile {
+public:
+    explicit OptionFile(fs::path file) : file_(std::move(file)) {}
+    ~OptionFile() {
+        std::error_code ignored;
+        fs::remove(file_, ignored);
+    }
+    OptionFile(const OptionFile&) = delete;
+    OptionFile& operator=(const OptionFile&) = delete;
+    const fs::path& path() const { return file_; }
+
+private:
+    fs::path file_;
+};
+
+std::string optionValue(const std::string& password) {
+    std::string result = "\"";
+    for (const char c : password) {
+        if (c == '\\' || c == '"')
+            result += '\\';
+        result += c;
+    }
+    return result + "\"";
+}
+
+} // namespace
+
+void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix,
+                                 const fs::path& input, const std::string& password) {
+    const StackProfile& profile = paths.profile();
+    const OptionFile options(paths.config() / ".migration-client.cnf");
+    // The client's packet limit matches the server's, so statements up to
+    // 64 MiB pass in both directions.
+    write("[client]\npassword=" + optionValue(password) + "\nmax-allowed-packet=64M\n",
+          options.path());
+    const CommandResult result = Command::run(
+        prefix / "bin" / "mariadb",
+        {"--defaults-file=" + options.path().string(), "--protocol=tcp", "--host=127.0.0.1",
+         "--port=" + std::to_string(profile.databasePort), "--user=vessora",
+         "--database=" + profile.databaseName, "--default-character-set=utf8mb4", "--sandbox",
+         "--binary-mode", "--local-infile=0", "--skip-reconnect", "--connect-timeout=5", "--batch"},
+        {.timeout = 300, .inputFile = input, .outputLimit = 64000});
+    if (result.status == 0)
+        return;
+    std::smatch match;
+    const std::string detail =
+        std::regex_search(result.output, match,
+                          std::regex("ERROR [0-9]+(?: \\([A-Z0-9]+\\))?(?: at line [0-9]+)?"))
+            ? match.str()
+            : std::to_string(result.status);
+    throw VessoraError(L10n::text(
+        "SQL import failed (%@). The new environment has been stopped. Check version "
+        "compatibility, collations, DEFINER clauses and qualified database names before retrying.",
+        {detail}));
+}
+
+} // namespace vessora

@@ -1,0 +1,217 @@
+// The start run: refusals, checks and preparation, then the launches and
+// readiness checks, and the way back down when any of it fails.
+#include "VessoraCore/Engine/StackEngine.hpp"
+
+#include "VessoraCore/Certificates/LocalHTTPS.hpp"
+#include "VessoraCore/Configuration/Configuration.hpp"
+#include "VessoraCore/Configuration/PhpMyAdminFiles.hpp"
+#include "VessoraCore/Foundation/JsonFields.hpp"
+#include "VessoraCore/Foundation/L10n.hpp"
+#include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/Uuid.hpp"
+#include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Packages/PackageCatalog.hpp"
+#include "VessoraCore/Process/Command.hpp"
+#include "VessoraCore/Process/PortCheck.hpp"
+#include "VessoraCore/Records/MigrationReport.hpp"
+#include "VessoraCore/Storage/WebDirectory.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <exception>
+#include <regex>
+
+namespace vessora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A short program whose version the start checks; a non-zero status is
+// reported with the program's name and the end of its output.
+std::string versionOutput(const fs::path& program, const std::vector<std::string>& arguments) {
+    const CommandResult result = Command::run(program, arguments, {.timeout = 60});
+    if (result.status != 0)
+        throw VessoraError(result.failureMessage(program.filename().string()));
+    return result.output;
+}
+
+void requireSuccess(const CommandResult& result, const std::string& program) {
+    if (result.status != 0)
+        throw VessoraError(result.failureMessage(program));
+}
+
+bool stringEqual(const nlohmann::json& object, const char* key, const std::string& expected) {
+    const auto value = object.find(key);
+    return value != object.end() && value->is_string() &&
+           value->get_ref<const std::string&>() == expected;
+}
+
+} // namespace
+
+bool StackEngine::importUnfinished(const fs::path& report) {
+    std::error_code error;
+    if (!fs::exists(report, error))
+        return false;
+    try {
+        return !MigrationReport::fromJSON(JsonFields::parse(PrivateFile::read(report))).succeeded;
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
+void StackEngine::start(const std::string& id) {
+    BusyGuard guard(busy_);
+    startUnlocked(id, std::nullopt, false);
+}
+
+void StackEngine::startUnlocked(const std::string& id, const std::optional<fs::path>& importSQL,
+                                bool migrating) {
+    const StackProfile profile = find(id);
+    if (!migrating && importUnfinished(StackPaths(root_, profile).migrationReport()))
+        throw VessoraError(L10n::text("This migration is incomplete. Review its report, then "
+                                      "remove the new environment and retry."));
+    {
+        std::lock_guard lock(mutex_);
+        if (processes_.count(id) != 0)
+            throw VessoraError(L10n::text("This environment is already running. Stop it first."));
+        failures_.erase(id);
+        if (profile.standardPorts && !localHostsEnabled_)
+            throw VessoraError(L10n::text(
+                "Enable local host setup before starting an environment without port numbers."));
+    }
+    try {
+        launchStart(prepareStart(profile), importSQL);
+    } catch (const std::exception& error) {
+        failStart(id, error.what());
+        throw;
+    }
+}
+
+StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
+    const StackPaths paths(root_, profile);
+    WebDirectory::validate(paths);
+    for (const std::int64_t port : profile.listeningPorts())
+        PortCheck::requireAvailable(port);
+
+    StartPlan plan{profile, paths, brew_.prefix(profile.php), brew_.prefix(profile.mariaDB),
+                   brew_.prefix(profile.webserver)};
+
+    PackageCatalog::requireMatchingSeries(
+        versionOutput(plan.phpPrefix / "bin" / "php", {"-n", "-r", "echo PHP_VERSION;"}),
+        profile.php);
+    const std::string mariaDBOutput =
+        versionOutput(plan.dbPrefix / "bin" / "mariadbd", {"--no-defaults", "--version"});
+    std::smatch match;
+    if (!std::regex_search(mariaDBOutput, match, std::regex("[0-9]+[.][0-9]+[.][0-9]+")))
+        throw VessoraError(L10n::text("Could not verify the installed MariaDB version."));
+    PackageCatalog::requireMatchingSeries(match.str(), profile.mariaDB);
+
+    if (profile.httpsEnabled)
+        LocalHTTPS::prepare(paths, false);
+    plan.token = Uuid::random();
+    plan.applicationPassword = prepare(paths, plan.dbPrefix, plan.webPrefix, plan.token);
+
+    if (profile.phpMyAdminEnabled) {
+        const fs::path source = brew_.prefix("phpmyadmin") / "share" / "phpmyadmin";
+        PhpMyAdminFiles::prepare(paths, source);
+        plan.phpMyAdminPassword = localPassword(paths.config() / "phpmyadmin-password");
+        write(Configuration::phpMyAdmin(paths, *plan.phpMyAdminPassword), paths.phpMyAdminConfig());
+    }
+    return plan;
+}
+
+void StackEngine::launchStart(const StartPlan& plan, const std::optional<fs::path>& importSQL) {
+    const StackProfile& profile = plan.profile;
+    const StackPaths& paths = plan.paths;
+    const std::map<std::string, std::string> fpmEnvironment{
+        {"PHP_INI_SCAN_DIR", (paths.config() / "ini.d").string()}};
+    const bool apache = profile.webserver == "httpd";
+    const fs::path environmentFolder = paths.directory().string() + "/";
+
+    requireSuccess(
+        Command::run(plan.phpPrefix / "sbin" / "php-fpm",
+                     {"-t", "-c", paths.phpConfig().string(), "-y", paths.fpmConfig().string()},
+                     {.timeout = 60, .environment = fpmEnvironment}),
+        "php-fpm");
+    if (apache)
+        requireSuccess(Command::run(plan.webPrefix / "bin" / "httpd",
+                                    {"-t", "-f", paths.apacheConfig().string()}, {.timeout = 60}),
+                       "httpd");
+    else
+        requireSuccess(Command::run(plan.webPrefix / "bin" / "nginx",
+                                    {"-t", "-p", environmentFolder.string(), "-c",
+                                     paths.nginxConfig().string()},
+                                    {.timeout = 60}),
+                       "nginx");
+
+    initializeDatabase(plan);
+
+    {
+        std::lock_guard lock(mutex_);
+        processes_[profile.id] = {};
+    }
+    launch(profile.id, "MariaDB", plan.dbPrefix / "bin" / "mariadbd",
+           {"--defaults-file=" + paths.databaseConfig().string()},
+           paths.logs() / "mariadb-process.log");
+    waitForDatabase(profile, plan.dbPrefix);
+    sql(profile, plan.dbPrefix, setupStatement(profile, plan.applicationPassword), true);
+    if (importSQL)
+        importDatabase(paths, plan.dbPrefix, *importSQL, plan.applicationPassword);
+    sql(profile, plan.dbPrefix, phpMyAdminStatement(plan.phpMyAdminPassword),
+        plan.phpMyAdminPassword.has_value());
+
+    launch(profile.id, "PHP", plan.phpPrefix / "sbin" / "php-fpm",
+           {"-F", "-c", paths.phpConfig().string(), "-y", paths.fpmConfig().string()},
+           paths.logs() / "php-process.log", fpmEnvironment);
+    if (apache)
+        launch(profile.id, "Apache", plan.webPrefix / "bin" / "httpd",
+               {"-DFOREGROUND", "-f", paths.apacheConfig().string()},
+               paths.logs() / "apache-process.log");
+    else
+        launch(profile.id, "nginx", plan.webPrefix / "bin" / "nginx",
+               {"-p", environmentFolder.string(), "-c", paths.nginxConfig().string()},
+               paths.logs() / "nginx-process.log");
+
+    waitForHTTP(profile, plan.token);
+    if (const auto https = profile.backendHTTPSURL()) {
+        const nlohmann::json health =
+            nlohmann::json::parse(LocalHTTPS::get(*https + "/__vessora_health.php", paths));
+        if (!health.is_object() || !stringEqual(health, "token", plan.token) ||
+            !stringEqual(health, "identity", profile.id))
+            throw VessoraError(
+                L10n::text("The local HTTPS health check failed. See the environment logs."));
+    }
+    if (profile.phpMyAdminEnabled)
+        waitForPhpMyAdmin(profile);
+
+    syncRouter(std::nullopt);
+    sendHostRequest();
+}
+
+void StackEngine::launch(const std::string& id, std::string service, const fs::path& executable,
+                         const std::vector<std::string>& arguments, const fs::path& log,
+                         const std::map<std::string, std::string>& environment) {
+    auto process = std::make_shared<ManagedProcess>(std::move(service), executable, arguments, log,
+                                                    environment);
+    std::lock_guard lock(mutex_);
+    processes_[id].push_back(std::move(process));
+}
+
+void StackEngine::failStart(const std::string& id, const std::string& description) {
+    try {
+        syncRouter(id);
+    } catch (const std::exception&) {
+        router_->stop();
+    }
+    stopProcesses(id);
+    try {
+        sendHostRequest();
+    } catch (const std::exception&) {
+        // The start's own error is what the caller sees.
+    }
+    std::lock_guard lock(mutex_);
+    failures_[id] = description;
+}
+
+} // namespace vessora

@@ -1,0 +1,163 @@
+// The status poll, and the supervision it runs while the engine is idle:
+// a lost helper connection, a dead router and a server that exited each
+// stop what can no longer work and leave a failure text behind.
+#include "VessoraCore/Engine/StackEngine.hpp"
+
+#include "VessoraCore/Foundation/L10n.hpp"
+
+#include <exception>
+
+namespace vessora {
+
+namespace {
+
+// Takes the busy flag only when no operation holds it; releases it at the end.
+class BusyClaim {
+public:
+    explicit BusyClaim(std::atomic<bool>& busy) : busy_(busy) {
+        bool expected = false;
+        owned_ = busy_.compare_exchange_strong(expected, true);
+    }
+    ~BusyClaim() {
+        if (owned_)
+            busy_.store(false);
+    }
+    BusyClaim(const BusyClaim&) = delete;
+    BusyClaim& operator=(const BusyClaim&) = delete;
+    bool owned() const { return owned_; }
+
+private:
+    std::atomic<bool>& busy_;
+    bool owned_ = false;
+};
+
+} // namespace
+
+std::map<std::string, StackStatus> StackEngine::statuses() {
+    const bool connected = hostClient_->isConnected();
+
+    // Lost helper connection: local addresses are off from here on.
+    bool lostHelper = false;
+    {
+        std::lock_guard lock(mutex_);
+        lostHelper = localHostsEnabled_ && !connected;
+    }
+    if (lostHelper) {
+        BusyClaim claim(busy_);
+        if (claim.owned()) {
+            {
+                std::lock_guard lock(mutex_);
+                localHostsEnabled_ = false;
+            }
+            router_->stop();
+            for (const StackProfile& profile : allProfiles()) {
+                if (!profile.hostname || !hasProcesses(profile.id))
+                    continue;
+                stopProcesses(profile.id);
+                std::lock_guard lock(mutex_);
+                failures_[profile.id] = L10n::text("Local host setup disconnected. Reconnect it "
+                                                   "before starting this environment.");
+            }
+        }
+    }
+
+    // Router gone while an environment that routes through it has processes.
+    const auto routedRunning = [this] {
+        std::lock_guard lock(mutex_);
+        for (const StackProfile& profile : profiles_)
+            if (profile.virtualHost && processes_.count(profile.id) != 0)
+                return true;
+        return false;
+    };
+    if (!router_->isRunning() && routedRunning()) {
+        BusyClaim claim(busy_);
+        if (claim.owned()) {
+            router_->stop();
+            for (const StackProfile& profile : allProfiles()) {
+                if (!profile.virtualHost || !hasProcesses(profile.id))
+                    continue;
+                stopProcesses(profile.id);
+                std::lock_guard lock(mutex_);
+                failures_[profile.id] =
+                    L10n::text("The local host router stopped. Start the environment again.");
+            }
+            try {
+                sendHostRequest();
+            } catch (const std::exception&) {
+                // The poll never fails; the next change sends it again.
+            }
+        }
+    }
+
+    std::map<std::string, StackStatus> result;
+    for (const StackProfile& profile : allProfiles()) {
+        const std::string& id = profile.id;
+        ProcessList list;
+        std::optional<std::string> failure;
+        {
+            std::lock_guard lock(mutex_);
+            if (const auto entry = processes_.find(id); entry != processes_.end())
+                list = entry->second;
+            if (const auto entry = failures_.find(id); entry != failures_.end())
+                failure = entry->second;
+        }
+
+        if (list.empty()) {
+            StackStatus status;
+            if (failure)
+                status.description = *failure;
+            else if (importUnfinished(StackPaths(root_, profile).migrationReport()))
+                status.description = L10n::text("Migration incomplete");
+            else
+                status.description = L10n::text("Stopped");
+            result[id] = status;
+            continue;
+        }
+
+        ProcessList exited;
+        for (const auto& process : list)
+            if (!process->isRunning())
+                exited.push_back(process);
+
+        if (!exited.empty()) {
+            BusyClaim claim(busy_);
+            if (claim.owned()) {
+                std::string text = L10n::text("Process exited:") + " ";
+                for (std::size_t index = 0; index < exited.size(); ++index) {
+                    if (index > 0)
+                        text += ", ";
+                    text += exited[index]->service() + " (" +
+                            std::to_string(exited[index]->terminationStatus()) + ")";
+                }
+                try {
+                    syncRouter(id);
+                } catch (const std::exception&) {
+                    router_->stop();
+                }
+                stopProcesses(id);
+                try {
+                    sendHostRequest();
+                } catch (const std::exception&) {
+                    // Dropped, as every error of the supervision.
+                }
+                {
+                    std::lock_guard lock(mutex_);
+                    failures_[id] = text;
+                }
+                result[id] = StackStatus{false, text, {}};
+                continue;
+            }
+        }
+
+        StackStatus status;
+        status.running = exited.empty() && list.size() == 3;
+        status.description = L10n::text(status.running ? "Running" : "Preparing…");
+        for (const auto& process : list)
+            if (process->isRunning())
+                status.processes[process->service()] = process->pid();
+        result[id] = status;
+    }
+    return result;
+}
+
+} // namespace vessora

@@ -1,0 +1,406 @@
+// Whole starts on real servers: Debian's MariaDB, PHP-FPM, nginx and Apache
+// behind the Homebrew stand-in's prefixes, the real router and a fake helper.
+// Covers the first and the second start, a dump import, failures that leave
+// nothing running, supervision of killed servers, stop, stop-all and delete.
+#include "VessoraCore/Certificates/LocalHTTPS.hpp"
+#include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/UserDefaults.hpp"
+#include "VessoraCore/Process/Command.hpp"
+#include "VessoraCore/Process/PortCheck.hpp"
+#include "tests/Support/BrewStandIn.hpp"
+#include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FreePorts.hpp"
+#include "tests/Support/StackEngineTesting.hpp"
+#include "tests/Support/TemporaryFolder.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace vessora {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+struct Response {
+    long status = 0;
+    std::string body;
+};
+
+Response fetch(const std::string& url) {
+    Response response;
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
+    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 15L);
+    curl_easy_setopt(
+        curl.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
+            static_cast<std::string*>(out)->append(data, size * count);
+            return size * count;
+        });
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &response.body);
+    if (curl_easy_perform(curl.get()) == CURLE_OK)
+        curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &response.status);
+    return response;
+}
+
+std::string errorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// Every server leads a process group of its own: a group without living
+// members means no worker outlived its master. Orphans are reaped by init in
+// its own time, so zombies do not count.
+bool groupAlive(std::int32_t group) {
+    for (const auto& item : fs::directory_iterator("/proc")) {
+        std::ifstream file(item.path() / "stat");
+        std::string text;
+        if (!std::getline(file, text))
+            continue;
+        const auto end = text.rfind(')');
+        if (end == std::string::npos)
+            continue;
+        std::istringstream fields(text.substr(end + 1));
+        std::string state;
+        std::int64_t parent = 0, pgrp = 0;
+        fields >> state >> parent >> pgrp;
+        if (pgrp == group && state != "Z")
+            return true;
+    }
+    return false;
+}
+
+bool portFree(std::int64_t port) {
+    try {
+        PortCheck::requireAvailable(port);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// A listening socket that keeps a port taken for one test.
+class Listener {
+public:
+    explicit Listener(std::int64_t port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        const int reuse = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 ::listen(fd_, 1) == 0;
+    }
+    ~Listener() { ::close(fd_); }
+    bool bound() const { return bound_; }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+class StackEngineStartIntegrationTests : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        UserDefaults::setStandard(UserDefaults::inMemory());
+        if (::geteuid() == 0)
+            return;
+        standIn = std::make_unique<BrewStandIn>();
+        standIn->buildDebianPrefixes();
+    }
+    static void TearDownTestSuite() {
+        standIn.reset();
+        UserDefaults::setStandard(nullptr);
+    }
+
+    void SetUp() override {
+        if (!standIn)
+            GTEST_SKIP() << "MariaDB and PHP-FPM refuse to run as root, and root-started web "
+                            "servers cannot read the private folders: run as an unprivileged user";
+        state = standIn->state();
+        fs::create_directory(trash());
+        StackEngine::Options options;
+        options.root = work.path() / "data";
+        options.brew = standIn->brew();
+        options.hostClient = helper;
+        options.trashHandler = [this](const fs::path& item) {
+            fs::rename(item, trash() / item.filename());
+        };
+        const auto ports = freePorts(2);
+        options.routerPorts = {ports[0], ports[1]};
+        engine = std::make_unique<StackEngine>(options);
+    }
+    void TearDown() override {
+        if (!engine)
+            return;
+        try {
+            engine->stopAll();
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+        }
+        fs::remove_all(engine->socketDirectory());
+        standIn->setState(state);
+    }
+
+    fs::path trash() const { return work.path() / "trash"; }
+
+    StackProfile create(const std::string& name, const std::string& webserver, bool https,
+                        bool phpMyAdmin, std::optional<std::string> documentRoot = std::nullopt,
+                        const std::string& php = "php@8.2",
+                        std::optional<std::string> hostname = std::nullopt) {
+        const bool routed = hostname.has_value();
+        return engine->create(name, php, "mariadb@10.11", phpMyAdmin, webserver, https,
+                              documentRoot, "shop_db", hostname, routed, false);
+    }
+
+    StackPaths paths(const StackProfile& profile) const {
+        return StackPaths(engine->root(), profile);
+    }
+
+    std::string sql(const StackProfile& profile, const std::string& statement) {
+        return StackEngineTesting::sql(*engine, profile, standIn->root() / "opt" / "mariadb@10.11",
+                                       statement, false);
+    }
+
+    StackStatus status(const std::string& id) { return engine->statuses().at(id); }
+
+    // Starts and reports the logs when it fails.
+    bool start(const StackProfile& profile) {
+        const std::string error = errorOf([&] { engine->start(profile.id); });
+        if (!error.empty()) {
+            std::string logs;
+            for (const auto& item : fs::directory_iterator(paths(profile).logs()))
+                logs += "--- " + item.path().filename().string() + "\n" +
+                        PrivateFile::read(item.path());
+            ADD_FAILURE() << error << "\n" << logs;
+            return false;
+        }
+        return true;
+    }
+
+    // Health page, HTTPS and phpMyAdmin, as the user would reach them.
+    void expectServing(const StackProfile& profile) {
+        const StackStatus running = status(profile.id);
+        EXPECT_TRUE(running.running);
+        EXPECT_EQ(running.description, "Running");
+        ASSERT_EQ(running.processes.size(), 3u);
+        EXPECT_EQ(running.processes.count("MariaDB"), 1u);
+        EXPECT_EQ(running.processes.count("PHP"), 1u);
+        EXPECT_EQ(running.processes.count(profile.webserver == "httpd" ? "Apache" : "nginx"), 1u);
+
+        const Response health = fetch(profile.backendURL() + "/__vessora_health.php");
+        ASSERT_EQ(health.status, 200) << health.body;
+        const auto json = nlohmann::json::parse(health.body, nullptr, false);
+        ASSERT_TRUE(json.is_object()) << health.body;
+        EXPECT_EQ(json.value("identity", ""), profile.id);
+        EXPECT_THAT(json.value("php", ""), StartsWith("8.2."));
+        EXPECT_THAT(json.value("mariadb", ""), StartsWith("10.11."));
+        const std::string probe = PrivateFile::read(paths(profile).config() / "probe.php");
+        const std::string token = json.value("token", "");
+        EXPECT_EQ(token.size(), 36u);
+        EXPECT_THAT(probe, HasSubstr(token));
+
+        if (const auto https = profile.backendHTTPSURL()) {
+            const auto secure = nlohmann::json::parse(
+                LocalHTTPS::get(*https + "/__vessora_health.php", paths(profile)));
+            EXPECT_EQ(secure.value("token", ""), token);
+            if (profile.phpMyAdminEnabled) {
+                EXPECT_THAT(LocalHTTPS::get(*https + "/phpmyadmin/", paths(profile)),
+                            HasSubstr("pmahomme"));
+            }
+        }
+    }
+
+    // Ended by process group and by port.
+    void expectGone(const StackProfile& profile, const StackStatus& wasRunning) {
+        for (const auto& [service, pid] : wasRunning.processes)
+            EXPECT_FALSE(groupAlive(pid)) << service;
+        for (const std::int64_t port : profile.listeningPorts())
+            EXPECT_TRUE(portFree(port)) << port;
+        EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
+    }
+
+    static inline std::unique_ptr<BrewStandIn> standIn;
+    nlohmann::json state;
+    TemporaryFolder work{"vessora-start"};
+    std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
+    std::unique_ptr<StackEngine> engine;
+};
+
+TEST_F(StackEngineStartIntegrationTests, NginxWithCustomFolderStartsTwiceKeepsDataAndStops) {
+    const fs::path site = work.path() / "site";
+    fs::create_directory(site);
+    fs::permissions(site, fs::perms(0755));
+    StackProfile profile =
+        create("Shop", "nginx", true, true, site.string(), "php@8.2", "shop.test");
+    const fs::path password = paths(profile).config() / "database-password";
+    engine->configureLocalHosts(true);
+    // The application's own page, connecting with the application password.
+    PrivateFile::writeKeepingMode(
+        site / "db.php",
+        "<?php $db = new mysqli('127.0.0.1', 'vessora', file_get_contents('" + password.string() +
+            "'), 'shop_db', " + std::to_string(profile.databasePort) +
+            ");\n"
+            "$db->query('CREATE TABLE IF NOT EXISTS notes (text VARCHAR(20))');\n"
+            "if (isset($_GET['add'])) $db->query(\"INSERT INTO notes VALUES ('kept')\");\n"
+            "echo $db->query('SELECT COUNT(*) FROM notes')->fetch_row()[0];\n");
+
+    ASSERT_TRUE(start(profile));
+    expectServing(profile);
+    const fs::path marker = paths(profile).data() / ".vessora-initialized";
+    EXPECT_EQ(PrivateFile::read(marker), "mariadb@10.11");
+    EXPECT_EQ(fetch(profile.backendURL() + "/db.php?add=1").body, "1");
+    VirtualHostRouter& router = StackEngineTesting::router(*engine);
+    EXPECT_TRUE(router.isRunning());
+    ASSERT_EQ(router.active().size(), 1u);
+    EXPECT_EQ(helper->requests().back(), HostServiceRequest({"shop.test"}, false));
+
+    const StackStatus first = status(profile.id);
+    const std::size_t requests = helper->requests().size();
+    engine->stop(profile.id);
+    expectGone(profile, first);
+    EXPECT_FALSE(router.isRunning());
+    EXPECT_EQ(helper->requests().size(), requests + 1);
+    EXPECT_EQ(status(profile.id).description, "Stopped");
+
+    // The second start reuses the data directory: no second initialisation.
+    const auto initLog = fs::file_size(paths(profile).logs() / "database-init.log");
+    ASSERT_TRUE(start(profile));
+    expectServing(profile);
+    EXPECT_EQ(fs::file_size(paths(profile).logs() / "database-init.log"), initLog);
+    EXPECT_EQ(fetch(profile.backendURL() + "/db.php").body, "1");
+    EXPECT_EQ(PrivateFile::read(site / "db.php").empty(), false);
+
+    const StackStatus second = status(profile.id);
+    engine->stopAll();
+    expectGone(profile, second);
+}
+
+TEST_F(StackEngineStartIntegrationTests, ApacheImportsADumpWithAStatementOver16MiB) {
+    // A source database to dump, on an nginx environment without extras.
+    const StackProfile source = create("Source", "nginx", false, false);
+    ASSERT_TRUE(start(source));
+    sql(source, "CREATE TABLE shop_db.big (id INT PRIMARY KEY, b LONGTEXT);"
+                "INSERT INTO shop_db.big VALUES (1, REPEAT('x', 17 * 1024 * 1024));");
+    const fs::path dump = work.path() / "dump.sql";
+    const passwd* user = ::getpwuid(::geteuid());
+    ASSERT_NE(user, nullptr);
+    const CommandResult dumped =
+        Command::run("/usr/bin/mariadb-dump",
+                     {"--no-defaults", "--protocol=socket",
+                      "--socket=" + (engine->socketDirectory() / (source.id + ".sock")).string(),
+                      "--user=" + std::string(user->pw_name), "--max-allowed-packet=64M",
+                      "--result-file=" + dump.string(), "shop_db"},
+                     {.timeout = 120});
+    ASSERT_EQ(dumped.status, 0) << dumped.output;
+    ASSERT_GT(fs::file_size(dump), 17u * 1024 * 1024);
+    engine->stop(source.id);
+
+    const StackProfile target = create("Target", "httpd", true, true);
+    const std::string error = errorOf(
+        [&] { StackEngineTesting::startUnlocked(*engine, target.id, dump, /*migrating=*/true); });
+    ASSERT_EQ(error, "") << PrivateFile::read(paths(target).logs() / "apache-process.log");
+    expectServing(target);
+    EXPECT_EQ(sql(target, "SELECT id, LENGTH(b) FROM shop_db.big;"), "1\t17825792\n");
+    EXPECT_FALSE(fs::exists(paths(target).config() / ".migration-client.cnf"));
+}
+
+TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheirText) {
+    const fs::path site = work.path() / "site";
+    fs::create_directory(site);
+    const StackProfile profile = create("Shop", "nginx", false, false, site.string());
+
+    {
+        Listener taken(profile.phpPort);
+        ASSERT_TRUE(taken.bound());
+        const std::string error = errorOf([&] { engine->start(profile.id); });
+        EXPECT_EQ(error, "Port " + std::to_string(profile.phpPort) +
+                             " is already in use. Choose a different port.");
+        EXPECT_EQ(status(profile.id).description, error);
+        EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
+    }
+
+    fs::remove(site);
+    const std::string broken = errorOf([&] { engine->start(profile.id); });
+    EXPECT_NE(broken, "");
+    EXPECT_EQ(status(profile.id).description, broken);
+    EXPECT_FALSE(fs::exists(paths(profile).config() / "php.ini"));
+
+    // No such formula at all, then one whose keg holds another series.
+    const StackProfile newer = create("Newer", "nginx", false, false, std::nullopt, "php@8.4");
+    const std::string missing = errorOf([&] { engine->start(newer.id); });
+    EXPECT_THAT(missing, HasSubstr("brew failed"));
+    EXPECT_EQ(status(newer.id).description, missing);
+
+    nlohmann::json changed = state;
+    changed["formulae"]["php@8.4"] = changed["formulae"]["php@8.2"];
+    changed["formulae"]["php@8.4"]["prefix"] = (standIn->root() / "opt" / "php@8.2").string();
+    standIn->setState(changed);
+    const std::string series = errorOf([&] { engine->start(newer.id); });
+    EXPECT_THAT(series, HasSubstr("8.2"));
+    EXPECT_EQ(status(newer.id).description, series);
+    EXPECT_FALSE(fs::exists(paths(newer).config() / "php.ini"));
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, newer.id));
+    EXPECT_FALSE(StackEngineTesting::busy(*engine));
+}
+
+TEST_F(StackEngineStartIntegrationTests, KilledServersAreNoticedByTheNextPoll) {
+    const StackProfile profile = create("Shop", "httpd", false, false);
+    for (const std::string service : {"MariaDB", "PHP", "Apache"}) {
+        ASSERT_TRUE(start(profile)) << service;
+        const StackStatus running = status(profile.id);
+        ASSERT_TRUE(running.running) << service;
+        ASSERT_EQ(::kill(running.processes.at(service), SIGKILL), 0);
+        // The kill lands at once, but the process may need a moment to die.
+        StackStatus after;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            after = status(profile.id);
+            if (!after.running)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_FALSE(after.running);
+        EXPECT_EQ(after.description, "Process exited: " + service + " (9)");
+        EXPECT_TRUE(after.processes.empty());
+        expectGone(profile, running);
+        EXPECT_EQ(status(profile.id).description, after.description);
+    }
+}
+
+TEST_F(StackEngineStartIntegrationTests, DeletingARunningEnvironmentStopsItFirst) {
+    const StackProfile profile = create("Shop", "nginx", false, false);
+    ASSERT_TRUE(start(profile));
+    const StackStatus running = status(profile.id);
+    engine->remove(profile.id);
+    expectGone(profile, running);
+    EXPECT_TRUE(fs::exists(trash() / profile.id));
+    EXPECT_FALSE(fs::exists(paths(profile).directory()));
+    const fs::path journal = engine->root() / ".pending-deletions";
+    EXPECT_TRUE(!fs::exists(journal) || fs::is_empty(journal));
+    EXPECT_EQ(engine->statuses().count(profile.id), 0u);
+}
+
+} // namespace
+} // namespace vessora
