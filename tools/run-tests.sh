@@ -34,9 +34,10 @@ if [ "$(id -u)" -eq 0 ]; then
     # The clone may sit in a folder the test user cannot enter: stage a copy.
     stage=/var/tmp/vessora-ci
     install -d -m 0755 "$stage"
-    rm -rf "$stage/src"
     install -d -o "$user" -m 0755 "$stage/src" "$stage/build"
-    tar -C "$repo" --exclude='./build*' --exclude='./.git' -cf - . | tar -C "$stage/src" -xf -
+    # Only files whose content changed are copied, and they get the time of
+    # the copy, so an incremental build never mistakes a new file for old.
+    rsync -rlc --delete --exclude='/build*' --exclude='/.git' "$repo/" "$stage/src/"
     chown -R "$user:" "$stage/src" "$stage/build"
     build="$stage/build"
     as_user=(runuser -u "$user" --)

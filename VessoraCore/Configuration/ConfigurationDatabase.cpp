@@ -23,6 +23,10 @@ std::string database(const StackPaths& paths, const std::filesystem::path& prefi
         // The dump import accepts statements up to 64 MiB; the server's
         // default limit (16 MiB) would refuse the larger ones.
         "max-allowed-packet=64M",
+        // MariaDB deletes every "#sql*" file in its temporary folder when it
+        // starts; a shared /tmp would let one server remove another's
+        // temporary tables.
+        "tmpdir=" + quoted2((env / "tmp").string()),
     });
 }
 

@@ -228,7 +228,8 @@ private:
     void sendHostRequest();
 
     // Ends the environment's processes, last launched first; keeps in the
-    // table only what survived. Never throws.
+    // table only what survived. Workers left behind by a master that died on
+    // its own are killed with their group. Never throws.
     void stopProcesses(const std::string& id);
 
     const std::filesystem::path root_;

@@ -75,7 +75,12 @@ void StackEngine::initializeDatabase(const StartPlan& plan) {
                      {"--no-defaults", "--basedir=" + plan.dbPrefix.string(),
                       "--datadir=" + data.string(), "--auth-root-authentication-method=socket",
                       "--auth-root-socket-user=" + loginName(), "--skip-test-db"},
-                     {.log = plan.paths.logs() / "database-init.log", .timeout = 180});
+                     // Every MariaDB server that starts clears the "#sql" files of its
+                     // temporary folder; a private one keeps the set-up's own temporary
+                     // tables away from servers starting elsewhere.
+                     {.log = plan.paths.logs() / "database-init.log",
+                      .timeout = 180,
+                      .environment = {{"TMPDIR", (plan.paths.directory() / "tmp").string()}}});
     if (result.status != 0)
         throw VessoraError(result.failureMessage("mariadb-install-db"));
     write(plan.profile.mariaDB, marker);

@@ -140,9 +140,14 @@ int run() {
     const auto routerPorts = freePorts(2);
     options.routerPorts = {routerPorts[0], routerPorts[1]};
     StackEngine engine(options);
-    const StackProfile profile =
-        engine.create("Bench", "php@8.2", "mariadb@10.11", false, "nginx", false, std::nullopt,
-                      "bench", std::nullopt, false, false);
+    StackProfile profile = engine.create("Bench", "php@8.2", "mariadb@10.11", false, "nginx", false,
+                                         std::nullopt, "bench", std::nullopt, false, false);
+    // Away from the default range, where other runs may have servers.
+    const auto ports = freePorts(3);
+    profile.httpPort = ports[0];
+    profile.phpPort = ports[1];
+    profile.databasePort = ports[2];
+    engine.update(profile);
 
     Clock::time_point start = Clock::now();
     engine.start(profile.id);

@@ -254,7 +254,7 @@ protected:
                 {"--no-defaults", "--basedir=" + prefix("mariadb@10.11").string(),
                  "--datadir=" + p.data().string(), "--auth-root-authentication-method=socket",
                  "--auth-root-socket-user=" + loginName(), "--skip-test-db"},
-                {.timeout = 180});
+                {.timeout = 180, .environment = {{"TMPDIR", (p.directory() / "tmp").string()}}});
         EXPECT_EQ(init.status, 0) << init.output;
         auto server = std::make_unique<Server>(
             "MariaDB", prefix("mariadb@10.11") / "bin/mariadbd",

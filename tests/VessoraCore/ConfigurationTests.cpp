@@ -84,13 +84,14 @@ TEST(ConfigurationPhpSideTest, MariaDBOptionsFollowSeriesPortAndPacketLimit) {
     StackPaths paths("/data root", profile);
     auto text = lines(Configuration::database(paths, "/opt/brew/opt/mariadb@11.4",
                                               "/tmp/vessora-501-0123/studio.sock"));
-    ASSERT_EQ(text.size(), 12u);
+    ASSERT_EQ(text.size(), 13u);
     EXPECT_EQ(text[0], "[mariadbd]");
     EXPECT_EQ(text[1], R"(basedir="/opt/brew/opt/mariadb@11.4")");
     EXPECT_EQ(text[2], R"(datadir="/data root/studio/data/mariadb@11.4")");
     EXPECT_EQ(text[3], R"(socket="/tmp/vessora-501-0123/studio.sock")");
     EXPECT_EQ(text[4], "port=13307");
     EXPECT_EQ(text[11], "max-allowed-packet=64M");
+    EXPECT_EQ(text[12], R"(tmpdir="/data root/studio/tmp")");
 
     profile.mariaDB = "mariadb@10.11";
     auto other = Configuration::database(StackPaths("/data root", profile), "/p", "/s");

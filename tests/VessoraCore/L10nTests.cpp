@@ -7,6 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 
 namespace vessora {
 namespace {
@@ -109,6 +112,46 @@ TEST(StringsTableTest, ShippedTablesHaveTheSameKeys) {
     }
     EXPECT_EQ(german.size(), french.size());
     EXPECT_EQ(german.size(), italian.size());
+}
+
+// Every sentence the code looks up literally has a German, French and
+// Italian entry.
+TEST(StringsTableTest, EveryLookedUpSentenceIsTranslated) {
+    namespace fs = std::filesystem;
+    fs::path source(VESSORA_SOURCE_DIR);
+    std::map<std::string, std::map<std::string, std::string>> tables;
+    for (std::string code : {"de", "fr", "it"}) {
+        tables[code] =
+            StringsTable::load(source / "Resources" / (code + ".lproj") / "Localizable.strings");
+    }
+    const std::regex call(R"re(L10n::text\(\s*((?:"(?:[^"\\]|\\.)*"\s*)+))re");
+    const std::regex literal(R"re("((?:[^"\\]|\\.)*)")re");
+    std::set<std::string> keys;
+    for (const auto& entry : fs::recursive_directory_iterator(source / "VessoraCore")) {
+        auto extension = entry.path().extension();
+        if (extension != ".cpp" && extension != ".hpp")
+            continue;
+        std::ifstream in(entry.path());
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string code = text.str();
+        for (std::sregex_iterator it(code.begin(), code.end(), call), end; it != end; ++it) {
+            std::string joined;
+            std::string pieces = (*it)[1];
+            for (std::sregex_iterator lit(pieces.begin(), pieces.end(), literal); lit != end;
+                 ++lit) {
+                joined += (*lit)[1];
+            }
+            // The code's escapes read the same way as the table's.
+            keys.insert(StringsTable::parse("\"" + joined + "\" = \"\";").begin()->first);
+        }
+    }
+    EXPECT_GT(keys.size(), 50u);
+    for (const auto& key : keys) {
+        for (const auto& [code, table] : tables) {
+            EXPECT_TRUE(table.count(key)) << code << " lacks: " << key;
+        }
+    }
 }
 
 } // namespace

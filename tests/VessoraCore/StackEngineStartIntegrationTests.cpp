@@ -171,8 +171,18 @@ protected:
                         const std::string& php = "php@8.2",
                         std::optional<std::string> hostname = std::nullopt) {
         const bool routed = hostname.has_value();
-        return engine->create(name, php, "mariadb@10.11", phpMyAdmin, webserver, https,
-                              documentRoot, "shop_db", hostname, routed, false);
+        StackProfile profile =
+            engine->create(name, php, "mariadb@10.11", phpMyAdmin, webserver, https, documentRoot,
+                           "shop_db", hostname, routed, false);
+        // Tests run in parallel: the default port range would be shared.
+        const auto ports = freePorts(4);
+        profile.httpPort = ports[0];
+        profile.phpPort = ports[1];
+        profile.databasePort = ports[2];
+        if (https)
+            profile.httpsPort = ports[3];
+        engine->update(profile);
+        return profile;
     }
 
     StackPaths paths(const StackProfile& profile) const {
@@ -319,6 +329,19 @@ TEST_F(StackEngineStartIntegrationTests, ApacheImportsADumpWithAStatementOver16M
     engine->stop(source.id);
 
     const StackProfile target = create("Target", "httpd", true, true);
+    // A stored password that needs quoting in SQL and in the option file.
+    PrivateFile::write(paths(target).config() / "database-password", R"(pa"ss\wo'rd)");
+
+    // A dump whose third statement fails names the client's error and line.
+    const fs::path broken = work.path() / "broken.sql";
+    PrivateFile::write(broken, "CREATE TABLE t (a INT);\nINSERT INTO t VALUES (1);\nSELEC 2;\n");
+    const std::string failed = errorOf(
+        [&] { StackEngineTesting::startUnlocked(*engine, target.id, broken, /*migrating=*/true); });
+    EXPECT_THAT(failed, StartsWith("SQL import failed (ERROR 1064 (42000) at line 3). The new "
+                                   "environment has been stopped."));
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, target.id));
+    EXPECT_FALSE(fs::exists(paths(target).config() / ".migration-client.cnf"));
+
     const std::string error = errorOf(
         [&] { StackEngineTesting::startUnlocked(*engine, target.id, dump, /*migrating=*/true); });
     ASSERT_EQ(error, "") << PrivateFile::read(paths(target).logs() / "apache-process.log");
@@ -364,6 +387,17 @@ TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheir
     EXPECT_FALSE(fs::exists(paths(newer).config() / "php.ini"));
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, newer.id));
     EXPECT_FALSE(StackEngineTesting::busy(*engine));
+
+    // A helper that refuses at the very end takes the running servers down.
+    const StackProfile plain = create("Plain", "nginx", false, false);
+    engine->configureLocalHosts(true);
+    helper->fail("Ports 80 or 443 are unavailable.");
+    EXPECT_EQ(errorOf([&] { engine->start(plain.id); }), "Ports 80 or 443 are unavailable.");
+    EXPECT_EQ(status(plain.id).description, "Ports 80 or 443 are unavailable.");
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, plain.id));
+    for (const std::int64_t port : plain.listeningPorts())
+        EXPECT_TRUE(portFree(port)) << port;
+    helper->fail(std::nullopt);
 }
 
 TEST_F(StackEngineStartIntegrationTests, KilledServersAreNoticedByTheNextPoll) {

@@ -8,6 +8,7 @@
 #include "VessoraCore/Records/MigrationReport.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FreePorts.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
@@ -76,6 +77,12 @@ protected:
         engine = std::make_unique<StackEngine>(options);
         profile = engine->create("Shop", "php@8.4", "mariadb@11.4", false, "nginx", false,
                                  std::nullopt, "shop_db", std::nullopt, false, false);
+        // Tests run in parallel: the default port range would be shared.
+        const auto ports = freePorts(3);
+        profile.httpPort = ports[0];
+        profile.phpPort = ports[1];
+        profile.databasePort = ports[2];
+        engine->update(profile);
     }
     void TearDown() override {
         if (engine) {
