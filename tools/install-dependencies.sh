@@ -25,12 +25,19 @@ if [ ${#missing[@]} -gt 0 ]; then
     if [ ! -e "$policy" ]; then
         as_root sh -c "printf '#!/bin/sh\nexit 101\n' > $policy && chmod 755 $policy"
         added_policy=1
+        trap 'as_root rm -f "$policy"' EXIT
     fi
     export DEBIAN_FRONTEND=noninteractive
+    # phpMyAdmin is only copied from; it needs no database or web server set-up.
+    printf '%s\n' 'phpmyadmin phpmyadmin/dbconfig-install boolean false' \
+        'phpmyadmin phpmyadmin/reconfigure-webserver multiselect' | as_root debconf-set-selections
     as_root apt-get update -q
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
         -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "${missing[@]}"
-    if [ "$added_policy" -eq 1 ]; then as_root rm -f "$policy"; fi
+    if [ "$added_policy" -eq 1 ]; then
+        as_root rm -f "$policy"
+        trap - EXIT
+    fi
 fi
 
 # Stop whatever an earlier install may have started anyway.

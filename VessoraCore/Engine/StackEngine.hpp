@@ -168,8 +168,11 @@ private:
     // Configuration tests, data directory, MariaDB and its accounts, the
     // dump, PHP-FPM and the web server, readiness, router and helper.
     void launchStart(const StartPlan& plan, const std::optional<std::filesystem::path>& importSQL);
-    // Takes a failed start down again and keeps its failure text.
-    void failStart(const std::string& id, const std::string& description);
+    // Takes an environment down after a failure and keeps the failure text:
+    // out of the router (the router stops when that fails), its processes
+    // stopped, the helper told. Errors of these steps are dropped: the
+    // failure is what the caller reports.
+    void takeDown(const std::string& id, const std::string& description);
     // The set-up script of every start: application database and account,
     // the internal identity table; then the phpMyAdmin administrator's.
     static std::string setupStatement(const StackProfile& profile, const std::string& password);

@@ -83,7 +83,7 @@ void StackEngine::startUnlocked(const std::string& id, const std::optional<fs::p
     try {
         launchStart(prepareStart(profile), importSQL);
     } catch (const std::exception& error) {
-        failStart(id, error.what());
+        takeDown(id, error.what());
         throw;
     }
 }
@@ -198,7 +198,7 @@ void StackEngine::launch(const std::string& id, std::string service, const fs::p
     processes_[id].push_back(std::move(process));
 }
 
-void StackEngine::failStart(const std::string& id, const std::string& description) {
+void StackEngine::takeDown(const std::string& id, const std::string& description) {
     try {
         syncRouter(id);
     } catch (const std::exception&) {
@@ -208,7 +208,7 @@ void StackEngine::failStart(const std::string& id, const std::string& descriptio
     try {
         sendHostRequest();
     } catch (const std::exception&) {
-        // The start's own error is what the caller sees.
+        // Dropped: the failure itself is what the caller reports.
     }
     std::lock_guard lock(mutex_);
     failures_[id] = description;

@@ -129,21 +129,7 @@ std::map<std::string, StackStatus> StackEngine::statuses() {
                     text += exited[index]->service() + " (" +
                             std::to_string(exited[index]->terminationStatus()) + ")";
                 }
-                try {
-                    syncRouter(id);
-                } catch (const std::exception&) {
-                    router_->stop();
-                }
-                stopProcesses(id);
-                try {
-                    sendHostRequest();
-                } catch (const std::exception&) {
-                    // Dropped, as every error of the supervision.
-                }
-                {
-                    std::lock_guard lock(mutex_);
-                    failures_[id] = text;
-                }
+                takeDown(id, text);
                 result[id] = StackStatus{false, text, {}};
                 continue;
             }

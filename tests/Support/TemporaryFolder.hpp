@@ -1,8 +1,12 @@
 // A private temporary folder removed with everything in it at the end of a test.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace vessora {
 
@@ -18,5 +22,31 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+inline TemporaryFolder::TemporaryFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data()))
+        throw std::runtime_error("Could not create a temporary folder.");
+    // Resolved, so paths compare equal to what the code under test resolves.
+    path_ = std::filesystem::canonical(buffer.data());
+}
+
+inline TemporaryFolder::~TemporaryFolder() {
+    std::error_code error;
+    // Restore access first: a test may have locked a folder down.
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             path_, std::filesystem::directory_options::skip_permission_denied, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_directory(error) && !it->is_symlink(error)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, error);
+        }
+    }
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, error);
+    std::filesystem::remove_all(path_, error);
+}
 
 } // namespace vessora

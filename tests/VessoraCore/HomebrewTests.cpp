@@ -4,6 +4,7 @@
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Packages/Homebrew.hpp"
 #include "tests/Support/BrewStandIn.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -60,15 +61,6 @@ protected:
         standIn.setState(state);
     }
 
-    std::string errorOf(const std::function<void()>& call) const {
-        try {
-            call();
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "";
-    }
-
     BrewStandIn standIn;
     Homebrew brew{standIn.brew()};
 };
@@ -78,10 +70,10 @@ TEST_F(HomebrewTests, MissingBrewFailsBeforeRunningAnything) {
     for (const auto& path : {standIn.root() / "no-brew", standIn.root() / "bin",
                              standIn.root() / "bin/brew-state.json"}) {
         Homebrew missing(path);
-        EXPECT_EQ(errorOf([&] { missing.requireAvailable(); }), notFound) << path;
-        EXPECT_EQ(errorOf([&] { missing.prefix("php@8.2"); }), notFound);
-        EXPECT_EQ(errorOf([&] { missing.installations(); }), notFound);
-        EXPECT_EQ(errorOf([&] { missing.install({}, log); }), notFound);
+        EXPECT_EQ(thrownMessage([&] { missing.requireAvailable(); }), notFound) << path;
+        EXPECT_EQ(thrownMessage([&] { missing.prefix("php@8.2"); }), notFound);
+        EXPECT_EQ(thrownMessage([&] { missing.installations(); }), notFound);
+        EXPECT_EQ(thrownMessage([&] { missing.install({}, log); }), notFound);
     }
     EXPECT_TRUE(standIn.calls().empty());
     EXPECT_EQ(Homebrew().executable(), VESSORA_BREW_PATH);
@@ -109,24 +101,24 @@ TEST_F(HomebrewTests, PrefixOutputThatIsNotOneAbsolutePath) {
     for (const char* printed : {"relative/prefix", "", "/one\n/two"}) {
         state["formulae"]["nginx"]["prefix"] = printed;
         standIn.setState(state);
-        EXPECT_EQ(errorOf([&] { brew.prefix("nginx"); }), "Invalid Homebrew path for nginx.")
+        EXPECT_EQ(thrownMessage([&] { brew.prefix("nginx"); }), "Invalid Homebrew path for nginx.")
             << printed;
     }
     state["formulae"]["nginx"].erase("prefix");
     state["knobs"]["warning"] = "Warning: something to say";
     standIn.setState(state);
-    EXPECT_EQ(errorOf([&] { brew.prefix("nginx"); }), "Invalid Homebrew path for nginx.");
+    EXPECT_EQ(thrownMessage([&] { brew.prefix("nginx"); }), "Invalid Homebrew path for nginx.");
 }
 
 TEST_F(HomebrewTests, NonZeroExitIsAFailedRun) {
     standIn.setState(realisticState());
     // httpd is not installed: brew refuses with status 1.
-    auto message = errorOf([&] { brew.prefix("httpd"); });
+    auto message = thrownMessage([&] { brew.prefix("httpd"); });
     EXPECT_THAT(message, StartsWith("brew failed (1):\n"));
     EXPECT_THAT(message, HasSubstr("No such keg"));
 
     setKnob("exit_status", 3);
-    EXPECT_THAT(errorOf([&] { brew.installations(); }), StartsWith("brew failed (3):\n"));
+    EXPECT_THAT(thrownMessage([&] { brew.installations(); }), StartsWith("brew failed (3):\n"));
 }
 
 TEST_F(HomebrewTests, InstallationsAsksBaseThenVersionedFormulae) {
@@ -185,7 +177,7 @@ TEST_F(HomebrewTests, WarningsAroundTheFormulaInformation) {
     EXPECT_EQ(brew.installations().packages.size(), 11u);
 
     setKnob("one_line_json", true);
-    EXPECT_EQ(errorOf([&] { brew.installations(); }),
+    EXPECT_EQ(thrownMessage([&] { brew.installations(); }),
               "Homebrew did not return readable version data.");
 
     auto state = realisticState();
@@ -199,7 +191,7 @@ TEST_F(HomebrewTests, InstallRunsOnlyForOfferedFormulae) {
     auto log = standIn.root() / "logs" / "homebrew-install.log";
 
     for (const char* refused : {"php@8.0", "php@8.1" /* disabled, though installed */, "wget"}) {
-        EXPECT_EQ(errorOf([&] {
+        EXPECT_EQ(thrownMessage([&] {
                       brew.install({"php@8.2", refused}, log);
                   }),
                   "Unsupported Homebrew formula.")
@@ -237,7 +229,7 @@ TEST_F(HomebrewTests, FailedInstallReportsTheEndOfTheLog) {
     state["knobs"]["install_fails"] = true;
     standIn.setState(state);
     auto log = standIn.root() / "install.log";
-    auto message = errorOf([&] { brew.install({"phpmyadmin"}, log); });
+    auto message = thrownMessage([&] { brew.install({"phpmyadmin"}, log); });
     EXPECT_THAT(message, StartsWith("brew failed (1):\n==> Fetching homebrew/core/phpmyadmin\n"));
     EXPECT_THAT(message, HasSubstr("stand-in install failure"));
     EXPECT_FALSE(brew.installations().installed.at("phpmyadmin"));

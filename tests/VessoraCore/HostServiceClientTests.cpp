@@ -6,6 +6,7 @@
 #include "VessoraCore/LocalAddresses/HostServiceClient.hpp"
 #include "VessoraHostProtocol/HostServiceError.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gtest/gtest.h>
 
@@ -160,16 +161,6 @@ HostServiceClient::Options options(const FakeHelper& helper) {
     return options;
 }
 
-template <typename Call>
-std::string messageOf(Call call) {
-    try {
-        call();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
-
 const HostServiceRequest shop({"shop.test", "api.shop.local"}, true);
 
 class HostServiceClientTest : public ::testing::Test {
@@ -213,12 +204,12 @@ TEST_F(HostServiceClientTest, ConnectionIsReusedWhileUpAndReplacedAfterHangUp) {
 TEST_F(HostServiceClientTest, RefusalIsLookedUpAndDropsTheConnection) {
     HostServiceClient client(options(helper));
     helper.script({Answer::Kind::text, "A sentence nobody translated."});
-    EXPECT_EQ(messageOf([&] { client.apply(shop); }), "A sentence nobody translated.");
+    EXPECT_EQ(thrownMessage([&] { client.apply(shop); }), "A sentence nobody translated.");
     EXPECT_FALSE(client.isConnected());
 
     defaults->set("Vessora.language", "de");
     helper.script({Answer::Kind::text, "Another Vessora action is still in progress."});
-    EXPECT_EQ(messageOf([&] { client.apply(shop); }), "Eine andere Vessora-Aktion läuft noch.");
+    EXPECT_EQ(thrownMessage([&] { client.apply(shop); }), "Eine andere Vessora-Aktion läuft noch.");
     EXPECT_EQ(helper.connections(), 2);
 
     client.apply(shop);
@@ -231,7 +222,7 @@ TEST_F(HostServiceClientTest, InvalidRequestOrUnsignedProgramThrowsBeforeConnect
     HostServiceRequest future = shop;
     future.version = 2;
     EXPECT_THROW(client.apply(future), HostServiceError);
-    EXPECT_EQ(messageOf([&] { client.apply(HostServiceRequest({"Shop.test"}, false)); }),
+    EXPECT_EQ(thrownMessage([&] { client.apply(HostServiceRequest({"Shop.test"}, false)); }),
               HostServiceError::invalidHostname);
 
     auto unsigned_ = options(helper);
@@ -250,7 +241,7 @@ TEST_F(HostServiceClientTest, LateReplyAfterTimeOutHasNoEffect) {
     HostServiceClient client(quick);
     helper.script({Answer::Kind::text, "Too late.", 700ms});
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(messageOf([&] { client.apply(shop); }),
+    EXPECT_EQ(thrownMessage([&] { client.apply(shop); }),
               "Local host setup did not respond. Check that its system service is enabled.");
     EXPECT_LT(std::chrono::steady_clock::now() - started, 650ms);
     EXPECT_FALSE(client.isConnected());
@@ -266,13 +257,13 @@ TEST_F(HostServiceClientTest, UnreachableOrNonRootHelperIsAConnectionFailure) {
     strict.acceptPeer = nullptr; // root only
     HostServiceClient rootOnly(strict);
     if (::geteuid() != 0) {
-        EXPECT_EQ(messageOf([&] { rootOnly.apply(shop); }), failed);
+        EXPECT_EQ(thrownMessage([&] { rootOnly.apply(shop); }), failed);
         EXPECT_FALSE(rootOnly.isConnected());
     }
     auto refusing = options(helper);
     refusing.acceptPeer = [](const ucred&) { return false; };
     HostServiceClient client(refusing);
-    EXPECT_EQ(messageOf([&] { client.apply(shop); }), failed);
+    EXPECT_EQ(thrownMessage([&] { client.apply(shop); }), failed);
     EXPECT_FALSE(client.isConnected());
     std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(helper.requests().empty()) << "nothing is sent to a refused peer";
@@ -280,7 +271,7 @@ TEST_F(HostServiceClientTest, UnreachableOrNonRootHelperIsAConnectionFailure) {
     auto missing = options(helper);
     missing.socketPath = helper.path() + ".missing";
     HostServiceClient nowhere(missing);
-    EXPECT_EQ(messageOf([&] { nowhere.apply(shop); }), failed);
+    EXPECT_EQ(thrownMessage([&] { nowhere.apply(shop); }), failed);
 }
 
 TEST_F(HostServiceClientTest, ConnectionStateIsReadableDuringARequest) {

@@ -4,6 +4,7 @@
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/LocalAddresses/LocalHostSetup.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gtest/gtest.h>
 
@@ -66,26 +67,16 @@ protected:
     std::shared_ptr<UserDefaults> defaults = UserDefaults::inMemory();
 };
 
-template <typename Call>
-std::string messageOf(Call call) {
-    try {
-        call();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
-
 TEST_F(LocalHostSetupTest, OnlyTheInstalledRootOwnedProgramMayRegister) {
     // A program anyone may change fails the signing check, which comes first.
     const fs::path copy = prefix.path() / "Vessora";
     PrivateFile::write(copy, "program");
     ::chmod(copy.c_str(), 0777);
-    EXPECT_EQ(messageOf([&] { setup(copy).registerHelper(); }),
+    EXPECT_EQ(thrownMessage([&] { setup(copy).registerHelper(); }),
               "Local host setup requires the signed release of Vessora installed system-wide.");
 
     installation.application = "/usr/bin/false";
-    EXPECT_EQ(messageOf([&] { setup().registerHelper(); }),
+    EXPECT_EQ(thrownMessage([&] { setup().registerHelper(); }),
               "Install the signed Vessora release system-wide to enable local host setup.");
     EXPECT_TRUE(manager->calls.empty());
     EXPECT_FALSE(stored());
@@ -127,7 +118,7 @@ TEST_F(LocalHostSetupTest, RefusalWhileAwaitingApprovalIsAccepted) {
     defaults->remove(LocalHostSetup::revisionKey);
     manager->current = ServiceStatus::notFound;
     manager->afterRegister = ServiceStatus::notRegistered;
-    EXPECT_EQ(messageOf([&] { setup().registerHelper(); }), "pkexec failed (126)");
+    EXPECT_EQ(thrownMessage([&] { setup().registerHelper(); }), "pkexec failed (126)");
     EXPECT_FALSE(stored());
 
     // Another failure is an error even while approval is pending.

@@ -13,6 +13,7 @@
 #include "tests/Support/FreePorts.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -58,15 +59,6 @@ Response fetch(const std::string& url) {
     if (curl_easy_perform(curl.get()) == CURLE_OK)
         curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &response.status);
     return response;
-}
-
-std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
 }
 
 // Every server leads a process group of its own: a group without living
@@ -198,7 +190,7 @@ protected:
 
     // Starts and reports the logs when it fails.
     bool start(const StackProfile& profile) {
-        const std::string error = errorOf([&] { engine->start(profile.id); });
+        const std::string error = thrownMessage([&] { engine->start(profile.id); });
         if (!error.empty()) {
             std::string logs;
             for (const auto& item : fs::directory_iterator(paths(profile).logs()))
@@ -335,14 +327,14 @@ TEST_F(StackEngineStartIntegrationTests, ApacheImportsADumpWithAStatementOver16M
     // A dump whose third statement fails names the client's error and line.
     const fs::path broken = work.path() / "broken.sql";
     PrivateFile::write(broken, "CREATE TABLE t (a INT);\nINSERT INTO t VALUES (1);\nSELEC 2;\n");
-    const std::string failed = errorOf(
+    const std::string failed = thrownMessage(
         [&] { StackEngineTesting::startUnlocked(*engine, target.id, broken, /*migrating=*/true); });
     EXPECT_THAT(failed, StartsWith("SQL import failed (ERROR 1064 (42000) at line 3). The new "
                                    "environment has been stopped."));
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, target.id));
     EXPECT_FALSE(fs::exists(paths(target).config() / ".migration-client.cnf"));
 
-    const std::string error = errorOf(
+    const std::string error = thrownMessage(
         [&] { StackEngineTesting::startUnlocked(*engine, target.id, dump, /*migrating=*/true); });
     ASSERT_EQ(error, "") << PrivateFile::read(paths(target).logs() / "apache-process.log");
     expectServing(target);
@@ -358,7 +350,7 @@ TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheir
     {
         Listener taken(profile.phpPort);
         ASSERT_TRUE(taken.bound());
-        const std::string error = errorOf([&] { engine->start(profile.id); });
+        const std::string error = thrownMessage([&] { engine->start(profile.id); });
         EXPECT_EQ(error, "Port " + std::to_string(profile.phpPort) +
                              " is already in use. Choose a different port.");
         EXPECT_EQ(status(profile.id).description, error);
@@ -366,14 +358,14 @@ TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheir
     }
 
     fs::remove(site);
-    const std::string broken = errorOf([&] { engine->start(profile.id); });
+    const std::string broken = thrownMessage([&] { engine->start(profile.id); });
     EXPECT_NE(broken, "");
     EXPECT_EQ(status(profile.id).description, broken);
     EXPECT_FALSE(fs::exists(paths(profile).config() / "php.ini"));
 
     // No such formula at all, then one whose keg holds another series.
     const StackProfile newer = create("Newer", "nginx", false, false, std::nullopt, "php@8.4");
-    const std::string missing = errorOf([&] { engine->start(newer.id); });
+    const std::string missing = thrownMessage([&] { engine->start(newer.id); });
     EXPECT_THAT(missing, HasSubstr("brew failed"));
     EXPECT_EQ(status(newer.id).description, missing);
 
@@ -381,7 +373,7 @@ TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheir
     changed["formulae"]["php@8.4"] = changed["formulae"]["php@8.2"];
     changed["formulae"]["php@8.4"]["prefix"] = (standIn->root() / "opt" / "php@8.2").string();
     standIn->setState(changed);
-    const std::string series = errorOf([&] { engine->start(newer.id); });
+    const std::string series = thrownMessage([&] { engine->start(newer.id); });
     EXPECT_THAT(series, HasSubstr("8.2"));
     EXPECT_EQ(status(newer.id).description, series);
     EXPECT_FALSE(fs::exists(paths(newer).config() / "php.ini"));
@@ -392,7 +384,7 @@ TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheir
     const StackProfile plain = create("Plain", "nginx", false, false);
     engine->configureLocalHosts(true);
     helper->fail("Ports 80 or 443 are unavailable.");
-    EXPECT_EQ(errorOf([&] { engine->start(plain.id); }), "Ports 80 or 443 are unavailable.");
+    EXPECT_EQ(thrownMessage([&] { engine->start(plain.id); }), "Ports 80 or 443 are unavailable.");
     EXPECT_EQ(status(plain.id).description, "Ports 80 or 443 are unavailable.");
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, plain.id));
     for (const std::int64_t port : plain.listeningPorts())

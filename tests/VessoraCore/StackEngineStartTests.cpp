@@ -11,6 +11,7 @@
 #include "tests/Support/FreePorts.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -25,15 +26,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 const std::string busyText = "Another Vessora action is still in progress.";
-
-std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
 
 std::string readOr(const fs::path& file, std::string fallback = "") {
     return fs::exists(file) ? PrivateFile::read(file) : fallback;
@@ -125,7 +117,7 @@ TEST_F(StackEngineStartTests, RunsEveryStepInOrderThenTakesTheEnvironmentDown) {
     const std::size_t requests = helper->requests().size();
     const std::string health = "HTTP/PHP/SQL health check failed. See " + profile.id + "/logs.";
 
-    EXPECT_EQ(errorOf([&] { engine->start(profile.id); }), health);
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
     EXPECT_FALSE(StackEngineTesting::busy(*engine));
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
     EXPECT_EQ(description(), health);
@@ -150,7 +142,7 @@ TEST_F(StackEngineStartTests, RunsEveryStepInOrderThenTakesTheEnvironmentDown) {
     // A second start keeps the data directory and makes a new token.
     const std::string firstProbe = readOr(paths().config() / "probe.php");
     fs::remove(db / "install");
-    EXPECT_EQ(errorOf([&] { engine->start(profile.id); }), health);
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
     EXPECT_FALSE(fs::exists(db / "install"));
     EXPECT_NE(readOr(paths().config() / "probe.php"), firstProbe);
 }
@@ -158,7 +150,7 @@ TEST_F(StackEngineStartTests, RunsEveryStepInOrderThenTakesTheEnvironmentDown) {
 TEST_F(StackEngineStartTests, DataDirectoryWithFilesButNoMarkerIsLeftAlone) {
     PrivateFile::createDirectories(paths().data());
     PrivateFile::write(paths().data() / "ibdata1", "someone's data");
-    const std::string error = errorOf([&] { engine->start(profile.id); });
+    const std::string error = thrownMessage([&] { engine->start(profile.id); });
     EXPECT_EQ(error, "Incomplete data directory: " + paths().data().string() +
                          ". Inspect and move it manually before trying again.");
     EXPECT_EQ(readOr(paths().data() / "ibdata1"), "someone's data");
@@ -169,17 +161,17 @@ TEST_F(StackEngineStartTests, DataDirectoryWithFilesButNoMarkerIsLeftAlone) {
 
 TEST_F(StackEngineStartTests, VersionChecksStopTheRunBeforeAnyFileIsWritten) {
     script(php / "bin/php", "printf 8.3.7");
-    const std::string series = errorOf([&] { engine->start(profile.id); });
+    const std::string series = thrownMessage([&] { engine->start(profile.id); });
     EXPECT_THAT(series, HasSubstr("8.3.7"));
     EXPECT_FALSE(fs::exists(paths().config() / "php.ini"));
     EXPECT_EQ(description(), series);
 
     script(php / "bin/php", "echo broken; exit 4");
-    EXPECT_EQ(errorOf([&] { engine->start(profile.id); }), "php failed (4):\nbroken\n");
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), "php failed (4):\nbroken\n");
 
     script(php / "bin/php", "printf 8.4.2");
     script(db / "bin/mariadbd", "echo mariadbd from the future");
-    EXPECT_EQ(errorOf([&] { engine->start(profile.id); }),
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }),
               "Could not verify the installed MariaDB version.");
     EXPECT_FALSE(fs::exists(paths().config() / "php.ini"));
 }
@@ -188,27 +180,27 @@ TEST_F(StackEngineStartTests, ServerThatExitsEndsTheWaitAtOnce) {
     script(db / "bin/mariadbd", "if [ \"$2\" = --version ]; then echo 11.4.2; exit 0; fi\n"
                                 "sleep 0.2; exit 3");
     script(db / "bin/mariadb", "exit 1");
-    const std::string error = errorOf([&] { engine->start(profile.id); });
+    const std::string error = thrownMessage([&] { engine->start(profile.id); });
     EXPECT_EQ(error, "MariaDB exited (3). See " + profile.id + "/logs.");
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
 }
 
 TEST_F(StackEngineStartTests, RefusalsBeforeTheChecksTouchNothing) {
     StackEngineTesting::setFailure(*engine, profile.id, "old failure");
-    EXPECT_EQ(errorOf([&] { engine->start("nope"); }), "Unknown environment.");
+    EXPECT_EQ(thrownMessage([&] { engine->start("nope"); }), "Unknown environment.");
 
     // An unfinished or unreadable import report; the import's own start
     // ignores it.
     PrivateFile::write(paths().migrationReport(), "{not json");
     const std::string incomplete = "This migration is incomplete. Review its report, then remove "
                                    "the new environment and retry.";
-    EXPECT_EQ(errorOf([&] { engine->start(profile.id); }), incomplete);
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), incomplete);
     MigrationReport report;
     report.environmentID = profile.id;
     report.save(paths().migrationReport());
-    EXPECT_EQ(errorOf([&] { engine->start(profile.id); }), incomplete);
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), incomplete);
     EXPECT_EQ(description(), "old failure");
-    EXPECT_NE(errorOf([&] {
+    EXPECT_NE(thrownMessage([&] {
                   StackEngineTesting::startUnlocked(*engine, profile.id, std::nullopt, true);
               }),
               incomplete);
@@ -220,7 +212,7 @@ TEST_F(StackEngineStartTests, RefusalsBeforeTheChecksTouchNothing) {
                                                                     std::vector<std::string>{},
                                                                     folder.path() / "process.log"));
     StackEngineTesting::setFailure(*engine, profile.id, "old failure");
-    EXPECT_EQ(errorOf([&] { engine->start(profile.id); }),
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }),
               "This environment is already running. Stop it first.");
     EXPECT_TRUE(StackEngineTesting::hasFailure(*engine, profile.id));
     engine->stop(profile.id);
@@ -234,13 +226,13 @@ TEST_F(StackEngineStartTests, RefusalsBeforeTheChecksTouchNothing) {
     engine->update(standard);
     const std::size_t asked = brewFormulaeAsked().size();
     StackEngineTesting::setFailure(*engine, profile.id, "old failure");
-    EXPECT_EQ(errorOf([&] { engine->start(profile.id); }),
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }),
               "Enable local host setup before starting an environment without port numbers.");
     EXPECT_FALSE(StackEngineTesting::hasFailure(*engine, profile.id));
     EXPECT_EQ(brewFormulaeAsked().size(), asked);
 
     StackEngineTesting::setBusy(*engine, true);
-    EXPECT_EQ(errorOf([&] { engine->start(profile.id); }), busyText);
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), busyText);
     EXPECT_TRUE(StackEngineTesting::busy(*engine));
     StackEngineTesting::setBusy(*engine, false);
 }

@@ -8,6 +8,7 @@
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,15 +21,6 @@ namespace vessora {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
 
 class StackEngineStatusTests : public ::testing::Test {
 protected:
@@ -180,7 +172,7 @@ TEST_F(StackEngineStatusTests, RouterGoneStopsOnlyRoutedEnvironments) {
 TEST_F(StackEngineStatusTests, StopClearsTheFailureAndStopAllKeepsIt) {
     const StackProfile shop = create("Shop");
     const StackProfile other = create("Other");
-    EXPECT_EQ(errorOf([&] { engine->stop("nope"); }), "Unknown environment.");
+    EXPECT_EQ(thrownMessage([&] { engine->stop("nope"); }), "Unknown environment.");
     EXPECT_FALSE(StackEngineTesting::busy(*engine));
 
     // Without processes a stop only clears the kept failure text.
@@ -203,7 +195,7 @@ TEST_F(StackEngineStatusTests, StopClearsTheFailureAndStopAllKeepsIt) {
     run(other.id);
     StackEngineTesting::setFailure(*engine, other.id, "Still broken.");
     helper->fail("The helper is gone.");
-    EXPECT_EQ(errorOf([&] { engine->stopAll(); }), "The helper is gone.");
+    EXPECT_EQ(thrownMessage([&] { engine->stopAll(); }), "The helper is gone.");
     EXPECT_EQ(helper->requests().size(), requests + 1);
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, shop.id));
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, other.id));
@@ -219,7 +211,8 @@ TEST_F(StackEngineStatusTests, StopIsRefusedWhileAnotherOperationWaits) {
     helper->hold();
     auto stopping = std::async(std::launch::async, [&] { engine->stop(shop.id); });
     ASSERT_TRUE(helper->waitUntilHeld());
-    EXPECT_EQ(errorOf([&] { engine->stopAll(); }), "Another Vessora action is still in progress.");
+    EXPECT_EQ(thrownMessage([&] { engine->stopAll(); }),
+              "Another Vessora action is still in progress.");
     // The poll still answers and supervises nothing meanwhile.
     EXPECT_EQ(status(shop.id).description, "Stopped");
     helper->release();

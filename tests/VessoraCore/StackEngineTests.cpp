@@ -9,6 +9,7 @@
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -33,15 +34,6 @@ mode_t modeOf(const fs::path& path) {
     struct stat info {};
     EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
-}
-
-std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
 }
 
 std::vector<std::string> idsOf(const std::vector<StackProfile>& profiles) {
@@ -135,7 +127,7 @@ TEST_F(StackEngineTests, ExistingRecordsAreKeptExactlyEvenWhenEmptyOrInvalid) {
           std::string(R"([{"id":"bad id","name":"A","php":"php@8.4","mariaDB":"mariadb@11.4",
                          "httpPort":8080,"phpPort":9080,"databasePort":13300}])")}) {
         PrivateFile::write(root() / "profiles.json", broken);
-        EXPECT_NE(errorOf([&] { open(); }), "") << broken;
+        EXPECT_NE(thrownMessage([&] { open(); }), "") << broken;
         EXPECT_EQ(PrivateFile::read(root() / "profiles.json"), broken);
     }
     // The lock went with each failed engine.
@@ -146,25 +138,25 @@ TEST_F(StackEngineTests, ExistingRecordsAreKeptExactlyEvenWhenEmptyOrInvalid) {
 TEST_F(StackEngineTests, SecondEngineOnTheSameRootIsRefused) {
     auto first = open();
     const std::string refused = "Another Vessora instance is already using this data directory.";
-    EXPECT_EQ(errorOf([&] { open(); }), refused);
+    EXPECT_EQ(thrownMessage([&] { open(); }), refused);
 
     // The same folder reached through a link resolves to the same root.
     fs::create_directory_symlink(root(), folder.path() / "link");
-    EXPECT_EQ(errorOf([&] { open(folder.path() / "link/"); }), refused);
+    EXPECT_EQ(thrownMessage([&] { open(folder.path() / "link/"); }), refused);
     EXPECT_EQ(first->allProfiles().size(), 2u);
 
     // A lock held by anyone else (another process's descriptor) also counts.
     first.reset();
     UniqueFd other(::open((root() / "engine.lock").c_str(), O_RDWR | O_CLOEXEC));
     ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(errorOf([&] { open(); }), refused);
+    EXPECT_EQ(thrownMessage([&] { open(); }), refused);
     other.reset();
     EXPECT_NO_THROW(open(folder.path() / "link"));
 
     // A link in place of the lock file is never followed.
     fs::rename(root() / "engine.lock", folder.path() / "elsewhere.lock");
     fs::create_symlink(folder.path() / "elsewhere.lock", root() / "engine.lock");
-    EXPECT_EQ(errorOf([&] { open(); }), "Could not lock the Vessora data directory.");
+    EXPECT_EQ(thrownMessage([&] { open(); }), "Could not lock the Vessora data directory.");
 }
 
 TEST_F(StackEngineTests, LockDescriptorIsNotInherited) {
@@ -185,20 +177,20 @@ TEST_F(StackEngineTests, LockDescriptorIsNotInherited) {
 }
 
 TEST_F(StackEngineTests, UnquotablePathsAreRefusedBeforeAnythingIsCreated) {
-    EXPECT_EQ(errorOf([&] { open(folder.path() / "da\nta"); }),
+    EXPECT_EQ(thrownMessage([&] { open(folder.path() / "da\nta"); }),
               "The data path must not contain a newline.");
-    EXPECT_EQ(errorOf([&] { open(folder.path() / "da\rta"); }),
+    EXPECT_EQ(thrownMessage([&] { open(folder.path() / "da\rta"); }),
               "The data path must not contain a newline.");
-    EXPECT_EQ(errorOf([&] { open(folder.path() / "da$ta"); }),
+    EXPECT_EQ(thrownMessage([&] { open(folder.path() / "da$ta"); }),
               "The data path must not contain a dollar sign.");
     // A link whose target has a dollar sign is caught after resolving.
     fs::create_directory(folder.path() / "pri$ce");
     fs::create_directory_symlink(folder.path() / "pri$ce", folder.path() / "plain");
-    EXPECT_EQ(errorOf([&] { open(folder.path() / "plain"); }),
+    EXPECT_EQ(thrownMessage([&] { open(folder.path() / "plain"); }),
               "The data path must not contain a dollar sign.");
     EXPECT_FALSE(fs::exists(folder.path() / "da$ta"));
     UserDefaults::standard()->set("Vessora.language", "de");
-    EXPECT_EQ(errorOf([&] { open(folder.path() / "da$ta"); }),
+    EXPECT_EQ(thrownMessage([&] { open(folder.path() / "da$ta"); }),
               "Der Datenpfad darf kein Dollarzeichen enthalten.");
     EXPECT_TRUE(fs::is_empty(folder.path() / "pri$ce"));
 }
@@ -210,7 +202,7 @@ TEST_F(StackEngineTests, UnsafeSocketFolderIsRefusedAndLeftAlone) {
     fs::create_directory(sockets);
     ::chmod(sockets.c_str(), 0755);
     const std::string unsafe = "Unsafe socket directory: " + sockets.string();
-    EXPECT_EQ(errorOf([&] { open(); }), unsafe);
+    EXPECT_EQ(thrownMessage([&] { open(); }), unsafe);
     EXPECT_EQ(modeOf(sockets), 0755);
 
     // A link to a suitable folder is refused too: the link itself is judged.
@@ -218,7 +210,7 @@ TEST_F(StackEngineTests, UnsafeSocketFolderIsRefusedAndLeftAlone) {
     fs::create_directory(folder.path() / "target", folder.path());
     ::chmod((folder.path() / "target").c_str(), 0700);
     fs::create_directory_symlink(folder.path() / "target", sockets);
-    EXPECT_EQ(errorOf([&] { open(); }), unsafe);
+    EXPECT_EQ(thrownMessage([&] { open(); }), unsafe);
     EXPECT_TRUE(fs::is_symlink(sockets));
 
     // The failed engines released the lock.
@@ -299,7 +291,7 @@ TEST_F(StackEngineTests, CreateStoresATrimmedRecordWithItsFolders) {
     EXPECT_EQ(second.hostname, std::nullopt);
     EXPECT_NE(second.httpPort, profile.httpPort);
     EXPECT_TRUE(helper->requests().empty());
-    EXPECT_EQ(errorOf([&] { create(*engine, "shop"); }),
+    EXPECT_EQ(thrownMessage([&] { create(*engine, "shop"); }),
               "An environment named “shop” already exists.");
 }
 
@@ -316,7 +308,8 @@ TEST_F(StackEngineTests, CreateWithCustomFolderOrHttps) {
     EXPECT_GE(*secure.httpsPort, 8443);
     EXPECT_NO_THROW(engine->certificateInfo(secure.id));
     EXPECT_THROW(engine->certificateInfo(custom.id), std::exception);
-    EXPECT_EQ(errorOf([&] { engine->certificateInfo("env-missing"); }), "Unknown environment.");
+    EXPECT_EQ(thrownMessage([&] { engine->certificateInfo("env-missing"); }),
+              "Unknown environment.");
 }
 
 TEST_F(StackEngineTests, FailedCreateLeavesNoTrace) {
@@ -325,7 +318,7 @@ TEST_F(StackEngineTests, FailedCreateLeavesNoTrace) {
     fs::remove(root() / "profiles.json");
     fs::create_directory(root() / "profiles.json");
     fs::create_directory(root() / "profiles.json" / "keep");
-    EXPECT_NE(errorOf([&] { create(*engine, "Broken"); }), "");
+    EXPECT_NE(thrownMessage([&] { create(*engine, "Broken"); }), "");
     EXPECT_EQ(engine->allProfiles().size(), 2u);
     std::vector<std::string> folders;
     for (const auto& entry : fs::directory_iterator(root()))
@@ -333,8 +326,9 @@ TEST_F(StackEngineTests, FailedCreateLeavesNoTrace) {
             folders.push_back(entry.path().filename());
     EXPECT_TRUE(folders.empty());
     // A refused web folder fails before anything is made, and busy was cleared.
-    EXPECT_NE(errorOf([&] { create(*engine, "Nowhere", std::nullopt, false, "/no/such/dir"); }),
-              "");
+    EXPECT_NE(
+        thrownMessage([&] { create(*engine, "Nowhere", std::nullopt, false, "/no/such/dir"); }),
+        "");
     EXPECT_FALSE(StackEngineTesting::busy(*engine));
 }
 
@@ -345,7 +339,7 @@ TEST_F(StackEngineTests, UpdateRules) {
 
     StackProfile renamed = profile;
     renamed.databaseName = "other";
-    EXPECT_EQ(errorOf([&] { engine->update(renamed); }),
+    EXPECT_EQ(thrownMessage([&] { engine->update(renamed); }),
               "The database name is fixed after creation. Import into a new environment to use "
               "another name.");
 
@@ -365,19 +359,19 @@ TEST_F(StackEngineTests, UpdateRules) {
     const std::string records = PrivateFile::read(root() / "profiles.json");
     StackProfile clash = engine->allProfiles().back();
     clash.name = "Studio";
-    EXPECT_EQ(errorOf([&] { engine->update(clash); }),
+    EXPECT_EQ(thrownMessage([&] { engine->update(clash); }),
               "An environment named “Studio” already exists.");
     EXPECT_EQ(PrivateFile::read(root() / "profiles.json"), records);
 
     StackProfile unknown = profile;
     unknown.id = "env-00000000-0000-4000-8000-000000000000";
-    EXPECT_EQ(errorOf([&] { engine->update(unknown); }), "Unknown environment.");
+    EXPECT_EQ(thrownMessage([&] { engine->update(unknown); }), "Unknown environment.");
 
     StackEngineTesting::addProcess(*engine, profile.id, sleeper("MariaDB"));
     clash.name = "Only the name";
-    EXPECT_EQ(errorOf([&] { engine->update(clash); }),
+    EXPECT_EQ(thrownMessage([&] { engine->update(clash); }),
               "Stop the environment before changing its settings.");
-    EXPECT_EQ(errorOf([&] { engine->renewCertificate(profile.id); }),
+    EXPECT_EQ(thrownMessage([&] { engine->renewCertificate(profile.id); }),
               "Stop the environment before changing its settings.");
     StackEngineTesting::stopProcesses(*engine, profile.id);
 }
@@ -408,7 +402,7 @@ TEST_F(StackEngineTests, DeleteStopsThenRemovesEverything) {
     EXPECT_THAT(requests[0].hostnames, ElementsAre("first.test"));
     EXPECT_TRUE(requests[1].hostnames.empty());
 
-    EXPECT_EQ(errorOf([&] { engine->remove(first.id); }), "Unknown environment.");
+    EXPECT_EQ(thrownMessage([&] { engine->remove(first.id); }), "Unknown environment.");
     // Freed ports may be used again.
     const StackProfile third = create(*engine, "Third");
     EXPECT_EQ(third.httpPort, first.httpPort);
@@ -418,13 +412,13 @@ TEST_F(StackEngineTests, HelperFailureAfterAChangeKeepsTheChange) {
     auto engine = open();
     engine->configureLocalHosts(true);
     helper->fail("Could not lock the hosts file.");
-    EXPECT_EQ(errorOf([&] { create(*engine, "Kept", std::string("kept.test")); }),
+    EXPECT_EQ(thrownMessage([&] { create(*engine, "Kept", std::string("kept.test")); }),
               "Could not lock the hosts file.");
     ASSERT_EQ(engine->allProfiles().size(), 3u);
     const StackProfile kept = engine->allProfiles().back();
     EXPECT_EQ(kept.hostname, std::optional<std::string>("kept.test"));
     StackEngineTesting::setFailure(*engine, kept.id, "old");
-    EXPECT_EQ(errorOf([&] { engine->remove(kept.id); }), "Could not lock the hosts file.");
+    EXPECT_EQ(thrownMessage([&] { engine->remove(kept.id); }), "Could not lock the hosts file.");
     EXPECT_EQ(engine->allProfiles().size(), 2u);
     // The helper error skipped the last steps of the delete.
     EXPECT_TRUE(StackEngineTesting::hasFailure(*engine, kept.id));
@@ -453,14 +447,14 @@ TEST_F(StackEngineTests, LocalAddressSwitch) {
     // Switching off is refused while a named environment holds processes.
     StackEngineTesting::addProcess(*engine, named.id, sleeper("MariaDB"));
     const auto sent = helper->requests().size();
-    EXPECT_EQ(errorOf([&] { engine->configureLocalHosts(false); }),
+    EXPECT_EQ(thrownMessage([&] { engine->configureLocalHosts(false); }),
               "Stop environments with hostnames before removing local host setup.");
     EXPECT_EQ(helper->requests().size(), sent);
     StackEngineTesting::stopProcesses(*engine, named.id);
 
     // A failed switch-off keeps local addresses on and the connection.
     helper->fail("Could not connect to local host setup.");
-    EXPECT_NE(errorOf([&] { engine->configureLocalHosts(false); }), "");
+    EXPECT_NE(thrownMessage([&] { engine->configureLocalHosts(false); }), "");
     EXPECT_TRUE(StackEngineTesting::localHostsEnabled(*engine));
     EXPECT_EQ(helper->closed(), 0);
 
@@ -474,7 +468,7 @@ TEST_F(StackEngineTests, LocalAddressSwitch) {
 
     // A failed switch-on leaves local addresses off.
     helper->fail("Ports 80 or 443 are unavailable.");
-    EXPECT_NE(errorOf([&] { engine->configureLocalHosts(true); }), "");
+    EXPECT_NE(thrownMessage([&] { engine->configureLocalHosts(true); }), "");
     EXPECT_FALSE(StackEngineTesting::localHostsEnabled(*engine));
 }
 
@@ -495,7 +489,7 @@ TEST_F(StackEngineTests, HostRequestAndRouterSetFollowTheProcessTable) {
     EXPECT_FALSE(StackEngineTesting::router(*engine).isRunning());
     EXPECT_TRUE(brew.calls().empty());
     // With it, the nginx prefix is asked for (the stand-in knows none here).
-    EXPECT_NE(errorOf([&] { StackEngineTesting::syncRouter(*engine, std::nullopt); }), "");
+    EXPECT_NE(thrownMessage([&] { StackEngineTesting::syncRouter(*engine, std::nullopt); }), "");
     ASSERT_FALSE(brew.calls().empty());
     EXPECT_EQ(brew.calls().back()["args"].back(), "homebrew/core/nginx");
     StackEngineTesting::stopProcesses(*engine, routed.id);
@@ -504,7 +498,7 @@ TEST_F(StackEngineTests, HostRequestAndRouterSetFollowTheProcessTable) {
 TEST_F(StackEngineTests, RenewCertificate) {
     auto engine = open();
     const StackProfile plain = create(*engine, "Plain");
-    EXPECT_EQ(errorOf([&] { engine->renewCertificate(plain.id); }),
+    EXPECT_EQ(thrownMessage([&] { engine->renewCertificate(plain.id); }),
               "Enable local HTTPS and save the environment first.");
     const StackProfile secure = create(*engine, "Secure", std::nullopt, true);
     const auto before = engine->certificateInfo(secure.id);
@@ -542,16 +536,16 @@ TEST_F(StackEngineTests, InstallAsksBrewOnlyForWhatIsMissing) {
         EXPECT_NE(brew.calls()[index]["args"][0], "install");
 
     StackEngineTesting::addProcess(*engine, "studio", sleeper("MariaDB"));
-    EXPECT_EQ(errorOf([&] { engine->install(profile.id); }),
+    EXPECT_EQ(thrownMessage([&] { engine->install(profile.id); }),
               "Stop all environments before installing packages.");
     StackEngineTesting::stopProcesses(*engine, "studio");
-    EXPECT_EQ(errorOf([&] { engine->install("nope"); }), "Unknown environment.");
+    EXPECT_EQ(thrownMessage([&] { engine->install("nope"); }), "Unknown environment.");
 
     auto state = brew.state();
     state["knobs"]["install_fails"] = true;
     state["formulae"]["nginx"]["installed"] = nlohmann::json::array();
     brew.setState(state);
-    EXPECT_THAT(errorOf([&] { engine->install(profile.id); }), HasSubstr("brew failed"));
+    EXPECT_THAT(thrownMessage([&] { engine->install(profile.id); }), HasSubstr("brew failed"));
     EXPECT_FALSE(StackEngineTesting::busy(*engine));
 }
 
@@ -572,12 +566,12 @@ TEST_F(StackEngineTests, ReadsAreServedWhileAnOperationWaitsAndOthersAreRefused)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 
     // Every guarded operation is refused, and the running one stays busy.
-    EXPECT_EQ(errorOf([&] { create(*engine, "Later"); }), busyText);
-    EXPECT_EQ(errorOf([&] { engine->update(secure); }), busyText);
-    EXPECT_EQ(errorOf([&] { engine->remove(secure.id); }), busyText);
-    EXPECT_EQ(errorOf([&] { engine->install(secure.id); }), busyText);
-    EXPECT_EQ(errorOf([&] { engine->renewCertificate(secure.id); }), busyText);
-    EXPECT_EQ(errorOf([&] { engine->configureLocalHosts(false); }), busyText);
+    EXPECT_EQ(thrownMessage([&] { create(*engine, "Later"); }), busyText);
+    EXPECT_EQ(thrownMessage([&] { engine->update(secure); }), busyText);
+    EXPECT_EQ(thrownMessage([&] { engine->remove(secure.id); }), busyText);
+    EXPECT_EQ(thrownMessage([&] { engine->install(secure.id); }), busyText);
+    EXPECT_EQ(thrownMessage([&] { engine->renewCertificate(secure.id); }), busyText);
+    EXPECT_EQ(thrownMessage([&] { engine->configureLocalHosts(false); }), busyText);
     EXPECT_TRUE(StackEngineTesting::busy(*engine));
 
     helper->release();
@@ -637,7 +631,7 @@ TEST_F(StackEngineTests, PasswordFileRules) {
     for (const std::string& bad : {std::string(257, 'x'), std::string(), std::string("a\tb"),
                                    std::string("secret\n"), std::string("a\u200Bb")}) {
         PrivateFile::write(stored, bad);
-        EXPECT_EQ(errorOf([&] { StackEngineTesting::applicationPassword(*engine, paths); }),
+        EXPECT_EQ(thrownMessage([&] { StackEngineTesting::applicationPassword(*engine, paths); }),
                   refusal);
         EXPECT_EQ(PrivateFile::read(stored), bad);
     }
@@ -650,7 +644,7 @@ TEST_F(StackEngineTests, PasswordFileRules) {
     PrivateFile::write(admin, std::string(32, 'a'));
     EXPECT_EQ(StackEngineTesting::localPassword(*engine, admin), std::string(32, 'a'));
     PrivateFile::write(admin, std::string(32, 'a') + "\n");
-    EXPECT_EQ(errorOf([&] { StackEngineTesting::localPassword(*engine, admin); }),
+    EXPECT_EQ(thrownMessage([&] { StackEngineTesting::localPassword(*engine, admin); }),
               "Invalid local database credentials.");
 }
 
@@ -671,10 +665,12 @@ TEST_F(StackEngineTests, SqlRunsTheClientOverTheSocketWithTheTextOnStandardInput
                           "\narg:--user=" + StackEngineTesting::loginName() +
                           "\narg:--default-character-set=utf8mb4\narg:--connect-timeout=2\n"
                           "arg:--batch\narg:--skip-column-names\nin:SELECT 1\n");
-    EXPECT_THAT(errorOf([&] { StackEngineTesting::sql(*engine, profile, prefix, "FAIL", false); }),
-                ::testing::StartsWith("mariadb failed (3):\n"));
-    EXPECT_EQ(errorOf([&] { StackEngineTesting::sql(*engine, profile, prefix, "FAIL", true); }),
-              "Could not configure database credentials. The environment has been stopped.");
+    EXPECT_THAT(
+        thrownMessage([&] { StackEngineTesting::sql(*engine, profile, prefix, "FAIL", false); }),
+        ::testing::StartsWith("mariadb failed (3):\n"));
+    EXPECT_EQ(
+        thrownMessage([&] { StackEngineTesting::sql(*engine, profile, prefix, "FAIL", true); }),
+        "Could not configure database credentials. The environment has been stopped.");
 }
 
 // Stopping processes
@@ -752,7 +748,7 @@ TEST_F(StackEngineTests, RequireAliveNamesTheFirstExitedServer) {
     StackEngineTesting::addProcess(*engine, "studio", dead);
     for (int attempt = 0; attempt < 200 && dead->isRunning(); ++attempt)
         ::usleep(10000);
-    EXPECT_EQ(errorOf([&] { StackEngineTesting::requireAlive(*engine, "studio"); }),
+    EXPECT_EQ(thrownMessage([&] { StackEngineTesting::requireAlive(*engine, "studio"); }),
               "PHP exited (7). See studio/logs.");
     StackEngineTesting::stopProcesses(*engine, "studio");
 }
@@ -772,7 +768,7 @@ TEST_F(StackEngineTests, DatabaseWaitEndsOnAnswerExitOrExhaustion) {
     EXPECT_NO_THROW(StackEngineTesting::waitForDatabase(*engine, profile, prefix));
 
     PrivateFile::write(answer, "0\n");
-    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForDatabase(*engine, profile, prefix); }),
+    EXPECT_EQ(thrownMessage([&] { StackEngineTesting::waitForDatabase(*engine, profile, prefix); }),
               "MariaDB did not start. See studio/logs/mariadb-error.log.");
     EXPECT_EQ(PrivateFile::read(calls).size(), 2u * 121);
 
@@ -783,7 +779,7 @@ TEST_F(StackEngineTests, DatabaseWaitEndsOnAnswerExitOrExhaustion) {
     StackEngineTesting::addProcess(*engine, "studio", dead);
     for (int attempt = 0; attempt < 200 && dead->isRunning(); ++attempt)
         ::usleep(10000);
-    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForDatabase(*engine, profile, prefix); }),
+    EXPECT_EQ(thrownMessage([&] { StackEngineTesting::waitForDatabase(*engine, profile, prefix); }),
               "MariaDB exited (1). See studio/logs.");
     EXPECT_EQ(PrivateFile::read(calls).size(), 2u * 121);
     StackEngineTesting::stopProcesses(*engine, "studio");
@@ -833,16 +829,19 @@ TEST_F(StackEngineTests, HealthAndPhpMyAdminChecksReadTheEnvironmentsOwnServer) 
     health("8.4.12", "11.4.8-MariaDB");
     EXPECT_NO_THROW(StackEngineTesting::waitForHTTP(*engine, profile, "T1"));
     const std::string failed = "HTTP/PHP/SQL health check failed. See studio/logs.";
-    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForHTTP(*engine, profile, "T2"); }), failed);
+    EXPECT_EQ(thrownMessage([&] { StackEngineTesting::waitForHTTP(*engine, profile, "T2"); }),
+              failed);
     health("8.40.1", "11.4.8-MariaDB");
-    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForHTTP(*engine, profile, "T1"); }), failed);
+    EXPECT_EQ(thrownMessage([&] { StackEngineTesting::waitForHTTP(*engine, profile, "T1"); }),
+              failed);
     health("8.4.12", "11.40");
-    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForHTTP(*engine, profile, "T1"); }), failed);
+    EXPECT_EQ(thrownMessage([&] { StackEngineTesting::waitForHTTP(*engine, profile, "T1"); }),
+              failed);
 
     PrivateFile::write(site / "phpmyadmin/index.html", "<title>phpMyAdmin</title> pmahomme");
     EXPECT_NO_THROW(StackEngineTesting::waitForPhpMyAdmin(*engine, profile));
     PrivateFile::write(site / "phpmyadmin/index.html", "<title>phpMyAdmin</title>");
-    EXPECT_EQ(errorOf([&] { StackEngineTesting::waitForPhpMyAdmin(*engine, profile); }),
+    EXPECT_EQ(thrownMessage([&] { StackEngineTesting::waitForPhpMyAdmin(*engine, profile); }),
               "Could not start phpMyAdmin. See studio/logs.");
     StackEngineTesting::stopProcesses(*engine, "studio");
 }

@@ -9,6 +9,7 @@
 #include "VessoraHostProtocol/HostServiceError.hpp"
 #include "tests/Support/FreePorts.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gtest/gtest.h>
 
@@ -90,16 +91,6 @@ StackProfile routed(const std::string& id, const std::string& hostname) {
     return profile;
 }
 
-template <typename Call>
-std::string messageOf(Call call) {
-    try {
-        call();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
-
 class VirtualHostRouterTest : public ::testing::Test {
 protected:
     void SetUp() override { PrivateFile::writeWithMode(nginx(), fakeNginx, 0755); }
@@ -131,7 +122,8 @@ protected:
 TEST_F(VirtualHostRouterTest, InvalidOrMissingHostnameWritesNothing) {
     auto bad = two;
     bad[1].hostname = "B.test";
-    EXPECT_EQ(messageOf([&] { router.apply(bad, nginx()); }), HostServiceError::invalidHostname);
+    EXPECT_EQ(thrownMessage([&] { router.apply(bad, nginx()); }),
+              HostServiceError::invalidHostname);
     bad[1].hostname.reset();
     EXPECT_THROW(router.apply(bad, nginx()), HostServiceError);
     EXPECT_FALSE(fs::exists(root.path() / ".router"));
@@ -154,7 +146,7 @@ TEST_F(VirtualHostRouterTest, SameListIsKeptAndRejectedCandidateChangesNothing) 
     EXPECT_EQ(fs::last_write_time(file("candidate.conf")), written);
 
     mode("reject");
-    EXPECT_EQ(messageOf([&] { router.apply(two, nginx()); }),
+    EXPECT_EQ(thrownMessage([&] { router.apply(two, nginx()); }),
               "nginx failed (1):\nnginx: [emerg] unexpected end of file\n");
     EXPECT_EQ(PrivateFile::read(file("nginx.conf")), loaded);
     EXPECT_NE(PrivateFile::read(file("candidate.conf")), loaded);
@@ -197,7 +189,7 @@ TEST_F(VirtualHostRouterTest, PortTakenOrDeadRouterIsRefusedAndOldListRelaunched
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(holder, 1), 0);
-    EXPECT_EQ(messageOf([&] { router.apply(two, nginx()); }),
+    EXPECT_EQ(thrownMessage([&] { router.apply(two, nginx()); }),
               "Port " + std::to_string(ports.http) +
                   " is already in use. Choose a different port.");
     ::close(holder);
@@ -214,7 +206,7 @@ TEST_F(VirtualHostRouterTest, PortTakenOrDeadRouterIsRefusedAndOldListRelaunched
     const std::string oneGeneration = router.generation();
     ::kill(router.child()->pid(), SIGKILL);
     mode("exit");
-    EXPECT_EQ(messageOf([&] { router.apply(two, nginx()); }),
+    EXPECT_EQ(thrownMessage([&] { router.apply(two, nginx()); }),
               "The local host router exited. Check .router/error.log.");
     EXPECT_NE(PrivateFile::read(file("nginx.conf")).find(oneGeneration), std::string::npos)
         << "the old configuration is written back for the recovery launch";
@@ -224,7 +216,7 @@ TEST_F(VirtualHostRouterTest, PortTakenOrDeadRouterIsRefusedAndOldListRelaunched
 TEST_F(VirtualHostRouterTest, RouterThatNeverListensOrIgnoresQuit) {
     mode("silent");
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(messageOf([&] { router.apply(one, nginx()); }),
+    EXPECT_EQ(thrownMessage([&] { router.apply(one, nginx()); }),
               "The local host router did not become ready.");
     EXPECT_GE(std::chrono::steady_clock::now() - started, 2s);
     EXPECT_FALSE(router.child());

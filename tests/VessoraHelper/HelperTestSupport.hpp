@@ -4,6 +4,7 @@
 #pragma once
 
 #include "VessoraHelper/HostsFile.hpp"
+#include "tests/Support/TemporaryFolder.hpp"
 
 #include <arpa/inet.h>
 #include <cstdint>
@@ -22,25 +23,7 @@
 
 namespace vessora::helpertest {
 
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vessora-helper-XXXXXX");
-        if (!::mkdtemp(pattern.data()))
-            throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        path_ = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using vessora::TemporaryFolder;
 
 inline void writeFile(const std::filesystem::path& path, const std::string& bytes,
                       mode_t mode = 0644) {
