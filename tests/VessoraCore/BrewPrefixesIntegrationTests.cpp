@@ -6,6 +6,7 @@
 #include "VessoraCore/Packages/Homebrew.hpp"
 #include "VessoraCore/Process/Command.hpp"
 #include "tests/Support/BrewStandIn.hpp"
+#include "tests/Support/RealServerTest.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -28,22 +29,12 @@ std::string debianVersion(const std::string& package) {
     return std::regex_search(result.output, match, upstream) ? match[1].str() : result.output;
 }
 
-class BrewPrefixesIntegrationTests : public ::testing::Test {
+class BrewPrefixesIntegrationTests : public RealServerTest {
 protected:
-    static void SetUpTestSuite() {
-        UserDefaults::setStandard(UserDefaults::inMemory());
-        if (::geteuid() == 0)
-            return;
-        standIn = std::make_unique<BrewStandIn>();
-        standIn->buildDebianPrefixes();
-    }
-    static void TearDownTestSuite() {
-        standIn.reset();
-        UserDefaults::setStandard(nullptr);
-    }
     void SetUp() override {
-        if (!standIn)
-            GTEST_SKIP() << "MariaDB and PHP-FPM refuse to run as root";
+        RealServerTest::SetUp();
+        if (IsSkipped())
+            return;
         brew = Homebrew(standIn->brew());
     }
 
@@ -53,7 +44,6 @@ protected:
         return Command::run(program, arguments, {.timeout = 60, .environment = environment});
     }
 
-    static inline std::unique_ptr<BrewStandIn> standIn;
     Homebrew brew;
     TemporaryFolder work{"vessora-prefixes"};
 };

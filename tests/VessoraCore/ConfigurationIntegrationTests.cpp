@@ -13,6 +13,7 @@
 #include "VessoraCore/Process/ManagedProcess.hpp"
 #include "VessoraCore/Storage/WebDirectory.hpp"
 #include "tests/Support/BrewStandIn.hpp"
+#include "tests/Support/RealServerTest.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -141,24 +142,12 @@ private:
     std::unique_ptr<ManagedProcess> process_;
 };
 
-class ConfigurationIntegrationTest : public ::testing::Test {
+class ConfigurationIntegrationTest : public RealServerTest {
 protected:
-    static void SetUpTestSuite() {
-        UserDefaults::setStandard(UserDefaults::inMemory());
-        if (::geteuid() == 0)
-            return;
-        standIn = std::make_unique<BrewStandIn>();
-        standIn->buildDebianPrefixes();
-    }
-    static void TearDownTestSuite() {
-        standIn.reset();
-        UserDefaults::setStandard(nullptr);
-    }
-
     void SetUp() override {
-        if (!standIn)
-            GTEST_SKIP() << "MariaDB and PHP-FPM refuse to run as root, and root-started web "
-                            "servers cannot read the private folders: run as an unprivileged user";
+        RealServerTest::SetUp();
+        if (IsSkipped())
+            return;
         root = folder.path() / R"(data "root" it's \ [x] *)";
         fs::create_directory(root);
         auto ports = freePorts(4);
@@ -444,7 +433,6 @@ protected:
         EXPECT_EQ(fetch(base() + "/__vessora/studio/phpmyadmin").status, 404);
     }
 
-    static inline std::unique_ptr<BrewStandIn> standIn;
     TemporaryFolder folder{"vessora-config"};
     TemporaryFolder sockets{"vcs"};
     fs::path root;

@@ -11,6 +11,7 @@
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
+#include "tests/Support/RealServerTest.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Support/ThrownMessage.hpp"
@@ -113,24 +114,12 @@ private:
     bool bound_ = false;
 };
 
-class StackEngineStartIntegrationTests : public ::testing::Test {
+class StackEngineStartIntegrationTests : public RealServerTest {
 protected:
-    static void SetUpTestSuite() {
-        UserDefaults::setStandard(UserDefaults::inMemory());
-        if (::geteuid() == 0)
-            return;
-        standIn = std::make_unique<BrewStandIn>();
-        standIn->buildDebianPrefixes();
-    }
-    static void TearDownTestSuite() {
-        standIn.reset();
-        UserDefaults::setStandard(nullptr);
-    }
-
     void SetUp() override {
-        if (!standIn)
-            GTEST_SKIP() << "MariaDB and PHP-FPM refuse to run as root, and root-started web "
-                            "servers cannot read the private folders: run as an unprivileged user";
+        RealServerTest::SetUp();
+        if (IsSkipped())
+            return;
         state = standIn->state();
         fs::create_directory(trash());
         StackEngine::Options options;
@@ -244,7 +233,6 @@ protected:
         EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
     }
 
-    static inline std::unique_ptr<BrewStandIn> standIn;
     nlohmann::json state;
     TemporaryFolder work{"vessora-start"};
     std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
