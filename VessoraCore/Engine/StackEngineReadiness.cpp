@@ -3,10 +3,10 @@
 
 #include "VessoraCore/Certificates/LocalHTTPS.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
+#include "VessoraCore/Foundation/LoopbackHTTP.hpp"
 #include "VessoraCore/Foundation/UnicodeText.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 
-#include <curl/curl.h>
 #include <nlohmann/json.hpp>
 
 #include <memory>
@@ -16,39 +16,6 @@
 namespace vessora {
 
 namespace {
-
-struct HttpAnswer {
-    long status = 0;
-    std::string body;
-};
-
-std::size_t collect(char* data, std::size_t size, std::size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
-// One GET to the environment's own loopback server, no proxy, no cache.
-// Throws std::runtime_error with curl's text on a transport error.
-HttpAnswer get(const std::string& url, long timeoutSeconds) {
-    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(),
-                                                                     curl_easy_cleanup);
-    if (!handle)
-        throw std::runtime_error("Could not create an HTTP request.");
-    HttpAnswer answer;
-    CURL* curl = handle.get();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
-    const CURLcode code = curl_easy_perform(curl);
-    if (code != CURLE_OK)
-        throw std::runtime_error(curl_easy_strerror(code));
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
-    return answer;
-}
 
 std::string withoutAll(std::string text, const std::string& piece) {
     for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece))
@@ -68,7 +35,8 @@ bool stringEqual(const nlohmann::json& object, const char* key, const std::strin
            value->get_ref<const std::string&>() == expected;
 }
 
-bool healthy(const HttpAnswer& answer, const StackProfile& profile, const std::string& token) {
+bool healthy(const LoopbackHTTP::Answer& answer, const StackProfile& profile,
+             const std::string& token) {
     if (answer.status != 200)
         return false;
     const nlohmann::json object = nlohmann::json::parse(answer.body, nullptr, false);
@@ -115,7 +83,7 @@ void StackEngine::waitForHTTP(const StackProfile& profile, const std::string& to
     for (int attempt = 0; attempt < 80; ++attempt) {
         requireAlive(profile.id);
         try {
-            if (healthy(get(url, 2), profile, token))
+            if (healthy(LoopbackHTTP::get(url, 2), profile, token))
                 return;
         } catch (const std::exception&) {
             // Not ready yet.
@@ -131,7 +99,8 @@ void StackEngine::waitForPhpMyAdmin(const StackProfile& profile) const {
         body = LocalHTTPS::get(profile.backendHTTPSURL().value_or("") + "/phpmyadmin/",
                                StackPaths(root_, profile));
     } else {
-        const HttpAnswer answer = get(profile.backendURL() + "/phpmyadmin/", 15);
+        const LoopbackHTTP::Answer answer =
+            LoopbackHTTP::get(profile.backendURL() + "/phpmyadmin/", 15);
         if (answer.status == 200)
             body = answer.body;
     }

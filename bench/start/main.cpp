@@ -9,6 +9,7 @@
 //      start no process.
 // Run as an unprivileged user: MariaDB and PHP-FPM refuse root.
 #include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/LoopbackHTTP.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Process/Command.hpp"
@@ -17,7 +18,6 @@
 #include "tests/Support/FreePorts.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
-#include <curl/curl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -43,22 +43,11 @@ double median(std::vector<double> values) {
 }
 
 long httpStatus(const std::string& url) {
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
-    std::string ignored;
-    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 2L);
-    curl_easy_setopt(
-        curl.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
-            static_cast<std::string*>(out)->append(data, size * count);
-            return size * count;
-        });
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &ignored);
-    long status = 0;
-    if (curl_easy_perform(curl.get()) == CURLE_OK)
-        curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-    return status;
+    try {
+        return LoopbackHTTP::get(url, 2).status;
+    } catch (const std::exception&) {
+        return 0;
+    }
 }
 
 void stopByHand(std::vector<std::unique_ptr<ManagedProcess>>& servers) {

@@ -4,6 +4,8 @@
 
 #include "VessoraCore/Engine/StackEngine.hpp"
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +13,18 @@
 namespace vessora {
 
 struct StackEngineTesting {
+    // Options for an engine on a test data root with a fake helper and short
+    // stop pauses, so tests that stop processes do not wait seconds.
+    static StackEngine::Options quickOptions(std::filesystem::path root, std::filesystem::path brew,
+                                             std::shared_ptr<EngineHostService> helper) {
+        StackEngine::Options options;
+        options.root = std::move(root);
+        options.brew = std::move(brew);
+        options.hostClient = std::move(helper);
+        options.stopPauses = {std::chrono::milliseconds(10), std::chrono::milliseconds(10),
+                              std::chrono::milliseconds(10)};
+        return options;
+    }
     static void addProcess(StackEngine& engine, const std::string& id,
                            std::shared_ptr<ManagedProcess> process) {
         std::lock_guard lock(engine.mutex_);

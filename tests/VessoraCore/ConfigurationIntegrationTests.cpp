@@ -7,6 +7,7 @@
 #include "VessoraCore/Certificates/LocalHTTPS.hpp"
 #include "VessoraCore/Configuration/Configuration.hpp"
 #include "VessoraCore/Configuration/PhpMyAdminFiles.hpp"
+#include "VessoraCore/Foundation/LoopbackHTTP.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Process/Command.hpp"
@@ -18,7 +19,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <curl/curl.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <pwd.h>
@@ -71,33 +71,15 @@ struct Response {
 
 Response fetch(const std::string& url) {
     Response response;
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
-    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 15L);
-    curl_easy_setopt(
-        curl.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
-            static_cast<std::string*>(out)->append(data, size * count);
-            return size * count;
-        });
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &response.body);
-    curl_easy_setopt(
-        curl.get(), CURLOPT_HEADERFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
-            static_cast<std::string*>(out)->append(data, size * count);
-            return size * count;
-        });
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &response.headers);
-    CURLcode code = curl_easy_perform(curl.get());
-    if (code != CURLE_OK) {
-        response.error = curl_easy_strerror(code);
-        return response;
+    try {
+        auto answer = LoopbackHTTP::get(url, 15);
+        response.status = answer.status;
+        response.headers = std::move(answer.headers);
+        response.body = std::move(answer.body);
+        response.location = std::move(answer.redirect);
+    } catch (const std::exception& error) {
+        response.error = error.what();
     }
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &response.status);
-    char* location = nullptr;
-    curl_easy_getinfo(curl.get(), CURLINFO_REDIRECT_URL, &location);
-    if (location)
-        response.location = location;
     return response;
 }
 

@@ -56,16 +56,11 @@ protected:
     }
 
     void open() {
-        StackEngine::Options options;
-        options.root = work.path() / "data";
-        options.brew = brew.brew();
-        options.hostClient = helper;
+        auto options = StackEngineTesting::quickOptions(work.path() / "data", brew.brew(), helper);
         options.trashHandler = [this](const fs::path& item) {
             fs::rename(item, work.path() / item.filename());
         };
         options.routerPorts = {freePort(), freePort()};
-        options.stopPauses = {std::chrono::milliseconds(10), std::chrono::milliseconds(10),
-                              std::chrono::milliseconds(10)};
         engine = std::make_unique<StackEngine>(options);
     }
 

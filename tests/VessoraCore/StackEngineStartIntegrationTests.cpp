@@ -4,6 +4,7 @@
 // nothing running, supervision of killed servers, stop, stop-all and delete.
 #include "VessoraCore/Certificates/LocalHTTPS.hpp"
 #include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/LoopbackHTTP.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Process/Command.hpp"
@@ -19,7 +20,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <curl/curl.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <pwd.h>
@@ -39,27 +39,13 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-struct Response {
-    long status = 0;
-    std::string body;
-};
-
-Response fetch(const std::string& url) {
-    Response response;
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
-    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 15L);
-    curl_easy_setopt(
-        curl.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
-            static_cast<std::string*>(out)->append(data, size * count);
-            return size * count;
-        });
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &response.body);
-    if (curl_easy_perform(curl.get()) == CURLE_OK)
-        curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &response.status);
-    return response;
+// The answer to a GET, or status 0 and no body when nothing answered.
+LoopbackHTTP::Answer fetch(const std::string& url) {
+    try {
+        return LoopbackHTTP::get(url, 15);
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 // Every server leads a process group of its own: a group without living
@@ -201,7 +187,7 @@ protected:
         EXPECT_EQ(running.processes.count("PHP"), 1u);
         EXPECT_EQ(running.processes.count(profile.webserver == "httpd" ? "Apache" : "nginx"), 1u);
 
-        const Response health = fetch(profile.backendURL() + "/__vessora_health.php");
+        const LoopbackHTTP::Answer health = fetch(profile.backendURL() + "/__vessora_health.php");
         ASSERT_EQ(health.status, 200) << health.body;
         const auto json = nlohmann::json::parse(health.body, nullptr, false);
         ASSERT_TRUE(json.is_object()) << health.body;

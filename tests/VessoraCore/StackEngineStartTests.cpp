@@ -59,12 +59,8 @@ protected:
         }
         brew.setState({{"formulae", formulae}});
 
-        StackEngine::Options options;
-        options.root = folder.path() / "data";
-        options.brew = brew.brew();
-        options.hostClient = helper;
-        options.stopPauses = {std::chrono::milliseconds(10), std::chrono::milliseconds(10),
-                              std::chrono::milliseconds(10)};
+        auto options =
+            StackEngineTesting::quickOptions(folder.path() / "data", brew.brew(), helper);
         options.readinessPause = std::chrono::milliseconds(1);
         engine = std::make_unique<StackEngine>(options);
         profile = engine->create("Shop", "php@8.4", "mariadb@11.4", false, "nginx", false,

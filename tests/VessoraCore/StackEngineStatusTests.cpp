@@ -26,12 +26,8 @@ class StackEngineStatusTests : public ::testing::Test {
 protected:
     void SetUp() override {
         UserDefaults::setStandard(UserDefaults::inMemory());
-        StackEngine::Options options;
-        options.root = folder.path() / "data";
-        options.brew = brew.brew();
-        options.hostClient = helper;
-        options.stopPauses = {std::chrono::milliseconds(10), std::chrono::milliseconds(10),
-                              std::chrono::milliseconds(10)};
+        auto options =
+            StackEngineTesting::quickOptions(folder.path() / "data", brew.brew(), helper);
         engine = std::make_unique<StackEngine>(options);
     }
     void TearDown() override {

@@ -59,15 +59,10 @@ protected:
     fs::path trash() const { return folder.path() / "trash"; }
 
     std::unique_ptr<StackEngine> open(std::optional<fs::path> at = std::nullopt) {
-        StackEngine::Options options;
-        options.root = at.value_or(root());
-        options.brew = brew.brew();
-        options.hostClient = helper;
+        auto options = StackEngineTesting::quickOptions(at.value_or(root()), brew.brew(), helper);
         options.trashHandler = [this](const fs::path& item) {
             fs::rename(item, trash() / item.filename());
         };
-        options.stopPauses = {std::chrono::milliseconds(10), std::chrono::milliseconds(10),
-                              std::chrono::milliseconds(10)};
         options.readinessPause = std::chrono::milliseconds(1);
         auto engine = std::make_unique<StackEngine>(options);
         socketFolders.push_back(engine->socketDirectory());
