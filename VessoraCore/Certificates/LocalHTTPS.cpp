@@ -2,6 +2,7 @@
 
 #include "VessoraCore/Certificates/LocalHTTPSInternal.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
+#include "VessoraCore/Foundation/RemovedOnExit.hpp"
 #include "VessoraCore/Foundation/Uuid.hpp"
 #include "VessoraCore/Process/Command.hpp"
 #include "VessoraHostProtocol/LocalHostname.hpp"
@@ -32,23 +33,6 @@ void makeDirectory(const fs::path& folder) {
                                    std::error_code(errno, std::generic_category()));
     }
 }
-
-// Removes the staging folder on every way out of a build.
-class StagingFolder {
-public:
-    explicit StagingFolder(fs::path path) : path_(std::move(path)) { makeDirectory(path_); }
-    ~StagingFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    StagingFolder(const StagingFolder&) = delete;
-    StagingFolder& operator=(const StagingFolder&) = delete;
-
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 void requireSuccess(const CommandResult& result) {
     if (result.status != 0)
@@ -145,7 +129,8 @@ void prepare(const StackPaths& paths, bool renew) {
         throw identityError();
     }
 
-    StagingFolder staging(paths.tls() / (".new-" + Uuid::random()));
+    const RemovedOnExit staging(paths.tls() / (".new-" + Uuid::random()));
+    makeDirectory(staging.path());
     build(paths, staging.path());
 
     fs::path backup = paths.tls() / ("previous-" + Uuid::random());

@@ -3,6 +3,7 @@
 #include "VessoraCore/Configuration/Configuration.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/RemovedOnExit.hpp"
 #include "VessoraCore/Foundation/Uuid.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Storage/FileMove.hpp"
@@ -35,20 +36,6 @@ std::optional<std::string> contents(const fs::path& file) {
     }
 }
 
-class RemovedAtExit {
-public:
-    explicit RemovedAtExit(fs::path path) : path_(std::move(path)) {}
-    ~RemovedAtExit() {
-        std::error_code error;
-        fs::remove_all(path_, error);
-    }
-    RemovedAtExit(const RemovedAtExit&) = delete;
-    RemovedAtExit& operator=(const RemovedAtExit&) = delete;
-
-private:
-    fs::path path_;
-};
-
 // The source folder itself is followed even when it is a link (a formula's
 // prefix usually is); links inside it are copied as links.
 void copyFolder(const fs::path& source, const fs::path& target) {
@@ -78,7 +65,7 @@ void prepare(const StackPaths& paths, const fs::path& source) {
     PrivateFile::createDirectories(tools);
     const fs::path staging = tools / (".phpmyadmin-" + Uuid::random());
     const fs::path backup = tools / (".previous-" + Uuid::random());
-    RemovedAtExit stagingCleanup(staging);
+    RemovedOnExit stagingCleanup(staging);
 
     copyFolder(source, staging);
     const fs::path stagedConfig = staging / "config.inc.php";

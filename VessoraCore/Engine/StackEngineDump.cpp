@@ -2,6 +2,7 @@
 #include "VessoraCore/Engine/StackEngine.hpp"
 
 #include "VessoraCore/Foundation/L10n.hpp"
+#include "VessoraCore/Foundation/RemovedOnExit.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/Command.hpp"
 
@@ -12,22 +13,6 @@ namespace vessora {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Removes the option file with the password on every way out.
-class OptionFile {
-public:
-    explicit OptionFile(fs::path file) : file_(std::move(file)) {}
-    ~OptionFile() {
-        std::error_code ignored;
-        fs::remove(file_, ignored);
-    }
-    OptionFile(const OptionFile&) = delete;
-    OptionFile& operator=(const OptionFile&) = delete;
-    const fs::path& path() const { return file_; }
-
-private:
-    fs::path file_;
-};
 
 std::string optionValue(const std::string& password) {
     std::string result = "\"";
@@ -44,7 +29,7 @@ std::string optionValue(const std::string& password) {
 void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix,
                                  const fs::path& input, const std::string& password) {
     const StackProfile& profile = paths.profile();
-    const OptionFile options(paths.config() / ".migration-client.cnf");
+    const RemovedOnExit options(paths.config() / ".migration-client.cnf");
     // The client's packet limit matches the server's, so statements up to
     // 64 MiB pass in both directions.
     write("[client]\npassword=" + optionValue(password) + "\nmax-allowed-packet=64M\n",
