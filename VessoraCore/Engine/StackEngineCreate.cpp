@@ -24,15 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool portAvailable(std::int64_t port) {
-    try {
-        PortCheck::requireAvailable(port);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 std::string lowercased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -62,7 +53,7 @@ StackProfile StackEngine::createUnlocked(const std::string& name, const std::str
                                          bool virtualHost, bool standardPorts) {
     std::vector<StackProfile> profiles = allProfiles();
     const EnvironmentPorts::Allocation ports =
-        EnvironmentPorts::allocate(profiles, httpsEnabled, portAvailable);
+        EnvironmentPorts::allocate(profiles, httpsEnabled, PortCheck::isAvailable);
 
     StackProfile profile;
     profile.id = "env-" + lowercased(Uuid::random());

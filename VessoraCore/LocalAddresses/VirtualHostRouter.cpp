@@ -59,17 +59,7 @@ void VirtualHostRouter::writeConfiguration(const fs::path& file, const std::stri
 }
 
 bool VirtualHostRouter::portsTaken() const {
-    try {
-        PortCheck::requireAvailable(ports_.http);
-        return false;
-    } catch (const std::exception&) {
-    }
-    try {
-        PortCheck::requireAvailable(ports_.https);
-        return false;
-    } catch (const std::exception&) {
-    }
-    return true;
+    return !PortCheck::isAvailable(ports_.http) && !PortCheck::isAvailable(ports_.https);
 }
 
 void VirtualHostRouter::apply(const std::vector<StackProfile>& profiles,

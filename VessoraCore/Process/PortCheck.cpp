@@ -37,4 +37,13 @@ void requireAvailable(std::int64_t port) {
     throw VessoraError(L10n::text("Could not check port %@: %@.", {number, strerror(error)}));
 }
 
+bool isAvailable(std::int64_t port) {
+    try {
+        requireAvailable(port);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 } // namespace vessora::PortCheck

@@ -13,4 +13,7 @@ namespace vessora::PortCheck {
 // socket can be made.
 void requireAvailable(std::int64_t port);
 
+// The same check as a flag: a port that cannot be checked counts as taken.
+bool isAvailable(std::int64_t port);
+
 } // namespace vessora::PortCheck

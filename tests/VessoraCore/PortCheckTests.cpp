@@ -46,13 +46,16 @@ TEST_F(PortCheckTests, PortOfAListeningServerIsInUseUntilItCloses) {
     auto [server, port] = listeningServer();
     EXPECT_EQ(messageOf(port),
               "Port " + std::to_string(port) + " is already in use. Choose a different port.");
+    EXPECT_FALSE(PortCheck::isAvailable(port));
     server.reset();
     EXPECT_EQ(messageOf(port), "");
+    EXPECT_TRUE(PortCheck::isAvailable(port));
 }
 
 TEST_F(PortCheckTests, NumbersOutsideThePortRangeAreRefused) {
     EXPECT_EQ(messageOf(70000), "Could not check port 70000: Invalid argument.");
     EXPECT_EQ(messageOf(-1), "Could not check port -1: Invalid argument.");
+    EXPECT_FALSE(PortCheck::isAvailable(70000));
 }
 
 } // namespace

@@ -70,15 +70,6 @@ bool groupAlive(std::int32_t group) {
     return false;
 }
 
-bool portFree(std::int64_t port) {
-    try {
-        PortCheck::requireAvailable(port);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 // A listening socket that keeps a port taken for one test.
 class Listener {
 public:
@@ -215,7 +206,7 @@ protected:
         for (const auto& [service, pid] : wasRunning.processes)
             EXPECT_FALSE(groupAlive(pid)) << service;
         for (const std::int64_t port : profile.listeningPorts())
-            EXPECT_TRUE(portFree(port)) << port;
+            EXPECT_TRUE(PortCheck::isAvailable(port)) << port;
         EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
     }
 
@@ -362,7 +353,7 @@ TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheir
     EXPECT_EQ(status(plain.id).description, "Ports 80 or 443 are unavailable.");
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, plain.id));
     for (const std::int64_t port : plain.listeningPorts())
-        EXPECT_TRUE(portFree(port)) << port;
+        EXPECT_TRUE(PortCheck::isAvailable(port)) << port;
     helper->fail(std::nullopt);
 }
 
