@@ -3,6 +3,7 @@
 #include "VessoraCore/Certificates/CertificateTrust.hpp"
 #include "VessoraCore/Certificates/LocalHTTPSInternal.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/Sha256.hpp"
 
 #include <cstdio>
 #include <ctime>
@@ -25,14 +26,15 @@ Date notAfter(X509* certificate) {
 }
 
 std::string sha256Fingerprint(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    Sha256::Digest digest;
+    try {
+        digest = Sha256::digest(bytes);
+    } catch (const std::runtime_error&) {
         ERR_clear_error();
         throw unreadableError();
     }
     std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
+    for (std::size_t i = 0; i < digest.size(); ++i) {
         char pair[3];
         std::snprintf(pair, sizeof pair, "%02X", digest[i]);
         if (i > 0)

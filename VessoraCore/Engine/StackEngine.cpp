@@ -3,11 +3,11 @@
 #include "VessoraCore/Foundation/JsonFields.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/Sha256.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/LocalAddresses/HostServiceClient.hpp"
 #include "VessoraCore/Storage/StandardPath.hpp"
 
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -114,16 +114,7 @@ void StackEngine::loadProfiles() {
 
 fs::path StackEngine::socketDirectoryFor(const fs::path& resolvedRoot) {
     const std::string text = StandardPath::withoutTrailingSlash(resolvedRoot).string();
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 failed.");
-    std::string hex;
-    for (int index = 0; index < 8; ++index) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", digest[index]);
-        hex += pair;
-    }
+    const std::string hex = Sha256::hex(text, 8);
     return fs::path("/tmp") / ("vessora-" + std::to_string(::getuid()) + "-" + hex);
 }
 

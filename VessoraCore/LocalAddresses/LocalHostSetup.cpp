@@ -2,12 +2,12 @@
 
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/Sha256.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/LocalAddresses/SystemdServiceManager.hpp"
 #include "VessoraHostProtocol/HostServiceError.hpp"
 #include "VessoraHostProtocol/HostServiceIdentity.hpp"
 
-#include <openssl/evp.h>
 
 #include <sys/stat.h>
 #include <thread>
@@ -16,20 +16,6 @@ namespace vessora {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string sha256Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 digest failed.");
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 0xF];
-    }
-    return out;
-}
 
 bool sameFile(const fs::path& first, const fs::path& second) {
     std::error_code error;
@@ -67,8 +53,8 @@ const std::string& LocalHostSetup::revision() const {
         try {
             const HelperInstallation& files = options_.installation;
             revision_ =
-                sha256Hex(PrivateFile::read(files.helper) + PrivateFile::read(files.serviceUnit) +
-                          PrivateFile::read(files.socketUnit));
+                Sha256::hex(PrivateFile::read(files.helper) + PrivateFile::read(files.serviceUnit) +
+                            PrivateFile::read(files.socketUnit));
         } catch (const std::exception&) {
             revision_ = "missing";
         }

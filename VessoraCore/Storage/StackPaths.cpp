@@ -1,8 +1,8 @@
 #include "VessoraCore/Storage/StackPaths.hpp"
 
+#include "VessoraCore/Foundation/Sha256.hpp"
 #include "VessoraCore/Storage/StandardPath.hpp"
 
-#include <openssl/evp.h>
 
 #include <memory>
 #include <stdexcept>
@@ -11,23 +11,7 @@ namespace vessora {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string sha256Prefix(const std::string& text, std::size_t bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 digest failed.");
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < bytes && i < length; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 0xF];
-    }
-    return out;
-}
-
-} // namespace
+namespace {} // namespace
 
 StackPaths::StackPaths(fs::path root, StackProfile profile)
     : root_(std::move(root)), profile_(std::move(profile)) {}
@@ -120,7 +104,7 @@ fs::path StackPaths::migrationReport() const {
 std::string StackPaths::phpMyAdminSessionCookieName() const {
     std::error_code error;
     std::string resolvedRoot = StandardPath::resolved(root_, error).string();
-    return "Vessora_pma_" + sha256Prefix(resolvedRoot + "/" + profile_.id, 8);
+    return "Vessora_pma_" + Sha256::hex(resolvedRoot + "/" + profile_.id, 8);
 }
 
 std::string StackPaths::phpMyAdminSecureSessionCookieName() const {

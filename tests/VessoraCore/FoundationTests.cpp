@@ -1,6 +1,7 @@
 #include "VessoraCore/Foundation/JsonFields.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/ReferenceDate.hpp"
+#include "VessoraCore/Foundation/Sha256.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
@@ -105,6 +106,13 @@ TEST(ReferenceDateTest, CountsFrom2001) {
                      0.0);
     auto date = ReferenceDate::date(86400.5);
     EXPECT_DOUBLE_EQ(ReferenceDate::seconds(date), 86400.5);
+}
+
+TEST(Sha256Test, KnownDigestAndPrefix) {
+    EXPECT_EQ(Sha256::hex("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256::hex("abc", 8), "ba7816bf8f01cfea");
+    EXPECT_EQ(Sha256::digest("").front(), 0xe3);
 }
 
 TEST(UserDefaultsTest, FileStoreRoundTripsAndSeesOtherWriters) {
