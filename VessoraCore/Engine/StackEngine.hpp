@@ -173,6 +173,10 @@ private:
     // stopped, the helper told. Errors of these steps are dropped: the
     // failure is what the caller reports.
     void takeDown(const std::string& id, const std::string& description);
+    // Stops every environment with processes that the predicate picks and
+    // keeps the failure text for each; for the supervision of the poll.
+    void stopEach(const std::function<bool(const StackProfile&)>& affected,
+                  const std::string& failure);
     // The set-up script of every start: application database and account,
     // the internal identity table; then the phpMyAdmin administrator's.
     static std::string setupStatement(const StackProfile& profile, const std::string& password);

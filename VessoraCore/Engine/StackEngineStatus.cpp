@@ -33,6 +33,17 @@ private:
 
 } // namespace
 
+void StackEngine::stopEach(const std::function<bool(const StackProfile&)>& affected,
+                           const std::string& failure) {
+    for (const StackProfile& profile : allProfiles()) {
+        if (!affected(profile) || !hasProcesses(profile.id))
+            continue;
+        stopProcesses(profile.id);
+        std::lock_guard lock(mutex_);
+        failures_[profile.id] = failure;
+    }
+}
+
 std::map<std::string, StackStatus> StackEngine::statuses() {
     const bool connected = hostClient_->isConnected();
 
@@ -50,14 +61,9 @@ std::map<std::string, StackStatus> StackEngine::statuses() {
                 localHostsEnabled_ = false;
             }
             router_->stop();
-            for (const StackProfile& profile : allProfiles()) {
-                if (!profile.hostname || !hasProcesses(profile.id))
-                    continue;
-                stopProcesses(profile.id);
-                std::lock_guard lock(mutex_);
-                failures_[profile.id] = L10n::text("Local host setup disconnected. Reconnect it "
-                                                   "before starting this environment.");
-            }
+            stopEach([](const StackProfile& profile) { return profile.hostname.has_value(); },
+                     L10n::text("Local host setup disconnected. Reconnect it before starting "
+                                "this environment."));
         }
     }
 
@@ -73,14 +79,8 @@ std::map<std::string, StackStatus> StackEngine::statuses() {
         BusyClaim claim(busy_);
         if (claim.owned()) {
             router_->stop();
-            for (const StackProfile& profile : allProfiles()) {
-                if (!profile.virtualHost || !hasProcesses(profile.id))
-                    continue;
-                stopProcesses(profile.id);
-                std::lock_guard lock(mutex_);
-                failures_[profile.id] =
-                    L10n::text("The local host router stopped. Start the environment again.");
-            }
+            stopEach([](const StackProfile& profile) { return profile.virtualHost; },
+                     L10n::text("The local host router stopped. Start the environment again."));
             try {
                 sendHostRequest();
             } catch (const std::exception&) {
