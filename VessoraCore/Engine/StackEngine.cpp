@@ -8,7 +8,6 @@
 #include "VessoraCore/LocalAddresses/HostServiceClient.hpp"
 #include "VessoraCore/Storage/StandardPath.hpp"
 
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -8,7 +8,6 @@
 #include "VessoraHostProtocol/HostServiceError.hpp"
 #include "VessoraHostProtocol/HostServiceIdentity.hpp"
 
-
 #include <sys/stat.h>
 #include <thread>
 

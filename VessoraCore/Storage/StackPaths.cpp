@@ -3,7 +3,6 @@
 #include "VessoraCore/Foundation/Sha256.hpp"
 #include "VessoraCore/Storage/StandardPath.hpp"
 
-
 #include <memory>
 #include <stdexcept>
 
