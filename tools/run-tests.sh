@@ -32,7 +32,7 @@ if [ "$(id -u)" -eq 0 ]; then
     user=vessora-test
     id -u "$user" >/dev/null 2>&1 || useradd --create-home --shell /bin/bash "$user"
     # The clone may sit in a folder the test user cannot enter: stage a copy.
-    stage=/var/tmp/vessora-ci
+    stage="${VESSORA_STAGE:-/var/tmp/vessora-ci}"
     install -d -m 0755 "$stage"
     install -d -o "$user" -m 0755 "$stage/src" "$stage/build"
     # Only files whose content changed are copied, and they get the time of

@@ -127,11 +127,18 @@ TEST(StringsTableTest, EveryLookedUpSentenceIsTranslated) {
     const std::regex call(R"re(L10n::text\(\s*((?:"(?:[^"\\]|\\.)*"\s*)+))re");
     const std::regex literal(R"re("((?:[^"\\]|\\.)*)")re");
     std::set<std::string> keys;
-    for (const auto& entry : fs::recursive_directory_iterator(source / "VessoraCore")) {
-        auto extension = entry.path().extension();
+    std::vector<fs::path> files;
+    for (const char* module : {"VessoraCore", "Vessora"}) {
+        if (!fs::exists(source / module))
+            continue;
+        for (const auto& entry : fs::recursive_directory_iterator(source / module))
+            files.push_back(entry.path());
+    }
+    for (const auto& file : files) {
+        auto extension = file.extension();
         if (extension != ".cpp" && extension != ".hpp")
             continue;
-        std::ifstream in(entry.path());
+        std::ifstream in(file);
         std::stringstream text;
         text << in.rdbuf();
         std::string code = text.str();
