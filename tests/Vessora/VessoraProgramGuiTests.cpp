@@ -1,5 +1,6 @@
 // The built program itself: it starts, opens its data root, and quits
 // cleanly when the session asks it to.
+#include "VessoraCore/Engine/StackEngine.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
 #include <QProcess>
@@ -48,6 +49,7 @@ TEST(VessoraProgramTest, StartsAndQuitsCleanlyOnTerminate) {
     ASSERT_TRUE(program.waitForFinished(20000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.readAll().toStdString();
     EXPECT_EQ(program.exitCode(), 0) << program.readAll().toStdString();
+    std::filesystem::remove_all(StackEngine::socketDirectoryFor(records.parent_path()));
 }
 
 } // namespace
