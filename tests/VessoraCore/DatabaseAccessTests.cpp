@@ -1,8 +1,5 @@
 // Access levels: their texts and the privilege sets they read from.
 #include "VessoraCore/Database/DatabaseAccess.hpp"
-#include "VessoraCore/Database/DatabaseAccount.hpp"
-#include "VessoraCore/Database/ManagedDatabase.hpp"
-#include "VessoraCore/Foundation/UserDefaults.hpp"
 
 #include <gtest/gtest.h>
 
@@ -48,23 +45,6 @@ TEST(DatabaseAccessTest, RawValuesAreTheDisplayTextsAndParseExactly) {
                                            DatabaseAccess::readWrite, DatabaseAccess::admin}));
 }
 
-TEST(DatabaseAccessTest, LevelSetsKeepTheirOrderAndReadBackAsThemselves) {
-    EXPECT_EQ(DatabaseAccessLevels::privileges(DatabaseAccess::readOnly),
-              (std::vector<std::string>{"SELECT", "SHOW VIEW"}));
-    EXPECT_EQ(
-        DatabaseAccessLevels::privileges(DatabaseAccess::readWrite),
-        (std::vector<std::string>{"SELECT", "SHOW VIEW", "INSERT", "UPDATE", "DELETE", "EXECUTE"}));
-    EXPECT_EQ(DatabaseAccessLevels::privileges(DatabaseAccess::admin).size(), 18u);
-    EXPECT_TRUE(DatabaseAccessLevels::privileges(DatabaseAccess::none).empty());
-    EXPECT_TRUE(DatabaseAccessLevels::privileges(DatabaseAccess::custom).empty());
-    for (const DatabaseAccess access : DatabaseAccessLevels::assignable()) {
-        const auto& names = DatabaseAccessLevels::privileges(access);
-        EXPECT_EQ(DatabaseAccessLevels::forPrivileges(Privileges(names.begin(), names.end())),
-                  access)
-            << rawValue(access);
-    }
-}
-
 TEST(DatabaseAccessTest, PrivilegeSetsMapToLevels) {
     using DatabaseAccessLevels::forPrivileges;
     EXPECT_EQ(forPrivileges({}), DatabaseAccess::none);
@@ -80,34 +60,6 @@ TEST(DatabaseAccessTest, PrivilegeSetsMapToLevels) {
     EXPECT_EQ(forPrivileges(without(admin, "REFERENCES")), DatabaseAccess::custom);
     // Names compare exactly, as the server reports them.
     EXPECT_EQ(forPrivileges({"select", "show view"}), DatabaseAccess::custom);
-}
-
-TEST(DatabaseAccessTest, AccountsReadTheirLevelPerDatabase) {
-    DatabaseAccount account{"shop", "127.0.0.1", true, false, {{"a", readOnly}, {"b", admin}}};
-    EXPECT_EQ(account.id(), "shop@127.0.0.1");
-    EXPECT_EQ(account.access("a"), DatabaseAccess::readOnly);
-    EXPECT_EQ(account.access("b"), DatabaseAccess::admin);
-    EXPECT_EQ(account.access("c"), DatabaseAccess::none);
-    EXPECT_TRUE(account.canChangePassword());
-    EXPECT_TRUE(account.canDelete());
-    account.isApplication = true;
-    EXPECT_FALSE(account.canChangePassword());
-    EXPECT_FALSE(account.canDelete());
-    account.isApplication = false;
-    account.canEdit = false;
-    EXPECT_FALSE(account.canChangePassword());
-    EXPECT_FALSE(account.canDelete());
-}
-
-TEST(DatabaseAccessTest, OnlyRuleAbidingDatabasesAreManaged) {
-    UserDefaults::setStandard(UserDefaults::inMemory());
-    EXPECT_TRUE((ManagedDatabase{"shop_db"}.supportsNativeManagement()));
-    EXPECT_TRUE((ManagedDatabase{"_a-b"}.supportsNativeManagement()));
-    EXPECT_FALSE((ManagedDatabase{"1shop"}.supportsNativeManagement()));
-    EXPECT_FALSE((ManagedDatabase{"my shop"}.supportsNativeManagement()));
-    EXPECT_FALSE((ManagedDatabase{"Sys"}.supportsNativeManagement()));
-    EXPECT_FALSE((ManagedDatabase{std::string(65, 'a')}.supportsNativeManagement()));
-    UserDefaults::setStandard(nullptr);
 }
 
 } // namespace

@@ -140,21 +140,6 @@ TEST_F(DatabaseAdminTest, ClientCallIsExact) {
     EXPECT_TRUE(call.options.environment.empty());
 }
 
-TEST_F(DatabaseAdminTest, InventoryQueryText) {
-    const std::string& query = DatabaseAdmin::inventoryQuery();
-    EXPECT_EQ(std::count(query.begin(), query.end(), '\n'), 12);
-    EXPECT_FALSE(query.ends_with("\n"));
-    EXPECT_TRUE(query.starts_with("SELECT JSON_OBJECT('kind','database','name',s.SCHEMA_NAME,"
-                                  "'collation',s.DEFAULT_COLLATION_NAME,'tables',\n  (SELECT"));
-    EXPECT_THAT(query, ::testing::HasSubstr(
-                           "FROM information_schema.TABLE_PRIVILEGES\n  WHERE NOT "
-                           "(GRANTEE='''vessora''@''127.0.0.1''' AND "
-                           "TABLE_SCHEMA='vessora_internal' AND TABLE_NAME='setup_identity' AND "
-                           "PRIVILEGE_TYPE='SELECT' AND IS_GRANTABLE='NO');\n"));
-    EXPECT_TRUE(query.ends_with(
-        "SELECT JSON_OBJECT('kind','advanced','name',User,'host',Host) FROM mysql.proxies_priv;"));
-}
-
 TEST_F(DatabaseAdminTest, FailuresNameTheServerErrorOrTheStatus) {
     client.answer("ERROR 1007 (HY000) at line 2: Can't create database 'blog'; database exists\n",
                   1);
