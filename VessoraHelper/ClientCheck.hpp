@@ -4,6 +4,11 @@
 // and writable by nobody else. The process is pinned with a pidfd and its
 // start time is read before and after, so a pid reused meanwhile by another
 // process cannot pass.
+//
+// This identifies the installed application; it is no boundary against code
+// running as the same user: a library injected into that program, or a
+// debugger attached to it, passes the check. What the helper grants a local
+// user must therefore be safe for any program of that user.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include "VessoraHelper/HelperService.hpp"
 #include "VessoraHelper/ListenSocket.hpp"
+#include "VessoraHelper/StopSignals.hpp"
 #include "VessoraHostProtocol/HostServiceIdentity.hpp"
 
 #include <csignal>
@@ -20,10 +21,12 @@ int run(const HelperSettings& settings) {
     }
     std::signal(SIGPIPE, SIG_IGN);
     try {
+        // Before the service starts its threads, which inherit the mask.
+        const StopSignals stopSignals;
         std::optional<HostServiceWire::Socket> listener = ListenSocket::activated();
         if (!listener)
             listener = ListenSocket::bound(settings.socketPath, settings.socketFolderOwner);
-        HelperService service(std::move(*listener), settings);
+        HelperService service(std::move(*listener), settings, stopSignals.fd());
         service.run();
     } catch (const std::exception&) {
         return noSocketStatus;

@@ -22,10 +22,13 @@ HostServiceWire::Socket openSpare() {
 
 } // namespace
 
-HelperService::HelperService(HostServiceWire::Socket listener, const HelperSettings& settings)
+HelperService::HelperService(HostServiceWire::Socket listener, const HelperSettings& settings,
+                             int stopSignal)
     : listener_(std::move(listener)),
       program_(std::filesystem::weakly_canonical(settings.clientProgram)),
-      maxConnections_(settings.maxConnections), wakeup_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      maxConnections_(settings.maxConnections),
+      maxConnectionsPerUser_(settings.maxConnectionsPerUser), idleLimit_(settings.idleLimit),
+      stopSignal_(stopSignal), wakeup_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       spare_(openSpare()), coordinator_(settings.hosts, settings.relayEndpoints) {
     settings.validate();
     if (!wakeup_)
@@ -47,14 +50,23 @@ void HelperService::wake() {
 void HelperService::run() {
     std::vector<pollfd> watched;
     std::vector<std::uint64_t> ids;
-    while (!stopping_) {
-        const auto now = std::chrono::steady_clock::now();
+    while (true) {
+        if (stopping_ && finishStopping())
+            return;
+        const auto now = Clock::now();
         if (acceptPausedUntil_ && *acceptPausedUntil_ <= now)
             acceptPausedUntil_.reset();
+        std::optional<Clock::time_point> wakeAt = closeIdle(now);
+        if (acceptPausedUntil_ && (!wakeAt || *acceptPausedUntil_ < *wakeAt))
+            wakeAt = acceptPausedUntil_;
+
         watched.clear();
         ids.clear();
+        // A negative descriptor is skipped by poll().
         watched.push_back({wakeup_.fd(), POLLIN, 0});
-        watched.push_back({listener_.fd(), static_cast<short>(acceptPausedUntil_ ? 0 : POLLIN), 0});
+        watched.push_back({stopping_ ? -1 : listener_.fd(),
+                           static_cast<short>(acceptPausedUntil_ ? 0 : POLLIN), 0});
+        watched.push_back({stopping_ ? -1 : stopSignal_, POLLIN, 0});
         for (const auto& [id, connection] : connections_) {
             short events = 0;
             if (connection.unsent)
@@ -65,9 +77,9 @@ void HelperService::run() {
             ids.push_back(id);
         }
         int timeout = -1;
-        if (acceptPausedUntil_)
+        if (wakeAt)
             timeout = static_cast<int>(
-                std::chrono::ceil<std::chrono::milliseconds>(*acceptPausedUntil_ - now).count());
+                std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count());
         if (::poll(watched.data(), watched.size(), timeout) < 0) {
             if (errno == EINTR)
                 continue;
@@ -78,8 +90,10 @@ void HelperService::run() {
             [[maybe_unused]] const ssize_t got = ::read(wakeup_.fd(), &count, sizeof count);
             deliverReplies();
         }
+        if (watched[2].revents != 0)
+            stopping_ = true;
         for (std::size_t i = 0; i < ids.size(); ++i) {
-            const short revents = watched[i + 2].revents;
+            const short revents = watched[i + 3].revents;
             const auto found = connections_.find(ids[i]);
             if (revents == 0 || found == connections_.end())
                 continue;
@@ -92,14 +106,45 @@ void HelperService::run() {
                 else if (revents & POLLHUP)
                     close(ids[i]);
             } else if (!connection.inFlight) {
-                receive(ids[i], connection);
+                if (!stopping_)
+                    receive(ids[i], connection);
             } else if (revents & POLLHUP) {
                 close(ids[i]); // queued after its request, which still runs
             }
         }
-        if (watched[1].revents != 0)
+        if (!stopping_ && watched[1].revents != 0)
             acceptWaiting();
     }
+}
+
+std::optional<HelperService::Clock::time_point> HelperService::closeIdle(Clock::time_point now) {
+    std::optional<Clock::time_point> next;
+    std::vector<std::uint64_t> expired;
+    for (const auto& [id, connection] : connections_) {
+        if (connection.ownsSetup || connection.awaitingReply())
+            continue;
+        const Clock::time_point deadline = connection.idleSince + idleLimit_;
+        if (deadline <= now)
+            expired.push_back(id);
+        else if (!next || deadline < *next)
+            next = deadline;
+    }
+    for (const std::uint64_t id : expired)
+        close(id);
+    return next;
+}
+
+bool HelperService::finishStopping() {
+    // A connection waiting for nothing, or for a client that does not take
+    // its reply, is not waited for.
+    std::vector<std::uint64_t> done;
+    for (const auto& [id, connection] : connections_) {
+        if (!connection.awaitingReply())
+            done.push_back(id);
+    }
+    for (const std::uint64_t id : done)
+        close(id);
+    return connections_.empty();
 }
 
 void HelperService::acceptWaiting() {
@@ -123,12 +168,12 @@ void HelperService::acceptWaiting() {
                 spare_ = openSpare();
                 continue;
             }
-            acceptPausedUntil_ = std::chrono::steady_clock::now() + acceptPause;
+            acceptPausedUntil_ = Clock::now() + acceptPause;
             return;
         case EAGAIN:
             return;
         default:
-            acceptPausedUntil_ = std::chrono::steady_clock::now() + acceptPause;
+            acceptPausedUntil_ = Clock::now() + acceptPause;
             return;
         }
     }
@@ -140,6 +185,13 @@ void HelperService::admit(HostServiceWire::Socket socket) {
     const std::optional<std::uint32_t> user = ClientCheck::acceptedUser(socket.fd(), program_);
     if (!user)
         return;
+    std::size_t ofUser = 0;
+    for (const auto& [id, connection] : connections_) {
+        if (connection.userID == *user)
+            ++ofUser;
+    }
+    if (ofUser >= maxConnectionsPerUser_)
+        return;
     Connection connection;
     try {
         connection.lease = randomUUID();
@@ -148,6 +200,7 @@ void HelperService::admit(HostServiceWire::Socket socket) {
     }
     connection.socket = std::move(socket);
     connection.userID = *user;
+    connection.idleSince = Clock::now();
     coordinator_.connected(connection.lease);
     connections_.emplace(nextID_++, std::move(connection));
 }
@@ -166,28 +219,36 @@ void HelperService::receive(std::uint64_t id, Connection& connection) {
         return;
     }
     connection.inFlight = true;
-    coordinator_.apply(std::move(message), connection.userID, connection.lease,
-                       [this, id](const std::optional<std::string>& failure) {
-                           {
-                               std::lock_guard guard(repliesMutex_);
-                               replies_.emplace_back(id, HostServiceWire::encodeReply(failure));
-                           }
-                           wake();
-                       });
+    coordinator_.apply(
+        std::move(message), connection.userID, connection.lease,
+        [this, id](const std::optional<std::string>& failure) {
+            {
+                std::lock_guard guard(repliesMutex_);
+                replies_.push_back({id, HostServiceWire::encodeReply(failure), !failure});
+            }
+            wake();
+        });
 }
 
 void HelperService::deliverReplies() {
-    std::vector<std::pair<std::uint64_t, std::string>> ready;
+    std::vector<Answer> ready;
     {
         std::lock_guard guard(repliesMutex_);
         ready.swap(replies_);
     }
-    for (auto& [id, reply] : ready) {
-        const auto found = connections_.find(id);
+    const Clock::time_point now = Clock::now();
+    for (Answer& answer : ready) {
+        const auto found = connections_.find(answer.id);
         if (found == connections_.end())
             continue; // the connection ended while its request ran
-        found->second.unsent = std::move(reply);
-        send(id, found->second);
+        Connection& connection = found->second;
+        // A success makes the connection the owner, and only its end
+        // releases that (another live connection cannot take it over).
+        if (answer.success)
+            connection.ownsSetup = true;
+        connection.idleSince = now;
+        connection.unsent = std::move(answer.reply);
+        send(answer.id, connection);
     }
 }
 

@@ -4,12 +4,26 @@
 //
 // A connection is accepted only from the expected client program running as
 // a user other than root (ClientCheck); any other is closed unanswered, and
-// so is one beyond the connection cap. Each connection has at most one
-// request in flight: the next message is read only after the reply went
-// out. Replies are sent without blocking (MSG_DONTWAIT, MSG_NOSIGNAL); a
-// client that does not take its reply holds up only itself. When the process
-// runs out of descriptors, the waiting connection is closed with the help of
-// a spare descriptor instead of spinning.
+// so is one beyond the connection cap or beyond the cap per user id, so a
+// user can crowd out only themselves. A connection that sends no request
+// within the idle limit is closed, unless its request succeeded: it then
+// holds the owner lease, which ends only with the connection. Each
+// connection has at most one request in flight: the next message is read
+// only after the reply went out. Replies are sent without blocking
+// (MSG_DONTWAIT, MSG_NOSIGNAL); a client that does not take its reply holds
+// up only itself. When the process runs out of descriptors, the waiting
+// connection is closed with the help of a spare descriptor instead of
+// spinning.
+//
+// The client-program check identifies the installed application; it is no
+// boundary against code running as the same user (a library injected into
+// the application passes it). What the helper grants any local user is
+// therefore only what the request rules allow: that user's own hosts
+// section, and the relay while no other session owns the setup.
+//
+// Stopping (stop(), or the stop signal descriptor turning readable) takes no
+// new connections or requests, lets the requests in flight finish and sends
+// their replies, then run() returns.
 #pragma once
 
 #include "VessoraHelper/HelperSettings.hpp"
@@ -24,34 +38,54 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace vessora {
 
 class HelperService {
 public:
-    HelperService(HostServiceWire::Socket listener, const HelperSettings& settings);
+    // `stopSignal`, when not -1, is watched for readability (a signalfd); it
+    // stays the caller's and is not read.
+    HelperService(HostServiceWire::Socket listener, const HelperSettings& settings,
+                  int stopSignal = -1);
     ~HelperService();
     HelperService(const HelperService&) = delete;
     HelperService& operator=(const HelperService&) = delete;
 
-    // Serves until stop(); throws std::system_error when polling fails.
+    // Serves until stopped; throws std::system_error when polling fails.
     void run();
-    // From any thread.
+    // From any thread; run() returns once the requests in flight are answered.
     void stop();
 
     ServiceCoordinator& coordinator() { return coordinator_; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     struct Connection {
         HostServiceWire::Socket socket;
         ServiceCoordinator::Lease lease;
         std::uint32_t userID = 0;
         bool inFlight = false;
         std::optional<std::string> unsent;
+        // Since it was accepted or its last request was answered.
+        Clock::time_point idleSince;
+        // A request of it succeeded: it holds the owner lease until it ends.
+        bool ownsSetup = false;
+
+        bool awaitingReply() const { return inFlight && !unsent; }
     };
 
+    struct Answer {
+        std::uint64_t id;
+        std::string reply;
+        bool success;
+    };
+
+    // Closes idle connections; returns when the next one falls idle.
+    std::optional<Clock::time_point> closeIdle(Clock::time_point now);
+    // True when everything is answered and run() may return.
+    bool finishStopping();
     void acceptWaiting();
     void admit(HostServiceWire::Socket socket);
     void receive(std::uint64_t id, Connection& connection);
@@ -64,15 +98,18 @@ private:
     HostServiceWire::Socket listener_;
     const std::filesystem::path program_;
     const std::size_t maxConnections_;
+    const std::size_t maxConnectionsPerUser_;
+    const std::chrono::milliseconds idleLimit_;
+    const int stopSignal_;
     HostServiceWire::Socket wakeup_;
     HostServiceWire::Socket spare_;
     std::atomic<bool> stopping_{false};
-    std::optional<std::chrono::steady_clock::time_point> acceptPausedUntil_;
+    std::optional<Clock::time_point> acceptPausedUntil_;
     std::map<std::uint64_t, Connection> connections_;
     std::uint64_t nextID_ = 1;
 
     std::mutex repliesMutex_;
-    std::vector<std::pair<std::uint64_t, std::string>> replies_;
+    std::vector<Answer> replies_;
 
     // Last: its queue may still call back into the members above while it
     // shuts down.

@@ -17,8 +17,10 @@ HelperSettings HelperSettings::installed() {
 void HelperSettings::validate() const {
     if (!hosts.folder.is_absolute() || !socketPath.is_absolute() || !clientProgram.is_absolute())
         throw std::invalid_argument("helper paths must be absolute");
-    if (maxConnections == 0)
+    if (maxConnections == 0 || maxConnectionsPerUser == 0)
         throw std::invalid_argument("the helper must accept at least one connection");
+    if (idleLimit <= std::chrono::milliseconds::zero())
+        throw std::invalid_argument("the helper must give connections time for a request");
 }
 
 } // namespace vessora

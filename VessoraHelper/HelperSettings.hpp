@@ -8,6 +8,7 @@
 #include "VessoraHostProtocol/LoopbackRelay.hpp"
 #include "VessoraHostProtocol/SigningInfo.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -26,10 +27,18 @@ struct HelperSettings {
     // The helper's own signature; none means it could not be examined.
     std::optional<SigningInfo> signing;
     std::size_t maxConnections = 64;
+    // So that one user can crowd out only themselves. The application needs
+    // one connection per running instance.
+    std::size_t maxConnectionsPerUser = 4;
+    // A connection that sends no request for this long is closed, unless it
+    // holds the owner lease. The application sends its request right after
+    // connecting and drops a connection whose request failed.
+    std::chrono::milliseconds idleLimit{10000};
 
     static HelperSettings installed();
 
-    // Throws std::invalid_argument for relative paths or no connections.
+    // Throws std::invalid_argument for relative paths, no connections or no
+    // idle time.
     void validate() const;
 };
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -95,10 +96,10 @@ std::string readAll(int fd, const std::string& what) {
     return bytes;
 }
 
-void writeAll(int fd, const std::string& bytes, const std::string& what) {
+void writeAll(const FileCalls& calls, int fd, const std::string& bytes, const std::string& what) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t wrote = calls.write(fd, bytes.data() + done, bytes.size() - done);
         if (wrote < 0 && errno == EINTR)
             continue;
         if (wrote < 0)
@@ -119,11 +120,46 @@ void backUpOnce(const Location& location, const std::string& bytes) {
     std::optional<TemporaryFile> file = createStagingFile(location);
     if (!file)
         fail(backupFailed);
-    writeAll(file->fd(), bytes, backup.string());
-    if (::fsync(file->fd()) != 0)
+    writeAll(location.calls, file->fd(), bytes, backup.string());
+    if (location.calls.fsync(file->fd()) != 0)
         throwErrno("fsync " + backup.string());
-    if (::link(file->path().c_str(), backup.c_str()) != 0 && errno != EEXIST)
+    if (location.calls.link(file->path().c_str(), backup.c_str()) != 0 && errno != EEXIST)
         fail(backupFailed);
+}
+
+// A staging name: the prefix and a UUID in its upper-case text form.
+bool isStagingName(std::string_view name) {
+    const std::string_view prefix = Location::stagingPrefix;
+    if (name.size() != prefix.size() + 36 || !name.starts_with(prefix))
+        return false;
+    name.remove_prefix(prefix.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+// A call killed between staging and clean-up leaves its staging file
+// behind. Under the lock no other call is staging, so every one found is
+// stale. Best effort: a file that cannot be removed does no harm.
+void removeStaleStagingFiles(const Location& location) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(location.folder, error), end;
+         !error && entry != end; entry.increment(error)) {
+        if (isStagingName(entry->path().filename().string()))
+            ::unlink(entry->path().c_str());
+    }
+}
+
+// Makes the renamed entry durable: without it a power loss can bring the
+// old file back after success was reported.
+void syncFolder(const Location& location) {
+    const Descriptor folder(openRetrying(location.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid() || location.calls.fsync(folder.fd()) != 0)
+        fail(saveFailed);
 }
 
 } // namespace
@@ -143,6 +179,7 @@ void apply(const Location& location, std::uint32_t userID, const std::vector<std
     while (locked != 0 && errno == EINTR);
     if (locked != 0)
         fail(unsafeLock);
+    removeStaleStagingFiles(location);
 
     const std::filesystem::path hostsPath = location.hosts();
     const Descriptor hosts(openRetrying(hostsPath, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -172,9 +209,10 @@ void apply(const Location& location, std::uint32_t userID, const std::vector<std
     std::optional<TemporaryFile> staging = createStagingFile(location);
     if (!staging)
         fail(stageFailed);
-    writeAll(staging->fd(), replaced, staging->path().string());
-    if (::fchown(staging->fd(), status.st_uid, status.st_gid) != 0 ||
-        ::fchmod(staging->fd(), status.st_mode & 0777) != 0 || ::fsync(staging->fd()) != 0)
+    const FileCalls& calls = location.calls;
+    writeAll(calls, staging->fd(), replaced, staging->path().string());
+    if (calls.fchown(staging->fd(), status.st_uid, status.st_gid) != 0 ||
+        calls.fchmod(staging->fd(), status.st_mode & 0777) != 0 || calls.fsync(staging->fd()) != 0)
         fail(saveFailed);
 
     if (location.beforeRaceCheck)
@@ -192,8 +230,9 @@ void apply(const Location& location, std::uint32_t userID, const std::vector<std
             fail(changedMeanwhile);
     }
 
-    if (::rename(staging->path().c_str(), hostsPath.c_str()) != 0)
+    if (calls.rename(staging->path().c_str(), hostsPath.c_str()) != 0)
         fail(replaceFailed);
+    syncFolder(location);
 }
 
 } // namespace vessora::HostsFile

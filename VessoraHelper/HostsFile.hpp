@@ -4,13 +4,18 @@
 // expected owner, keeps a one-time backup ".vessora-hosts.original", writes
 // the new text to a staging file ".vessora-hosts-<UUID>" carrying the hosts
 // file's owner, group and permission bits, makes sure nobody changed the
-// hosts file meanwhile and renames the staging file over it. The hosts file
-// is never written in place, and no staging file outlives the call.
+// hosts file meanwhile, renames the staging file over it and flushes the
+// folder, so success is never reported for a change a power loss could undo.
+// The hosts file is never written in place. No staging file outlives the
+// call; those of a call that was killed are removed by the next one, under
+// the lock.
 //
 // Failures throw HostServiceError with the sentence to show; errors of the
 // platform's reads and writes pass through as std::system_error, and the
 // section editor's errors unchanged. The wait for the lock has no limit.
 #pragma once
+
+#include "VessoraHelper/FileCalls.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,11 +36,14 @@ struct Location {
     // nobody changed the hosts file; lets tests play a writer that ignores
     // the lock.
     std::function<void()> beforeRaceCheck;
+    // How files are written, flushed and renamed.
+    FileCalls calls;
 
     std::filesystem::path hosts() const { return folder / "hosts"; }
     std::filesystem::path lock() const { return folder / ".vessora-hosts.lock"; }
     std::filesystem::path backup() const { return folder / ".vessora-hosts.original"; }
-    // Staging files and the backup's temporary file share this prefix.
+    // Staging files and the backup's temporary file are named with this
+    // prefix followed by a random UUID.
     static constexpr const char* stagingPrefix = ".vessora-hosts-";
 };
 

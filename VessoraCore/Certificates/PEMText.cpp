@@ -1,8 +1,7 @@
 #include "VessoraCore/Certificates/PEMText.hpp"
 
+#include "VessoraCore/Foundation/Base64.hpp"
 #include "VessoraCore/Foundation/UnicodeText.hpp"
-
-#include <cstdint>
 
 namespace vessora::PEMText {
 
@@ -13,18 +12,9 @@ void removeAll(std::string& text, std::string_view marker) {
         text.erase(at, marker.size());
 }
 
-int base64Value(char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
+bool isBase64Symbol(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/' || c == '=';
 }
 
 } // namespace
@@ -38,29 +28,10 @@ std::optional<std::string> certificateBytes(std::string_view text) {
 
     std::string symbols;
     for (char c : content) {
-        if (base64Value(c) >= 0 || c == '=')
+        if (isBase64Symbol(c))
             symbols.push_back(c);
     }
-    std::size_t data = symbols.find('=');
-    if (data == std::string::npos)
-        data = symbols.size();
-    std::size_t padding = symbols.size() - data;
-    if (symbols.size() % 4 != 0 || padding > 2 ||
-        symbols.find_first_not_of('=', data) != std::string::npos)
-        return std::nullopt;
-
-    std::string bytes;
-    std::uint32_t buffer = 0;
-    int bits = 0;
-    for (std::size_t i = 0; i < data; ++i) {
-        buffer = ((buffer << 6) | static_cast<std::uint32_t>(base64Value(symbols[i]))) & 0xFFFFFF;
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes.push_back(static_cast<char>((buffer >> bits) & 0xFF));
-        }
-    }
-    return bytes;
+    return Base64::decode(symbols);
 }
 
 } // namespace vessora::PEMText

@@ -24,6 +24,11 @@
 #pragma once
 
 #include "VessoraCore/Certificates/LocalCertificateInfo.hpp"
+#include "VessoraCore/Database/DatabaseAccess.hpp"
+#include "VessoraCore/Database/DatabaseAccessChange.hpp"
+#include "VessoraCore/Database/DatabaseAdmin.hpp"
+#include "VessoraCore/Database/DatabaseAdminSnapshot.hpp"
+#include "VessoraCore/Database/DatabaseCredentials.hpp"
 #include "VessoraCore/Engine/EngineHostService.hpp"
 #include "VessoraCore/Foundation/UniqueFd.hpp"
 #include "VessoraCore/LocalAddresses/VirtualHostRouter.hpp"
@@ -118,6 +123,31 @@ public:
     // The router, then every environment with processes; throws "Some
     // services could not be stopped." when a process survives.
     void stopAll();
+
+    // Database administration of a running environment: refused unless its
+    // three server processes all run; the work is DatabaseAdmin's, which
+    // reads the server afresh for every account change.
+    DatabaseAdminSnapshot databaseAdminSnapshot(const std::string& id);
+    void createDatabase(const std::string& id, const std::string& name,
+                        bool grantApplicationAccess);
+    void createDatabaseUser(const std::string& id, const std::string& name,
+                            const std::string& password, const std::string& database,
+                            DatabaseAccess access);
+    void setDatabaseAccess(const std::string& id, const std::string& user, const std::string& host,
+                           const std::vector<DatabaseAccessChange>& changes);
+    void changeDatabaseUserPassword(const std::string& id, const std::string& user,
+                                    const std::string& host, const std::string& password);
+    void deleteDatabaseUser(const std::string& id, const std::string& user,
+                            const std::string& host);
+    // One SQL text through the client as the login user; its output.
+    std::string executeSQL(const std::string& id, const std::string& statement);
+    // The application account's connection data, running or stopped. Only
+    // refused while busy (it does not take the flag); creates the stored
+    // password when there is none yet.
+    DatabaseCredentials databaseCredentials(const std::string& id);
+    // Stores the application account's password for the next start; refused
+    // while the environment has processes. The server is not touched.
+    void setDatabasePassword(const std::string& id, const std::string& password);
 
 private:
     friend struct StackEngineTesting;
@@ -238,6 +268,11 @@ private:
     // table only what survived. Workers left behind by a master that died on
     // its own are killed with their group. Never throws.
     void stopProcesses(const std::string& id);
+
+    // The administration object of an environment whose three server
+    // processes all run; the caller holds the busy flag.
+    DatabaseAdmin databaseAdmin(const std::string& id);
+    bool fullyRunning(const std::string& id) const;
 
     const std::filesystem::path root_;
     const Homebrew brew_;

@@ -2,6 +2,7 @@
 // that (re)create the accounts and the identity row every start relies on.
 #include "VessoraCore/Engine/StackEngine.hpp"
 
+#include "VessoraCore/Database/SQLQuoting.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/Command.hpp"
@@ -10,44 +11,22 @@ namespace vessora {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string doubled(const std::string& text, char quote) {
-    std::string result;
-    for (const char c : text) {
-        result += c;
-        if (c == quote)
-            result += quote;
-    }
-    return result;
-}
-
-// A grant names a pattern: an unescaped underscore would match any character.
-std::string grantPattern(const std::string& database) {
-    std::string result;
-    for (const char c : database) {
-        if (c == '_')
-            result += '\\';
-        result += c;
-    }
-    return result;
-}
-
-} // namespace
-
 std::string StackEngine::setupStatement(const StackProfile& profile, const std::string& password) {
-    const std::string quotedPassword = "'" + doubled(password, '\'') + "'";
-    return "SET SESSION sql_mode='NO_BACKSLASH_ESCAPES';\nCREATE DATABASE IF NOT EXISTS `" +
-           doubled(profile.databaseName, '`') +
-           "` CHARACTER SET utf8mb4;\nCREATE USER IF NOT EXISTS 'vessora'@'127.0.0.1' "
-           "IDENTIFIED BY " +
-           quotedPassword + ";\nALTER USER 'vessora'@'127.0.0.1' IDENTIFIED BY " + quotedPassword +
-           ";\nGRANT ALL PRIVILEGES ON `" + doubled(grantPattern(profile.databaseName), '`') +
-           "`.* TO 'vessora'@'127.0.0.1';\nCREATE DATABASE IF NOT EXISTS vessora_internal;\n"
+    const std::string account = SQLQuoting::accountLiteral("vessora", "127.0.0.1");
+    const std::string quotedPassword = SQLQuoting::stringLiteral(password);
+    return "SET SESSION sql_mode='NO_BACKSLASH_ESCAPES';\nCREATE DATABASE IF NOT EXISTS " +
+           SQLQuoting::identifier(profile.databaseName) +
+           " CHARACTER SET utf8mb4;\nCREATE USER IF NOT EXISTS " + account + " IDENTIFIED BY " +
+           quotedPassword + ";\nALTER USER " + account + " IDENTIFIED BY " + quotedPassword +
+           ";\nGRANT ALL PRIVILEGES ON " + SQLQuoting::grantPattern(profile.databaseName) +
+           ".* TO " + account +
+           ";\nCREATE DATABASE IF NOT EXISTS vessora_internal;\n"
            "CREATE TABLE IF NOT EXISTS vessora_internal.setup_identity (name VARCHAR(80) PRIMARY "
-           "KEY);\nINSERT IGNORE INTO vessora_internal.setup_identity VALUES ('" +
-           profile.id +
-           "');\nGRANT SELECT ON vessora_internal.setup_identity TO 'vessora'@'127.0.0.1';";
+           "KEY);\nINSERT IGNORE INTO vessora_internal.setup_identity VALUES (" +
+           SQLQuoting::stringLiteral(profile.id) +
+           ");\nGRANT SELECT ON "
+           "vessora_internal.setup_identity TO " +
+           account + ";";
 }
 
 std::string StackEngine::phpMyAdminStatement(const std::optional<std::string>& password) {

@@ -3,9 +3,9 @@
 #include "VessoraCore/Engine/StackEngine.hpp"
 
 #include "VessoraCore/Configuration/Configuration.hpp"
+#include "VessoraCore/Database/DatabasePassword.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
-#include "VessoraCore/Foundation/UnicodeText.hpp"
 #include "VessoraCore/Foundation/Uuid.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Storage/WebDirectory.hpp"
@@ -76,13 +76,11 @@ std::string StackEngine::localPassword(const fs::path& file) const {
 }
 
 std::string StackEngine::applicationPassword(const StackPaths& paths) const {
-    const fs::path file = paths.config() / "database-password";
+    const fs::path file = paths.databasePassword();
     if (!fs::exists(file))
         return localPassword(file);
     const std::string text = PrivateFile::read(file);
-    if (text.empty() || text.size() > 256 || UnicodeText::containsControl(text))
-        throw VessoraError(L10n::text("Use a nonempty database password of up to 256 UTF-8 "
-                                      "bytes, without control characters."));
+    DatabasePassword::validate(text);
     return text;
 }
 

@@ -13,7 +13,9 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -195,6 +197,10 @@ CommandResult run(const std::filesystem::path& executable,
     result.status = child.reap(executable);
     result.output = options.outputLimit ? LogText::tail(logPath, *options.outputLimit)
                                         : LogText::whole(logPath);
+    struct stat written {};
+    if (options.outputLimit && ::fstat(log.get(), &written) == 0)
+        result.outputTruncated =
+            static_cast<std::uintmax_t>(written.st_size) > *options.outputLimit;
     return result;
 }
 

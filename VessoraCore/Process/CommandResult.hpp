@@ -12,6 +12,8 @@ namespace vessora {
 struct CommandResult {
     std::int32_t status = 0;
     std::string output;
+    // With an output limit: the log was longer, so output is only its end.
+    bool outputTruncated = false;
 
     // The last `count` characters (as the user sees them) of output.
     std::string outputTail(std::size_t count = 4000) const;

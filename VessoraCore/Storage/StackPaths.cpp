@@ -103,6 +103,9 @@ fs::path StackPaths::tlsImportCertificate() const {
 fs::path StackPaths::migrationReport() const {
     return directory() / "migration-report.json";
 }
+fs::path StackPaths::databasePassword() const {
+    return config() / "database-password";
+}
 
 std::string StackPaths::phpMyAdminSessionCookieName() const {
     std::error_code error;

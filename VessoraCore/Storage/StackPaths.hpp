@@ -55,6 +55,8 @@ public:
     std::filesystem::path tlsPrivateKey() const;
     std::filesystem::path tlsImportCertificate() const;
     std::filesystem::path migrationReport() const;
+    // "config/database-password": the application account's stored password.
+    std::filesystem::path databasePassword() const;
 
     // "Vessora_pma_" + 16 hex digits that depend on the resolved data root
     // and the id, so two data roots never share phpMyAdmin sessions.

@@ -141,6 +141,11 @@ TEST_F(CommandTests, OutputLimitTakesTheLastBytes) {
 
     auto limited = Command::run("/bin/cat", {}, {.input = text, .outputLimit = 3000});
     EXPECT_EQ(limited.output, text.substr(7000));
+    EXPECT_TRUE(limited.outputTruncated);
+    const auto exact = Command::run("/bin/cat", {}, {.input = text, .outputLimit = 10000});
+    EXPECT_EQ(exact.output, text);
+    EXPECT_FALSE(exact.outputTruncated);
+    EXPECT_FALSE(Command::run("/bin/cat", {}, {.input = text}).outputTruncated);
     EXPECT_EQ(
         Command::run("/bin/cat", {}, {.input = text.substr(0, 100), .outputLimit = 3000}).output,
         text.substr(0, 100));

@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <future>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -233,10 +234,16 @@ protected:
         settings.clientProgram = program;
         settings.relayEndpoints = {{relayPort, echo->port()}};
         settings.maxConnections = 4;
+        configure(settings);
+        if (!servesInProcess())
+            return;
         service =
             std::make_unique<HelperService>(ListenSocket::bound(settings.socketPath), settings);
         serving = std::thread([this] { service->run(); });
     }
+
+    virtual void configure(HelperSettings&) {}
+    virtual bool servesInProcess() const { return true; }
 
     void TearDown() override {
         if (!service)
@@ -330,6 +337,141 @@ TEST_F(HelperServiceRootTest, CapsTheNumberOfConnections) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     Client later = client(bob + 101);
     EXPECT_EQ(later.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+}
+
+class PerUserCapRootTest : public HelperServiceRootTest {
+protected:
+    void configure(HelperSettings& limits) override {
+        limits.maxConnections = 6;
+        limits.maxConnectionsPerUser = 2;
+    }
+};
+
+TEST_F(PerUserCapRootTest, OneUserCrowdsOutOnlyThemselves) {
+    // One user's connections, idle after one request that proves each was
+    // admitted...
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < 2; ++i) {
+        idle.push_back(std::make_unique<Client>(program, alice, settings.socketPath));
+        EXPECT_EQ(idle.back()->ask("json {}"),
+                  std::string("fail ") + HostServiceDecodingError::missing);
+    }
+    // ... and the ones beyond that user's share, turned away.
+    for (int i = 0; i < 3; ++i) {
+        Client more = client(alice);
+        EXPECT_EQ(more.ask("json {}"), "closed") << i;
+    }
+    // Another user is still served, and the first again once their
+    // connections are gone.
+    Client other = client(bob);
+    EXPECT_EQ(other.apply(HostServiceRequest({"blog.test"}, false)), "ok");
+    idle.clear();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Client again = client(alice);
+    EXPECT_EQ(again.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+}
+
+class IdleLimitRootTest : public HelperServiceRootTest {
+protected:
+    void configure(HelperSettings& limits) override {
+        limits.idleLimit = std::chrono::milliseconds(1000);
+    }
+};
+
+TEST_F(IdleLimitRootTest, IdleConnectionsAreClosedButNotTheOwners) {
+    Client owner = client(alice);
+    EXPECT_EQ(owner.apply(HostServiceRequest({"shop.test"}, true)), "ok");
+    Client silent = client(bob); // never sends anything
+    Client refused = client(bob);
+    EXPECT_EQ(refused.apply(HostServiceRequest({"blog.test"}, false)),
+              std::string("fail ") + ServiceCoordinator::ownedElsewhere);
+
+    // A connection that keeps sending requests is not idle.
+    Client busy = client(bob + 1);
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(busy.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing)
+            << i;
+        std::this_thread::sleep_for(settings.idleLimit / 4);
+    }
+    // Three limits without a request.
+    std::this_thread::sleep_for(3 * settings.idleLimit);
+    EXPECT_EQ(silent.ask("json {}"), "closed");
+    EXPECT_EQ(refused.ask("json {}"), "closed");
+    EXPECT_EQ(busy.ask("json {}"), "closed");
+    // The owner keeps its lease and its relay.
+    EXPECT_TRUE(helpertest::listening(relayPort));
+    EXPECT_EQ(owner.apply(HostServiceRequest({"shop.test", "api.test"}, true)), "ok");
+}
+
+// The helper program as systemd runs it: a process of its own, stopped with
+// SIGTERM while a hosts file transaction is under way.
+class HelperStopRootTest : public HelperServiceRootTest {
+protected:
+    bool servesInProcess() const override { return false; }
+
+    // True once something listens on the service's socket (within 10 s).
+    bool serviceListening() const {
+        for (int i = 0; i < 400; ++i) {
+            try {
+                HostServiceWire::connect(settings.socketPath.string());
+                return true;
+            } catch (const std::system_error&) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            }
+        }
+        return false;
+    }
+};
+
+TEST_F(HelperStopRootTest, SIGTERMFinishesTheApplyInProgressThenExits) {
+    int reached[2];
+    ASSERT_EQ(::pipe2(reached, O_CLOEXEC), 0);
+    // Past writing and flushing the staging file, short of the rename.
+    settings.hosts.beforeRaceCheck = [fd = reached[1]] {
+        [[maybe_unused]] const ssize_t wrote = ::write(fd, "x", 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    };
+    settings.signing = SigningInfo{"VSSRLNX001", true, std::nullopt};
+    const pid_t helper = ::fork();
+    ASSERT_GE(helper, 0);
+    if (helper == 0)
+        ::_exit(HelperMain::run(settings));
+    ::close(reached[1]);
+    const auto reap = [helper](int& status) {
+        for (int i = 0; i < 400; ++i) {
+            if (::waitpid(helper, &status, WNOHANG) == helper)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        ::kill(helper, SIGKILL);
+        ::waitpid(helper, &status, 0);
+        return false;
+    };
+    int status = -1;
+    if (!serviceListening()) {
+        reap(status);
+        FAIL() << "the helper did not start: " << status;
+    }
+
+    Client user = client(alice);
+    Client waiting = client(bob); // connected, no request yet
+    auto answer = std::async(std::launch::async,
+                             [&] { return user.apply(HostServiceRequest({"shop.test"}, true)); });
+    pollfd entry{reached[0], POLLIN, 0};
+    EXPECT_EQ(::poll(&entry, 1, 20000), 1);
+    ::close(reached[0]);
+    ::kill(helper, SIGTERM);
+
+    EXPECT_EQ(answer.get(), "ok");
+    EXPECT_TRUE(reap(status)) << "the helper did not exit";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(hosts(),
+              std::string(helpertest::baseHosts) + ManagedHosts::section(alice, {"shop.test"}));
+    EXPECT_TRUE(
+        helpertest::namesStartingWith(settings.hosts.folder, HostsFile::Location::stagingPrefix)
+            .empty());
+    EXPECT_EQ(waiting.ask("json {}"), "closed");
+    EXPECT_FALSE(helpertest::listening(relayPort));
 }
 
 TEST(HelperMainRootTest, RefusesToRunWithoutAUsableSignature) {

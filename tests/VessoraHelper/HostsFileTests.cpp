@@ -4,8 +4,12 @@
 
 #include "HelperTestSupport.hpp"
 
+#include <algorithm>
+#include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 
 namespace vessora {
@@ -194,6 +198,205 @@ TEST_F(HostsFileTest, AWriterIgnoringTheLockMakesTheCallGiveUp) {
     EXPECT_TRUE(stagingLeftovers().empty());
     // The backup was made once, before the first attempt's staging.
     EXPECT_EQ(readFile(location.backup()), baseHosts);
+}
+
+TEST_F(HostsFileTest, AnInPlaceRewriteThatKeepsTheTimeIsNoticed) {
+    writeFile(location.hosts(), baseHosts);
+    // Same file, same size, same modification time (as after two writes
+    // within one clock tick): only the bytes give it away.
+    const std::string theirs = std::string(baseHosts).replace(0, 9, "10.0.0.99");
+    ASSERT_EQ(theirs.size(), std::string(baseHosts).size());
+    location.beforeRaceCheck = [&] {
+        struct stat before {};
+        ASSERT_EQ(::stat(location.hosts().c_str(), &before), 0);
+        const int fd = ::open(location.hosts().c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, theirs.data(), theirs.size(), 0),
+                  static_cast<ssize_t>(theirs.size()));
+        ::close(fd);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, location.hosts().c_str(), times, 0), 0);
+        struct stat after {};
+        ::stat(location.hosts().c_str(), &after);
+        ASSERT_EQ(after.st_ino, before.st_ino);
+        ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    };
+    EXPECT_EQ(applyFailure(501, {"shop.test"}), HostsFile::changedMeanwhile);
+    EXPECT_EQ(readFile(location.hosts()), theirs);
+    EXPECT_TRUE(stagingLeftovers().empty());
+}
+
+// Records the file operations of a call, each with the path of what it
+// touched, and can make chosen ones fail.
+class FileCallLog {
+public:
+    std::vector<std::string> entries;
+    std::function<bool(const std::string& entry)> fails = [](const std::string&) { return false; };
+
+    FileCalls calls() {
+        FileCalls calls;
+        calls.write = [this](int fd, const void* bytes, std::size_t size) -> ssize_t {
+            // Several writes in a row are one step.
+            const std::string entry = "write " + pathOf(fd);
+            if (entries.empty() || entries.back() != entry)
+                entries.push_back(entry);
+            return failed(entry) ? -1 : ::write(fd, bytes, size);
+        };
+        calls.fchown = [this](int fd, uid_t owner, gid_t group) {
+            return record("fchown " + pathOf(fd)) ? -1 : ::fchown(fd, owner, group);
+        };
+        calls.fchmod = [this](int fd, mode_t mode) {
+            return record("fchmod " + pathOf(fd)) ? -1 : ::fchmod(fd, mode);
+        };
+        calls.fsync = [this](int fd) { return record("fsync " + pathOf(fd)) ? -1 : ::fsync(fd); };
+        calls.link = [this](const char* from, const char* to) {
+            return record("link " + std::string(from) + " " + to) ? -1 : ::link(from, to);
+        };
+        calls.rename = [this](const char* from, const char* to) {
+            return record("rename " + std::string(from) + " " + to) ? -1 : ::rename(from, to);
+        };
+        return calls;
+    }
+
+    // The path after `verb` in the first entry that starts with it.
+    std::string pathAfter(const std::string& verb) const {
+        for (const std::string& entry : entries) {
+            if (entry.starts_with(verb + " "))
+                return entry.substr(verb.size() + 1,
+                                    entry.find(' ', verb.size() + 1) - verb.size() - 1);
+        }
+        return "";
+    }
+
+private:
+    static std::string pathOf(int fd) {
+        std::error_code error;
+        return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string();
+    }
+    bool failed(const std::string& entry) {
+        if (!fails(entry))
+            return false;
+        errno = EIO;
+        return true;
+    }
+    bool record(const std::string& entry) {
+        entries.push_back(entry);
+        return failed(entry);
+    }
+};
+
+TEST_F(HostsFileTest, FilesAreFlushedBeforeTheyAreLinkedOrRenamedAndTheFolderAfter) {
+    writeFile(location.hosts(), baseHosts);
+    FileCallLog log;
+    location.calls = log.calls();
+    const std::string hosts = location.hosts().string();
+    const std::string folderPath = folder.path().string();
+
+    // The first change also writes the backup.
+    HostsFile::apply(location, 501, {"shop.test"});
+    const std::string backupTemporary = log.pathAfter("link");
+    const std::string staging = log.pathAfter("rename");
+    const std::string prefix = folderPath + "/" + HostsFile::Location::stagingPrefix;
+    EXPECT_TRUE(backupTemporary.starts_with(prefix)) << backupTemporary;
+    EXPECT_TRUE(staging.starts_with(prefix)) << staging;
+    EXPECT_NE(backupTemporary, staging);
+    EXPECT_EQ(log.entries, (std::vector<std::string>{
+                               "write " + backupTemporary,
+                               "fsync " + backupTemporary,
+                               "link " + backupTemporary + " " + location.backup().string(),
+                               "write " + staging,
+                               "fchown " + staging,
+                               "fchmod " + staging,
+                               "fsync " + staging,
+                               "rename " + staging + " " + hosts,
+                               "fsync " + folderPath,
+                           }));
+
+    log.entries.clear();
+    HostsFile::apply(location, 501, {"blog.test"});
+    const std::string next = log.pathAfter("rename");
+    EXPECT_TRUE(next.starts_with(prefix)) << next;
+    EXPECT_EQ(log.entries, (std::vector<std::string>{
+                               "write " + next,
+                               "fchown " + next,
+                               "fchmod " + next,
+                               "fsync " + next,
+                               "rename " + next + " " + hosts,
+                               "fsync " + folderPath,
+                           }));
+    EXPECT_EQ(readFile(location.hosts()),
+              std::string(baseHosts) + ManagedHosts::section(501, {"blog.test"}));
+}
+
+TEST_F(HostsFileTest, AFailedFlushFailsTheCall) {
+    writeFile(location.hosts(), baseHosts);
+    FileCallLog log;
+    location.calls = log.calls();
+    const std::string stagingFlush =
+        "fsync " + (folder.path() / HostsFile::Location::stagingPrefix).string();
+
+    // The backup's flush: no backup, nothing replaced.
+    log.fails = [&](const std::string& entry) { return entry.starts_with(stagingFlush); };
+    EXPECT_NE(applyFailure(501, {"shop.test"}), "");
+    EXPECT_FALSE(std::filesystem::exists(location.backup()));
+    EXPECT_EQ(readFile(location.hosts()), baseHosts);
+    EXPECT_TRUE(stagingLeftovers().empty());
+
+    // The staging file's flush (the backup exists by now).
+    log.fails = [](const std::string&) { return false; };
+    HostsFile::apply(location, 501, {"shop.test"});
+    const std::string applied = readFile(location.hosts());
+    log.fails = [&](const std::string& entry) { return entry.starts_with(stagingFlush); };
+    EXPECT_EQ(applyFailure(501, {"blog.test"}), HostsFile::saveFailed);
+    EXPECT_EQ(readFile(location.hosts()), applied);
+    EXPECT_TRUE(stagingLeftovers().empty());
+
+    // The folder's flush: the new file is in place but may not survive a
+    // power loss, so success is not reported.
+    const std::string folderFlush = "fsync " + folder.path().string();
+    log.fails = [&](const std::string& entry) { return entry == folderFlush; };
+    EXPECT_EQ(applyFailure(501, {"blog.test"}), HostsFile::saveFailed);
+    EXPECT_TRUE(stagingLeftovers().empty());
+}
+
+TEST_F(HostsFileTest, StagingFilesOfAKilledCallAreRemovedByTheNext) {
+    writeFile(location.hosts(), baseHosts);
+    // A writer killed after staging, as by kill -9 or a power loss.
+    int reached[2];
+    ASSERT_EQ(::pipe2(reached, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        location.beforeRaceCheck = [&] {
+            [[maybe_unused]] const ssize_t wrote = ::write(reached[1], "x", 1);
+            ::pause();
+        };
+        HostsFile::apply(location, 501, {"shop.test"});
+        ::_exit(1);
+    }
+    ::close(reached[1]);
+    pollfd entry{reached[0], POLLIN, 0};
+    EXPECT_EQ(::poll(&entry, 1, 10000), 1);
+    ::close(reached[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(stagingLeftovers().size(), 1u) << "the killed call left no staging file";
+    EXPECT_EQ(readFile(location.hosts()), baseHosts);
+
+    // Names that only resemble a staging file are not ours to remove.
+    const std::vector<std::string> foreign = {
+        std::string(HostsFile::Location::stagingPrefix) + "0f3c8a2e-8d1b-4c4e-9a57-1b2c3d4e5f60",
+        std::string(HostsFile::Location::stagingPrefix) + "notes"};
+    for (const std::string& name : foreign)
+        writeFile(folder.path() / name, "kept");
+
+    // Removed under the lock even by a call that changes nothing.
+    HostsFile::apply(location, 501, {});
+    std::vector<std::string> left = stagingLeftovers();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, foreign);
+    EXPECT_EQ(readFile(location.hosts()), baseHosts);
 }
 
 TEST_F(HostsFileTest, ConcurrentProcessesLoseNoSection) {

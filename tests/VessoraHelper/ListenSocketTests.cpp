@@ -5,10 +5,16 @@
 #include "HelperTestSupport.hpp"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <poll.h>
+#include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 
 namespace vessora {
 namespace {
@@ -113,6 +119,60 @@ TEST(ClientCheckTest, ReadsStartTimesAndRefusesAnUninstalledPeer) {
                                                       : std::nullopt;
     EXPECT_EQ(ClientCheck::acceptedUser(a.fd(), self), expected);
     EXPECT_EQ(ClientCheck::acceptedUser(a.fd(), "/usr/bin/true"), std::nullopt);
+}
+
+// Field 22 of /proc/PID/stat, read another way: the fields after the
+// command name's closing parenthesis, split at blanks, begin with field 3.
+std::optional<std::uint64_t> startTimeByHand(pid_t pid) {
+    const std::string text = helpertest::readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(text.substr(close + 1));
+    std::vector<std::string> after((std::istream_iterator<std::string>(fields)),
+                                   std::istream_iterator<std::string>());
+    if (after.size() < 20)
+        return std::nullopt;
+    return std::stoull(after[22 - 3]);
+}
+
+TEST(ClientCheckTest, StartTimeIsTheProcessStartOfProcStat) {
+    const auto own = ClientCheck::startTime(::getpid());
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own, startTimeByHand(::getpid()));
+    EXPECT_GT(*own, 0u);
+
+    // A later process, whose name has blanks and parentheses in it.
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // a few clock ticks later
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        ::close(release[1]); // or the read below never sees the end
+        ::prctl(PR_SET_NAME, "a) b (c) d", 0, 0, 0);
+        char byte = 'x';
+        [[maybe_unused]] ssize_t io = ::write(ready[1], &byte, 1);
+        io = ::read(release[0], &byte, 1);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    pollfd entry{ready[0], POLLIN, 0};
+    char byte;
+    EXPECT_EQ(::poll(&entry, 1, 10000), 1);
+    EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+    const auto childStart = ClientCheck::startTime(child);
+    const auto expected = startTimeByHand(child);
+    ::close(release[1]);
+    ::close(ready[0]);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(childStart);
+    EXPECT_EQ(childStart, expected);
+    EXPECT_GT(*childStart, *own);
 }
 
 TEST(HelperMainTest, RefusesToRunWithoutRoot) {
