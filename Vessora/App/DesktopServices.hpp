@@ -1,0 +1,30 @@
+// What the interface hands to the desktop: opening a web address in the
+// default browser, opening a file or folder with its default application,
+// and showing a file selected in the file manager. One replaceable instance,
+// so tests record what would open instead of opening it.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace vessora {
+
+class DesktopServices {
+public:
+    virtual ~DesktopServices() = default;
+
+    // Each returns whether the desktop accepted the request.
+    virtual bool openURL(const std::string& url) = 0;
+    virtual bool openPath(const std::filesystem::path& path) = 0;
+    // The file manager's "show item" over D-Bus where a file manager offers
+    // it, else the containing folder opened.
+    virtual bool showInFileManager(const std::filesystem::path& path) = 0;
+
+    // The desktop's own services unless a test set others.
+    static DesktopServices& current();
+    // None restores the desktop's own.
+    static void setCurrent(std::shared_ptr<DesktopServices> services);
+};
+
+} // namespace vessora
