@@ -15,6 +15,10 @@ namespace {} // namespace
 StackPaths::StackPaths(fs::path root, StackProfile profile)
     : root_(std::move(root)), profile_(std::move(profile)) {}
 
+fs::path StackPaths::installLog(const fs::path& root) {
+    return root / "logs" / "homebrew-install.log";
+}
+
 fs::path StackPaths::directory() const {
     return root_ / profile_.id;
 }

@@ -17,6 +17,10 @@ class StackPaths {
 public:
     StackPaths(std::filesystem::path root, StackProfile profile);
 
+    // The data root's own package-install log, "logs/homebrew-install.log",
+    // shared by every environment.
+    static std::filesystem::path installLog(const std::filesystem::path& root);
+
     const std::filesystem::path& root() const { return root_; }
     const StackProfile& profile() const { return profile_; }
 

@@ -1,0 +1,57 @@
+// The engine as the application sees it: the public operations of
+// StackEngine that the interface calls. StackEngineAdapter is the real one;
+// tests give a fake. Later areas (database administration, the import) add
+// their operations here and to both implementations.
+//
+// Every call blocks: the model makes them on worker threads only (see
+// WorkerBridge), never on the main thread. The guarded operations refuse
+// with "Another Vessora action is still in progress." while another one runs
+// and throw their failure as an exception whose what() is a finished
+// sentence. The queries are always served; allProfiles(), statuses() and
+// localHostConnected() never throw.
+#pragma once
+
+#include "VessoraCore/Certificates/LocalCertificateInfo.hpp"
+#include "VessoraCore/Records/InstallationStatus.hpp"
+#include "VessoraCore/Records/StackProfile.hpp"
+#include "VessoraCore/Records/StackStatus.hpp"
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vessora {
+
+class AppEngine {
+public:
+    virtual ~AppEngine() = default;
+
+    // The data root the engine was opened with, links resolved; fixed.
+    virtual std::filesystem::path root() const = 0;
+
+    // Always served.
+    virtual std::vector<StackProfile> allProfiles() = 0;
+    virtual std::map<std::string, StackStatus> statuses() = 0;
+    virtual InstallationStatus installations() = 0;
+    virtual bool localHostConnected() = 0;
+    virtual LocalCertificateInfo certificateInfo(const std::string& id) = 0;
+
+    // Guarded.
+    virtual StackProfile
+    create(const std::string& name, const std::string& php, const std::string& mariaDB,
+           bool phpMyAdminEnabled, const std::string& webserver, bool httpsEnabled,
+           const std::optional<std::string>& documentRoot, const std::string& databaseName,
+           const std::optional<std::string>& hostname, bool virtualHost, bool standardPorts) = 0;
+    virtual void update(const StackProfile& profile) = 0;
+    virtual void remove(const std::string& id) = 0;
+    virtual void install(const std::string& id) = 0;
+    virtual void configureLocalHosts(bool enabled) = 0;
+    virtual void renewCertificate(const std::string& id) = 0;
+    virtual void start(const std::string& id) = 0;
+    virtual void stop(const std::string& id) = 0;
+    virtual void stopAll() = 0;
+};
+
+} // namespace vessora

@@ -1,0 +1,16 @@
+// The end of a growing log file as the user sees it: its last N characters
+// (grapheme clusters, not bytes). Only the end of the file is read, in
+// chunks that grow until they hold enough characters, so a long install log
+// costs the same on every poll. Invalid UTF-8 shows as U+FFFD; a missing or
+// unreadable file gives the empty text. Never throws.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace vessora::LogTail {
+
+std::string lastCharacters(const std::filesystem::path& file, std::size_t characters);
+
+} // namespace vessora::LogTail

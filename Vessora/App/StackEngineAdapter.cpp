@@ -1,0 +1,81 @@
+#include "Vessora/App/StackEngineAdapter.hpp"
+
+namespace vessora {
+
+StackEngineAdapter::StackEngineAdapter(StackEngine::Options options)
+    : engine_(std::move(options)) {}
+
+std::shared_ptr<AppEngine> StackEngineAdapter::open(const std::filesystem::path& root) {
+    StackEngine::Options options;
+    options.root = root;
+    return std::make_shared<StackEngineAdapter>(std::move(options));
+}
+
+std::filesystem::path StackEngineAdapter::root() const {
+    return engine_.root();
+}
+
+std::vector<StackProfile> StackEngineAdapter::allProfiles() {
+    return engine_.allProfiles();
+}
+
+std::map<std::string, StackStatus> StackEngineAdapter::statuses() {
+    return engine_.statuses();
+}
+
+InstallationStatus StackEngineAdapter::installations() {
+    return engine_.installations();
+}
+
+bool StackEngineAdapter::localHostConnected() {
+    return engine_.localHostConnected();
+}
+
+LocalCertificateInfo StackEngineAdapter::certificateInfo(const std::string& id) {
+    return engine_.certificateInfo(id);
+}
+
+StackProfile StackEngineAdapter::create(const std::string& name, const std::string& php,
+                                        const std::string& mariaDB, bool phpMyAdminEnabled,
+                                        const std::string& webserver, bool httpsEnabled,
+                                        const std::optional<std::string>& documentRoot,
+                                        const std::string& databaseName,
+                                        const std::optional<std::string>& hostname,
+                                        bool virtualHost, bool standardPorts) {
+    return engine_.create(name, php, mariaDB, phpMyAdminEnabled, webserver, httpsEnabled,
+                          documentRoot, databaseName, hostname, virtualHost, standardPorts);
+}
+
+void StackEngineAdapter::update(const StackProfile& profile) {
+    engine_.update(profile);
+}
+
+void StackEngineAdapter::remove(const std::string& id) {
+    engine_.remove(id);
+}
+
+void StackEngineAdapter::install(const std::string& id) {
+    engine_.install(id);
+}
+
+void StackEngineAdapter::configureLocalHosts(bool enabled) {
+    engine_.configureLocalHosts(enabled);
+}
+
+void StackEngineAdapter::renewCertificate(const std::string& id) {
+    engine_.renewCertificate(id);
+}
+
+void StackEngineAdapter::start(const std::string& id) {
+    engine_.start(id);
+}
+
+void StackEngineAdapter::stop(const std::string& id) {
+    engine_.stop(id);
+}
+
+void StackEngineAdapter::stopAll() {
+    engine_.stopAll();
+}
+
+} // namespace vessora

@@ -1,0 +1,134 @@
+// An engine for the application's tests. It answers from state the test
+// sets, records every call (with the thread it came from), refuses a guarded
+// operation while another one runs, exactly as the engine does, and can make
+// any operation fail or wait on a gate until the test releases it.
+//
+// Operation names are the AppEngine member names: "allProfiles",
+// "statuses", "installations", "localHostConnected", "certificateInfo",
+// "create", "update", "remove", "install", "configureLocalHosts",
+// "renewCertificate", "start", "stop", "stopAll".
+//
+// Successful guarded operations change the state the way the engine would:
+// create appends a record and returns it, update replaces, remove deletes,
+// start marks the environment running with three processes, stop and
+// stopAll mark it stopped, configureLocalHosts(enabled) sets the helper
+// connection to `enabled`.
+#pragma once
+
+#include "Vessora/App/AppEngine.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vessora {
+
+class FakeAppEngine : public AppEngine {
+public:
+    // How long a held call waits at most before it gives up and throws, so
+    // a broken test cannot hang the suite.
+    static constexpr std::chrono::seconds holdLimit{30};
+
+    // Starts with the two built-in records, all stopped, nothing installed.
+    explicit FakeAppEngine(std::filesystem::path root = "/nonexistent/vessora-fake-root");
+
+    // What the queries answer.
+    void setProfiles(std::vector<StackProfile> profiles);
+    std::vector<StackProfile> storedProfiles() const;
+    void setStatus(const std::string& id, StackStatus status);
+    void setInstallations(InstallationStatus installations);
+    void setConnected(bool connected);
+
+    // Every later call of `operation` throws VessoraError(text); none clears.
+    void fail(const std::string& operation, std::optional<std::string> text);
+    // Every later call of `operation` throws a value that is no exception.
+    void failWithoutException(const std::string& operation);
+    // Calls of `operation` wait until release() (at most holdLimit).
+    void hold(const std::string& operation);
+    void release(const std::string& operation);
+    void releaseAll();
+    // Whether a call of `operation` waits at its gate now. Tests on the
+    // main thread poll it while spinning the event loop: the calls they wait
+    // for are often started from it.
+    bool isHeld(const std::string& operation) const;
+    // Holds the engine's busy flag, as another running operation would.
+    void setBusy(bool busy);
+
+    int calls(const std::string& operation) const;
+    // Every call in order: "start(studio)", "configureLocalHosts(true)", ...
+    std::vector<std::string> log() const;
+    // Whether any call came from this thread.
+    bool calledFrom(std::thread::id thread) const;
+
+    std::filesystem::path root() const override;
+    std::vector<StackProfile> allProfiles() override;
+    std::map<std::string, StackStatus> statuses() override;
+    InstallationStatus installations() override;
+    bool localHostConnected() override;
+    LocalCertificateInfo certificateInfo(const std::string& id) override;
+
+    StackProfile create(const std::string& name, const std::string& php, const std::string& mariaDB,
+                        bool phpMyAdminEnabled, const std::string& webserver, bool httpsEnabled,
+                        const std::optional<std::string>& documentRoot,
+                        const std::string& databaseName, const std::optional<std::string>& hostname,
+                        bool virtualHost, bool standardPorts) override;
+    void update(const StackProfile& profile) override;
+    void remove(const std::string& id) override;
+    void install(const std::string& id) override;
+    void configureLocalHosts(bool enabled) override;
+    void renewCertificate(const std::string& id) override;
+    void start(const std::string& id) override;
+    void stop(const std::string& id) override;
+    void stopAll() override;
+
+private:
+    void record(const std::string& operation, const std::string& argument);
+    // Waits at the operation's gate, then throws its failure.
+    void pass(const std::string& operation);
+    // Records the call, then passes.
+    void enter(const std::string& operation, const std::string& argument);
+    // The same for a guarded operation, which also claims the busy flag;
+    // the returned guard releases it.
+    class BusyClaim {
+    public:
+        explicit BusyClaim(std::atomic<bool>* busy) : busy_(busy) {}
+        BusyClaim(BusyClaim&& other) noexcept : busy_(other.busy_) { other.busy_ = nullptr; }
+        BusyClaim& operator=(BusyClaim&&) = delete;
+        ~BusyClaim() {
+            if (busy_)
+                busy_->store(false);
+        }
+
+    private:
+        std::atomic<bool>* busy_;
+    };
+    BusyClaim enterGuarded(const std::string& operation, const std::string& argument);
+    std::vector<StackProfile>::iterator findLocked(const std::string& id);
+
+    const std::filesystem::path root_;
+    std::atomic<bool> busy_{false};
+    mutable std::mutex mutex_;
+    std::condition_variable gate_;
+    std::vector<StackProfile> profiles_;
+    std::map<std::string, StackStatus> statuses_;
+    InstallationStatus installations_;
+    bool connected_ = false;
+    std::map<std::string, std::string> failures_;
+    std::set<std::string> strangeFailures_;
+    std::set<std::string> held_;
+    std::map<std::string, int> waiting_;
+    std::vector<std::string> log_;
+    std::vector<std::string> operations_;
+    std::set<std::thread::id> threads_;
+    int created_ = 0;
+};
+
+} // namespace vessora
