@@ -6,9 +6,11 @@
 ROOT becomes a Homebrew prefix: ROOT/bin/brew (the stand-in beside this
 script) with its state file, ROOT/Cellar/FORMULA/VERSION and the links
 ROOT/opt/FORMULA, for "php@8.2", "mariadb@10.11", "nginx", "httpd" and
-"phpmyadmin", each at the version Debian ships. The unversioned "php" and
-"mariadb" formulae are listed (newer series, not installed) so that the
-catalogue query needs its second, versioned call as with real Homebrew.
+"phpmyadmin", each at the version Debian ships. Newer series ("php" and
+"php@8.3", "mariadb" and "mariadb@11.4") are listed but not installed, so the
+catalogue query needs its second, versioned call as with real Homebrew and
+the built-in environments' series appear; brew refuses to install them, since
+no Debian program stands behind them.
 
 Debian's programs need a few adjustments to behave like Homebrew's:
 - php-fpm is a wrapper that keeps Debian's own conf.d (PDO, mysqli) ahead of
@@ -254,12 +256,21 @@ BUILDERS = {
 }
 
 
+def unavailable(versioned):
+    return "not available from Debian's packages on this machine; choose %s." % versioned
+
+
 def state(root, versions):
     formulae = {
-        # Newer series that Debian does not ship: listed, never installed.
-        "php": {"aliases": ["php@8.4"], "versioned_formulae": ["php@8.2"], "stable": "8.4.15"},
-        "mariadb": {"aliases": ["mariadb@11.8"], "versioned_formulae": ["mariadb@10.11"],
-                    "stable": "11.8.3"},
+        # Newer series that Debian does not ship (among them those of the
+        # built-in environments): listed, never installed; brew refuses them.
+        "php": {"aliases": ["php@8.4"], "versioned_formulae": ["php@8.3", "php@8.2"],
+                "stable": "8.4.15", "unavailable": unavailable("php@8.2")},
+        "php@8.3": {"stable": "8.3.28", "unavailable": unavailable("php@8.2")},
+        "mariadb": {"aliases": ["mariadb@11.8"],
+                    "versioned_formulae": ["mariadb@11.4", "mariadb@10.11"],
+                    "stable": "11.8.3", "unavailable": unavailable("mariadb@10.11")},
+        "mariadb@11.4": {"stable": "11.4.8", "unavailable": unavailable("mariadb@10.11")},
     }
     for name, version in versions.items():
         formulae[name] = {"stable": version, "installed": [version]}

@@ -7,6 +7,7 @@
 #include "VessoraCore/Process/Command.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -65,6 +66,20 @@ TEST_F(BrewPrefixesIntegrationTests, InstallationsReportDebiansVersions) {
     EXPECT_FALSE(status.installed.at("php@8.4")); // listed, never installed
     EXPECT_EQ(standIn->state()["formulae"]["phpmyadmin"]["installed"][0],
               debianVersion("phpmyadmin"));
+}
+
+TEST_F(BrewPrefixesIntegrationTests, SeriesDebianDoesNotShipAreListedButNotInstallable) {
+    auto log = work.path() / "install.log";
+    auto status = brew.installations();
+    for (const char* id : {"php@8.4", "php@8.3", "mariadb@11.8", "mariadb@11.4"}) {
+        EXPECT_FALSE(status.installed.at(id)) << id;
+        EXPECT_THAT(thrownMessage([&] { brew.install({id}, log); }),
+                    HasSubstr(std::string("Error: ") + id +
+                              ": not available from Debian's packages on this machine; choose "))
+            << id;
+    }
+    brew.install({"php@8.2", "mariadb@10.11"}, log); // already there: nothing to do
+    EXPECT_EQ(brew.installations().installed, status.installed);
 }
 
 TEST_F(BrewPrefixesIntegrationTests, PhpAndPhpFpm) {

@@ -222,6 +222,37 @@ TEST_F(HomebrewTests, InstallRunsOnlyForOfferedFormulae) {
     EXPECT_EQ(standIn.calls().size(), before);
 }
 
+TEST_F(HomebrewTests, InstallOfFormulaeThatCannotBeServedIsRefusedWholesale) {
+    // As on a Debian machine: the newest series are listed, nothing backs them.
+    auto state = realisticState();
+    state["formulae"]["php"]["unavailable"] = "not served here; choose php@8.2.";
+    state["formulae"]["mariadb@11.4"]["unavailable"] = "not served here; choose mariadb@10.11.";
+    state["formulae"]["mariadb@11.4"]["installed"] = json::array();
+    standIn.setState(state);
+    auto log = standIn.root() / "install.log";
+
+    // php@8.4 reaches brew by its alias; the servable php@8.2 is not installed either.
+    auto message = thrownMessage([&] {
+        brew.install({"php@8.2", "php@8.4", "mariadb@11.4"}, log);
+    });
+    EXPECT_EQ(message, "brew failed (1):\n"
+                       "Error: php@8.4: not served here; choose php@8.2.\n"
+                       "Error: mariadb@11.4: not served here; choose mariadb@10.11.\n");
+    EXPECT_EQ(PrivateFile::read(log), message.substr(message.find('\n') + 1));
+    EXPECT_EQ(standIn.state(), state);
+    auto status = brew.installations();
+    EXPECT_FALSE(status.installed.at("php@8.2"));
+    EXPECT_FALSE(status.installed.at("mariadb@11.4"));
+
+    // An alias whose formula is served installs that formula.
+    state["formulae"]["php"].erase("unavailable");
+    state["formulae"]["php"]["installed"] = json::array();
+    standIn.setState(state);
+    brew.install({"php@8.4"}, log);
+    EXPECT_EQ(standIn.state()["formulae"]["php"]["installed"], json({"8.4.7"}));
+    EXPECT_TRUE(brew.installations().installed.at("php@8.4"));
+}
+
 TEST_F(HomebrewTests, FailedInstallReportsTheEndOfTheLog) {
     auto state = realisticState();
     state["formulae"].erase("phpmyadmin"); // absent from Homebrew: still accepted by name

@@ -544,6 +544,34 @@ TEST_F(StackEngineTests, InstallAsksBrewOnlyForWhatIsMissing) {
     EXPECT_FALSE(StackEngineTesting::busy(*engine));
 }
 
+TEST_F(StackEngineTests, InstallReportsBrewsRefusalAndMarksNothingInstalled) {
+    auto unavailable = [](nlohmann::json formula) {
+        formula["unavailable"] = "not available from Debian's packages on this machine.";
+        return formula;
+    };
+    brew.setState(
+        {{"formulae",
+          {{"php", unavailable(BrewStandIn::formula("8.4.7", {}, {"php@8.4"}, {"php@8.2"}))},
+           {"php@8.2", BrewStandIn::formula("8.2.28", {"8.2.28"})},
+           {"mariadb", BrewStandIn::formula("11.8.2", {}, {"mariadb@11.8"}, {"mariadb@11.4"})},
+           {"mariadb@11.4", unavailable(BrewStandIn::formula("11.4.5"))},
+           {"nginx", BrewStandIn::formula("1.27.4", {"1.27.4"})},
+           {"httpd", BrewStandIn::formula("2.4.63")},
+           {"phpmyadmin", BrewStandIn::formula("5.2.2")}}}});
+    auto engine = open();
+    const StackProfile profile = create(*engine, "Shop"); // php@8.4, mariadb@11.4
+
+    const std::string message = thrownMessage([&] { engine->install(profile.id); });
+    EXPECT_THAT(message, HasSubstr("brew failed (1):"));
+    EXPECT_THAT(message, HasSubstr("Error: php@8.4: not available from Debian's packages"));
+    EXPECT_THAT(message, HasSubstr("Error: mariadb@11.4: not available from Debian's packages"));
+    const InstallationStatus status = engine->installations();
+    EXPECT_FALSE(status.installed.at("php@8.4"));
+    EXPECT_FALSE(status.installed.at("mariadb@11.4"));
+    EXPECT_FALSE(status.ready(profile));
+    EXPECT_FALSE(StackEngineTesting::busy(*engine));
+}
+
 // Concurrency
 
 TEST_F(StackEngineTests, ReadsAreServedWhileAnOperationWaitsAndOthersAreRefused) {
