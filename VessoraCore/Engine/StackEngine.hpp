@@ -69,7 +69,8 @@ public:
         // None: deleted environments go to the user's Trash.
         TrashHandler trashHandler;
         StopPauses stopPauses;
-        // Between two attempts of the MariaDB and health-page waits.
+        // Between two attempts of the MariaDB and health-page waits, at
+        // most: a pause ends early once the server can answer.
         std::chrono::milliseconds readinessPause{250};
     };
 
@@ -224,6 +225,8 @@ private:
     // of the environment that has exited; the waits poll a bounded number of
     // times and fail at once when a server exits meanwhile.
     void requireAlive(const std::string& id) const;
+    // A copy of the environment's entry in the process table (empty: none).
+    ProcessList launched(const std::string& id) const;
     void waitForDatabase(const StackProfile& profile, const std::filesystem::path& dbPrefix) const;
     void waitForHTTP(const StackProfile& profile, const std::string& token) const;
     void waitForPhpMyAdmin(const StackProfile& profile) const;
