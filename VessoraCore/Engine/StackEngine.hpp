@@ -258,6 +258,9 @@ private:
     std::vector<StackProfile> profiles_;
     std::map<std::string, ProcessList> processes_;
     std::map<std::string, std::string> failures_;
+    // For tests only: called when the poll has seen an exited process of
+    // this environment, just before it tries to take the busy flag.
+    std::function<void(const std::string&)> exitSeen_;
 };
 
 } // namespace vessora
