@@ -90,6 +90,11 @@ void StackEngine::startUnlocked(const std::string& id, const std::optional<fs::p
 }
 
 StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
+    // Apache's FastCGI proxy refuses every script whose file path holds a
+    // "?", so from such a data root it could serve no PHP at all.
+    if (profile.webserver == "httpd" && root_.string().find('?') != std::string::npos)
+        throw VessoraError(L10n::text("Apache cannot serve PHP from a data path that contains a "
+                                      "question mark. Choose nginx for this environment."));
     const StackPaths paths(root_, profile);
     WebDirectory::validate(paths);
     for (const std::int64_t port : profile.listeningPorts())
