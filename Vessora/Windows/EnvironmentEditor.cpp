@@ -1,0 +1,244 @@
+#include "Vessora/Windows/EnvironmentEditor.hpp"
+
+#include "Vessora/App/AppModel.hpp"
+#include "Vessora/App/AppPreferences.hpp"
+#include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
+#include "Vessora/Windows/EditorActionBar.hpp"
+#include "Vessora/Windows/EditorDetails.hpp"
+#include "Vessora/Windows/EditorHeader.hpp"
+#include "Vessora/Windows/EditorShortcuts.hpp"
+#include "Vessora/Windows/PortsSection.hpp"
+#include "Vessora/Windows/ProfileDraft.hpp"
+#include "Vessora/Windows/RuntimeSection.hpp"
+#include "VessoraCore/Foundation/L10n.hpp"
+
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+// The certificate sheet and the database manager are built in their own
+// branches. Until they are in this tree, "HTTPS & certificate" and
+// "Databases" raise their flag and the editor lowers it again at once.
+#if __has_include("Vessora/Sheets/LocalHTTPSSheet.hpp")
+#include "Vessora/Sheets/LocalHTTPSSheet.hpp"
+#define VESSORA_CERTIFICATE_SHEET 1
+#else
+#define VESSORA_CERTIFICATE_SHEET 0
+#endif
+#if __has_include("Vessora/Sheets/DatabaseManagerSheet.hpp")
+#include "Vessora/Sheets/DatabaseManagerSheet.hpp"
+#define VESSORA_DATABASE_SHEET 1
+#else
+#define VESSORA_DATABASE_SHEET 0
+#endif
+
+namespace vessora {
+
+namespace {
+
+QDialog* makeCertificateSheet([[maybe_unused]] AppModel& model,
+                              [[maybe_unused]] AppPreferences& preferences,
+                              [[maybe_unused]] const StackProfile& saved,
+                              [[maybe_unused]] QWidget* parent) {
+#if VESSORA_CERTIFICATE_SHEET
+    return new LocalHTTPSSheet(model, preferences, saved, parent);
+#else
+    return nullptr;
+#endif
+}
+
+QDialog* makeDatabaseSheet([[maybe_unused]] AppModel& model,
+                           [[maybe_unused]] AppPreferences& preferences,
+                           [[maybe_unused]] const StackProfile& saved,
+                           [[maybe_unused]] QWidget* parent) {
+#if VESSORA_DATABASE_SHEET
+    return new DatabaseManagerSheet(model, preferences, saved, parent);
+#else
+    return nullptr;
+#endif
+}
+
+// An icon beside a caption, as a label with a system image.
+QLabel* captionIcon(QWidget* parent, const char* objectName) {
+    auto* icon = new QLabel(parent);
+    icon->setObjectName(objectName);
+    return icon;
+}
+
+void setIcon(QLabel* label, const char* name) {
+    if (label->property("iconName").toString() == name)
+        return;
+    const int size = label->fontMetrics().height();
+    label->setPixmap(Icons::named(name).pixmap(size, size));
+    label->setProperty("iconName", name);
+}
+
+QPushButton* borderless(QWidget* parent, const char* objectName) {
+    auto* button = new QPushButton(parent);
+    button->setObjectName(objectName);
+    button->setFlat(true);
+    button->setAutoDefault(false);
+    button->setCursor(Qt::PointingHandCursor);
+    FormStyle::makeSmall(button);
+    QPalette palette = button->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::ButtonText, palette.color(group, QPalette::Link));
+    button->setPalette(palette);
+    return button;
+}
+
+} // namespace
+
+EnvironmentEditor::EnvironmentEditor(AppModel& model, AppPreferences& preferences,
+                                     StackProfile saved, QWidget* parent)
+    : QWidget(parent), preferences_(preferences), draft_(new ProfileDraft(saved, this)),
+      state_(model, std::move(saved), *draft_) {
+    setObjectName("environmentEditor");
+    build(preferences);
+
+    connect(&model, &AppModel::changed, this, &EnvironmentEditor::render);
+    connect(draft_, &ProfileDraft::changed, this, &EnvironmentEditor::render);
+    connect(&preferences, &AppPreferences::changed, this, &EnvironmentEditor::render);
+    render();
+}
+
+void EnvironmentEditor::build(AppPreferences& preferences) {
+    header_ = new EditorHeader(state_, this);
+
+    form_ = new QWidget(this);
+    form_->setObjectName("editorForm");
+    runtime_ = new RuntimeSection(state_, preferences, form_);
+    ports_ = new PortsSection(state_, preferences, form_);
+    auto* formRow = new QHBoxLayout(form_);
+    formRow->setContentsMargins(0, 0, 0, 0);
+    formRow->setSpacing(12);
+    formRow->addWidget(runtime_, 1, Qt::AlignTop);
+    formRow->addWidget(ports_, 0, Qt::AlignTop);
+
+    actions_ = new EditorActionBar(state_, this);
+    localAddressRow_ = buildLocalAddressRow();
+    shortcuts_ = new EditorShortcuts(state_, this);
+    httpsRow_ = buildHTTPSRow();
+    details_ = new EditorDetails(state_, this);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(14);
+    for (QWidget* part :
+         {static_cast<QWidget*>(header_), form_, static_cast<QWidget*>(actions_), localAddressRow_,
+          static_cast<QWidget*>(shortcuts_), httpsRow_, static_cast<QWidget*>(details_)})
+        column->addWidget(part);
+}
+
+QWidget* EnvironmentEditor::buildLocalAddressRow() {
+    auto* row = new QWidget(this);
+    row->setObjectName("localAddressRow");
+    localAddressIcon_ = captionIcon(row, "localAddressIcon");
+    localAddressStatus_ = new QLabel(row);
+    localAddressStatus_->setObjectName("localAddressStatus");
+    FormStyle::makeCaption(localAddressStatus_);
+    FormStyle::makeSecondary(localAddressStatus_);
+    FormStyle::makeCaption(localAddressIcon_);
+    localAddresses_ = borderless(row, "localAddressesButton");
+
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(localAddressIcon_);
+    layout->addWidget(localAddressStatus_);
+    layout->addWidget(localAddresses_);
+    layout->addStretch(1);
+
+    connect(localAddresses_, &QPushButton::clicked, this, [this] {
+        AppModel& model = state_.model();
+        model.refreshHostSetupState();
+        model.setShowLocalHosts(true);
+    });
+    return row;
+}
+
+QWidget* EnvironmentEditor::buildHTTPSRow() {
+    auto* row = new QWidget(this);
+    row->setObjectName("httpsRow");
+    httpsIcon_ = captionIcon(row, "httpsIcon");
+    FormStyle::makeCaption(httpsIcon_);
+    httpsLabel_ = new QLabel(row);
+    httpsLabel_->setObjectName("httpsLabel");
+    httpsLabel_->setTextFormat(Qt::PlainText);
+    FormStyle::makeCaption(httpsLabel_);
+    FormStyle::makeSecondary(httpsLabel_);
+    certificate_ = borderless(row, "certificateButton");
+
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    layout->addWidget(httpsIcon_);
+    layout->addWidget(httpsLabel_);
+    layout->addWidget(certificate_);
+    layout->addStretch(1);
+
+    connect(certificate_, &QPushButton::clicked, this,
+            [this] { state_.draft().setShowCertificate(true); });
+    return row;
+}
+
+void EnvironmentEditor::render() {
+    header_->render();
+    runtime_->render();
+    ports_->render();
+    form_->setEnabled(!state_.disabled());
+    actions_->render();
+    renderRows();
+    shortcuts_->render();
+    details_->render();
+    presentSheets();
+}
+
+void EnvironmentEditor::renderRows() {
+    const StackProfile& saved = state_.saved();
+    localAddressRow_->setVisible(saved.hostname.has_value());
+    if (state_.model().localHostReady()) {
+        setIcon(localAddressIcon_, "emblem-default");
+        localAddressStatus_->setText(toQt(L10n::text("Local addresses are ready")));
+    } else {
+        setIcon(localAddressIcon_, "network-workgroup");
+        localAddressStatus_->setText(
+            toQt(L10n::text("Set up local addresses to use this hostname")));
+    }
+    localAddresses_->setText(toQt(L10n::text("Local addresses…")));
+
+    httpsRow_->setVisible(saved.httpsEnabled);
+    setIcon(httpsIcon_, "security-high");
+    const auto httpsURL = saved.httpsURL();
+    httpsLabel_->setText(httpsURL ? toQt(*httpsURL) : toQt(L10n::text("Local HTTPS")));
+    certificate_->setText(toQt(L10n::text("HTTPS & certificate")));
+}
+
+void EnvironmentEditor::presentSheets() {
+    ProfileDraft& draft = *draft_;
+    AppModel& model = state_.model();
+    const auto present = [&](QPointer<QDialog>& sheet, bool wanted, auto make, auto lower) {
+        if (wanted && !sheet) {
+            // Both sheets get the saved record, never the draft.
+            sheet = make(model, preferences_, state_.saved(), this);
+            if (!sheet) {
+                lower();
+                return;
+            }
+            connect(sheet, &QDialog::finished, this, lower);
+            sheet->open();
+        } else if (!wanted && sheet && sheet->isVisible()) {
+            sheet->reject();
+        }
+    };
+    present(certificateSheet_, draft.showCertificate(), makeCertificateSheet,
+            [this] { draft_->setShowCertificate(false); });
+    present(databaseSheet_, draft.showDatabase(), makeDatabaseSheet,
+            [this] { draft_->setShowDatabase(false); });
+}
+
+} // namespace vessora
