@@ -35,7 +35,6 @@ EditorDetails::EditorDetails(const EditorState& state, QWidget* parent)
       processes_(selectableLine(content_, "processList")), note_(new QLabel(content_)) {
     setObjectName("editorDetails");
     toggle_->setObjectName("detailsToggle");
-    toggle_->setCheckable(true);
     toggle_->setAutoRaise(true);
     toggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     FormStyle::makeCaption(toggle_);
@@ -59,7 +58,7 @@ EditorDetails::EditorDetails(const EditorState& state, QWidget* parent)
     column->addWidget(content_);
 
     connect(toggle_, &QToolButton::clicked, this,
-            [this](bool expanded) { state_.draft().setShowDetails(expanded); });
+            [this] { state_.draft().setShowDetails(!state_.draft().showDetails()); });
 }
 
 std::string EditorDetails::processList(const StackStatus& status) {
@@ -76,7 +75,6 @@ std::string EditorDetails::processList(const StackStatus& status) {
 void EditorDetails::render() {
     const bool expanded = state_.draft().showDetails();
     toggle_->setText(toQt(L10n::text("Environment details")));
-    toggle_->setChecked(expanded);
     toggle_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     content_->setVisible(expanded);
 

@@ -26,6 +26,8 @@ namespace {
 // The second title size of the design (17 points beside 13).
 constexpr double titleScale = 17.0 / 13.0;
 constexpr double captionScale = 10.0 / 13.0;
+// The status text is shortened only beyond this width.
+constexpr int statusRoom = 180;
 
 // `font` at `scale` times the application font's size.
 QFont scaled(QFont font, double scale) {
@@ -82,11 +84,13 @@ EditorHeader::EditorHeader(const EditorState& state, QWidget* parent)
     delete_->setIcon(Icons::named("user-trash"));
     delete_->setAutoRaise(true);
 
+    // Short of room, the name gives way before a short status.
     auto* titleLine = new QHBoxLayout;
     titleLine->setSpacing(8);
-    titleLine->addWidget(name_, 0);
+    titleLine->addWidget(name_);
     titleLine->addWidget(dot_, 0, Qt::AlignVCenter);
-    titleLine->addWidget(statusText_, 1);
+    titleLine->addWidget(statusText_);
+    titleLine->addStretch(1);
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
@@ -137,6 +141,9 @@ void EditorHeader::render() {
     name_->setToolTip(toQt(state_.saved().name));
     dot_->setRunning(status.running);
     statusText_->setText(toQt(status.description));
+    // Whole pixels may round the measured width short of what eliding needs.
+    const int statusWidth = statusText_->fontMetrics().horizontalAdvance(statusText_->text()) + 2;
+    statusText_->setMinimumWidth(std::min(statusRoom, statusWidth));
     statusText_->setToolTip(toQt(status.description));
     if (status.running)
         setTextColour(statusText_, StatusDot::runningColour());

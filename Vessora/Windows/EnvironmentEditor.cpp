@@ -215,7 +215,8 @@ void EnvironmentEditor::renderRows() {
     setIcon(httpsIcon_, "security-high");
     const auto httpsURL = saved.httpsURL();
     httpsLabel_->setText(httpsURL ? toQt(*httpsURL) : toQt(L10n::text("Local HTTPS")));
-    certificate_->setText(toQt(L10n::text("HTTPS & certificate")));
+    // A single "&" would mark a shortcut letter.
+    certificate_->setText(toQt(L10n::text("HTTPS & certificate")).replace("&", "&&"));
 }
 
 void EnvironmentEditor::presentSheets() {

@@ -29,8 +29,12 @@ namespace {
 // would move the cursor of a field the user is typing in.
 void showText(QLineEdit* field, const std::string& text) {
     const QString wanted = toQt(text);
-    if (field->text() != wanted)
-        field->setText(wanted);
+    if (field->text() == wanted)
+        return;
+    field->setText(wanted);
+    // A long name shows its beginning until the user clicks into it.
+    if (!field->hasFocus())
+        field->setCursorPosition(0);
 }
 
 // A picker and a box side by side, then a flexible space.
