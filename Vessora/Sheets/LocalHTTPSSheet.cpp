@@ -281,7 +281,7 @@ void LocalHTTPSSheet::render() {
     done_->setText(qs(L10n::text("Done")));
 
     renderConfirmation();
-    fitHeight();
+    SheetStyle::fitToContent(this, sheetWidth);
 }
 
 void LocalHTTPSSheet::renderConfirmation() {
@@ -296,12 +296,6 @@ void LocalHTTPSSheet::renderConfirmation() {
         "kept.")));
     confirmRenew_->setText(qs(L10n::text("Renew certificate")));
     cancelRenew_->setText(qs(L10n::text("Cancel")));
-}
-
-void LocalHTTPSSheet::fitHeight() {
-    // Exactly as tall as the content at the fixed width: never cut off,
-    // never scrolled.
-    setFixedSize(sheetWidth, layout()->totalHeightForWidth(sheetWidth));
 }
 
 void LocalHTTPSSheet::load() {
@@ -340,6 +334,10 @@ void LocalHTTPSSheet::askRenewal() {
     box->setEscapeButton(cancelRenew_);
     confirmation_ = box;
     renderConfirmation();
+    // Qt sizes a message box to its title line; the long message reads
+    // better on wider lines.
+    if (auto* message = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
+        message->setMinimumWidth(360);
     connect(box, &QMessageBox::finished, this, [this, box] {
         const bool confirmed = box->clickedButton() == confirmRenew_;
         confirmation_ = nullptr;

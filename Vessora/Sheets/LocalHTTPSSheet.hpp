@@ -61,7 +61,6 @@ private:
     void connectSignals();
     void render();
     void renderConfirmation();
-    void fitHeight();
 
     void load();
     void askRenewal();

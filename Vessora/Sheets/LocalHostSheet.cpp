@@ -172,11 +172,7 @@ void LocalHostSheet::render() {
     else
         primary_->setText(qs(L10n::text("Retry connection")));
 
-    fitHeight();
-}
-
-void LocalHostSheet::fitHeight() {
-    setFixedSize(sheetWidth, layout()->totalHeightForWidth(sheetWidth));
+    SheetStyle::fitToContent(this, sheetWidth);
 }
 
 } // namespace vessora

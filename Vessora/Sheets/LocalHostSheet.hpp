@@ -33,7 +33,6 @@ private:
     void build();
     void connectSignals();
     void render();
-    void fitHeight();
 
     AppModel& model_;
     AppPreferences& preferences_;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QLayout>
 #include <QPalette>
 #include <QWidget>
 
@@ -83,6 +84,12 @@ QColor destructive() {
 
 QColor accent() {
     return QColor::fromRgbF(0.27f, 0.76f, 0.55f);
+}
+
+void fitToContent(QWidget* sheet, int width) {
+    for (QWidget* child : sheet->findChildren<QWidget*>())
+        child->updateGeometry();
+    sheet->setFixedSize(width, sheet->layout()->totalHeightForWidth(width));
 }
 
 } // namespace vessora::SheetStyle

@@ -31,4 +31,10 @@ QColor destructive();
 // The application's accent, sRGB (0.27, 0.76, 0.55).
 QColor accent();
 
+// Gives a sheet exactly `width` and the height its content needs at that
+// width: never cut off, never scrolled. Call after every change of a text
+// or a visibility; it first drops the size hints the layouts keep, which
+// would otherwise still describe the previous texts.
+void fitToContent(QWidget* sheet, int width);
+
 } // namespace vessora::SheetStyle
