@@ -4,6 +4,8 @@
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/DesktopServices.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/IconLabel.hpp"
 #include "Vessora/Sheets/SelectableText.hpp"
 #include "Vessora/Sheets/SheetStyle.hpp"
@@ -28,15 +30,11 @@ namespace vessora {
 
 namespace {
 
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 QLabel* wrappedLabel(QWidget* parent, const char* name) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
-    label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
+    FormStyle::makeWrapping(label);
     return label;
 }
 
@@ -56,7 +54,6 @@ LocalHTTPSSheet::LocalHTTPSSheet(AppModel& model, AppPreferences& preferences,
 }
 
 void LocalHTTPSSheet::build() {
-    using SheetStyle::TextStyle;
     auto* layout = new QVBoxLayout(this);
     layout->setSizeConstraint(QLayout::SetNoConstraint);
     layout->setContentsMargins(20, 20, 20, 20);
@@ -67,12 +64,12 @@ void LocalHTTPSSheet::build() {
     title_->setObjectName("title");
     title_->setIcon("channel-secure");
     title_->textLabel()->setWordWrap(false);
-    SheetStyle::setFont(title_, TextStyle::title, true);
+    SheetStyle::makeTitle(title_);
     name_ = new QLabel(this);
     name_->setObjectName("environmentName");
     name_->setTextFormat(Qt::PlainText);
-    SheetStyle::setFont(name_, TextStyle::callout);
-    SheetStyle::setSecondary(name_);
+    SheetStyle::makeCallout(name_);
+    FormStyle::makeSecondary(name_);
     header->addWidget(title_);
     header->addStretch(1);
     header->addWidget(name_);
@@ -80,13 +77,13 @@ void LocalHTTPSSheet::build() {
 
     address_ = new SelectableText(this);
     address_->setObjectName("siteAddress");
-    address_->setFont(SheetStyle::monospaced(TextStyle::callout));
+    SheetStyle::makeMonospaced(address_, false);
     layout->addWidget(address_);
 
     httpAddress_ = new SelectableText(this);
     httpAddress_->setObjectName("httpAddress");
-    SheetStyle::setFont(httpAddress_, TextStyle::caption);
-    SheetStyle::setSecondary(httpAddress_);
+    FormStyle::makeCaption(httpAddress_);
+    FormStyle::makeSecondary(httpAddress_);
     layout->addWidget(httpAddress_);
 
     auto* divider = new QFrame(this);
@@ -97,7 +94,7 @@ void LocalHTTPSSheet::build() {
 
     trust_ = new IconLabel(this);
     trust_->setObjectName("trustLabel");
-    SheetStyle::setFont(trust_, TextStyle::callout);
+    SheetStyle::makeCallout(trust_);
     layout->addWidget(trust_);
 
     expiryRow_ = new QWidget(this);
@@ -112,24 +109,24 @@ void LocalHTTPSSheet::build() {
     expiry->addWidget(expiryTitle_);
     expiry->addWidget(expiryDate_);
     expiry->addStretch(1);
-    SheetStyle::setFont(expiryRow_, TextStyle::caption);
-    SheetStyle::setSecondary(expiryRow_);
+    FormStyle::makeCaption(expiryRow_);
+    FormStyle::makeSecondary(expiryRow_);
     layout->addWidget(expiryRow_);
 
     fingerprint_ = new SelectableText(this);
     fingerprint_->setObjectName("fingerprint");
-    fingerprint_->setFont(SheetStyle::monospaced(TextStyle::caption));
+    SheetStyle::makeMonospaced(fingerprint_, true);
     layout->addWidget(fingerprint_);
 
     error_ = new SelectableText(this);
     error_->setObjectName("readError");
-    SheetStyle::setFont(error_, TextStyle::caption);
-    SheetStyle::setTextColor(error_, SheetStyle::orange());
+    FormStyle::makeCaption(error_);
+    FormStyle::makeWarning(error_);
     layout->addWidget(error_);
 
     explanation_ = wrappedLabel(this, "explanation");
-    SheetStyle::setFont(explanation_, TextStyle::caption);
-    SheetStyle::setSecondary(explanation_);
+    FormStyle::makeCaption(explanation_);
+    FormStyle::makeSecondary(explanation_);
     layout->addWidget(explanation_);
 
     trustBox_ = new QFrame(this);
@@ -140,17 +137,17 @@ void LocalHTTPSSheet::build() {
     box->setContentsMargins(12, 12, 12, 12);
     box->setSpacing(8);
     trustHeading_ = wrappedLabel(trustBox_, "trustHeading");
-    SheetStyle::setFont(trustHeading_, TextStyle::subheadline, true);
+    FormStyle::makeSectionTitle(trustHeading_);
     box->addWidget(trustHeading_);
     const char* stepNames[] = {"trustStep1", "trustStep2", "trustStep3"};
     for (int step = 0; step < 3; ++step) {
         trustSteps_[step] = wrappedLabel(trustBox_, stepNames[step]);
-        SheetStyle::setFont(trustSteps_[step], TextStyle::caption);
+        FormStyle::makeCaption(trustSteps_[step]);
         box->addWidget(trustSteps_[step]);
     }
     trustNote_ = wrappedLabel(trustBox_, "trustNote");
-    SheetStyle::setFont(trustNote_, TextStyle::caption);
-    SheetStyle::setSecondary(trustNote_);
+    FormStyle::makeCaption(trustNote_);
+    FormStyle::makeSecondary(trustNote_);
     box->addWidget(trustNote_);
     layout->addWidget(trustBox_);
 
@@ -164,8 +161,10 @@ void LocalHTTPSSheet::build() {
     showFiles_->setObjectName("showFilesButton");
     renew_ = new QPushButton(this);
     renew_->setObjectName("renewButton");
-    for (QPushButton* button : {open_, showFiles_, renew_})
+    for (QPushButton* button : {open_, showFiles_, renew_}) {
         button->setAutoDefault(false);
+        FormStyle::makeSmall(button);
+    }
     actions->addWidget(open_);
     actions->addWidget(showFiles_);
     actions->addStretch(1);
@@ -173,8 +172,8 @@ void LocalHTTPSSheet::build() {
     layout->addLayout(actions);
 
     runningNote_ = wrappedLabel(this, "runningNote");
-    SheetStyle::setFont(runningNote_, TextStyle::caption);
-    SheetStyle::setSecondary(runningNote_);
+    FormStyle::makeCaption(runningNote_);
+    FormStyle::makeSecondary(runningNote_);
     layout->addWidget(runningNote_);
 
     auto* footer = new QHBoxLayout;
@@ -183,10 +182,11 @@ void LocalHTTPSSheet::build() {
     guide_->setTextFormat(Qt::RichText);
     guide_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     guide_->setOpenExternalLinks(false);
-    SheetStyle::setFont(guide_, TextStyle::caption);
+    FormStyle::makeCaption(guide_);
     done_ = new QPushButton(this);
     done_->setObjectName("doneButton");
     done_->setDefault(true);
+    FormStyle::makeSmall(done_);
     footer->addWidget(guide_);
     footer->addStretch(1);
     footer->addWidget(done_);
@@ -214,8 +214,8 @@ void LocalHTTPSSheet::render() {
     const bool busy = model_.busy();
     const bool running = this->running();
 
-    setWindowTitle(qs(L10n::text("Local HTTPS")));
-    title_->setText(qs(L10n::text("Local HTTPS")));
+    setWindowTitle(toQt(L10n::text("Local HTTPS")));
+    title_->setText(toQt(L10n::text("Local HTTPS")));
     const QString name = QString::fromStdString(profile_.name);
     const int nameRoom = sheetWidth - 40 - title_->sizeHint().width() - 16;
     const QString shownName =
@@ -223,7 +223,7 @@ void LocalHTTPSSheet::render() {
     name_->setText(shownName);
     name_->setToolTip(shownName == name ? QString() : name);
     address_->setText(QString::fromStdString(profile_.httpsURL().value_or(profile_.url())));
-    httpAddress_->setText(qs(L10n::text("HTTP stays available at %@", {profile_.url()})));
+    httpAddress_->setText(toQt(L10n::text("HTTP stays available at %@", {profile_.url()})));
 
     trust_->setVisible(info.has_value());
     expiryRow_->setVisible(info.has_value());
@@ -231,14 +231,14 @@ void LocalHTTPSSheet::render() {
     if (info) {
         if (info->trustedOnThisMac) {
             trust_->setIcon("security-high");
-            trust_->setText(qs(L10n::text("Trusted on this computer")));
+            trust_->setText(toQt(L10n::text("Trusted on this computer")));
             SheetStyle::setTextColor(trust_, SheetStyle::green());
         } else {
             trust_->setIcon("security-low");
-            trust_->setText(qs(L10n::text("Not trusted by this computer")));
-            SheetStyle::setTextColor(trust_, SheetStyle::orange());
+            trust_->setText(toQt(L10n::text("Not trusted by this computer")));
+            SheetStyle::setTextColor(trust_, FormStyle::warning());
         }
-        expiryTitle_->setText(qs(L10n::text("Valid until")));
+        expiryTitle_->setText(toQt(L10n::text("Valid until")));
         expiryDate_->setText(dateText(info->expires, L10n::language()));
         // The prefix is the same in every language.
         fingerprint_->setText("SHA-256: " + QString::fromStdString(info->fingerprint));
@@ -246,39 +246,39 @@ void LocalHTTPSSheet::render() {
     error_->setVisible(error.has_value());
     error_->setText(QString::fromStdString(error.value_or("")));
 
-    explanation_->setText(qs(L10n::text(
+    explanation_->setText(toQt(L10n::text(
         "Vessora creates a separate, self-signed certificate for each environment. It covers "
         "localhost, 127.0.0.1 and your optional hostname for one year. Private keys stay "
         "outside your project folder.")));
-    trustHeading_->setText(qs(L10n::text("Trust it in your browser")));
+    trustHeading_->setText(toQt(L10n::text("Trust it in your browser")));
     trustSteps_[0]->setText(
-        qs(L10n::text("1. Open the certificate to check it, then add it to your "
-                      "browser’s or your system’s certificate store.")));
+        toQt(L10n::text("1. Open the certificate to check it, then add it to your "
+                        "browser’s or your system’s certificate store.")));
     trustSteps_[1]->setText(
-        qs(L10n::text("2. In your browser’s certificate settings, import this Vessora "
-                      "certificate and trust it to identify websites.")));
-    trustSteps_[2]->setText(qs(L10n::text(
+        toQt(L10n::text("2. In your browser’s certificate settings, import this Vessora "
+                        "certificate and trust it to identify websites.")));
+    trustSteps_[2]->setText(toQt(L10n::text(
         "3. For the system store, copy localhost.crt from the same folder to "
         "/usr/local/share/ca-certificates, run update-ca-certificates as administrator, then "
         "reload your browser.")));
     trustNote_->setText(
-        qs(L10n::text("This is optional. Vessora never changes certificate trust "
-                      "automatically. Some browsers use their own certificate store.")));
+        toQt(L10n::text("This is optional. Vessora never changes certificate trust "
+                        "automatically. Some browsers use their own certificate store.")));
 
-    open_->setText(qs(L10n::text("Open certificate")));
+    open_->setText(toQt(L10n::text("Open certificate")));
     open_->setEnabled(info.has_value() && !busy);
-    showFiles_->setText(qs(L10n::text("Show files")));
+    showFiles_->setText(toQt(L10n::text("Show files")));
     showFiles_->setEnabled(info.has_value() && !busy);
-    renew_->setText(qs(L10n::text("Renew certificate…")));
+    renew_->setText(toQt(L10n::text("Renew certificate…")));
     renew_->setEnabled(!busy && !running);
     runningNote_->setVisible(running);
-    runningNote_->setText(qs(L10n::text("Stop the environment to renew its certificate.")));
+    runningNote_->setText(toQt(L10n::text("Stop the environment to renew its certificate.")));
 
     guide_->setText(
         QString("<a href=\"%1\">%2</a>")
-            .arg(QString(trustGuideURL), qs(L10n::text("Debian’s trust guide")).toHtmlEscaped()));
+            .arg(QString(trustGuideURL), toQt(L10n::text("Debian’s trust guide")).toHtmlEscaped()));
     guide_->setToolTip(QString(trustGuideURL));
-    done_->setText(qs(L10n::text("Done")));
+    done_->setText(toQt(L10n::text("Done")));
 
     renderConfirmation();
     SheetStyle::fitToContent(this, sheetWidth);
@@ -287,15 +287,15 @@ void LocalHTTPSSheet::render() {
 void LocalHTTPSSheet::renderConfirmation() {
     if (!confirmation_)
         return;
-    confirmation_->setWindowTitle(qs(L10n::text("Renew local certificate?")));
-    confirmation_->setText(qs(L10n::text("Renew local certificate?")));
-    confirmation_->setInformativeText(qs(L10n::text(
+    confirmation_->setWindowTitle(toQt(L10n::text("Renew local certificate?")));
+    confirmation_->setText(toQt(L10n::text("Renew local certificate?")));
+    confirmation_->setInformativeText(toQt(L10n::text(
         "The certificate and private key will be replaced. If you trusted the previous "
         "certificate, remove it from your browser’s or your system’s certificate store and "
         "trust the new certificate separately. Existing project files and databases are "
         "kept.")));
-    confirmRenew_->setText(qs(L10n::text("Renew certificate")));
-    cancelRenew_->setText(qs(L10n::text("Cancel")));
+    confirmRenew_->setText(toQt(L10n::text("Renew certificate")));
+    cancelRenew_->setText(toQt(L10n::text("Cancel")));
 }
 
 void LocalHTTPSSheet::load() {

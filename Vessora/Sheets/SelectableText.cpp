@@ -1,6 +1,7 @@
 #include "Vessora/Sheets/SelectableText.hpp"
 
 #include <QEvent>
+#include <QPalette>
 #include <QTextDocument>
 
 #include <cmath>
@@ -27,6 +28,7 @@ SelectableText::SelectableText(QWidget* parent) : QTextEdit(parent) {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    followWindowText();
 }
 
 void SelectableText::setText(const QString& text) {
@@ -60,6 +62,21 @@ void SelectableText::changeEvent(QEvent* event) {
     QTextEdit::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         updateGeometry();
+    if (event->type() == QEvent::PaletteChange)
+        followWindowText();
+}
+
+void SelectableText::followWindowText() {
+    // Styled like a label (dimmed, warning colour), drawn with the text role.
+    QPalette colours = palette();
+    bool differs = false;
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        differs |=
+            colours.color(group, QPalette::Text) != colours.color(group, QPalette::WindowText);
+        colours.setColor(group, QPalette::Text, colours.color(group, QPalette::WindowText));
+    }
+    if (differs)
+        setPalette(colours);
 }
 
 } // namespace vessora

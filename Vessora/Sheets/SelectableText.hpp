@@ -1,5 +1,6 @@
 // Read-only text the user can select and copy (mouse or keyboard, then
-// Ctrl+C), shown like a label. It wraps at word boundaries and, where a run
+// Ctrl+C), shown like a label: in the palette's window-text colour, on the
+// window's background. It wraps at word boundaries and, where a run
 // without spaces (a fingerprint, an address, a path) is wider than the line,
 // anywhere inside it. In a layout it takes the height its text needs at the
 // width it is given.
@@ -26,6 +27,9 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+
+private:
+    void followWindowText();
 };
 
 } // namespace vessora

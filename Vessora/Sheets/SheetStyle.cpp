@@ -1,57 +1,48 @@
 #include "Vessora/Sheets/SheetStyle.hpp"
 
 #include <QApplication>
+#include <QFont>
 #include <QFontDatabase>
 #include <QLayout>
 #include <QPalette>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace vessora::SheetStyle {
 
 namespace {
 
-// Relative to the application font; a caption stays readable on desktops
-// whose base font is already small.
-double scale(TextStyle style) {
-    switch (style) {
-    case TextStyle::title:
-        return 1.45;
-    case TextStyle::body:
-        return 1.0;
-    case TextStyle::callout:
-        return 0.96;
-    case TextStyle::subheadline:
-        return 0.96;
-    case TextStyle::caption:
-        return 0.9;
-    }
-    return 1.0;
-}
+// Sizes relative to the regular control font (13 points in the design), as
+// FormStyle's.
+constexpr double titleScale = 20.0 / 13.0;
+constexpr double calloutScale = 12.0 / 13.0;
+constexpr double captionScale = 10.0 / 13.0;
 
-QFont sized(QFont base, TextStyle style) {
-    const QFont reference = QApplication::font();
-    if (reference.pointSizeF() > 0)
-        base.setPointSizeF(reference.pointSizeF() * scale(style));
+void setScaledFont(QWidget* widget, QFont font, double scale) {
+    const QFont base = QApplication::font();
+    if (base.pointSizeF() > 0)
+        font.setPointSizeF(base.pointSizeF() * scale);
     else
-        base.setPixelSize(static_cast<int>(reference.pixelSize() * scale(style)));
-    return base;
+        font.setPixelSize(std::max(1, static_cast<int>(base.pixelSize() * scale + 0.5)));
+    widget->setFont(font);
 }
 
 } // namespace
 
-QFont font(TextStyle style, bool semibold) {
-    QFont result = sized(QApplication::font(), style);
-    if (semibold)
-        result.setWeight(QFont::DemiBold);
-    return result;
+void makeTitle(QWidget* widget) {
+    QFont font = widget->font();
+    font.setWeight(QFont::DemiBold);
+    setScaledFont(widget, font, titleScale);
 }
 
-QFont monospaced(TextStyle style) {
-    return sized(QFontDatabase::systemFont(QFontDatabase::FixedFont), style);
+void makeCallout(QWidget* widget) {
+    setScaledFont(widget, widget->font(), calloutScale);
 }
 
-void setFont(QWidget* widget, TextStyle style, bool semibold) {
-    widget->setFont(font(style, semibold));
+void makeMonospaced(QWidget* widget, bool caption) {
+    setScaledFont(widget, QFontDatabase::systemFont(QFontDatabase::FixedFont),
+                  caption ? captionScale : calloutScale);
 }
 
 void setTextColor(QWidget* widget, const QColor& colour) {
@@ -64,26 +55,12 @@ void setTextColor(QWidget* widget, const QColor& colour) {
     widget->setPalette(palette);
 }
 
-void setSecondary(QWidget* widget) {
-    QColor colour = QApplication::palette().color(QPalette::WindowText);
-    colour.setAlphaF(0.62);
-    setTextColor(widget, colour);
-}
-
 QColor green() {
-    return QColor(0x24, 0x8a, 0x3d);
-}
-
-QColor orange() {
-    return QColor(0xc9, 0x5a, 0x00);
+    return QColor(0x24, 0x8A, 0x3D);
 }
 
 QColor destructive() {
-    return QColor(0xd7, 0x00, 0x15);
-}
-
-QColor accent() {
-    return QColor::fromRgbF(0.27f, 0.76f, 0.55f);
+    return QColor(0xD7, 0x00, 0x15);
 }
 
 void fitToContent(QWidget* sheet, int width) {

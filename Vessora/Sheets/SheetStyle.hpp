@@ -1,35 +1,28 @@
-// The few text styles and colours the sheets share, derived from the
-// application font and palette so they follow the desktop's settings:
-// a title, body and callout text, a smaller caption, the secondary (dimmed)
-// colour and the green, orange and destructive colours of status texts.
+// What the sheets need beyond the forms' look (FormStyle): the large title,
+// the callout and fixed-width type, the green and destructive status
+// colours, and sizing a sheet to its content at a fixed width.
 #pragma once
 
 #include <QColor>
-#include <QFont>
 
 class QWidget;
 
 namespace vessora::SheetStyle {
 
-enum class TextStyle { title, body, callout, subheadline, caption };
-
-// The application font at the style's size, semibold when asked.
-QFont font(TextStyle style, bool semibold = false);
-// The desktop's fixed-width font at the style's size.
-QFont monospaced(TextStyle style);
-void setFont(QWidget* widget, TextStyle style, bool semibold = false);
+// A sheet's title line: large and semibold.
+void makeTitle(QWidget* widget);
+// Type a little smaller than the body, for status lines and addresses.
+void makeCallout(QWidget* widget);
+// The desktop's fixed-width font at the callout or the caption size.
+void makeMonospaced(QWidget* widget, bool caption);
 
 // Text of labels, text views and buttons in `colour`; the disabled look stays
 // the palette's own.
 void setTextColor(QWidget* widget, const QColor& colour);
-// The window text, dimmed.
-void setSecondary(QWidget* widget);
-
+// Green of a good state, dark enough to read on the window.
 QColor green();
-QColor orange();
+// Red of a destructive button's title.
 QColor destructive();
-// The application's accent, sRGB (0.27, 0.76, 0.55).
-QColor accent();
 
 // Gives a sheet exactly `width` and the height its content needs at that
 // width: never cut off, never scrolled. Call after every change of a text
