@@ -4,7 +4,9 @@
 #include "Vessora/App/AppUpdates.hpp"
 #include "Vessora/App/DesktopServices.hpp"
 #include "Vessora/App/LocalizedDate.hpp"
-#include "Vessora/Windows/LabelStyle.hpp"
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
+#include "Vessora/Windows/CircledSymbol.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QApplication>
@@ -22,21 +24,35 @@ namespace vessora {
 
 namespace {
 
-QString text(std::string_view key, const std::vector<std::string>& arguments = {}) {
-    return QString::fromStdString(L10n::text(key, arguments));
-}
-
+// A small wrapping line of plain text.
 QLabel* label(QWidget* parent, const char* name) {
     auto* result = new QLabel(parent);
     result->setObjectName(name);
     result->setTextFormat(Qt::PlainText);
-    result->setWordWrap(true);
+    FormStyle::makeSmall(result);
+    FormStyle::makeWrapping(result);
     return result;
 }
 
-QLabel* symbol(QWidget* parent, LabelStyle::Symbol shape, const QColor& colour, int size = 16) {
+// A caption: smaller still, secondary, wrapping.
+QLabel* caption(QWidget* parent, const char* name) {
+    auto* result = label(parent, name);
+    FormStyle::makeCaption(result);
+    FormStyle::makeSecondary(result);
+    return result;
+}
+
+QPushButton* button(QWidget* parent, const char* name) {
+    auto* result = new QPushButton(parent);
+    result->setObjectName(name);
+    result->setAutoDefault(false);
+    FormStyle::makeSmall(result);
+    return result;
+}
+
+QLabel* symbol(QWidget* parent, CircledSymbol shape, const QColor& colour, int size = 14) {
     auto* result = new QLabel(parent);
-    result->setPixmap(LabelStyle::symbol(shape, colour, size));
+    result->setPixmap(drawCircledSymbol(shape, colour, size));
     result->setAlignment(Qt::AlignTop);
     return result;
 }
@@ -73,7 +89,7 @@ UpdateDetailsSheet::UpdateDetailsSheet(AppUpdates& updates, AppPreferences& pref
     connect(copyCommand_, &QPushButton::clicked, this, [] {
         QClipboard* clipboard = QApplication::clipboard();
         clipboard->clear();
-        clipboard->setText(QString::fromStdString(AppRelease::upgradeCommand()));
+        clipboard->setText(toQt(AppRelease::upgradeCommand()));
     });
     connect(releasePage_, &QPushButton::clicked, this,
             [] { DesktopServices::current().openURL(AppRelease::websiteURL()); });
@@ -92,16 +108,13 @@ void UpdateDetailsSheet::build() {
     layout_->setSpacing(10);
 
     title_ = label(this, "updateTitle");
-    QFont titleFont = title_->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
-    titleFont.setWeight(QFont::DemiBold);
-    title_->setFont(titleFont);
-    auto* titleSymbol = symbol(this, LabelStyle::Symbol::arrowDownCircle, LabelStyle::accent(), 22);
+    FormStyle::makeHeading(title_);
+    auto* titleSymbol = symbol(this, CircledSymbol::arrowDown, FormStyle::accent(), 20);
     titleSymbol->setAlignment(Qt::AlignVCenter);
     layout_->addWidget(labelled(this, "updateTitleRow", titleSymbol, title_));
 
     installed_ = label(this, "updateInstalled");
-    LabelStyle::secondary(installed_);
+    FormStyle::makeSecondary(installed_);
     layout_->addWidget(installed_);
 
     checkingRow_ = new QWidget(this);
@@ -115,7 +128,7 @@ void UpdateDetailsSheet::build() {
     progress_->setTextVisible(false);
     progress_->setFixedSize(60, 8);
     QPalette progressPalette = progress_->palette();
-    progressPalette.setColor(QPalette::Highlight, LabelStyle::accent());
+    progressPalette.setColor(QPalette::Highlight, FormStyle::accent());
     progress_->setPalette(progressPalette);
     checking_ = label(checkingRow_, "updateChecking");
     checkingLayout->addWidget(progress_, 0, Qt::AlignVCenter);
@@ -123,28 +136,21 @@ void UpdateDetailsSheet::build() {
     layout_->addWidget(checkingRow_);
 
     headline_ = label(this, "updateHeadline");
-    QFont headlineFont = headline_->font();
-    headlineFont.setWeight(QFont::DemiBold);
-    headline_->setFont(headlineFont);
+    FormStyle::makeSectionTitle(headline_);
     layout_->addWidget(headline_);
 
     requirement_ = label(this, "updateRequirement");
-    LabelStyle::orange(requirement_);
+    FormStyle::makeWarning(requirement_);
     requirementRow_ =
         labelled(this, "updateRequirementRow",
-                 symbol(this, LabelStyle::Symbol::infoCircle, LabelStyle::orange()), requirement_);
+                 symbol(this, CircledSymbol::info, FormStyle::warning()), requirement_);
     layout_->addWidget(requirementRow_);
 
-    download_ = new QPushButton(this);
-    download_->setObjectName("updateDownload");
-    download_->setAutoDefault(false);
+    download_ = button(this, "updateDownload");
+    FormStyle::makeProminent(download_);
+    // Prominent, but Return must not open the browser by surprise.
+    download_->setDefault(false);
     download_->setCursor(Qt::PointingHandCursor);
-    const QColor accent = LabelStyle::accent();
-    download_->setStyleSheet(
-        QStringLiteral("QPushButton { background: %1; color: white; border: 1px solid %2;"
-                       " border-radius: 6px; padding: 5px 14px; font-weight: 600; }"
-                       "QPushButton:pressed { background: %2; }")
-            .arg(accent.name(), accent.darker(125).name()));
     layout_->addWidget(download_, 0, Qt::AlignLeft);
 
     homebrewToggle_ = new QToolButton(this);
@@ -152,9 +158,10 @@ void UpdateDetailsSheet::build() {
     homebrewToggle_->setCheckable(true);
     homebrewToggle_->setChecked(false);
     homebrewToggle_->setAutoRaise(true);
+    homebrewToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     // A disclosure line, not a button frame.
     homebrewToggle_->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 2px 0; }"));
-    homebrewToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    FormStyle::makeSmall(homebrewToggle_);
     layout_->addWidget(homebrewToggle_, 0, Qt::AlignLeft);
 
     homebrewBox_ = new QWidget(this);
@@ -162,41 +169,36 @@ void UpdateDetailsSheet::build() {
     auto* homebrewLayout = new QVBoxLayout(homebrewBox_);
     homebrewLayout->setContentsMargins(18, 0, 0, 0);
     homebrewLayout->setSpacing(6);
-    command_ = label(homebrewBox_, "updateCommand");
-    command_->setWordWrap(false);
+    command_ = new QLabel(homebrewBox_);
+    command_->setObjectName("updateCommand");
+    command_->setTextFormat(Qt::PlainText);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSizeF(font().pointSizeF() * 0.88);
+    mono.setPointSizeF(QApplication::font().pointSizeF() * 10.0 / 13.0);
     command_->setFont(mono);
     command_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    command_->setText(QString::fromStdString(AppRelease::upgradeCommand()));
-    copyCommand_ = new QPushButton(homebrewBox_);
-    copyCommand_->setObjectName("updateCopyCommand");
-    copyCommand_->setAutoDefault(false);
+    command_->setText(toQt(AppRelease::upgradeCommand()));
+    copyCommand_ = button(homebrewBox_, "updateCopyCommand");
     homebrewLayout->addWidget(command_);
     homebrewLayout->addWidget(copyCommand_, 0, Qt::AlignLeft);
     layout_->addWidget(homebrewBox_);
 
-    quitNote_ = label(this, "updateQuitNote");
-    LabelStyle::caption(quitNote_);
+    quitNote_ = caption(this, "updateQuitNote");
     layout_->addWidget(quitNote_);
 
     packagedOnly_ = label(this, "updatePackagedOnly");
     layout_->addWidget(packagedOnly_);
 
     current_ = label(this, "updateCurrent");
-    currentRow_ =
-        labelled(this, "updateCurrentRow",
-                 symbol(this, LabelStyle::Symbol::checkmarkCircle, LabelStyle::accent()), current_);
+    currentRow_ = labelled(this, "updateCurrentRow",
+                           symbol(this, CircledSymbol::checkmark, FormStyle::accent()), current_);
     layout_->addWidget(currentRow_);
 
-    error_ = label(this, "updateError");
-    LabelStyle::smaller(error_);
-    LabelStyle::orange(error_);
+    error_ = caption(this, "updateError");
+    FormStyle::makeWarning(error_);
     error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout_->addWidget(error_);
 
-    lastChecked_ = label(this, "updateLastChecked");
-    LabelStyle::caption(lastChecked_);
+    lastChecked_ = caption(this, "updateLastChecked");
     layout_->addWidget(lastChecked_);
 
     divider_ = new QFrame(this);
@@ -206,20 +208,14 @@ void UpdateDetailsSheet::build() {
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
-    releasePage_ = new QPushButton(this);
-    releasePage_->setObjectName("updateReleasePage");
+    releasePage_ = button(this, "updateReleasePage");
     releasePage_->setFlat(true);
-    releasePage_->setAutoDefault(false);
     releasePage_->setCursor(Qt::PointingHandCursor);
     QPalette linkPalette = releasePage_->palette();
     linkPalette.setColor(QPalette::ButtonText, linkPalette.color(QPalette::Link));
     releasePage_->setPalette(linkPalette);
-    checkAgain_ = new QPushButton(this);
-    checkAgain_->setObjectName("updateCheckAgain");
-    checkAgain_->setAutoDefault(false);
-    done_ = new QPushButton(this);
-    done_->setObjectName("updateDone");
-    done_->setAutoDefault(false);
+    checkAgain_ = button(this, "updateCheckAgain");
+    done_ = button(this, "updateDone");
     buttons->addWidget(releasePage_);
     buttons->addStretch(1);
     buttons->addWidget(checkAgain_);
@@ -236,51 +232,52 @@ void UpdateDetailsSheet::render() {
     const bool newer = latest && (availability == UpdateAvailability::available || requiresNewer);
     const bool available = newer && !requiresNewer;
 
-    setWindowTitle(text("Vessora updates"));
-    title_->setText(text("Vessora updates"));
-    installed_->setText(text("Installed: %@", {updates_.currentVersion()}));
-    checking_->setText(text("Checking for updates…"));
+    setWindowTitle(toQt(L10n::text("Vessora updates")));
+    title_->setText(toQt(L10n::text("Vessora updates")));
+    installed_->setText(toQt(L10n::text("Installed: %@", {updates_.currentVersion()})));
+    checking_->setText(toQt(L10n::text("Checking for updates…")));
     checkingRow_->setVisible(checking);
 
     // The status: the first case that applies.
-    headline_->setText(newer ? text("Vessora %@ is available.", {latest->version}) : QString());
+    const std::string version = latest ? latest->version : "";
+    const std::string minimum = latest ? latest->minimumMacOS : "";
+    headline_->setText(toQt(L10n::text("Vessora %@ is available.", {version})));
     headline_->setVisible(newer);
-    requirement_->setText(
-        newer ? text("This release requires macOS %@ or later.", {latest->minimumMacOS})
-              : QString());
+    requirement_->setText(toQt(L10n::text("This release requires macOS %@ or later.", {minimum})));
     requirementRow_->setVisible(newer && requiresNewer);
-    download_->setText(text("Download update"));
+    download_->setText(toQt(L10n::text("Download update")));
     download_->setVisible(available);
     const bool homebrew = available && latest->homebrewAvailable;
-    homebrewToggle_->setText(text("Update with Homebrew"));
+    homebrewToggle_->setText(toQt(L10n::text("Update with Homebrew")));
     homebrewToggle_->setArrowType(homebrewToggle_->isChecked() ? Qt::DownArrow : Qt::RightArrow);
     homebrewToggle_->setVisible(homebrew);
     homebrewBox_->setVisible(homebrew && homebrewToggle_->isChecked());
-    copyCommand_->setText(text("Copy command"));
-    quitNote_->setText(text("Quit Vessora before replacing the app or running the upgrade. Its "
-                            "environments will stop; project files and databases are kept."));
+    copyCommand_->setText(toQt(L10n::text("Copy command")));
+    quitNote_->setText(
+        toQt(L10n::text("Quit Vessora before replacing the app or running the upgrade. Its "
+                        "environments will stop; project files and databases are kept.")));
     quitNote_->setVisible(available);
-    packagedOnly_->setText(text("Update checks are available in packaged app builds."));
+    packagedOnly_->setText(toQt(L10n::text("Update checks are available in packaged app builds.")));
     packagedOnly_->setVisible(!newer && !hasInstalled);
-    current_->setText(text("No newer published version is available."));
+    current_->setText(toQt(L10n::text("No newer published version is available.")));
     currentRow_->setVisible(!newer && hasInstalled && latest && !checking && !updates_.error());
 
+    // The check's own sentence, already translated when it failed.
     const auto& error = updates_.error();
-    error_->setText(error ? QString::fromStdString(*error) : QString());
+    error_->setText(error ? toQt(*error) : QString());
     error_->setVisible(error.has_value());
 
     const auto& lastChecked = updates_.lastChecked();
-    lastChecked_->setText(lastChecked
-                              ? text("Last checked: %@", {LocalizedDate::abbreviatedDateTime(
-                                                              *lastChecked, preferences_.language())
-                                                              .toStdString()})
-                              : QString());
+    const QString checkedAt =
+        lastChecked ? LocalizedDate::abbreviatedDateTime(*lastChecked, preferences_.language())
+                    : QString();
+    lastChecked_->setText(toQt(L10n::text("Last checked: %@", {fromQt(checkedAt)})));
     lastChecked_->setVisible(lastChecked.has_value());
 
-    releasePage_->setText(text("Release page"));
-    checkAgain_->setText(text("Check again"));
+    releasePage_->setText(toQt(L10n::text("Release page")));
+    checkAgain_->setText(toQt(L10n::text("Check again")));
     checkAgain_->setEnabled(!checking && hasInstalled);
-    done_->setText(text("Done"));
+    done_->setText(toQt(L10n::text("Done")));
     fitHeight();
 }
 

@@ -2,7 +2,8 @@
 
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/AppUpdates.hpp"
-#include "Vessora/Windows/LabelStyle.hpp"
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Updates/ProductSite.hpp"
 
@@ -21,14 +22,13 @@ namespace vessora {
 
 namespace {
 
-QString text(std::string_view key, const std::vector<std::string>& arguments = {}) {
-    return QString::fromStdString(L10n::text(key, arguments));
-}
-
 QLabel* caption(QWidget* parent, const char* name) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
-    LabelStyle::caption(label);
+    label->setTextFormat(Qt::PlainText);
+    FormStyle::makeCaption(label);
+    FormStyle::makeSecondary(label);
+    FormStyle::makeWrapping(label);
     return label;
 }
 
@@ -48,18 +48,18 @@ PreferencesView::PreferencesView(AppPreferences& preferences, AppUpdates& update
     checkNow_->setObjectName("checkForUpdates");
     error_->setObjectName("preferencesError");
 
-    QFont headline = heading_->font();
-    headline.setWeight(QFont::DemiBold);
-    heading_->setFont(headline);
+    FormStyle::makeSectionTitle(heading_);
     // The languages under their own names, never translated.
     for (AppLanguage language : AppLanguages::allCases)
-        language_->addItem(QString::fromStdString(AppLanguages::name(language)));
+        language_->addItem(toQt(AppLanguages::name(language)));
     language_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    for (QWidget* control : std::initializer_list<QWidget*>{language_, automatic_, checkNow_})
+        FormStyle::makeSmall(control);
     checkNow_->setAutoDefault(false);
     error_->setTextFormat(Qt::PlainText);
-    error_->setWordWrap(true);
-    LabelStyle::smaller(error_);
-    LabelStyle::orange(error_);
+    FormStyle::makeCaption(error_);
+    FormStyle::makeWarning(error_);
+    FormStyle::makeWrapping(error_);
 
     auto* divider = new QFrame(this);
     divider->setFrameShape(QFrame::HLine);
@@ -99,30 +99,29 @@ PreferencesView::PreferencesView(AppPreferences& preferences, AppUpdates& update
 }
 
 void PreferencesView::render() {
-    setLocale(QLocale(QString::fromStdString(preferences_.languageCode())));
-    heading_->setText(text("Language"));
-    language_->setAccessibleName(text("App language"));
+    setLocale(QLocale(toQt(preferences_.languageCode())));
+    heading_->setText(toQt(L10n::text("Language")));
+    language_->setAccessibleName(toQt(L10n::text("App language")));
     {
         const QSignalBlocker blocker(language_);
         const auto& languages = AppLanguages::allCases;
         const auto chosen = std::find(languages.begin(), languages.end(), preferences_.language());
         language_->setCurrentIndex(static_cast<int>(chosen - languages.begin()));
     }
-    languageCaption_->setText(text("Changes apply immediately. Environment names and project "
-                                   "files keep their original language."));
-    dialogsCaption_->setText(
-        text("Standard dialogs of your desktop, such as the folder chooser, keep your desktop’s "
-             "language."));
+    languageCaption_->setText(toQt(L10n::text("Changes apply immediately. Environment names and "
+                                              "project files keep their original language.")));
+    dialogsCaption_->setText(toQt(L10n::text("Standard dialogs of your desktop, such as the folder "
+                                             "chooser, keep your desktop’s language.")));
     {
         const QSignalBlocker blocker(automatic_);
         automatic_->setChecked(preferences_.automaticUpdateChecks());
     }
-    automatic_->setText(text("Check for updates automatically"));
+    automatic_->setText(toQt(L10n::text("Check for updates automatically")));
     automaticCaption_->setText(
-        text("Checks %@ at most once a day. Only release metadata is requested; your projects "
-             "and databases stay on this computer.",
-             {std::string(ProductSite::host)}));
-    checkNow_->setText(text("Check for Updates…"));
+        toQt(L10n::text("Checks %@ at most once a day. Only release metadata is requested; your "
+                        "projects and databases stay on this computer.",
+                        {std::string(ProductSite::host)})));
+    checkNow_->setText(toQt(L10n::text("Check for Updates…")));
     checkNow_->setEnabled(!updates_.isChecking());
     error_->setText(storeError_.value_or(QString()));
     error_->setVisible(storeError_.has_value());

@@ -3,7 +3,9 @@
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/AppUpdates.hpp"
 #include "Vessora/App/Icons.hpp"
-#include "Vessora/Windows/LabelStyle.hpp"
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
+#include "Vessora/Windows/CircledSymbol.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QHBoxLayout>
@@ -15,6 +17,14 @@
 
 namespace vessora {
 
+namespace {
+
+QColor mint() {
+    return QColor(0, 190, 180);
+}
+
+} // namespace
+
 UpdateBanner::UpdateBanner(AppUpdates& updates, AppPreferences& preferences, QWidget* parent)
     : QWidget(parent), updates_(updates), symbol_(new QLabel(this)), message_(new QLabel(this)),
       details_(new QPushButton(this)), close_(new QToolButton(this)) {
@@ -24,15 +34,14 @@ UpdateBanner::UpdateBanner(AppUpdates& updates, AppPreferences& preferences, QWi
     details_->setObjectName("updateBannerDetails");
     close_->setObjectName("updateBannerClose");
 
-    symbol_->setPixmap(LabelStyle::symbol(LabelStyle::Symbol::arrowDownCircle, LabelStyle::mint()));
+    symbol_->setPixmap(drawCircledSymbol(CircledSymbol::arrowDown, mint()));
     message_->setTextFormat(Qt::PlainText);
-    message_->setWordWrap(true);
-    message_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    FormStyle::makeSmall(message_);
+    FormStyle::makeWrapping(message_);
+    FormStyle::makeSmall(details_);
     details_->setAutoDefault(false);
     close_->setIcon(Icons::named("window-close-symbolic"));
     close_->setAutoRaise(true);
-    for (QWidget* control : {static_cast<QWidget*>(message_), static_cast<QWidget*>(details_)})
-        LabelStyle::smaller(control);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 8, 8, 8);
@@ -56,10 +65,10 @@ void UpdateBanner::render() {
                        availability == UpdateAvailability::requiresNewerMacOS;
     const bool shown = newer && !updates_.dismissed() && latest;
 
-    message_->setText(QString::fromStdString(
-        L10n::text("Vessora %@ is available.", {latest ? latest->version : ""})));
-    details_->setText(QString::fromStdString(L10n::text("Details…")));
-    const QString remind = QString::fromStdString(L10n::text("Remind me next time"));
+    message_->setText(
+        toQt(L10n::text("Vessora %@ is available.", {latest ? latest->version : ""})));
+    details_->setText(toQt(L10n::text("Details…")));
+    const QString remind = toQt(L10n::text("Remind me next time"));
     close_->setToolTip(remind);
     close_->setAccessibleName(remind);
     setVisible(shown);
@@ -68,7 +77,7 @@ void UpdateBanner::render() {
 void UpdateBanner::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor tint = LabelStyle::mint();
+    QColor tint = mint();
     tint.setAlphaF(0.13f);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
