@@ -4,6 +4,7 @@
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/DesktopServices.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/App/LocalizedDate.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/IconLabel.hpp"
@@ -12,19 +13,16 @@
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 
-#include <QDateTime>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 
-#include <chrono>
+#include <algorithm>
 
 namespace vessora {
 
@@ -239,7 +237,7 @@ void LocalHTTPSSheet::render() {
             SheetStyle::setTextColor(trust_, FormStyle::warning());
         }
         expiryTitle_->setText(toQt(L10n::text("Valid until")));
-        expiryDate_->setText(dateText(info->expires, L10n::language()));
+        expiryDate_->setText(LocalizedDate::abbreviatedDate(info->expires, L10n::language()));
         // The prefix is the same in every language.
         fingerprint_->setText("SHA-256: " + QString::fromStdString(info->fingerprint));
     }
@@ -360,19 +358,6 @@ bool LocalHTTPSSheet::running() const {
 
 std::filesystem::path LocalHTTPSSheet::certificateFile() const {
     return StackPaths(model_.dataRoot(), profile_).tlsImportCertificate();
-}
-
-QString LocalHTTPSSheet::dateText(Date date, AppLanguage language) {
-    const QLocale locale(QString::fromStdString(AppLanguages::id(language)));
-    // The language's long date without its weekday and with the month
-    // abbreviated: "Mar 5, 2027", "5. März 2027", "5 mars 2027", "5 mar 2027".
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    format.remove(QRegularExpression("dddd[^dMy]*"));
-    format.replace("MMMM", "MMM");
-    const auto seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(date.time_since_epoch()).count();
-    const QDate day = QDateTime::fromSecsSinceEpoch(seconds).date();
-    return locale.toString(day, format.trimmed());
 }
 
 } // namespace vessora

@@ -16,8 +16,6 @@
 #pragma once
 
 #include "Vessora/Sheets/LocalHTTPSDraft.hpp"
-#include "VessoraCore/Foundation/AppLanguage.hpp"
-#include "VessoraCore/Foundation/ReferenceDate.hpp"
 #include "VessoraCore/Records/StackProfile.hpp"
 
 #include <QDialog>
@@ -51,10 +49,6 @@ public:
                     QWidget* parent);
 
     const LocalHTTPSDraft& draft() const { return *draft_; }
-
-    // Day, abbreviated month and year in the order and words of the
-    // language, in local time, without a time of day.
-    static QString dateText(Date date, AppLanguage language);
 
 private:
     void build();
