@@ -1,10 +1,10 @@
 #include "Vessora/Windows/EditorActionBar.hpp"
 
 #include "Vessora/App/AppModel.hpp"
-#include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Windows/EditorState.hpp"
+#include "Vessora/Windows/EditorStyle.hpp"
 #include "Vessora/Windows/ProfileDraft.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
@@ -51,7 +51,7 @@ EditorActionBar::EditorActionBar(const EditorState& state, QWidget* parent)
     FormStyle::makeWrapping(seriesNote_);
     installBar_->setObjectName("installBar");
     install_->setObjectName("installButton");
-    install_->setIcon(Icons::named("go-bottom"));
+    EditorStyle::setButtonIcon(install_, "go-bottom", palette().color(QPalette::ButtonText));
     install_->setAutoDefault(false);
     FormStyle::makeSmall(install_);
     FormStyle::makeWrapping(installCaption_);

@@ -2,8 +2,8 @@
 
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
-#include "Vessora/Windows/EditorHeader.hpp"
 #include "Vessora/Windows/EditorState.hpp"
+#include "Vessora/Windows/EditorStyle.hpp"
 #include "Vessora/Windows/ProfileDraft.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
@@ -19,7 +19,7 @@ QLabel* selectableLine(QWidget* parent, const char* objectName) {
     auto* label = new QLabel(parent);
     label->setObjectName(objectName);
     label->setTextFormat(Qt::PlainText);
-    label->setFont(EditorHeader::monospacedCaption());
+    label->setFont(EditorStyle::monospacedCaption());
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label->setWordWrap(true);
     // A long path wraps at any character rather than widening the editor.

@@ -5,12 +5,12 @@
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Windows/EditorState.hpp"
+#include "Vessora/Windows/EditorStyle.hpp"
 #include "Vessora/Windows/ElidedLabel.hpp"
 #include "Vessora/Windows/StatusDot.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -25,7 +25,6 @@ namespace {
 
 // The second title size of the design (17 points beside 13).
 constexpr double titleScale = 17.0 / 13.0;
-constexpr double captionScale = 10.0 / 13.0;
 // The status text is shortened only beyond this width.
 constexpr int statusRoom = 180;
 
@@ -66,22 +65,23 @@ EditorHeader::EditorHeader(const EditorState& state, QWidget* parent)
     FormStyle::makeCaption(statusText_);
     address_->setObjectName("addressLine");
     address_->setTextFormat(Qt::PlainText);
-    address_->setFont(EditorHeader::monospacedCaption());
+    address_->setFont(EditorStyle::monospacedCaption());
     address_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     FormStyle::makeSecondary(address_);
     // The address may be shortened by a narrow window, never the buttons.
     address_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     start_->setObjectName("startButton");
-    start_->setIcon(Icons::named("media-playback-start"));
+    EditorStyle::setButtonIcon(start_, "media-playback-start", Qt::white);
     FormStyle::makeSmall(start_);
     FormStyle::makeProminent(start_);
     stop_->setObjectName("stopButton");
-    stop_->setIcon(Icons::named("media-playback-stop"));
+    EditorStyle::setButtonIcon(stop_, "media-playback-stop", palette().color(QPalette::ButtonText));
     stop_->setAutoDefault(false);
     FormStyle::makeSmall(stop_);
     delete_->setObjectName("deleteButton");
-    delete_->setIcon(Icons::named("user-trash"));
+    delete_->setIcon(Icons::symbolic("user-trash", palette().color(QPalette::ButtonText)));
+    delete_->setIconSize(QSize(14, 14));
     delete_->setAutoRaise(true);
 
     // Short of room, the name gives way before a short status.
@@ -123,10 +123,6 @@ bool EditorHeader::stopEnabled(const EditorState& state) {
 
 bool EditorHeader::deleteEnabled(const EditorState& state) {
     return !state.model().busy();
-}
-
-QFont EditorHeader::monospacedCaption() {
-    return scaled(QFontDatabase::systemFont(QFontDatabase::FixedFont), captionScale);
 }
 
 std::string EditorHeader::addressLine(const EditorState& state) {

@@ -37,9 +37,6 @@ public:
     // MariaDB port: "http://127.0.0.1:8080 · MariaDB :13306".
     static std::string addressLine(const EditorState& state);
 
-    // The caption-size monospaced font of addresses, paths and processes.
-    static QFont monospacedCaption();
-
     void render();
 
 private:

@@ -2,10 +2,10 @@
 
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/DesktopServices.hpp"
-#include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Windows/EditorState.hpp"
+#include "Vessora/Windows/EditorStyle.hpp"
 #include "Vessora/Windows/ProfileDraft.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
@@ -51,7 +51,7 @@ EditorShortcuts::EditorShortcuts(const EditorState& state, QWidget* parent)
 QPushButton* EditorShortcuts::addButton(const char* objectName, const char* icon) {
     auto* button = new QPushButton(this);
     button->setObjectName(objectName);
-    button->setIcon(Icons::named(icon));
+    EditorStyle::setButtonIcon(button, icon, palette().color(QPalette::ButtonText));
     button->setAutoDefault(false);
     FormStyle::makeSmall(button);
     layout()->addWidget(button);

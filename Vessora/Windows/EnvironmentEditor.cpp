@@ -5,6 +5,7 @@
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
+#include "Vessora/Sheets/LocalHTTPSSheet.hpp"
 #include "Vessora/Windows/EditorActionBar.hpp"
 #include "Vessora/Windows/EditorDetails.hpp"
 #include "Vessora/Windows/EditorHeader.hpp"
@@ -20,15 +21,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-// The certificate sheet and the database manager are built in their own
-// branches. Until they are in this tree, "HTTPS & certificate" and
-// "Databases" raise their flag and the editor lowers it again at once.
-#if __has_include("Vessora/Sheets/LocalHTTPSSheet.hpp")
-#include "Vessora/Sheets/LocalHTTPSSheet.hpp"
-#define VESSORA_CERTIFICATE_SHEET 1
-#else
-#define VESSORA_CERTIFICATE_SHEET 0
-#endif
+// HOOK: the database manager is built in its own branch. Until it is in
+// this tree, "Databases" raises its flag and the editor lowers it again at
+// once.
 #if __has_include("Vessora/Sheets/DatabaseManagerSheet.hpp")
 #include "Vessora/Sheets/DatabaseManagerSheet.hpp"
 #define VESSORA_DATABASE_SHEET 1
@@ -40,15 +35,9 @@ namespace vessora {
 
 namespace {
 
-QDialog* makeCertificateSheet([[maybe_unused]] AppModel& model,
-                              [[maybe_unused]] AppPreferences& preferences,
-                              [[maybe_unused]] const StackProfile& saved,
-                              [[maybe_unused]] QWidget* parent) {
-#if VESSORA_CERTIFICATE_SHEET
+QDialog* makeCertificateSheet(AppModel& model, AppPreferences& preferences,
+                              const StackProfile& saved, QWidget* parent) {
     return new LocalHTTPSSheet(model, preferences, saved, parent);
-#else
-    return nullptr;
-#endif
 }
 
 QDialog* makeDatabaseSheet([[maybe_unused]] AppModel& model,
@@ -69,11 +58,13 @@ QLabel* captionIcon(QWidget* parent, const char* objectName) {
     return icon;
 }
 
+// The theme's symbolic icon in the label's own (secondary) text colour.
 void setIcon(QLabel* label, const char* name) {
     if (label->property("iconName").toString() == name)
         return;
     const int size = label->fontMetrics().height();
-    label->setPixmap(Icons::named(name).pixmap(size, size));
+    const QColor colour = label->palette().color(QPalette::WindowText);
+    label->setPixmap(Icons::symbolic(name, colour).pixmap(size, size));
     label->setProperty("iconName", name);
 }
 
@@ -143,6 +134,7 @@ QWidget* EnvironmentEditor::buildLocalAddressRow() {
     FormStyle::makeCaption(localAddressStatus_);
     FormStyle::makeSecondary(localAddressStatus_);
     FormStyle::makeCaption(localAddressIcon_);
+    FormStyle::makeSecondary(localAddressIcon_);
     localAddresses_ = borderless(row, "localAddressesButton");
 
     auto* layout = new QHBoxLayout(row);
@@ -166,6 +158,7 @@ QWidget* EnvironmentEditor::buildHTTPSRow() {
     row->setObjectName("httpsRow");
     httpsIcon_ = captionIcon(row, "httpsIcon");
     FormStyle::makeCaption(httpsIcon_);
+    FormStyle::makeSecondary(httpsIcon_);
     httpsLabel_ = new QLabel(row);
     httpsLabel_->setObjectName("httpsLabel");
     httpsLabel_->setTextFormat(Qt::PlainText);
@@ -202,7 +195,7 @@ void EnvironmentEditor::renderRows() {
     const StackProfile& saved = state_.saved();
     localAddressRow_->setVisible(saved.hostname.has_value());
     if (state_.model().localHostReady()) {
-        setIcon(localAddressIcon_, "emblem-default");
+        setIcon(localAddressIcon_, "emblem-ok");
         localAddressStatus_->setText(toQt(L10n::text("Local addresses are ready")));
     } else {
         setIcon(localAddressIcon_, "network-workgroup");

@@ -53,12 +53,14 @@ PortsSection::PortsSection(const EditorState& state, AppPreferences& preferences
     noteRow->setSpacing(4);
     lock_ = new QLabel(this);
     lock_->setObjectName("localhostLock");
-    const int size = QFontMetrics(font()).height() * 10 / 13;
-    lock_->setPixmap(Icons::named("changes-prevent").pixmap(size, size));
     note_ = new QLabel(this);
     note_->setObjectName("localhostNote");
     FormStyle::makeCaption(note_);
     FormStyle::makeSecondary(note_);
+    const int size = note_->fontMetrics().height();
+    lock_->setPixmap(
+        Icons::symbolic("changes-prevent", note_->palette().color(QPalette::WindowText))
+            .pixmap(size, size));
     FormStyle::makeWrapping(note_);
     noteRow->addWidget(lock_, 0, Qt::AlignVCenter);
     noteRow->addWidget(note_, 1);

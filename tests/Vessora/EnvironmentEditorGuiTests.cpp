@@ -14,6 +14,7 @@
 #include "tests/Vessora/Support/EditorTest.hpp"
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QToolButton>
 
 #include <algorithm>
@@ -326,9 +327,42 @@ TEST_F(EnvironmentEditorTest, TheLocalAddressRowSaysWhenAddressesAreReady) {
               "network-workgroup");
     connectLocalAddresses();
     EXPECT_EQ(text("localAddressStatus"), "Local addresses are ready");
-    EXPECT_EQ(find<QLabel>("localAddressIcon")->property("iconName").toString(), "emblem-default");
+    EXPECT_EQ(find<QLabel>("localAddressIcon")->property("iconName").toString(), "emblem-ok");
     letPollsPass();
     EXPECT_EQ(text("localAddressStatus"), "Local addresses are ready");
+}
+
+TEST_F(EnvironmentEditorTest, TheCertificateSheetShowsTheSavedRecordWhileItsFlagIsSet) {
+    storeStudio([](StackProfile& studio) {
+        studio.httpsEnabled = true;
+        studio.httpsPort = 8443;
+    });
+    startMonitor();
+    showSelected();
+    type("nameField", "Unsaved name");
+    click("certificateButton");
+    EXPECT_TRUE(draft().showCertificate());
+    QPointer<QDialog> sheet = editor()->certificateSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->objectName(), "localHTTPSSheet");
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    // The sheet names the saved environment, not the draft's name.
+    const auto labels = sheet->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                            [](QLabel* label) { return label->text() == "Studio"; }));
+    EXPECT_FALSE(std::any_of(labels.begin(), labels.end(),
+                             [](QLabel* label) { return label->text().contains("Unsaved name"); }));
+    // Polls leave it open.
+    letPollsPass();
+    EXPECT_EQ(editor()->certificateSheet(), sheet);
+
+    sheet->reject();
+    EXPECT_FALSE(draft().showCertificate());
+    ASSERT_TRUE(waitFor([&] { return sheet.isNull(); }));
+    EXPECT_EQ(editor()->certificateSheet(), nullptr);
+    // The draft outlived the sheet.
+    EXPECT_EQ(draft().profile().name, "Unsaved name");
 }
 
 TEST_F(EnvironmentEditorTest, TheDetailsListTheWebFolderAndTheRunningProcessesInOrder) {
