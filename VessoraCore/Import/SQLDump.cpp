@@ -3,6 +3,7 @@
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/UniqueFd.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Import/SQLDumpFileSink.hpp"
 #include "VessoraCore/Import/SQLDumpScanner.hpp"
 #include "VessoraCore/Records/DatabaseName.hpp"
 
@@ -89,46 +90,12 @@ private:
     std::uint64_t total_ = 0;
 };
 
-class FileSink final : public SQLDumpScanner::Sink {
-public:
-    FileSink(UniqueFd fd, const fs::path& path) : fd_(std::move(fd)), path_(path) {}
-
-    void write(std::string_view bytes) override {
-        while (!bytes.empty()) {
-            const ssize_t count = ::write(fd_.get(), bytes.data(), bytes.size());
-            if (count < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail("Could not write file", path_, errno);
-            }
-            bytes.remove_prefix(std::size_t(count));
-        }
-    }
-
-    void truncate(std::uint64_t size) override {
-        if (::ftruncate(fd_.get(), off_t(size)) != 0 ||
-            ::lseek(fd_.get(), off_t(size), SEEK_SET) < 0)
-            fail("Could not write file", path_, errno);
-    }
-
-    // Only the success path closes with a check; a failed path lets the
-    // descriptor's owner close it and keeps its first error.
-    void close() {
-        if (::close(fd_.release()) != 0)
-            fail("Could not write file", path_, errno);
-    }
-
-private:
-    UniqueFd fd_;
-    const fs::path& path_;
-};
-
 } // namespace
 
 Summary prepare(const fs::path& source, const fs::path& destination, std::string_view database) {
     DatabaseName::validate(database);
     const UniqueFd input = openDump(source);
-    FileSink output(createOutput(destination), destination);
+    SQLDumpFileSink output(createOutput(destination), destination);
     FileSource reader(input.get(), source);
     const Summary summary = SQLDumpScanner::scan(reader, output, database);
     output.close();

@@ -76,16 +76,27 @@ private:
 };
 
 #if defined(__SSE2__)
-// Bit i set where the 64 bytes from `from` hold `byte`.
-std::uint64_t mask64(const char* from, __m128i byte) {
-    std::uint64_t mask = 0;
-    for (int block = 0; block < 4; ++block) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * block));
-        mask |= std::uint64_t(
-                    static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, byte))))
-                << (16 * block);
-    }
-    return mask;
+// Bit i set where byte i of the 64 bytes from `from` is a backslash (or the
+// quote byte).
+struct QuoteMasks {
+    std::uint64_t backslashes;
+    std::uint64_t quotes;
+};
+
+QuoteMasks quoteMasks(const char* from, __m128i backslash, __m128i quote) {
+    const auto bits = [](__m128i bytes, __m128i byte) {
+        return std::uint64_t(
+            static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, byte))));
+    };
+    const auto* blocks = reinterpret_cast<const __m128i*>(from);
+    const __m128i b0 = _mm_loadu_si128(blocks);
+    const __m128i b1 = _mm_loadu_si128(blocks + 1);
+    const __m128i b2 = _mm_loadu_si128(blocks + 2);
+    const __m128i b3 = _mm_loadu_si128(blocks + 3);
+    return {bits(b0, backslash) | bits(b1, backslash) << 16 | bits(b2, backslash) << 32 |
+                bits(b3, backslash) << 48,
+            bits(b0, quote) | bits(b1, quote) << 16 | bits(b2, quote) << 32 |
+                bits(b3, quote) << 48};
 }
 #endif
 
@@ -103,8 +114,9 @@ const char* closingQuote(const char* from, const char* to, char quote, const cha
     const __m128i quotes = _mm_set1_epi8(quote);
     const __m128i backslashes = _mm_set1_epi8('\\');
     while (to - p >= 64) {
-        const std::uint64_t slash = mask64(p, backslashes);
-        std::uint64_t candidates = mask64(p, quotes);
+        const QuoteMasks masks = quoteMasks(p, backslashes, quotes);
+        const std::uint64_t slash = masks.backslashes;
+        std::uint64_t candidates = masks.quotes;
         const std::uint64_t starts = slash & ~(slash << 1);
         // Adding a run's start bit clears the run: what vanishes are the
         // runs that start at an even (odd) byte.

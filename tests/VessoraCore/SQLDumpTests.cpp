@@ -153,6 +153,16 @@ TEST_F(SQLDumpTest, TheOutputIsANewPrivateFileInPlaceOfWhatWasThere) {
               kOutput);
 }
 
+TEST_F(SQLDumpTest, AStatementReplacedAfterMegabytesOfItAreWrittenIsTakenBackFromTheFile) {
+    std::string comments;
+    while (comments.size() < (3u << 20))
+        comments += "-- a long comment before the statement; it is replaced with it\n";
+    const fs::path source = dump("dump.sql", "SELECT 1;\n" + comments + "USE shop;\nSELECT 2;\n");
+    const SQLDump::Summary summary = SQLDump::prepare(source, output(), "shop_db");
+    EXPECT_EQ(summary.statementCount, 3);
+    EXPECT_EQ(readFile(output()), "SELECT 1;\nUSE `shop_db`;\nSELECT 2;\n");
+}
+
 // The file-size limit of the process stands in for a full disk.
 class FileSizeLimit {
 public:
