@@ -165,7 +165,10 @@ ByteSet<8> normalEvents(char delimiterStart) {
     return ByteSet<8>({'\'', '"', '`', '#', '-', '/', '\n', delimiterStart});
 }
 
+// `from` may lie past `to` when a two-byte step ended there.
 const char* findByte(const char* from, const char* to, char byte) {
+    if (from >= to)
+        return from;
     const void* found = std::memchr(from, byte, static_cast<std::size_t>(to - from));
     return found ? static_cast<const char*>(found) : to;
 }
