@@ -278,14 +278,25 @@ private:
             head_.append(data() + (have - base_), static_cast<std::size_t>(want - have));
     }
 
+    // The head up to `upTo`: straight from the window while all of it is
+    // there, else the copy.
+    std::string_view head(std::size_t upTo) {
+        if (head_.empty() && *significant_ >= base_) {
+            const std::size_t from = static_cast<std::size_t>(*significant_ - base_);
+            return std::string_view(data() + from,
+                                    std::min(upTo - from, SQLDumpStatement::headLimit));
+        }
+        collectHead(upTo);
+        return head_;
+    }
+
     // The statement ends before `upTo`: count, check and, when it selects
     // the dump's database, exchange its output for the target's selection.
     void conclude(std::size_t upTo) {
         if (!significant_)
             return;
-        collectHead(upTo);
         const std::optional<std::string> replacement =
-            SQLDumpStatement::adapt(head_, summary_, database_);
+            SQLDumpStatement::adapt(head(upTo), summary_, database_);
         if (!replacement)
             return;
         if (statementOutput_ >= written_) {
@@ -314,8 +325,9 @@ private:
     bool tokensBefore(std::size_t index) {
         if (!significant_)
             return false;
-        collectHead(index);
-        return head_.size() >= SQLDumpStatement::headLimit || !SQLDumpTokens::tokens(head_).empty();
+        const std::string_view before = head(index);
+        return before.size() >= SQLDumpStatement::headLimit ||
+               !SQLDumpTokens::tokens(before).empty();
     }
 
     // At a statement or line start: takes a DELIMITER command line.
@@ -443,8 +455,25 @@ private:
                 break;
             case Lexical::normal:
                 if (lineStart_ || !significant_) {
-                    call([this] { lineOrLeading(); });
-                    break;
+                    // The usual line start and leading byte inline; the rest
+                    // (a possible DELIMITER command, a comment) through the
+                    // members.
+                    const int c = at(p);
+                    const bool command = lineStart_ && (c == 'D' || c == 'd' || c >= 0x80 ||
+                                                        (isBlank(c) && c != '\n'));
+                    if (command || (!significant_ && (c == '#' || c == '-' || c == '/'))) {
+                        call([this] { lineOrLeading(); });
+                        break;
+                    }
+                    lineStart_ = false;
+                    if (!significant_) {
+                        if (isBlank(c)) {
+                            p += 1;
+                            lineStart_ = c == '\n';
+                            break;
+                        }
+                        significant_ = base_ + static_cast<std::uint64_t>(p - start);
+                    }
                 }
                 for (;;) {
                     p = normalEvents_.find(p, stop);

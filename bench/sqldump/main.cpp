@@ -3,14 +3,17 @@
 // alone) and `cat dump > copy` (reading and writing, as prepare does), and
 // the peak resident memory (VmHWM) while preparing. A 64 MiB dump runs
 // before the 512 MiB one, so the two peaks show whether memory grows with
-// the file. Each figure is the best of several rounds; the load average is
-// printed beside them, as other work on the machine skews them.
+// the file. Each figure is the best of several rounds, in wall time and per
+// second of processor time (which other work on the machine skews less);
+// the load average is printed beside them.
 //
 // The dump mimics mariadb-dump: header settings in executable comments,
 // per table DROP/CREATE and extended INSERTs of about 1 MiB whose rows hold
 // escaped text (quotes, backslashes, line breaks, UTF-8), binary strings,
 // numbers, NULLs and dates, comments between the tables and a trigger in a
-// DELIMITER block. Everything lives in a temporary folder removed at the end.
+// DELIMITER block. A third run writes a statement per row instead, as
+// mariadb-dump --skip-extended-insert does. Everything lives in a temporary
+// folder removed at the end.
 //
 // Usage: sqldump-bench [rounds]   (default 3)
 #include "VessoraCore/Foundation/RemovedOnExit.hpp"
@@ -26,6 +29,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace vessora;
@@ -70,8 +74,10 @@ std::string escaped(std::string_view raw) {
 
 class DumpWriter {
 public:
-    DumpWriter(const fs::path& file, std::uint64_t size)
-        : out_(file, std::ios::binary), size_(size) {}
+    // rowsPerInsert 0: extended INSERTs of about 1 MiB, as mariadb-dump
+    // writes by default; 1: a statement per row (--skip-extended-insert).
+    DumpWriter(const fs::path& file, std::uint64_t size, int rowsPerInsert)
+        : out_(file, std::ios::binary), size_(size), rowsPerInsert_(rowsPerInsert) {}
 
     void write() {
         put("/*M!999999\\- enable the sandbox mode */ \n-- MariaDB dump 10.19  Distrib 10.11.19"
@@ -149,9 +155,11 @@ private:
         // About 64 MiB per table, in INSERTs of about 1 MiB.
         int id = 1;
         for (int batch = 0; batch < 64 && written_ + 2 * MiB < limit; ++batch) {
-            std::string insert = "INSERT INTO " + name + " VALUES ";
-            while (insert.size() < MiB - 1024) {
-                if (insert.back() == ')')
+            std::string insert;
+            for (int row = 0; insert.size() < MiB - 1024; ++row) {
+                if (row == 0 || (rowsPerInsert_ > 0 && row % rowsPerInsert_ == 0))
+                    insert += (row ? ";\nINSERT INTO " : "INSERT INTO ") + name + " VALUES ";
+                else
                     insert += ',';
                 insert +=
                     "(" + std::to_string(id++) + ",'" + text() + "','" + text() + text() + "'," +
@@ -171,24 +179,46 @@ private:
 
     std::ofstream out_;
     std::uint64_t size_;
+    int rowsPerInsert_;
     std::uint64_t written_ = 0;
     std::mt19937 random_{20240917};
 };
 
-double seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+// Wall time, and processor time (user and system, all threads) of this
+// process or of its finished children; the latter suffers less from other
+// work on the machine.
+struct Elapsed {
+    double wall = 0;
+    double processor = 0;
+};
+
+double processorSeconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-double timedShell(const std::string& script, const fs::path& file) {
+template <typename Work>
+Elapsed timed(int who, Work&& work) {
+    const double processor = processorSeconds(who);
     const Clock::time_point start = Clock::now();
-    const CommandResult result =
-        Command::run("/bin/sh", {"-c", script, "sh", file.string()}, {.timeout = 600});
-    const double elapsed = seconds(start);
-    if (result.status != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", script.c_str(), result.output.c_str());
-        std::exit(1);
-    }
-    return elapsed;
+    work();
+    return {std::chrono::duration<double>(Clock::now() - start).count(),
+            processorSeconds(who) - processor};
+}
+
+Elapsed timedShell(const std::string& script, const fs::path& file) {
+    return timed(RUSAGE_CHILDREN, [&] {
+        const CommandResult result =
+            Command::run("/bin/sh", {"-c", script, "sh", file.string()}, {.timeout = 600});
+        if (result.status != 0) {
+            std::fprintf(stderr, "%s failed: %s\n", script.c_str(), result.output.c_str());
+            std::exit(1);
+        }
+    });
 }
 
 // Peak resident memory since the last reset, in KiB.
@@ -213,40 +243,53 @@ std::string load() {
     return one + " " + five + " " + fifteen;
 }
 
-void measure(const fs::path& folder, std::uint64_t size, int rounds) {
+void measure(const fs::path& folder, std::uint64_t size, int rowsPerInsert, int rounds) {
     const fs::path dump = folder / "dump.sql";
     const fs::path prepared = folder / "import.sql";
-    DumpWriter writer(dump, size);
+    DumpWriter writer(dump, size, rowsPerInsert);
     writer.write();
     const double mib = double(writer.written()) / double(MiB);
-    std::printf("\n%.1f MiB dump (%llu bytes)\n", mib,
+    std::printf("\n%.1f MiB dump, %s (%llu bytes)\n", mib,
+                rowsPerInsert ? "a statement per row" : "extended INSERTs",
                 static_cast<unsigned long long>(writer.written()));
     timedShell("cat \"$1\" > /dev/null", dump); // into the page cache
 
-    std::vector<double> cat, copy, prepare;
+    std::vector<Elapsed> cat, copy, prepare;
     long peak = 0;
     SQLDump::Summary summary;
+    const auto rate = [mib](const Elapsed& e) { return mib / e.wall; };
+    const auto processorRate = [mib](const Elapsed& e) { return mib / e.processor; };
     for (int round = 0; round < rounds; ++round) {
         cat.push_back(timedShell("cat \"$1\" > /dev/null", dump));
         copy.push_back(timedShell("cat \"$1\" > \"$1.copy\"", dump));
         fs::remove(dump.string() + ".copy");
         resetPeak();
-        const Clock::time_point start = Clock::now();
-        summary = SQLDump::prepare(dump, prepared, "bench_db");
-        prepare.push_back(seconds(start));
+        prepare.push_back(
+            timed(RUSAGE_SELF, [&] { summary = SQLDump::prepare(dump, prepared, "bench_db"); }));
         peak = std::max(peak, peakKiB());
         fs::remove(prepared);
-        std::printf("  round %d: cat>/dev/null %6.0f MiB/s  cat>copy %6.0f MiB/s  prepare %6.0f "
-                    "MiB/s  load %s\n",
-                    round + 1, mib / cat.back(), mib / copy.back(), mib / prepare.back(),
-                    load().c_str());
+        std::printf("  round %d: cat>/dev/null %5.0f  cat>copy %5.0f  prepare %5.0f MiB/s; per "
+                    "processor second %5.0f %5.0f %5.0f MiB; load %s\n",
+                    round + 1, rate(cat.back()), rate(copy.back()), rate(prepare.back()),
+                    processorRate(cat.back()), processorRate(copy.back()),
+                    processorRate(prepare.back()), load().c_str());
     }
-    std::printf("  best:    cat>/dev/null %6.0f MiB/s  cat>copy %6.0f MiB/s  prepare %6.0f MiB/s "
-                "(%.2f GB/s)\n",
-                mib / *std::min_element(cat.begin(), cat.end()),
-                mib / *std::min_element(copy.begin(), copy.end()),
-                mib / *std::min_element(prepare.begin(), prepare.end()),
-                double(writer.written()) / *std::min_element(prepare.begin(), prepare.end()) / 1e9);
+    const auto best = [](const std::vector<Elapsed>& all, double Elapsed::*field) {
+        Elapsed fastest = all.front();
+        for (const Elapsed& e : all) {
+            if (e.*field < fastest.*field)
+                fastest = e;
+        }
+        return fastest;
+    };
+    std::printf("  best:    cat>/dev/null %5.0f  cat>copy %5.0f  prepare %5.0f MiB/s (%.2f GB/s); "
+                "per processor second %5.0f %5.0f %5.0f MiB\n",
+                rate(best(cat, &Elapsed::wall)), rate(best(copy, &Elapsed::wall)),
+                rate(best(prepare, &Elapsed::wall)),
+                double(writer.written()) / best(prepare, &Elapsed::wall).wall / 1e9,
+                processorRate(best(cat, &Elapsed::processor)),
+                processorRate(best(copy, &Elapsed::processor)),
+                processorRate(best(prepare, &Elapsed::processor)));
     std::printf("  peak resident memory while preparing: %.1f MiB; %lld statements, source "
                 "database %s\n",
                 double(peak) / 1024.0, static_cast<long long>(summary.statementCount),
@@ -266,7 +309,8 @@ int main(int argc, char** argv) {
     }
     const RemovedOnExit folder{fs::path(pattern)};
     std::printf("SQL dump preparation; load average %s\n", load().c_str());
-    measure(folder.path(), 64 * MiB, rounds);
-    measure(folder.path(), SQLDump::largestFile, rounds);
+    measure(folder.path(), 64 * MiB, 0, rounds);
+    measure(folder.path(), SQLDump::largestFile, 0, rounds);
+    measure(folder.path(), SQLDump::largestFile, 1, rounds);
     return 0;
 }

@@ -167,6 +167,24 @@ TEST_F(SQLDumpStatementTest, DropDatabaseAndNoBackslashEscapesAreRefusedWherever
               kEscapes);
 }
 
+TEST_F(SQLDumpStatementTest, KeywordsCountInAnyLetterCaseWhateverEndsTheirWord) {
+    SQLDump::Summary summary;
+    EXPECT_EQ(SQLDumpStatement::adapt("uSe`shop`", summary, "t"), "\nUSE `t`");
+    EXPECT_EQ(SQLDumpStatement::adapt("Create/**/Database`shop`", summary, "t"), "\nUSE `t`");
+    EXPECT_EQ(SQLDumpStatement::adapt("cReAtE\tsChEmA\nshop", summary, "t"), "\nUSE `t`");
+    EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt("Drop/**/database x", summary, "t"); }),
+              kDrops);
+    EXPECT_EQ(thrownMessage([&] {
+                  SQLDumpStatement::adapt("sEt;sql_mode=no_backslash_escapes", summary, "t");
+              }),
+              kEscapes);
+    // A longer word is no keyword.
+    EXPECT_EQ(SQLDumpStatement::adapt("SET@m='NO_BACKSLASH_ESCAPES'", summary, "t"), std::nullopt);
+    EXPECT_EQ(SQLDumpStatement::adapt("USES shop", summary, "t"), std::nullopt);
+    EXPECT_EQ(SQLDumpStatement::adapt("INSERT INTO t VALUES (1)", summary, "t"), std::nullopt);
+    EXPECT_EQ(summary.statementCount, 8);
+}
+
 TEST_F(SQLDumpStatementTest, LooksOnlyAtTheFirstEightKilobytesOfTheHead) {
     SQLDump::Summary summary;
     const std::string padding(SQLDumpStatement::headLimit, ' ');
