@@ -11,9 +11,12 @@
 //     the line feed; "/*" opens one up to "*/". The executable comments
 //     "/*!" and "/*M!" are statement text to the client, so their insides
 //     are scanned like any other (a quoted "*/" does not end them); only the
-//     sandbox line "/*M!999999\- ... */" counts as a comment.
+//     sandbox line counts as a comment: "/*!" or "/*M!", the version
+//     999999, ASCII blanks and "\-", all within 512 bytes.
 //   - A DELIMITER command is recognised at the start of a statement, or at a
-//     line start when only blanks and comments precede it in the statement.
+//     line start when only blanks and comments precede it in the statement
+//     (judged on its head). A command line longer than the examined 256
+//     bytes is refused as an unsupported delimiter.
 // The output holds every byte of the input, with the byte-order mark
 // dropped and the statements adapt() replaces exchanged whole (from the
 // previous delimiter to their own) for the replacement; the delimiter after
@@ -25,8 +28,9 @@
 // only copy kept, and a replaced statement is taken back by truncating the
 // output.
 //
-// scan() throws VessoraError with a looked-up sentence for a statement over
-// 64 MiB ("A SQL statement exceeds 64 MB. Export smaller INSERT batches."),
+// scan() throws VessoraError with a looked-up sentence for a statement of
+// more than 64 MiB up to its delimiter or the end of the data ("A SQL
+// statement exceeds 64 MB. Export smaller INSERT batches."),
 // an unsupported delimiter, data that ends inside a quote or block comment,
 // a dump without a counted statement, and whatever adapt() refuses; errors of
 // the source and the sink pass through. After a failure the sink holds a
