@@ -97,6 +97,13 @@ EnvironmentEditor::EnvironmentEditor(AppModel& model, AppPreferences& preference
     render();
 }
 
+EnvironmentEditor::~EnvironmentEditor() {
+    disconnect(draft_, nullptr, this, nullptr);
+    disconnect(&state_.model(), nullptr, this, nullptr);
+    disconnect(&preferences_, nullptr, this, nullptr);
+    qDeleteAll(findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
+}
+
 void EnvironmentEditor::build(AppPreferences& preferences) {
     header_ = new EditorHeader(state_, this);
 

@@ -41,6 +41,8 @@ class EnvironmentEditor : public QWidget {
 public:
     EnvironmentEditor(AppModel& model, AppPreferences& preferences, StackProfile saved,
                       QWidget* parent = nullptr);
+    // Its parts read the editor's state: they go first.
+    ~EnvironmentEditor() override;
 
     const StackProfile& saved() const { return state_.saved(); }
     ProfileDraft& draft() const { return *draft_; }

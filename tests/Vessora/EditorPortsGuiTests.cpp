@@ -86,6 +86,13 @@ TEST_F(EditorPortsTest, TypingThatIsNoNumberLeavesTheDraftAndIsPutRightOnLeaving
     type("databasePortField", "13400");
     click("discardButton");
     EXPECT_EQ(text("databasePortField"), "13307");
+
+    // The editor may go while a field holds unfinished text.
+    type("httpPortField", "81x");
+    QPointer<EnvironmentEditor> gone = editor();
+    model().setSelectedID("legacy");
+    ASSERT_TRUE(waitFor([&] { return gone.isNull(); }));
+    EXPECT_EQ(text("httpPortField"), "8081");
 }
 
 TEST_F(EditorPortsTest, TheRowsFollowHTTPSAndRoutingByHostname) {
