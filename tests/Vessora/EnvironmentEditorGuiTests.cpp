@@ -11,6 +11,7 @@
 #include "Vessora/Windows/EditorDetails.hpp"
 #include "VessoraCore/Packages/PackageCatalog.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
+#include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/EditorTest.hpp"
 
 #include <QCheckBox>
@@ -410,6 +411,40 @@ TEST_F(EnvironmentEditorTest, AProjectFolderShowsInTheWebFolderFieldAndTheDefaul
     EXPECT_TRUE(shown("saveBar"));
     click("discardButton");
     EXPECT_EQ(folder->path(), project);
+}
+
+TEST_F(EnvironmentEditorTest, NoTextIsCutOffInAnyLanguageAtTheSmallestWidth) {
+    storeStudio([](StackProfile& studio) {
+        studio.hostname = "studio.test";
+        studio.virtualHost = true;
+        studio.httpsEnabled = true;
+        studio.httpsPort = 8443;
+        studio.phpMyAdminEnabled = true;
+    });
+    startMonitor();
+    InstallationStatus missing;
+    missing.packages = PackageCatalog::fallback();
+    engine->setInstallations(missing);
+    refreshPackages();
+    showSelected();
+    draft().setShowDetails(true);
+    const auto check = [&](const char* state) {
+        for (AppLanguage language : AppLanguages::allCases) {
+            preferences.setLanguage(language);
+            EXPECT_EQ(clippedTexts(window), std::vector<std::string>{})
+                << state << " in " << AppLanguages::id(language);
+            // The editor fits the detail column of the smallest main window
+            // without pushing the window wider.
+            EXPECT_EQ(window.width(), 640) << state << " in " << AppLanguages::id(language);
+        }
+    };
+    check("install bar");
+    pick("mariaDBPicker", "mariadb@10.11");
+    check("save bar with the series note");
+    click("discardButton");
+    engine->setStatus("studio", StackStatus{true, "Running", {{"MariaDB", 1}, {"PHP", 2}}});
+    ASSERT_TRUE(waitFor([&] { return shown("processList"); }));
+    check("running");
 }
 
 TEST_F(EnvironmentEditorTest, EveryTextFollowsTheLanguage) {
