@@ -1,7 +1,6 @@
 #include "Vessora/Windows/EditorHeader.hpp"
 
 #include "Vessora/App/AppModel.hpp"
-#include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Windows/EditorState.hpp"
@@ -80,8 +79,7 @@ EditorHeader::EditorHeader(const EditorState& state, QWidget* parent)
     stop_->setAutoDefault(false);
     FormStyle::makeSmall(stop_);
     delete_->setObjectName("deleteButton");
-    delete_->setIcon(Icons::symbolic("user-trash", palette().color(QPalette::ButtonText)));
-    delete_->setIconSize(QSize(14, 14));
+    EditorStyle::setButtonIcon(delete_, "user-trash", palette().color(QPalette::ButtonText), 14);
     delete_->setAutoRaise(true);
 
     // Short of room, the name gives way before a short status.

@@ -26,9 +26,20 @@ QFont monospacedCaption() {
     return font;
 }
 
-void setButtonIcon(QAbstractButton* button, const std::string& name, const QColor& colour) {
-    button->setIcon(Icons::symbolic(name, colour));
-    button->setIconSize(QSize(buttonIconSize, buttonIconSize));
+void setButtonIcon(QAbstractButton* button, const std::string& name, const QColor& colour,
+                   int size) {
+    // A disabled button greys its icon with its title.
+    const QColor greyed = button->palette().color(QPalette::Disabled, QPalette::ButtonText);
+    QIcon icon;
+    for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
+        const QIcon tinted = Icons::symbolic(name, mode == QIcon::Normal ? colour : greyed);
+        for (const QSize& available : tinted.availableSizes())
+            icon.addPixmap(tinted.pixmap(available), mode);
+    }
+    if (icon.isNull())
+        icon = Icons::symbolic(name, colour);
+    button->setIcon(icon);
+    button->setIconSize(QSize(size, size));
 }
 
 } // namespace vessora::EditorStyle

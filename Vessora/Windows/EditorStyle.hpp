@@ -18,8 +18,9 @@ inline constexpr int buttonIconSize = 12;
 // The caption-size monospaced font.
 QFont monospacedCaption();
 
-// Gives the button the theme's symbolic icon `name` in `colour` at the
-// small icon size.
-void setButtonIcon(QAbstractButton* button, const std::string& name, const QColor& colour);
+// Gives the button the theme's symbolic icon `name` in `colour` (greyed
+// while the button is disabled) at `size` pixels.
+void setButtonIcon(QAbstractButton* button, const std::string& name, const QColor& colour,
+                   int size = buttonIconSize);
 
 } // namespace vessora::EditorStyle

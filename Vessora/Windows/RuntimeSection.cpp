@@ -56,6 +56,12 @@ RuntimeSection::RuntimeSection(const EditorState& state, AppPreferences& prefere
     : EditorSection(preferences, "Runtime", parent), state_(state),
       httpsSeen_(state.draft().profile().httpsEnabled) {
     setObjectName("runtimeSection");
+    // A locked form greys its hints too, so an empty field never reads as
+    // filled in.
+    QPalette hints = palette();
+    hints.setColor(QPalette::Disabled, QPalette::PlaceholderText,
+                   hints.color(QPalette::Disabled, QPalette::Text));
+    setPalette(hints);
     build(preferences);
     connectControls();
 }
