@@ -1,6 +1,7 @@
 #include "Vessora/Sheets/DatabaseListTab.hpp"
 
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
@@ -75,12 +76,12 @@ void DatabaseListTab::rebuildRows(const std::vector<ManagedDatabase>& databases)
         QLabel* icon = Style::symbol("drive-harddisk", 16, row);
         Style::secondary(icon);
         layout->addWidget(icon);
-        auto* name = new QLabel(Style::text(database.name), row);
+        auto* name = new DatabaseElidedLabel(row);
         name->setObjectName("databaseName");
         Style::callout(name, true);
         Style::selectable(name);
-        name->setTextFormat(Qt::PlainText);
-        layout->addWidget(name);
+        name->setFullText(Style::text(database.name));
+        layout->addWidget(name, 0);
         auto* primary = new QLabel(row);
         primary->setObjectName("primaryLabel");
         Style::caption2(primary);

@@ -15,7 +15,7 @@ DatabasePasswordForm::DatabasePasswordForm(DatabaseManagerDraft& draft, QWidget*
     : DatabaseManagerForm(draft, parent) {
     setObjectName("passwordForm");
     account_ = new QLabel(this);
-    account_->setObjectName("accountID");
+    account_->setObjectName("passwordAccount");
     account_->setTextFormat(Qt::PlainText);
     account_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     Style::callout(account_);

@@ -1,6 +1,7 @@
 #include "Vessora/Sheets/DatabaseUsersTab.hpp"
 
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "Vessora/Sheets/DatabaseSheetText.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
@@ -28,34 +29,6 @@ namespace {
 constexpr int accountRowHeight = 41;
 constexpr int accessRowHeight = 24;
 constexpr int accessRowSpacing = 8;
-
-// A label that never widens its column: long texts are cut at the edge.
-QLabel* oneLine(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    return label;
-}
-
-// A database name on one line, shortened in the middle when it does not fit.
-class MiddleElidedLabel : public QLabel {
-public:
-    MiddleElidedLabel(QString text, QWidget* parent) : QLabel(parent), full_(std::move(text)) {
-        setTextFormat(Qt::PlainText);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        setToolTip(full_);
-        setText(full_);
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, width()));
-    }
-
-private:
-    const QString full_;
-};
 
 } // namespace
 
@@ -111,7 +84,7 @@ DatabaseUsersTab::DatabaseUsersTab(DatabaseManagerDraft& draft, QWidget* parent)
     auto* detail = new QVBoxLayout(detail_);
     detail->setContentsMargins(0, 0, 0, 0);
     detail->setSpacing(9);
-    accountID_ = oneLine(detail_);
+    accountID_ = new DatabaseElidedLabel(detail_, Qt::ElideRight);
     accountID_->setObjectName("accountID");
     Style::callout(accountID_, true);
     Style::selectable(accountID_);
@@ -220,13 +193,13 @@ void DatabaseUsersTab::rebuildAccounts(const std::vector<DatabaseAccount>& users
         layout->setSpacing(5);
         auto* lines = new QVBoxLayout();
         lines->setSpacing(2);
-        QLabel* name = oneLine(row);
+        auto* name = new DatabaseElidedLabel(row, Qt::ElideRight);
         name->setObjectName("accountName");
         Style::callout(name);
         lines->addWidget(name);
-        QLabel* host = oneLine(row);
+        auto* host = new DatabaseElidedLabel(row, Qt::ElideRight);
         host->setObjectName("accountHost");
-        host->setText(Style::text(account.host));
+        host->setFullText(Style::text(account.host));
         Style::caption2(host);
         Style::secondary(host);
         lines->addWidget(host);
@@ -254,8 +227,9 @@ void DatabaseUsersTab::rebuildAccess(const DatabaseAccount& account,
         auto* layout = new QHBoxLayout(row);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
-        auto* name = new MiddleElidedLabel(Style::text(database.name), row);
+        auto* name = new DatabaseElidedLabel(row);
         name->setObjectName("accessDatabase");
+        name->setFullText(Style::text(database.name));
         layout->addWidget(name, 1);
         layout->addSpacing(5);
         auto* picker = new QComboBox(row);
@@ -291,8 +265,8 @@ void DatabaseUsersTab::renderAccounts() {
     }
     accounts_->setFixedHeight(accountListHeight(users.size()));
     for (const AccountRow& row : accountRows_)
-        row.name->setText(row.account.name.empty() ? Style::text(L10n::text("Anonymous"))
-                                                   : Style::text(row.account.name));
+        row.name->setFullText(row.account.name.empty() ? Style::text(L10n::text("Anonymous"))
+                                                       : Style::text(row.account.name));
     int selected = -1;
     if (draft_.selectedUserID())
         for (std::size_t index = 0; index < accountRows_.size(); ++index)
@@ -322,7 +296,7 @@ void DatabaseUsersTab::renderDetail() {
     editableBox_->setVisible(account && account->canEdit);
     if (!account)
         return;
-    accountID_->setText(Style::text(account->id()));
+    accountID_->setFullText(Style::text(account->id()));
     protectedLabel_->setText(Style::text(L10n::text("Protected account")));
     protectedNote_->setText(
         Style::text(L10n::text("System accounts, remote hosts and advanced grants are protected. "

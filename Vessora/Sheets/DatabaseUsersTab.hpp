@@ -22,6 +22,8 @@ class QVBoxLayout;
 
 namespace vessora {
 
+class DatabaseElidedLabel;
+
 class DatabaseUsersTab : public QWidget {
     Q_OBJECT
 
@@ -43,7 +45,7 @@ public:
 
 private:
     struct AccountRow {
-        QLabel* name;
+        DatabaseElidedLabel* name;
         DatabaseAccount account;
     };
     struct AccessRow {
@@ -64,7 +66,7 @@ private:
     std::optional<std::vector<DatabaseAccount>> shownAccounts_;
 
     QWidget* detail_;
-    QLabel* accountID_;
+    DatabaseElidedLabel* accountID_;
     QWidget* protectedBox_;
     QLabel* protectedLabel_;
     QLabel* protectedNote_;

@@ -1,6 +1,7 @@
 // The database management sheet's widgets, offscreen, with the fake engine:
 // what each state shows and enables, the list heights, the dismissal locks,
 // the delete-user confirmation, the forms and the credentials sheet on top.
+#include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseManagerSheet.hpp"
 #include "Vessora/Sheets/DatabaseSheet.hpp"
 #include "tests/Vessora/Support/DatabaseSheetTest.hpp"
@@ -65,6 +66,8 @@ protected:
     bool shown(const char* name) const { return child(name)->isVisibleTo(sheet_); }
     bool enabled(const char* name) const { return child(name)->isEnabled(); }
     QString text(const char* name) const {
+        if (auto* elided = qobject_cast<DatabaseElidedLabel*>(child(name)))
+            return elided->fullText();
         if (auto* label = qobject_cast<QLabel*>(child(name)))
             return label->text();
         return child<QAbstractButton>(name)->text();
@@ -186,8 +189,8 @@ TEST_F(DatabaseManagerSheetTest, TheDatabasesTabListsEveryDatabaseAtItsHeight) {
     DatabaseManagerSheet& sheet = openLoaded();
     const auto rows = child("databaseList")->findChildren<QWidget*>("databaseRow");
     ASSERT_EQ(rows.size(), 3);
-    EXPECT_EQ(rows[0]->findChild<QLabel*>("databaseName")->text(), "1legacy");
-    EXPECT_EQ(rows[2]->findChild<QLabel*>("databaseName")->text(), "shop");
+    EXPECT_EQ(rows[0]->findChild<DatabaseElidedLabel*>("databaseName")->fullText(), "1legacy");
+    EXPECT_EQ(rows[2]->findChild<DatabaseElidedLabel*>("databaseName")->fullText(), "shop");
     EXPECT_FALSE(rows[0]->findChild<QLabel*>("primaryLabel")->isVisibleTo(&sheet));
     EXPECT_TRUE(rows[2]->findChild<QLabel*>("primaryLabel")->isVisibleTo(&sheet));
     EXPECT_EQ(rows[2]->findChild<QLabel*>("tableCount")->text(), "12 tables / views");
@@ -221,8 +224,8 @@ TEST_F(DatabaseManagerSheetTest, TheUsersTabShowsAccountsAndTheApplicationAccoun
     ASSERT_EQ(list->count(), 6);
     EXPECT_EQ(list->height(), 240);
     EXPECT_EQ(list->width(), 170);
-    const auto names = list->findChildren<QLabel*>("accountName");
-    EXPECT_EQ(names[0]->text(), "Anonymous");
+    const auto names = list->findChildren<DatabaseElidedLabel*>("accountName");
+    EXPECT_EQ(names[0]->fullText(), "Anonymous");
     EXPECT_EQ(list->findChildren<QLabel*>("accountLock").size(), 3);
     EXPECT_EQ(list->currentRow(), 4);
     EXPECT_EQ(text("accountID"), "vessora@127.0.0.1");
@@ -439,7 +442,7 @@ TEST_F(DatabaseManagerSheetTest, ThePasswordFormChangesTheSelectedAccountsPasswo
     click("changePasswordButton");
     auto* dialog = form("passwordForm");
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->findChild<QLabel*>("accountID")->text(), "reporter@127.0.0.1");
+    EXPECT_EQ(dialog->findChild<QLabel*>("passwordAccount")->text(), "reporter@127.0.0.1");
     auto* submit = dialog->findChild<QPushButton*>("submitButton");
     EXPECT_EQ(submit->text(), "Save password");
     QTest::keyClicks(dialog->findChild<QLineEdit*>("passwordField"), "line");
