@@ -2,6 +2,7 @@
 
 #include "Vessora/App/DesktopServices.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseListTab.hpp"
 #include "Vessora/Sheets/DatabasePasswordForm.hpp"
 #include "Vessora/Sheets/DatabaseSheet.hpp"
@@ -45,9 +46,9 @@ DatabaseManagerSheet::DatabaseManagerSheet(AppModel& model, AppPreferences& pref
     Style::title(title_);
     header->addWidget(title_);
     header->addStretch(1);
-    environment_ = new QLabel(Style::text(profile.name), this);
+    environment_ = new DatabaseElidedLabel(this, Qt::ElideRight);
     environment_->setObjectName("environmentName");
-    environment_->setTextFormat(Qt::PlainText);
+    environment_->setFullText(Style::text(profile.name));
     Style::callout(environment_);
     Style::secondary(environment_);
     header->addWidget(environment_);

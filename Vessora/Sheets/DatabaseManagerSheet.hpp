@@ -27,6 +27,7 @@ class QTabBar;
 
 namespace vessora {
 
+class DatabaseElidedLabel;
 class DatabaseListTab;
 class DatabaseManagerForm;
 class DatabaseSheet;
@@ -59,7 +60,7 @@ private:
     DatabaseManagerDraft* draft_;
 
     QLabel* title_;
-    QLabel* environment_;
+    DatabaseElidedLabel* environment_;
     QLabel* connection_;
     QTabBar* tabs_;
     DatabaseListTab* databasesTab_;

@@ -1,5 +1,6 @@
 #include "Vessora/Sheets/DatabaseSheet.hpp"
 
+#include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "VessoraCore/Database/DatabaseCredentials.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
@@ -58,9 +59,9 @@ DatabaseSheet::DatabaseSheet(AppModel& model, AppPreferences& preferences,
     Style::title(title_);
     header->addWidget(title_);
     header->addStretch(1);
-    environment_ = new QLabel(Style::text(profile.name), this);
+    environment_ = new DatabaseElidedLabel(this, Qt::ElideRight);
     environment_->setObjectName("environmentName");
-    environment_->setTextFormat(Qt::PlainText);
+    environment_->setFullText(Style::text(profile.name));
     Style::callout(environment_);
     Style::secondary(environment_);
     header->addWidget(environment_);

@@ -18,6 +18,8 @@ class QPushButton;
 
 namespace vessora {
 
+class DatabaseElidedLabel;
+
 class DatabaseSheet : public QDialog {
     Q_OBJECT
 
@@ -39,7 +41,7 @@ private:
     DatabaseDraft* draft_;
 
     QLabel* title_;
-    QLabel* environment_;
+    DatabaseElidedLabel* environment_;
     QLabel* hostLabel_;
     QLabel* host_;
     QLabel* userLabel_;
