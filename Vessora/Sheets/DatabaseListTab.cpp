@@ -1,13 +1,17 @@
 #include "Vessora/Sheets/DatabaseListTab.hpp"
 
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
+#include "Vessora/Sheets/SheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QPalette>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -44,12 +48,13 @@ DatabaseListTab::DatabaseListTab(DatabaseManagerDraft& draft, QWidget* parent)
     auto* footer = new QHBoxLayout();
     hint_ = new QLabel(this);
     hint_->setObjectName("databasesHint");
-    Style::caption(hint_);
-    Style::secondary(hint_);
-    Style::wrapping(hint_);
+    FormStyle::makeCaption(hint_);
+    FormStyle::makeSecondary(hint_);
+    FormStyle::makeWrapping(hint_);
     footer->addWidget(hint_, 1);
     footer->addSpacing(8);
-    newDatabase_ = new QPushButton(Icons::named("list-add"), {}, this);
+    newDatabase_ = new QPushButton(
+        Icons::symbolic("list-add", palette().color(QPalette::ButtonText)), {}, this);
     newDatabase_->setObjectName("newDatabaseButton");
     newDatabase_->setAutoDefault(false);
     footer->addWidget(newDatabase_, 0, Qt::AlignVCenter);
@@ -73,26 +78,25 @@ void DatabaseListTab::rebuildRows(const std::vector<ManagedDatabase>& databases)
         auto* layout = new QHBoxLayout(row);
         layout->setContentsMargins(0, 8, 0, 8);
         layout->setSpacing(10);
-        QLabel* icon = Style::symbol("drive-harddisk", 16, row);
-        Style::secondary(icon);
-        layout->addWidget(icon);
+        layout->addWidget(Style::secondarySymbol("drive-harddisk", 16, row));
         auto* name = new DatabaseElidedLabel(row);
         name->setObjectName("databaseName");
-        Style::callout(name, true);
-        Style::selectable(name);
-        name->setFullText(Style::text(database.name));
+        SheetStyle::makeCallout(name);
+        Style::makeMedium(name);
+        Style::makeSelectable(name);
+        name->setFullText(toQt(database.name));
         layout->addWidget(name, 0);
         auto* primary = new QLabel(row);
         primary->setObjectName("primaryLabel");
-        Style::caption2(primary);
-        Style::secondary(primary);
+        FormStyle::makeCaption(primary);
+        FormStyle::makeSecondary(primary);
         primary->setVisible(database.isPrimary);
         layout->addWidget(primary);
         layout->addStretch(1);
         auto* tables = new QLabel(row);
         tables->setObjectName("tableCount");
-        Style::caption(tables);
-        Style::secondary(tables);
+        FormStyle::makeCaption(tables);
+        FormStyle::makeSecondary(tables);
         layout->addWidget(tables);
         rowsLayout_->insertWidget(at++, row);
         QFrame* line = Style::divider(list_->widget());
@@ -112,13 +116,13 @@ void DatabaseListTab::render() {
     list_->setFixedHeight(listHeight(databases.size()));
     const QLocale locale(QString::fromStdString(AppLanguages::id(L10n::language())));
     for (const Row& row : rows_) {
-        row.primary->setText(Style::text(L10n::text("Primary")));
-        row.tables->setText(Style::text(L10n::text(
+        row.primary->setText(toQt(L10n::text("Primary")));
+        row.tables->setText(toQt(L10n::text(
             "%@ tables / views",
             {locale.toString(static_cast<qlonglong>(row.database.tableCount)).toStdString()})));
     }
-    hint_->setText(Style::text(L10n::text("System databases are hidden. Changes affect only this "
-                                          "environment’s active MariaDB version.")));
+    hint_->setText(toQt(L10n::text("System databases are hidden. Changes affect only this "
+                                   "environment’s active MariaDB version.")));
     newDatabase_->setText(Style::buttonText(L10n::text("New database…")));
     newDatabase_->setEnabled(!draft_.model().busy());
 }

@@ -1,6 +1,9 @@
 #include "Vessora/Sheets/DatabaseManagerForm.hpp"
 
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
+#include "Vessora/Sheets/SheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QHBoxLayout>
@@ -16,13 +19,13 @@ DatabaseManagerForm::DatabaseManagerForm(DatabaseManagerDraft& draft, QWidget* p
     : QDialog(parent), draft_(draft) {
     setWindowModality(Qt::WindowModal);
     setFixedWidth(formWidth);
-    Style::smallControls(this);
+    FormStyle::makeSmall(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(12);
     title_ = new QLabel(this);
     title_->setObjectName("formTitle");
-    Style::title(title_);
+    SheetStyle::makeTitle(title_);
     layout->addWidget(title_);
     fields_ = new QVBoxLayout();
     fields_->setSpacing(12);
@@ -30,10 +33,10 @@ DatabaseManagerForm::DatabaseManagerForm(DatabaseManagerDraft& draft, QWidget* p
     error_ = new QLabel(this);
     error_->setObjectName("formError");
     error_->setTextFormat(Qt::PlainText);
-    Style::caption(error_);
-    Style::warning(error_);
-    Style::wrapping(error_);
-    Style::selectable(error_);
+    FormStyle::makeCaption(error_);
+    FormStyle::makeWarning(error_);
+    FormStyle::makeWrapping(error_);
+    Style::makeSelectable(error_);
     layout->addWidget(error_);
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
@@ -44,7 +47,7 @@ DatabaseManagerForm::DatabaseManagerForm(DatabaseManagerDraft& draft, QWidget* p
     submit_ = new QPushButton(this);
     submit_->setObjectName("submitButton");
     submit_->setDefault(true);
-    Style::prominent(submit_);
+    FormStyle::makeProminent(submit_);
     buttons->addWidget(submit_);
     layout->addLayout(buttons);
 
@@ -60,15 +63,20 @@ void DatabaseManagerForm::reject() {
 
 void DatabaseManagerForm::renderFrame(const std::string& title, const std::string& submit,
                                       bool submitEnabled) {
-    setWindowTitle(Style::text(title));
-    title_->setText(Style::text(title));
+    setWindowTitle(toQt(title));
+    title_->setText(toQt(title));
     error_->setVisible(draft_.error().has_value());
-    error_->setText(Style::text(draft_.error().value_or("")));
+    error_->setText(toQt(draft_.error().value_or("")));
     cancel_->setText(Style::buttonText(L10n::text("Cancel")));
     cancel_->setEnabled(!draft_.model().busy());
     submit_->setText(Style::buttonText(submit));
     submit_->setEnabled(submitEnabled);
-    Style::fitHeight(this, formWidth);
+    Style::fitSheet(this, formWidth);
+}
+
+void DatabaseManagerForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    render();
 }
 
 } // namespace vessora

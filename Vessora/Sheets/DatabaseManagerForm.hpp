@@ -43,6 +43,9 @@ protected:
     virtual void cancel() = 0;
     virtual void submit() = 0;
 
+    // Sizes again once the children count as visible.
+    void showEvent(QShowEvent* event) override;
+
 private:
     DatabaseManagerDraft& draft_;
     QLabel* title_;

@@ -2,20 +2,25 @@
 
 #include "Vessora/App/DesktopServices.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseListTab.hpp"
 #include "Vessora/Sheets/DatabasePasswordForm.hpp"
 #include "Vessora/Sheets/DatabaseSheet.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "Vessora/Sheets/DatabaseUsersTab.hpp"
+#include "Vessora/Sheets/IconLabel.hpp"
 #include "Vessora/Sheets/NewDatabaseForm.hpp"
 #include "Vessora/Sheets/NewDatabaseUserForm.hpp"
+#include "Vessora/Sheets/SheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -34,35 +39,37 @@ DatabaseManagerSheet::DatabaseManagerSheet(AppModel& model, AppPreferences& pref
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::WindowModal);
     setFixedWidth(sheetWidth);
-    Style::smallControls(this);
+    FormStyle::makeSmall(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(12);
 
     auto* header = new QHBoxLayout();
-    header->addWidget(Style::symbol("drive-harddisk", 20, this));
-    title_ = new QLabel(this);
-    Style::title(title_);
+    title_ = new IconLabel(this);
+    title_->setObjectName("title");
+    title_->setIcon("drive-harddisk");
+    title_->textLabel()->setWordWrap(false);
+    SheetStyle::makeTitle(title_);
     header->addWidget(title_);
     header->addStretch(1);
     environment_ = new DatabaseElidedLabel(this, Qt::ElideRight);
     environment_->setObjectName("environmentName");
-    environment_->setFullText(Style::text(profile.name));
-    Style::callout(environment_);
-    Style::secondary(environment_);
+    environment_->setFullText(toQt(profile.name));
+    SheetStyle::makeCallout(environment_);
+    FormStyle::makeSecondary(environment_);
     header->addWidget(environment_);
     layout->addLayout(header);
 
-    connection_ = new QLabel(Style::text("127.0.0.1:" + std::to_string(profile.databasePort) +
-                                         " \u00b7 " + profile.mariaDB),
-                             this);
+    connection_ = new QLabel(
+        toQt("127.0.0.1:" + std::to_string(profile.databasePort) + " \u00b7 " + profile.mariaDB),
+        this);
     connection_->setObjectName("connectionLine");
     connection_->setTextFormat(Qt::PlainText);
-    Style::caption(connection_);
-    Style::monospaced(connection_);
-    Style::secondary(connection_);
-    Style::selectable(connection_);
+    FormStyle::makeCaption(connection_);
+    SheetStyle::makeMonospaced(connection_, true);
+    FormStyle::makeSecondary(connection_);
+    Style::makeSelectable(connection_);
     layout->addWidget(connection_);
 
     tabs_ = new QTabBar(this);
@@ -96,42 +103,44 @@ DatabaseManagerSheet::DatabaseManagerSheet(AppModel& model, AppPreferences& pref
     stoppedMessage_ = new QLabel(this);
     stoppedMessage_->setObjectName("stoppedMessage");
     stoppedMessage_->setContentsMargins(0, 12, 0, 12);
-    Style::callout(stoppedMessage_);
-    Style::wrapping(stoppedMessage_);
+    SheetStyle::makeCallout(stoppedMessage_);
+    FormStyle::makeWrapping(stoppedMessage_);
     layout->addWidget(stoppedMessage_);
-    start_ = new QPushButton(Icons::named("media-playback-start"), {}, this);
+    start_ = new QPushButton(Icons::symbolic("media-playback-start", Qt::white), {}, this);
     start_->setObjectName("startEnvironmentButton");
     start_->setAutoDefault(false);
-    Style::prominent(start_);
+    FormStyle::makeProminent(start_);
+    start_->setDefault(false);
     layout->addWidget(start_, 0, Qt::AlignLeft);
 
     error_ = new QLabel(this);
     error_->setObjectName("errorLine");
     error_->setTextFormat(Qt::PlainText);
-    Style::caption(error_);
-    Style::warning(error_);
-    Style::selectable(error_);
-    Style::wrapping(error_);
+    FormStyle::makeCaption(error_);
+    FormStyle::makeWarning(error_);
+    Style::makeSelectable(error_);
+    FormStyle::makeWrapping(error_);
     layout->addWidget(error_);
     notice_ = new QLabel(this);
     notice_->setObjectName("noticeLine");
     notice_->setTextFormat(Qt::PlainText);
-    Style::caption(notice_);
-    Style::secondary(notice_);
-    Style::wrapping(notice_);
+    FormStyle::makeCaption(notice_);
+    FormStyle::makeSecondary(notice_);
+    FormStyle::makeWrapping(notice_);
     layout->addWidget(notice_);
     layout->addWidget(Style::divider(this));
 
     auto* footer = new QHBoxLayout();
-    credentials_ = new QPushButton(Icons::named("dialog-password"), {}, this);
+    const QColor buttonText = palette().color(QPalette::ButtonText);
+    credentials_ = new QPushButton(Icons::symbolic("dialog-password", buttonText), {}, this);
     credentials_->setObjectName("credentialsButton");
     footer->addWidget(credentials_);
-    phpMyAdmin_ = new QPushButton(Icons::named("go-jump"), {}, this);
+    phpMyAdmin_ = new QPushButton(Icons::symbolic("go-jump", buttonText), {}, this);
     phpMyAdmin_->setObjectName("phpMyAdminButton");
     phpMyAdmin_->setText(QStringLiteral("phpMyAdmin"));
     footer->addWidget(phpMyAdmin_);
     footer->addStretch(1);
-    refresh_ = new QPushButton(Icons::named("view-refresh"), {}, this);
+    refresh_ = new QPushButton(Icons::symbolic("view-refresh", buttonText), {}, this);
     refresh_->setObjectName("refreshButton");
     footer->addWidget(refresh_);
     done_ = new QPushButton(this);
@@ -169,15 +178,15 @@ void DatabaseManagerSheet::render() {
     const bool dirty = draft.dirty();
     const bool running = draft.running();
 
-    setWindowTitle(Style::text(L10n::text("Databases")));
-    title_->setText(Style::text(L10n::text("Databases")));
+    setWindowTitle(toQt(L10n::text("Databases")));
+    title_->setText(toQt(L10n::text("Databases")));
 
     tabs_->setVisible(running);
     {
         const QSignalBlocker blocker(tabs_);
         tabs_->setTabText(0, Style::buttonText(L10n::text("Databases")));
         tabs_->setTabText(1, Style::buttonText(L10n::text("Users & access")));
-        tabs_->setAccessibleName(Style::text(L10n::text("Database management")));
+        tabs_->setAccessibleName(toQt(L10n::text("Database management")));
         tabs_->setCurrentIndex(draft.tab() == DatabaseManagerDraft::databasesTab ? 0 : 1);
     }
     tabs_->setEnabled(!busy && !dirty);
@@ -189,20 +198,20 @@ void DatabaseManagerSheet::render() {
     databasesTab_->render();
     usersTab_->render();
     loadingRow_->setVisible(running && !draft.snapshot() && busy);
-    loadingLabel_->setText(Style::text(L10n::text("Loading databases…")));
+    loadingLabel_->setText(toQt(L10n::text("Loading databases…")));
 
     stoppedMessage_->setVisible(!running);
     stoppedMessage_->setText(
-        Style::text(L10n::text("Start the environment to manage its active MariaDB instance.")));
+        toQt(L10n::text("Start the environment to manage its active MariaDB instance.")));
     start_->setVisible(!running);
     start_->setText(Style::buttonText(L10n::text("Start environment")));
     start_->setEnabled(draft.canStartEnvironment());
 
     error_->setVisible(draft.error().has_value());
-    error_->setText(Style::text(draft.error().value_or("")));
+    error_->setText(toQt(draft.error().value_or("")));
     notice_->setVisible(draft.notice().has_value());
     // The notice is kept in English and looked up here, in today's language.
-    notice_->setText(draft.notice() ? Style::text(L10n::text(*draft.notice())) : QString());
+    notice_->setText(draft.notice() ? toQt(L10n::text(*draft.notice())) : QString());
 
     credentials_->setText(Style::buttonText(L10n::text("DB credentials")));
     credentials_->setEnabled(!busy);
@@ -214,7 +223,7 @@ void DatabaseManagerSheet::render() {
     done_->setText(Style::buttonText(L10n::text("Done")));
     done_->setEnabled(!busy && !dirty);
 
-    Style::fitHeight(this, sheetWidth);
+    Style::fitSheet(this, sheetWidth);
     renderChildren();
     rendering_ = false;
 }
@@ -250,8 +259,8 @@ void DatabaseManagerSheet::presentForm(QPointer<DatabaseManagerForm>& form, bool
 
 void DatabaseManagerSheet::presentDeleteConfirmation() {
     const std::optional<DatabaseAccount> account = draft_->user();
-    const QString title = Style::text(L10n::text("Delete database user?"));
-    const QString message = Style::text(L10n::text(
+    const QString title = toQt(L10n::text("Delete database user?"));
+    const QString message = toQt(L10n::text(
         "Remove %@ and all of its grants from this MariaDB instance? Databases and table data "
         "will be kept. Existing connections may need to be closed.",
         {account ? account->id() : std::string()}));
@@ -309,6 +318,11 @@ void DatabaseManagerSheet::reject() {
     if (!draft_->canDismiss())
         return;
     QDialog::reject();
+}
+
+void DatabaseManagerSheet::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    render();
 }
 
 } // namespace vessora

@@ -32,6 +32,7 @@ class DatabaseListTab;
 class DatabaseManagerForm;
 class DatabaseSheet;
 class DatabaseUsersTab;
+class IconLabel;
 
 class DatabaseManagerSheet : public QDialog {
     Q_OBJECT
@@ -48,6 +49,10 @@ public:
     void render();
     void reject() override;
 
+protected:
+    // Sizes again once the children count as visible.
+    void showEvent(QShowEvent* event) override;
+
 private:
     void renderChildren();
     // Opens or closes a form to match its flag.
@@ -59,7 +64,7 @@ private:
     AppPreferences& preferences_;
     DatabaseManagerDraft* draft_;
 
-    QLabel* title_;
+    IconLabel* title_;
     DatabaseElidedLabel* environment_;
     QLabel* connection_;
     QTabBar* tabs_;

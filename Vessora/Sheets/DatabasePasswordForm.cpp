@@ -1,7 +1,10 @@
 #include "Vessora/Sheets/DatabasePasswordForm.hpp"
 
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseSecretFields.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
+#include "Vessora/Sheets/SheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QLabel>
@@ -18,23 +21,23 @@ DatabasePasswordForm::DatabasePasswordForm(DatabaseManagerDraft& draft, QWidget*
     account_->setObjectName("passwordAccount");
     account_->setTextFormat(Qt::PlainText);
     account_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    Style::callout(account_);
-    Style::secondary(account_);
+    SheetStyle::makeCallout(account_);
+    FormStyle::makeSecondary(account_);
     fields()->addWidget(account_);
     secrets_ = new DatabaseSecretFields(draft, this);
     fields()->addWidget(secrets_);
     note_ = new QLabel(this);
-    Style::caption(note_);
-    Style::secondary(note_);
-    Style::wrapping(note_);
+    FormStyle::makeCaption(note_);
+    FormStyle::makeSecondary(note_);
+    FormStyle::makeWrapping(note_);
     fields()->addWidget(note_);
 }
 
 void DatabasePasswordForm::render() {
     const std::optional<DatabaseAccount> account = draft().user();
-    account_->setText(Style::text(account ? account->id() : std::string()));
+    account_->setText(toQt(account ? account->id() : std::string()));
     secrets_->render();
-    note_->setText(Style::text(
+    note_->setText(toQt(
         L10n::text("The password changes immediately. Reconnect clients using the new password; "
                    "existing connections may remain active.")));
     renderFrame(L10n::text("Change password"), L10n::text("Save password"),

@@ -1,5 +1,6 @@
 #include "Vessora/Sheets/DatabaseSecretFields.hpp"
 
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
@@ -30,8 +31,8 @@ DatabaseSecretFields::DatabaseSecretFields(DatabaseManagerDraft& draft, QWidget*
 }
 
 void DatabaseSecretFields::render() {
-    password_->setPlaceholderText(Style::text(L10n::text("Password")));
-    confirmation_->setPlaceholderText(Style::text(L10n::text("Confirm password")));
+    password_->setPlaceholderText(toQt(L10n::text("Password")));
+    confirmation_->setPlaceholderText(toQt(L10n::text("Confirm password")));
     Style::syncText(password_, draft_.password());
     Style::syncText(confirmation_, draft_.confirmation());
     setEnabled(!draft_.model().busy());

@@ -1,7 +1,11 @@
 #include "Vessora/Sheets/DatabaseSheet.hpp"
 
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
+#include "Vessora/Sheets/IconLabel.hpp"
+#include "Vessora/Sheets/SheetStyle.hpp"
 #include "VessoraCore/Database/DatabaseCredentials.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
@@ -25,16 +29,16 @@ QLabel* valueLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
     label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    Style::callout(label);
-    Style::monospaced(label);
-    Style::selectable(label);
+    SheetStyle::makeCallout(label);
+    SheetStyle::makeMonospaced(label, false);
+    Style::makeSelectable(label);
     return label;
 }
 
 QLabel* rowLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
-    Style::callout(label);
-    Style::secondary(label);
+    SheetStyle::makeCallout(label);
+    FormStyle::makeSecondary(label);
     return label;
 }
 
@@ -47,23 +51,25 @@ DatabaseSheet::DatabaseSheet(AppModel& model, AppPreferences& preferences,
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::WindowModal);
     setFixedWidth(sheetWidth);
-    Style::smallControls(this);
+    FormStyle::makeSmall(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(14);
 
     auto* header = new QHBoxLayout();
-    header->addWidget(Style::symbol("dialog-password", 20, this));
-    title_ = new QLabel(this);
-    Style::title(title_);
+    title_ = new IconLabel(this);
+    title_->setObjectName("title");
+    title_->setIcon("dialog-password");
+    title_->textLabel()->setWordWrap(false);
+    SheetStyle::makeTitle(title_);
     header->addWidget(title_);
     header->addStretch(1);
     environment_ = new DatabaseElidedLabel(this, Qt::ElideRight);
     environment_->setObjectName("environmentName");
-    environment_->setFullText(Style::text(profile.name));
-    Style::callout(environment_);
-    Style::secondary(environment_);
+    environment_->setFullText(toQt(profile.name));
+    SheetStyle::makeCallout(environment_);
+    FormStyle::makeSecondary(environment_);
     header->addWidget(environment_);
     layout->addLayout(header);
 
@@ -72,15 +78,15 @@ DatabaseSheet::DatabaseSheet(AppModel& model, AppPreferences& preferences,
     grid->setVerticalSpacing(10);
     grid->setColumnStretch(1, 1);
     hostLabel_ = rowLabel(this);
-    host_ = valueLabel(Style::text(std::string(DatabaseCredentials::host) + ":" +
-                                   std::to_string(profile.databasePort)),
-                       this);
+    host_ = valueLabel(
+        toQt(std::string(DatabaseCredentials::host) + ":" + std::to_string(profile.databasePort)),
+        this);
     host_->setObjectName("hostValue");
     userLabel_ = rowLabel(this);
-    QLabel* user = valueLabel(Style::text(std::string(DatabaseCredentials::user)), this);
+    QLabel* user = valueLabel(toQt(std::string(DatabaseCredentials::user)), this);
     user->setObjectName("userValue");
     databaseLabel_ = rowLabel(this);
-    QLabel* database = valueLabel(Style::text(profile.databaseName), this);
+    QLabel* database = valueLabel(toQt(profile.databaseName), this);
     database->setObjectName("databaseValue");
     passwordLabel_ = rowLabel(this);
     password_ = new QLineEdit(this);
@@ -108,31 +114,25 @@ DatabaseSheet::DatabaseSheet(AppModel& model, AppPreferences& preferences,
     runningNote_ = new QLabel(this);
     runningNote_->setObjectName("runningNote");
     for (QLabel* label : {note_, runningNote_}) {
-        Style::caption(label);
-        Style::secondary(label);
-        Style::wrapping(label);
+        FormStyle::makeCaption(label);
+        FormStyle::makeSecondary(label);
+        FormStyle::makeWrapping(label);
         layout->addWidget(label);
     }
     error_ = new QLabel(this);
     error_->setObjectName("errorLine");
     error_->setTextFormat(Qt::PlainText);
-    Style::caption(error_);
-    Style::warning(error_);
-    Style::wrapping(error_);
-    Style::selectable(error_);
+    FormStyle::makeCaption(error_);
+    FormStyle::makeWarning(error_);
+    FormStyle::makeWrapping(error_);
+    Style::makeSelectable(error_);
     layout->addWidget(error_);
-    savedRow_ = new QWidget(this);
-    savedRow_->setObjectName("savedLabel");
-    auto* savedLayout = new QHBoxLayout(savedRow_);
-    savedLayout->setContentsMargins(0, 0, 0, 0);
-    savedLayout->setSpacing(5);
-    savedLayout->addWidget(Style::symbol("emblem-default", 14, savedRow_));
-    saved_ = new QLabel(savedRow_);
-    Style::caption(saved_);
-    Style::success(saved_);
-    savedLayout->addWidget(saved_);
-    savedLayout->addStretch(1);
-    layout->addWidget(savedRow_);
+    saved_ = new IconLabel(this);
+    saved_->setObjectName("savedLabel");
+    saved_->setIcon("emblem-ok");
+    FormStyle::makeCaption(saved_);
+    SheetStyle::setTextColor(saved_, SheetStyle::green());
+    layout->addWidget(saved_);
 
     auto* buttons = new QHBoxLayout();
     copy_ = new QPushButton(this);
@@ -147,7 +147,7 @@ DatabaseSheet::DatabaseSheet(AppModel& model, AppPreferences& preferences,
     save_ = new QPushButton(this);
     save_->setObjectName("saveButton");
     save_->setDefault(true);
-    Style::prominent(save_);
+    FormStyle::makeProminent(save_);
     buttons->addWidget(save_);
     layout->addLayout(buttons);
 
@@ -168,15 +168,15 @@ DatabaseSheet::DatabaseSheet(AppModel& model, AppPreferences& preferences,
 
 void DatabaseSheet::render() {
     const DatabaseDraft& draft = *draft_;
-    setWindowTitle(Style::text(L10n::text("DB credentials")));
-    title_->setText(Style::text(L10n::text("DB credentials")));
-    hostLabel_->setText(Style::text(L10n::text("Host")));
-    userLabel_->setText(Style::text(L10n::text("User")));
-    databaseLabel_->setText(Style::text(L10n::text("Database")));
-    passwordLabel_->setText(Style::text(L10n::text("Password")));
-    confirmLabel_->setText(Style::text(L10n::text("Confirm")));
-    password_->setPlaceholderText(Style::text(L10n::text("Database password")));
-    confirmation_->setPlaceholderText(Style::text(L10n::text("Confirm password")));
+    setWindowTitle(toQt(L10n::text("DB credentials")));
+    title_->setText(toQt(L10n::text("DB credentials")));
+    hostLabel_->setText(toQt(L10n::text("Host")));
+    userLabel_->setText(toQt(L10n::text("User")));
+    databaseLabel_->setText(toQt(L10n::text("Database")));
+    passwordLabel_->setText(toQt(L10n::text("Password")));
+    confirmLabel_->setText(toQt(L10n::text("Confirm")));
+    password_->setPlaceholderText(toQt(L10n::text("Database password")));
+    confirmation_->setPlaceholderText(toQt(L10n::text("Confirm password")));
     Style::syncText(password_, draft.password());
     Style::syncText(confirmation_, draft.confirmation());
     password_->setEnabled(draft.canEditPassword());
@@ -184,17 +184,17 @@ void DatabaseSheet::render() {
     confirmLabel_->setVisible(draft.edited());
     confirmation_->setVisible(draft.edited());
 
-    note_->setText(Style::text(
-        L10n::text("This is the application account for the selected database. phpMyAdmin "
-                   "manages its own login. Root uses local socket authentication.")));
-    runningNote_->setText(Style::text(
-        draft.running() ? L10n::text("Stop the environment to change its database password.")
-                        : L10n::text("A changed password is applied at the next start. Update "
-                                     "your project’s database settings to match.")));
+    note_->setText(
+        toQt(L10n::text("This is the application account for the selected database. phpMyAdmin "
+                        "manages its own login. Root uses local socket authentication.")));
+    runningNote_->setText(
+        toQt(draft.running() ? L10n::text("Stop the environment to change its database password.")
+                             : L10n::text("A changed password is applied at the next start. Update "
+                                          "your project’s database settings to match.")));
     error_->setVisible(draft.error().has_value());
-    error_->setText(Style::text(draft.error().value_or("")));
-    savedRow_->setVisible(draft.showsSavedLabel());
-    saved_->setText(Style::text(L10n::text("Password saved for the next start.")));
+    error_->setText(toQt(draft.error().value_or("")));
+    saved_->setVisible(draft.showsSavedLabel());
+    saved_->setText(toQt(L10n::text("Password saved for the next start.")));
 
     copy_->setText(Style::buttonText(L10n::text("Copy password")));
     copy_->setEnabled(draft.canCopyPassword());
@@ -202,7 +202,7 @@ void DatabaseSheet::render() {
     done_->setEnabled(draft.canDismiss());
     save_->setText(Style::buttonText(L10n::text("Save password")));
     save_->setEnabled(draft.canSave());
-    Style::fitHeight(this, sheetWidth);
+    Style::fitSheet(this, sheetWidth);
 }
 
 void DatabaseSheet::reject() {
@@ -217,9 +217,14 @@ void DatabaseSheet::copyPassword() {
     // Marked as a secret, so clipboard managers that honour the hint keep
     // no history of it.
     auto* secret = new QMimeData();
-    secret->setText(Style::text(draft_->password()));
+    secret->setText(toQt(draft_->password()));
     secret->setData("x-kde-passwordManagerHint", "secret");
     QApplication::clipboard()->setMimeData(secret, QClipboard::Clipboard);
+}
+
+void DatabaseSheet::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    render();
 }
 
 } // namespace vessora

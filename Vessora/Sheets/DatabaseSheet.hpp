@@ -19,6 +19,7 @@ class QPushButton;
 namespace vessora {
 
 class DatabaseElidedLabel;
+class IconLabel;
 
 class DatabaseSheet : public QDialog {
     Q_OBJECT
@@ -34,13 +35,17 @@ public:
     void render();
     void reject() override;
 
+protected:
+    // Sizes again once the children count as visible.
+    void showEvent(QShowEvent* event) override;
+
 private:
     void copyPassword();
 
     AppModel& model_;
     DatabaseDraft* draft_;
 
-    QLabel* title_;
+    IconLabel* title_;
     DatabaseElidedLabel* environment_;
     QLabel* hostLabel_;
     QLabel* host_;
@@ -53,8 +58,7 @@ private:
     QLabel* note_;
     QLabel* runningNote_;
     QLabel* error_;
-    QWidget* savedRow_;
-    QLabel* saved_;
+    IconLabel* saved_;
     QPushButton* copy_;
     QPushButton* done_;
     QPushButton* save_;

@@ -1,9 +1,13 @@
 #include "Vessora/Sheets/DatabaseUsersTab.hpp"
 
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "Vessora/Sheets/DatabaseSheetText.hpp"
+#include "Vessora/Sheets/IconLabel.hpp"
+#include "Vessora/Sheets/SheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QComboBox>
@@ -11,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPalette>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
@@ -42,8 +47,8 @@ int DatabaseUsersTab::accessPickerWidthFor(AppLanguage language) const {
     int widest = 0;
     const QFontMetrics metrics(font());
     for (const DatabaseAccess level : DatabaseAccessLevels::allCases())
-        widest = std::max(widest, metrics.horizontalAdvance(
-                                      Style::text(L10n::text(rawValue(level), {}, language))));
+        widest = std::max(
+            widest, metrics.horizontalAdvance(toQt(L10n::text(rawValue(level), {}, language))));
     QStyleOptionComboBox option;
     option.initFrom(this);
     const int needed =
@@ -71,7 +76,8 @@ DatabaseUsersTab::DatabaseUsersTab(DatabaseManagerDraft& draft, QWidget* parent)
     accounts_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     accounts_->setSelectionMode(QAbstractItemView::SingleSelection);
     left->addWidget(accounts_);
-    newUser_ = new QPushButton(Icons::named("list-add"), {}, this);
+    newUser_ = new QPushButton(Icons::symbolic("list-add", palette().color(QPalette::ButtonText)),
+                               {}, this);
     newUser_->setObjectName("newUserButton");
     newUser_->setAutoDefault(false);
     left->addWidget(newUser_, 0, Qt::AlignLeft);
@@ -86,28 +92,25 @@ DatabaseUsersTab::DatabaseUsersTab(DatabaseManagerDraft& draft, QWidget* parent)
     detail->setSpacing(9);
     accountID_ = new DatabaseElidedLabel(detail_, Qt::ElideRight);
     accountID_->setObjectName("accountID");
-    Style::callout(accountID_, true);
-    Style::selectable(accountID_);
+    SheetStyle::makeCallout(accountID_);
+    Style::makeMedium(accountID_);
+    Style::makeSelectable(accountID_);
     detail->addWidget(accountID_);
 
     protectedBox_ = new QWidget(detail_);
     auto* protectedLayout = new QVBoxLayout(protectedBox_);
     protectedLayout->setContentsMargins(0, 0, 0, 0);
     protectedLayout->setSpacing(9);
-    auto* lockRow = new QHBoxLayout();
-    lockRow->setSpacing(5);
-    lockRow->addWidget(Style::symbol("changes-prevent", 14, protectedBox_));
-    protectedLabel_ = new QLabel(protectedBox_);
+    protectedLabel_ = new IconLabel(protectedBox_);
     protectedLabel_->setObjectName("protectedLabel");
-    Style::caption(protectedLabel_);
-    lockRow->addWidget(protectedLabel_);
-    lockRow->addStretch(1);
-    protectedLayout->addLayout(lockRow);
+    protectedLabel_->setIcon("changes-prevent");
+    FormStyle::makeCaption(protectedLabel_);
+    protectedLayout->addWidget(protectedLabel_);
     protectedNote_ = new QLabel(protectedBox_);
     protectedNote_->setObjectName("protectedNote");
-    Style::caption(protectedNote_);
-    Style::secondary(protectedNote_);
-    Style::wrapping(protectedNote_);
+    FormStyle::makeCaption(protectedNote_);
+    FormStyle::makeSecondary(protectedNote_);
+    FormStyle::makeWrapping(protectedNote_);
     protectedLayout->addWidget(protectedNote_);
     detail->addWidget(protectedBox_);
 
@@ -130,20 +133,23 @@ DatabaseUsersTab::DatabaseUsersTab(DatabaseManagerDraft& draft, QWidget* parent)
     editable->addWidget(accessList_);
     note_ = new QLabel(editableBox_);
     note_->setObjectName("accessNote");
-    Style::caption(note_);
-    Style::secondary(note_);
-    Style::wrapping(note_);
+    FormStyle::makeCaption(note_);
+    FormStyle::makeSecondary(note_);
+    FormStyle::makeWrapping(note_);
     editable->addWidget(note_);
     auto* actions = new QHBoxLayout();
     actions->setSpacing(8);
     saveAccess_ = new QPushButton(editableBox_);
     saveAccess_->setObjectName("saveAccessButton");
-    Style::prominent(saveAccess_);
+    FormStyle::makeProminent(saveAccess_);
+    // Return does not save: only the button does.
+    saveAccess_->setDefault(false);
     discard_ = new QPushButton(editableBox_);
     discard_->setObjectName("discardButton");
     changePassword_ = new QPushButton(editableBox_);
     changePassword_->setObjectName("changePasswordButton");
-    deleteUser_ = new QPushButton(Icons::named("user-trash"), {}, editableBox_);
+    deleteUser_ =
+        new QPushButton(Icons::symbolic("user-trash", SheetStyle::destructive()), {}, editableBox_);
     deleteUser_->setObjectName("deleteUserButton");
     for (QPushButton* button : {saveAccess_, discard_, changePassword_, deleteUser_}) {
         button->setAutoDefault(false);
@@ -185,7 +191,7 @@ void DatabaseUsersTab::rebuildAccounts(const std::vector<DatabaseAccount>& users
     for (const DatabaseAccount& account : users) {
         auto* item = new QListWidgetItem(accounts_);
         item->setSizeHint(QSize(rowWidth, accountRowHeight));
-        item->setToolTip(Style::text(account.id()));
+        item->setToolTip(toQt(account.id()));
         auto* row = new QWidget(accounts_);
         row->setObjectName("accountRow");
         auto* layout = new QHBoxLayout(row);
@@ -195,17 +201,17 @@ void DatabaseUsersTab::rebuildAccounts(const std::vector<DatabaseAccount>& users
         lines->setSpacing(2);
         auto* name = new DatabaseElidedLabel(row, Qt::ElideRight);
         name->setObjectName("accountName");
-        Style::callout(name);
+        SheetStyle::makeCallout(name);
         lines->addWidget(name);
         auto* host = new DatabaseElidedLabel(row, Qt::ElideRight);
         host->setObjectName("accountHost");
-        host->setFullText(Style::text(account.host));
-        Style::caption2(host);
-        Style::secondary(host);
+        host->setFullText(toQt(account.host));
+        FormStyle::makeCaption(host);
+        FormStyle::makeSecondary(host);
         lines->addWidget(host);
         layout->addLayout(lines, 1);
         if (!account.canEdit) {
-            QLabel* lock = Style::symbol("changes-prevent", 12, row);
+            QLabel* lock = Style::secondarySymbol("changes-prevent", 12, row);
             lock->setObjectName("accountLock");
             layout->addWidget(lock);
         }
@@ -229,13 +235,13 @@ void DatabaseUsersTab::rebuildAccess(const DatabaseAccount& account,
         layout->setSpacing(0);
         auto* name = new DatabaseElidedLabel(row);
         name->setObjectName("accessDatabase");
-        name->setFullText(Style::text(database.name));
+        name->setFullText(toQt(database.name));
         layout->addWidget(name, 1);
         layout->addSpacing(5);
         auto* picker = new QComboBox(row);
         picker->setObjectName("accessPicker");
-        picker->setProperty("database", Style::text(database.name));
-        picker->setAccessibleName(Style::text(database.name));
+        picker->setProperty("database", toQt(database.name));
+        picker->setAccessibleName(toQt(database.name));
         std::vector<DatabaseAccess> levels = DatabaseAccessLevels::assignable();
         // An existing set the system does not describe can be kept as it is.
         if (account.access(database.name) == DatabaseAccess::custom)
@@ -265,8 +271,8 @@ void DatabaseUsersTab::renderAccounts() {
     }
     accounts_->setFixedHeight(accountListHeight(users.size()));
     for (const AccountRow& row : accountRows_)
-        row.name->setFullText(row.account.name.empty() ? Style::text(L10n::text("Anonymous"))
-                                                       : Style::text(row.account.name));
+        row.name->setFullText(row.account.name.empty() ? toQt(L10n::text("Anonymous"))
+                                                       : toQt(row.account.name));
     int selected = -1;
     if (draft_.selectedUserID())
         for (std::size_t index = 0; index < accountRows_.size(); ++index)
@@ -296,11 +302,11 @@ void DatabaseUsersTab::renderDetail() {
     editableBox_->setVisible(account && account->canEdit);
     if (!account)
         return;
-    accountID_->setFullText(Style::text(account->id()));
-    protectedLabel_->setText(Style::text(L10n::text("Protected account")));
+    accountID_->setFullText(toQt(account->id()));
+    protectedLabel_->setText(toQt(L10n::text("Protected account")));
     protectedNote_->setText(
-        Style::text(L10n::text("System accounts, remote hosts and advanced grants are protected. "
-                               "Use phpMyAdmin for advanced administration.")));
+        toQt(L10n::text("System accounts, remote hosts and advanced grants are protected. "
+                        "Use phpMyAdmin for advanced administration.")));
     if (!account->canEdit)
         return;
 
@@ -316,22 +322,21 @@ void DatabaseUsersTab::renderDetail() {
         row.picker->setFixedWidth(pickerWidth);
         const QSignalBlocker blocker(row.picker);
         for (int index = 0; index < row.picker->count(); ++index)
-            row.picker->setItemText(
-                index, Style::text(L10n::text(rawValue(
-                           static_cast<DatabaseAccess>(row.picker->itemData(index).toInt())))));
+            row.picker->setItemText(index, toQt(L10n::text(rawValue(static_cast<DatabaseAccess>(
+                                               row.picker->itemData(index).toInt())))));
         const auto pending = draft_.access().find(row.database.name);
         const DatabaseAccess value =
             pending != draft_.access().end() ? pending->second : account->access(row.database.name);
         row.picker->setCurrentIndex(row.picker->findData(static_cast<int>(value)));
         row.picker->setEnabled(!busy && !(account->isApplication && row.database.isPrimary));
     }
-    note_->setText(Style::text(
-        account->isApplication
-            ? L10n::text("Vessora manages the primary database. You can grant this account "
-                         "access to additional databases.")
-            : L10n::text("Read & write changes data. Schema admin can also create, change or "
-                         "remove database structures. Server administration and GRANT OPTION "
-                         "are not included.")));
+    note_->setText(
+        toQt(account->isApplication
+                 ? L10n::text("Vessora manages the primary database. You can grant this account "
+                              "access to additional databases.")
+                 : L10n::text("Read & write changes data. Schema admin can also create, change or "
+                              "remove database structures. Server administration and GRANT OPTION "
+                              "are not included.")));
 
     const bool dirty = draft_.dirty();
     saveAccess_->setVisible(dirty);
@@ -341,8 +346,8 @@ void DatabaseUsersTab::renderDetail() {
     saveAccess_->setText(Style::buttonText(L10n::text("Save access")));
     discard_->setText(Style::buttonText(L10n::text("Discard")));
     changePassword_->setText(Style::buttonText(L10n::text("Change password…")));
-    deleteUser_->setToolTip(Style::text(L10n::text("Delete user")));
-    deleteUser_->setAccessibleName(Style::text(L10n::text("Delete user")));
+    deleteUser_->setToolTip(toQt(L10n::text("Delete user")));
+    deleteUser_->setAccessibleName(toQt(L10n::text("Delete user")));
     for (QPushButton* button : {saveAccess_, discard_, changePassword_, deleteUser_})
         button->setEnabled(!busy);
 }

@@ -23,6 +23,7 @@ class QVBoxLayout;
 namespace vessora {
 
 class DatabaseElidedLabel;
+class IconLabel;
 
 class DatabaseUsersTab : public QWidget {
     Q_OBJECT
@@ -68,7 +69,7 @@ private:
     QWidget* detail_;
     DatabaseElidedLabel* accountID_;
     QWidget* protectedBox_;
-    QLabel* protectedLabel_;
+    IconLabel* protectedLabel_;
     QLabel* protectedNote_;
     QWidget* editableBox_;
     QScrollArea* accessList_;

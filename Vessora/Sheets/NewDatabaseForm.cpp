@@ -1,5 +1,7 @@
 #include "Vessora/Sheets/NewDatabaseForm.hpp"
 
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
@@ -23,9 +25,9 @@ NewDatabaseForm::NewDatabaseForm(DatabaseManagerDraft& draft, QWidget* parent)
     grant_->setObjectName("grantApplicationCheck");
     fields()->addWidget(grant_);
     note_ = new QLabel(this);
-    Style::caption(note_);
-    Style::secondary(note_);
-    Style::wrapping(note_);
+    FormStyle::makeCaption(note_);
+    FormStyle::makeSecondary(note_);
+    FormStyle::makeWrapping(note_);
     fields()->addWidget(note_);
 
     connect(name_, &QLineEdit::textEdited, this,
@@ -35,16 +37,16 @@ NewDatabaseForm::NewDatabaseForm(DatabaseManagerDraft& draft, QWidget* parent)
 }
 
 void NewDatabaseForm::render() {
-    name_->setPlaceholderText(Style::text(L10n::text("Database name")));
+    name_->setPlaceholderText(toQt(L10n::text("Database name")));
     Style::syncText(name_, draft().databaseName());
     {
         const QSignalBlocker blocker(grant_);
         grant_->setText(Style::buttonText(L10n::text("Give vessora full access to this database")));
         grant_->setChecked(draft().grantApplication());
     }
-    note_->setText(Style::text(
-        L10n::text("The database is created immediately with utf8mb4. Existing databases are "
-                   "kept.")));
+    note_->setText(
+        toQt(L10n::text("The database is created immediately with utf8mb4. Existing databases are "
+                        "kept.")));
     renderFrame(L10n::text("New database"), L10n::text("Create database"),
                 draft().canCreateDatabase());
 }

@@ -1,5 +1,7 @@
 #include "Vessora/Sheets/NewDatabaseUserForm.hpp"
 
+#include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseSecretFields.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
@@ -24,9 +26,9 @@ NewDatabaseUserForm::NewDatabaseUserForm(DatabaseManagerDraft& draft, QWidget* p
     name_->setObjectName("userNameField");
     fields()->addWidget(name_);
     note_ = new QLabel(this);
-    Style::caption(note_);
-    Style::secondary(note_);
-    Style::wrapping(note_);
+    FormStyle::makeCaption(note_);
+    FormStyle::makeSecondary(note_);
+    FormStyle::makeWrapping(note_);
     fields()->addWidget(note_);
     secrets_ = new DatabaseSecretFields(draft, this);
     fields()->addWidget(secrets_);
@@ -61,13 +63,13 @@ NewDatabaseUserForm::NewDatabaseUserForm(DatabaseManagerDraft& draft, QWidget* p
 }
 
 void NewDatabaseUserForm::render() {
-    name_->setPlaceholderText(Style::text(L10n::text("User name")));
+    name_->setPlaceholderText(toQt(L10n::text("User name")));
     Style::syncText(name_, draft().userName());
-    note_->setText(Style::text(
+    note_->setText(toQt(
         L10n::text("This account connects through 127.0.0.1 on the environment’s database port.")));
     secrets_->render();
-    databaseLabel_->setText(Style::text(L10n::text("Database")));
-    accessLabel_->setText(Style::text(L10n::text("Access")));
+    databaseLabel_->setText(toQt(L10n::text("Database")));
+    accessLabel_->setText(toQt(L10n::text("Access")));
     {
         // The manageable databases; a chosen name outside them (such as an
         // environment database that fails the name rule) is shown too, since
@@ -82,15 +84,15 @@ void NewDatabaseUserForm::render() {
         if (options != databaseOptions_) {
             database_->clear();
             for (const std::string& name : options)
-                database_->addItem(Style::text(name), Style::text(name));
+                database_->addItem(toQt(name), toQt(name));
             databaseOptions_ = options;
         }
-        database_->setCurrentIndex(database_->findData(Style::text(chosen)));
+        database_->setCurrentIndex(database_->findData(toQt(chosen)));
     }
     {
         const QSignalBlocker blocker(access_);
         for (int index = 0; index < access_->count(); ++index)
-            access_->setItemText(index, Style::text(L10n::text(rawValue(static_cast<DatabaseAccess>(
+            access_->setItemText(index, toQt(L10n::text(rawValue(static_cast<DatabaseAccess>(
                                             access_->itemData(index).toInt())))));
         access_->setCurrentIndex(access_->findData(static_cast<int>(draft().initialAccess())));
     }

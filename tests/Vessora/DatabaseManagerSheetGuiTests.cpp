@@ -4,11 +4,13 @@
 #include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseManagerSheet.hpp"
 #include "Vessora/Sheets/DatabaseSheet.hpp"
+#include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/DatabaseSheetTest.hpp"
 #include "tests/Vessora/Support/RecordingDesktopServices.hpp"
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -488,6 +490,62 @@ TEST_F(DatabaseManagerSheetTest, ANewLanguageRedrawsEveryText) {
     EXPECT_THAT(text("noticeLine").toStdString(), HasSubstr("Änderungen übernommen"));
     EXPECT_EQ(child("databaseList")->findChildren<QLabel*>("tableCount")[2]->text(),
               "12 Tabellen / Ansichten");
+}
+
+TEST_F(DatabaseManagerSheetTest, EveryLanguageFitsInEveryState) {
+    DatabaseManagerSheet& sheet = openLoaded();
+    DatabaseManagerDraft& draft = sheet.draft();
+    const std::vector<std::string> none;
+    for (AppLanguage language : AppLanguages::allCases) {
+        preferences.setLanguage(language);
+        SCOPED_TRACE(AppLanguages::id(language));
+        draft.setTab(DatabaseManagerDraft::databasesTab);
+        EXPECT_EQ(sheet.width(), DatabaseManagerSheet::sheetWidth);
+        EXPECT_EQ(clippedTexts(sheet), none);
+
+        draft.setTab(DatabaseManagerDraft::usersTab);
+        draft.setSelectedUserID(std::string("writer@127.0.0.1"));
+        EXPECT_EQ(clippedTexts(sheet), none);
+        draft.setAccess("shop", DatabaseAccess::admin);
+        EXPECT_EQ(clippedTexts(sheet), none);
+        // Every level name fits its picker, "Custom (unchanged)" included.
+        QFontMetrics metrics(picker("blog")->font());
+        for (int index = 0; index < picker("blog")->count(); ++index)
+            EXPECT_LE(metrics.horizontalAdvance(picker("blog")->itemText(index)) + 24,
+                      picker("blog")->width())
+                << picker("blog")->itemText(index).toStdString();
+        draft.resetAccess();
+        draft.setSelectedUserID(std::string("localadmin@localhost"));
+        EXPECT_EQ(clippedTexts(sheet), none);
+        draft.setSelectedUserID(std::string("vessora@127.0.0.1"));
+
+        draft.openNewDatabase();
+        ASSERT_NE(form("newDatabaseForm"), nullptr);
+        EXPECT_EQ(clippedTexts(*form("newDatabaseForm")), none);
+        draft.setShowDatabase(false);
+        draft.openNewUser();
+        ASSERT_NE(form("newUserForm"), nullptr);
+        EXPECT_EQ(clippedTexts(*form("newUserForm")), none);
+        draft.setShowUser(false);
+        draft.setSelectedUserID(std::string("reporter@127.0.0.1"));
+        draft.openChangePassword();
+        ASSERT_NE(form("passwordForm"), nullptr);
+        EXPECT_EQ(clippedTexts(*form("passwordForm")), none);
+        draft.setShowPassword(false);
+        draft.requestDeleteUser();
+        auto* alert = sheet.findChild<QMessageBox*>("deleteUserConfirmation");
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(clippedTexts(*alert), none);
+        draft.setConfirmDelete(false);
+    }
+    // Stopped: the start offer.
+    setRunning(false);
+    ASSERT_TRUE(waitForRunning(false));
+    for (AppLanguage language : AppLanguages::allCases) {
+        preferences.setLanguage(language);
+        SCOPED_TRACE(AppLanguages::id(language));
+        EXPECT_EQ(clippedTexts(sheet), none);
+    }
 }
 
 } // namespace

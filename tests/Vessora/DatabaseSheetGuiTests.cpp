@@ -4,6 +4,7 @@
 // Both engine calls go straight to the workers, not through the model's
 // single action.
 #include "Vessora/Sheets/DatabaseSheet.hpp"
+#include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/DatabaseSheetTest.hpp"
 
 #include <QAbstractButton>
@@ -206,6 +207,30 @@ TEST_F(DatabaseSheetGuiTest, TheSheetStaysWhileASaveRunsAndShowsARefusal) {
 
     QTest::mouseClick(child<QAbstractButton>("doneButton"), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return sheet_.isNull(); }));
+}
+
+TEST_F(DatabaseSheetGuiTest, EveryLanguageFitsInEveryState) {
+    startMonitor();
+    DatabaseSheet& sheet = openLoaded();
+    const std::vector<std::string> none;
+    const auto check = [&] {
+        for (AppLanguage language : AppLanguages::allCases) {
+            preferences.setLanguage(language);
+            SCOPED_TRACE(AppLanguages::id(language));
+            EXPECT_EQ(sheet.width(), DatabaseSheet::sheetWidth);
+            EXPECT_EQ(clippedTexts(sheet), none);
+        }
+    };
+    check();
+    type("passwordField", "changed");
+    check();
+    type("confirmationField", "changed");
+    QTest::mouseClick(child<QAbstractButton>("saveButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return sheet.draft().saved(); }));
+    check();
+    engine->setStatus(profile.id, StackStatus{true, "Running", {{"MariaDB", 11}}});
+    ASSERT_TRUE(waitFor([&] { return sheet.draft().running(); }));
+    check();
 }
 
 } // namespace
