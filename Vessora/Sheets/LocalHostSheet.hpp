@@ -1,0 +1,29 @@
+// The local-addresses setup sheet. For now a placeholder with its final
+// constructor that only closes; closing it sets showLocalHosts back to false.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace vessora {
+
+class AppModel;
+class AppPreferences;
+
+class LocalHostSheet : public QDialog {
+    Q_OBJECT
+
+public:
+    LocalHostSheet(AppModel& model, AppPreferences& preferences, QWidget* parent);
+
+    void render();
+
+private:
+    AppModel& model_;
+    QLabel* title_;
+    QPushButton* close_;
+};
+
+} // namespace vessora
