@@ -20,6 +20,8 @@ DeleteConfirmation::DeleteConfirmation(AppModel& model, AppPreferences& preferen
     cancel_ = addButton(QString(), QMessageBox::RejectRole);
     cancel_->setObjectName("cancelButton");
     setDefaultButton(cancel_);
+    // Wide enough that the folder path mostly stays on one line.
+    setStyleSheet("QLabel#qt_msgbox_informativelabel { min-width: 380px; }");
     setEscapeButton(cancel_);
 
     connect(trash_, &QPushButton::clicked, this, &DeleteConfirmation::moveToTrash);

@@ -55,6 +55,11 @@ Sidebar::Sidebar(AppModel& model, AppPreferences& preferences, QWidget* parent)
       count_(new QLabel(this)), footerNew_(new QToolButton(this)), import_(new QPushButton(this)),
       support_(new QPushButton(this)), supportText_(new QLabel(support_)) {
     setObjectName("sidebar");
+    // A shade apart from the detail column.
+    setAutoFillBackground(true);
+    QPalette shaded = palette();
+    shaded.setColor(QPalette::Window, shaded.color(QPalette::Window).darker(104));
+    setPalette(shaded);
     setMinimumWidth(200);
     setMaximumWidth(270);
     auto* layout = new QVBoxLayout(this);
@@ -76,8 +81,17 @@ Sidebar::Sidebar(AppModel& model, AppPreferences& preferences, QWidget* parent)
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->setSpacing(0);
-    list_->viewport()->setAutoFillBackground(false);
-    list_->setAutoFillBackground(false);
+    // A light accent behind the selected row keeps its texts and its
+    // status dot readable.
+    QColor selected = Appearance::accent();
+    selected.setAlphaF(0.28f);
+    QColor hovered = Appearance::accent();
+    hovered.setAlphaF(0.10f);
+    list_->setStyleSheet(QString("QListWidget { background: transparent; }"
+                                 "QListWidget::item { margin: 0px 6px; border-radius: 6px; }"
+                                 "QListWidget::item:selected { background: %1; }"
+                                 "QListWidget::item:hover:!selected { background: %2; }")
+                             .arg(Appearance::css(selected), Appearance::css(hovered)));
     layout->addWidget(list_, 1);
 
     auto* divider = new QFrame(this);
@@ -124,10 +138,13 @@ void Sidebar::buildHeader(QLayout* layout) {
 void Sidebar::buildFooter(QLayout* layout) {
     count_->setObjectName("environmentCount");
     Appearance::makeCaption(count_);
+    // A long count wraps rather than being cut by the button beside it.
+    count_->setWordWrap(true);
     footerNew_->setObjectName("footerNewButton");
     footerNew_->setIcon(Icons::named("list-add"));
     footerNew_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     footerNew_->setAutoRaise(true);
+    footerNew_->setFont(Appearance::caption(footerNew_->font()));
     import_->setObjectName("importProjectButton");
     import_->setIcon(Icons::named("document-open"));
     import_->setFlat(true);
@@ -163,8 +180,8 @@ void Sidebar::buildFooter(QLayout* layout) {
     support_->setMinimumHeight(supportRow->sizeHint().height());
 
     auto* countRow = new QHBoxLayout;
-    countRow->addWidget(count_);
-    countRow->addStretch(1);
+    countRow->setSpacing(6);
+    countRow->addWidget(count_, 1);
     countRow->addWidget(footerNew_);
     auto* footer = new QVBoxLayout;
     footer->setContentsMargins(14, 10, 14, 10);
