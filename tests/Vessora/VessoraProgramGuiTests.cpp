@@ -58,10 +58,10 @@ TEST_P(VessoraProgramTest, StartsAndQuitsCleanlyOnASessionSignal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, VessoraProgramTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
-                         [](const auto& info) {
-                             return std::string(info.param == SIGTERM  ? "Terminate"
-                                                : info.param == SIGINT ? "Interrupt"
-                                                                       : "Hangup");
+                         [](const ::testing::TestParamInfo<int>& tested) {
+                             return std::string(tested.param == SIGTERM  ? "Terminate"
+                                                : tested.param == SIGINT ? "Interrupt"
+                                                                         : "Hangup");
                          });
 
 } // namespace
