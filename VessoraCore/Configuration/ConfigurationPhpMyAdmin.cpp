@@ -17,6 +17,8 @@ std::string phpMyAdmin(const StackPaths& paths, std::string_view password) {
         "$vessoraSessionCookies = [",
         "    'phpMyAdmin' => '" + cookie + "',",
         "    '__Secure-phpMyAdmin_https' => '__Secure-" + cookie + "_https',",
+        // Builds without the "__Secure-" prefix name the HTTPS cookie so.
+        "    'phpMyAdmin_https' => '" + cookie + "_https',",
         "];",
         "foreach ($vessoraSessionCookies as $internal => $isolated) {",
         "    if (isset($_COOKIE[$isolated]) && is_string($_COOKIE[$isolated])) {",

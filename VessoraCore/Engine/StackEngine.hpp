@@ -74,7 +74,8 @@ public:
         // None: deleted environments go to the user's Trash.
         TrashHandler trashHandler;
         StopPauses stopPauses;
-        // Between two attempts of the MariaDB and health-page waits.
+        // Between two attempts of the MariaDB and health-page waits, at
+        // most: a pause ends early once the server can answer.
         std::chrono::milliseconds readinessPause{250};
     };
 
@@ -254,6 +255,8 @@ private:
     // of the environment that has exited; the waits poll a bounded number of
     // times and fail at once when a server exits meanwhile.
     void requireAlive(const std::string& id) const;
+    // A copy of the environment's entry in the process table (empty: none).
+    ProcessList launched(const std::string& id) const;
     void waitForDatabase(const StackProfile& profile, const std::filesystem::path& dbPrefix) const;
     void waitForHTTP(const StackProfile& profile, const std::string& token) const;
     void waitForPhpMyAdmin(const StackProfile& profile) const;
@@ -290,6 +293,9 @@ private:
     std::vector<StackProfile> profiles_;
     std::map<std::string, ProcessList> processes_;
     std::map<std::string, std::string> failures_;
+    // For tests only: called when the poll has seen an exited process of
+    // this environment, just before it tries to take the busy flag.
+    std::function<void(const std::string&)> exitSeen_;
 };
 
 } // namespace vessora

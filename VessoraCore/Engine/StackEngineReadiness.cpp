@@ -2,6 +2,7 @@
 #include "VessoraCore/Engine/StackEngine.hpp"
 
 #include "VessoraCore/Certificates/LocalHTTPS.hpp"
+#include "VessoraCore/Engine/ReadinessWait.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/LoopbackHTTP.hpp"
 #include "VessoraCore/Foundation/UnicodeText.hpp"
@@ -11,7 +12,6 @@
 
 #include <memory>
 #include <stdexcept>
-#include <thread>
 
 namespace vessora {
 
@@ -46,51 +46,69 @@ bool healthy(const LoopbackHTTP::Answer& answer, const StackProfile& profile,
            stringStartingWith(object, "mariadb", withoutAll(profile.mariaDB, "mariadb@") + ".");
 }
 
+// The caller keeps the processes alive while the descriptors are in use.
+std::vector<int> exitDescriptors(const std::vector<std::shared_ptr<ManagedProcess>>& processes) {
+    std::vector<int> descriptors;
+    for (const auto& process : processes)
+        descriptors.push_back(process->exitDescriptor());
+    return descriptors;
+}
+
 } // namespace
 
+std::vector<std::shared_ptr<ManagedProcess>> StackEngine::launched(const std::string& id) const {
+    std::lock_guard lock(mutex_);
+    const auto entry = processes_.find(id);
+    return entry == processes_.end() ? ProcessList{} : entry->second;
+}
+
 void StackEngine::requireAlive(const std::string& id) const {
-    ProcessList list;
-    {
-        std::lock_guard lock(mutex_);
-        if (const auto entry = processes_.find(id); entry != processes_.end())
-            list = entry->second;
-    }
-    for (const auto& process : list)
+    for (const auto& process : launched(id))
         if (!process->isRunning())
             throw VessoraError(
                 L10n::text("%@ exited (%@). See %@/logs.",
                            {process->service(), std::to_string(process->terminationStatus()), id}));
 }
 
+// The attempts of both waits are paced by ReadinessWait: they wake as soon
+// as the server can answer or one of the environment's processes ends.
 void StackEngine::waitForDatabase(const StackProfile& profile,
                                   const std::filesystem::path& dbPrefix) const {
-    for (int attempt = 0; attempt < 120; ++attempt) {
-        requireAlive(profile.id);
-        try {
-            if (UnicodeText::trimmed(sql(profile, dbPrefix, "SELECT 1", false)) == "1")
-                return;
-        } catch (const std::exception&) {
-            // Not ready yet.
-        }
-        std::this_thread::sleep_for(readinessPause_);
-    }
-    throw VessoraError(
-        L10n::text("MariaDB did not start. See %@/logs/mariadb-error.log.", {profile.id}));
+    const auto watched = launched(profile.id);
+    ReadinessWait wait(120, readinessPause_, ReadinessWait::fileAppears(socketFile(profile.id)),
+                       exitDescriptors(watched));
+    const bool ready = wait.run(
+        [&] { requireAlive(profile.id); },
+        [&] {
+            try {
+                return UnicodeText::trimmed(sql(profile, dbPrefix, "SELECT 1", false)) == "1";
+            } catch (const std::exception&) {
+                return false; // not ready yet
+            }
+        });
+    if (!ready)
+        throw VessoraError(
+            L10n::text("MariaDB did not start. See %@/logs/mariadb-error.log.", {profile.id}));
 }
 
 void StackEngine::waitForHTTP(const StackProfile& profile, const std::string& token) const {
     const std::string url = profile.backendURL() + "/__vessora_health.php";
-    for (int attempt = 0; attempt < 80; ++attempt) {
-        requireAlive(profile.id);
-        try {
-            if (healthy(LoopbackHTTP::get(url, 2), profile, token))
-                return;
-        } catch (const std::exception&) {
-            // Not ready yet.
-        }
-        std::this_thread::sleep_for(readinessPause_);
-    }
-    throw VessoraError(L10n::text("HTTP/PHP/SQL health check failed. See %@/logs.", {profile.id}));
+    const auto watched = launched(profile.id);
+    // The health page needs the web server and PHP-FPM both listening.
+    ReadinessWait wait(80, readinessPause_,
+                       ReadinessWait::portsAccept({profile.httpPort, profile.phpPort}),
+                       exitDescriptors(watched));
+    const bool ready = wait.run([&] { requireAlive(profile.id); },
+                                [&] {
+                                    try {
+                                        return healthy(LoopbackHTTP::get(url, 2), profile, token);
+                                    } catch (const std::exception&) {
+                                        return false; // not ready yet
+                                    }
+                                });
+    if (!ready)
+        throw VessoraError(
+            L10n::text("HTTP/PHP/SQL health check failed. See %@/logs.", {profile.id}));
 }
 
 void StackEngine::waitForPhpMyAdmin(const StackProfile& profile) const {

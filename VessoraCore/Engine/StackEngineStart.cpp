@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include <exception>
+#include <future>
 #include <regex>
 
 namespace vessora {
@@ -89,19 +90,38 @@ void StackEngine::startUnlocked(const std::string& id, const std::optional<fs::p
 }
 
 StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
+    // Apache's FastCGI proxy refuses every script whose file path holds a
+    // "?", so from such a data root it could serve no PHP at all.
+    if (profile.webserver == "httpd" && root_.string().find('?') != std::string::npos)
+        throw VessoraError(L10n::text("Apache cannot serve PHP from a data path that contains a "
+                                      "question mark. Choose nginx for this environment."));
     const StackPaths paths(root_, profile);
     WebDirectory::validate(paths);
     for (const std::int64_t port : profile.listeningPorts())
         PortCheck::requireAvailable(port);
 
-    StartPlan plan{profile, paths, brew_.prefix(profile.php), brew_.prefix(profile.mariaDB),
-                   brew_.prefix(profile.webserver)};
+    // Independent queries and checks run side by side, and their results are
+    // judged in the order of the steps, so the same error wins as when they
+    // run one after the other.
+    const auto prefixOf = [this](const std::string& formula) {
+        return std::async(std::launch::async, [this, formula] { return brew_.prefix(formula); });
+    };
+    auto phpPrefix = prefixOf(profile.php);
+    auto dbPrefix = prefixOf(profile.mariaDB);
+    auto webPrefix = prefixOf(profile.webserver);
+    std::future<fs::path> phpMyAdminPrefix;
+    if (profile.phpMyAdminEnabled)
+        phpMyAdminPrefix = prefixOf("phpmyadmin");
+    StartPlan plan{profile, paths, phpPrefix.get(), dbPrefix.get(), webPrefix.get()};
 
-    PackageCatalog::requireMatchingSeries(
-        versionOutput(plan.phpPrefix / "bin" / "php", {"-n", "-r", "echo PHP_VERSION;"}),
-        profile.php);
-    const std::string mariaDBOutput =
-        versionOutput(plan.dbPrefix / "bin" / "mariadbd", {"--no-defaults", "--version"});
+    auto phpVersion = std::async(std::launch::async, [&plan] {
+        return versionOutput(plan.phpPrefix / "bin" / "php", {"-n", "-r", "echo PHP_VERSION;"});
+    });
+    auto mariaDBVersion = std::async(std::launch::async, [&plan] {
+        return versionOutput(plan.dbPrefix / "bin" / "mariadbd", {"--no-defaults", "--version"});
+    });
+    PackageCatalog::requireMatchingSeries(phpVersion.get(), profile.php);
+    const std::string mariaDBOutput = mariaDBVersion.get();
     std::smatch match;
     if (!std::regex_search(mariaDBOutput, match, std::regex("[0-9]+[.][0-9]+[.][0-9]+")))
         throw VessoraError(L10n::text("Could not verify the installed MariaDB version."));
@@ -113,7 +133,7 @@ StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
     plan.applicationPassword = prepare(paths, plan.dbPrefix, plan.webPrefix, plan.token);
 
     if (profile.phpMyAdminEnabled) {
-        const fs::path source = brew_.prefix("phpmyadmin") / "share" / "phpmyadmin";
+        const fs::path source = phpMyAdminPrefix.get() / "share" / "phpmyadmin";
         PhpMyAdminFiles::prepare(paths, source);
         plan.phpMyAdminPassword = localPassword(paths.config() / "phpmyadmin-password");
         write(Configuration::phpMyAdmin(paths, *plan.phpMyAdminPassword), paths.phpMyAdminConfig());
@@ -129,21 +149,24 @@ void StackEngine::launchStart(const StartPlan& plan, const std::optional<fs::pat
     const bool apache = profile.webserver == "httpd";
     const fs::path environmentFolder = paths.directory().string() + "/";
 
-    requireSuccess(
-        Command::run(plan.phpPrefix / "sbin" / "php-fpm",
-                     {"-t", "-c", paths.phpConfig().string(), "-y", paths.fpmConfig().string()},
-                     {.timeout = 60, .environment = fpmEnvironment}),
-        "php-fpm");
-    if (apache)
-        requireSuccess(Command::run(plan.webPrefix / "bin" / "httpd",
-                                    {"-t", "-f", paths.apacheConfig().string()}, {.timeout = 60}),
-                       "httpd");
-    else
-        requireSuccess(Command::run(plan.webPrefix / "bin" / "nginx",
-                                    {"-t", "-p", environmentFolder.string(), "-c",
-                                     paths.nginxConfig().string()},
-                                    {.timeout = 60}),
-                       "nginx");
+    // Both configuration tests at once; PHP-FPM's verdict is read first.
+    auto fpmTest = std::async(std::launch::async, [&] {
+        return Command::run(
+            plan.phpPrefix / "sbin" / "php-fpm",
+            {"-t", "-c", paths.phpConfig().string(), "-y", paths.fpmConfig().string()},
+            {.timeout = 60, .environment = fpmEnvironment});
+    });
+    auto webTest = std::async(std::launch::async, [&] {
+        if (apache)
+            return Command::run(plan.webPrefix / "bin" / "httpd",
+                                {"-t", "-f", paths.apacheConfig().string()}, {.timeout = 60});
+        return Command::run(
+            plan.webPrefix / "bin" / "nginx",
+            {"-t", "-p", environmentFolder.string(), "-c", paths.nginxConfig().string()},
+            {.timeout = 60});
+    });
+    requireSuccess(fpmTest.get(), "php-fpm");
+    requireSuccess(webTest.get(), apache ? "httpd" : "nginx");
 
     initializeDatabase(plan);
 

@@ -14,12 +14,11 @@ namespace vessora {
 namespace {
 
 // Checks, pausing between checks at most `pauses` times; true once it ended.
+// A pause ends the moment the process does.
 bool waitForExit(const ManagedProcess& process, int pauses, std::chrono::milliseconds pause) {
-    for (int index = 0; index < pauses; ++index) {
-        if (!process.isRunning())
+    for (int index = 0; index < pauses; ++index)
+        if (process.waitForExit(pause))
             return true;
-        std::this_thread::sleep_for(pause);
-    }
     return !process.isRunning();
 }
 
@@ -39,12 +38,7 @@ void endOrphanedWorkers(const ManagedProcess& process, std::chrono::milliseconds
 } // namespace
 
 void StackEngine::stopProcesses(const std::string& id) {
-    ProcessList list;
-    {
-        std::lock_guard lock(mutex_);
-        if (const auto entry = processes_.find(id); entry != processes_.end())
-            list = entry->second;
-    }
+    const ProcessList list = launched(id);
     // Web server first, MariaDB last; the table lock is not held while waiting.
     for (auto it = list.rbegin(); it != list.rend(); ++it) {
         ManagedProcess& process = **it;

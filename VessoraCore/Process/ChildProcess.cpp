@@ -1,9 +1,15 @@
 #include "VessoraCore/Process/ChildProcess.hpp"
 
+#include "VessoraCore/Foundation/DescriptorWait.hpp"
+
+#include <algorithm>
 #include <csignal>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
+#include <thread>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -95,6 +101,20 @@ pid_t launch(const std::filesystem::path& executable, const std::vector<std::str
                       argvPointers.data(), envPointers.data()),
           executable);
     return pid;
+}
+
+UniqueFd exitDescriptor(pid_t pid) {
+    // Through syscall(): glibc 2.36 declares pidfd_open without C linkage.
+    return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+}
+
+bool waitForExit(const UniqueFd& descriptor, std::chrono::steady_clock::duration limit) {
+    if (!descriptor) {
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(limit, std::chrono::milliseconds(10)));
+        return false;
+    }
+    return DescriptorWait::readable({descriptor.get()}, limit)[0];
 }
 
 int terminationStatus(int waitStatus) {

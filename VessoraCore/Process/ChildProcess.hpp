@@ -10,6 +10,9 @@
 // "PATH" set to childPath, then the caller's entries over it.
 #pragma once
 
+#include "VessoraCore/Foundation/UniqueFd.hpp"
+
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -31,5 +34,15 @@ pid_t launch(const std::filesystem::path& executable, const std::vector<std::str
 
 // The exit code of a normal exit, the signal number for a killed process.
 int terminationStatus(int waitStatus);
+
+// A descriptor that becomes readable once the process has exited (a process
+// file descriptor, close-on-exec); empty when the system offers none. `pid`
+// must be an unreaped child of ours, so it cannot name another program.
+UniqueFd exitDescriptor(pid_t pid);
+
+// Waits until `descriptor` becomes readable or `limit` has passed; false on
+// time-out. Without a descriptor it only sleeps, at most 10 ms, so callers
+// that loop on their own check stay prompt.
+bool waitForExit(const UniqueFd& descriptor, std::chrono::steady_clock::duration limit);
 
 } // namespace vessora::ChildProcess

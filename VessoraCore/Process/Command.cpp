@@ -172,12 +172,14 @@ CommandResult run(const std::filesystem::path& executable,
     if (temporary)
         temporaryLog.own(logPath);
 
-    Child child(ChildProcess::launch(executable, arguments,
-                                     ChildProcess::environment(options.environment), input.get(),
-                                     log.get()));
+    const pid_t pid =
+        ChildProcess::launch(executable, arguments, ChildProcess::environment(options.environment),
+                             input.get(), log.get());
+    Child child(pid);
+    // Wakes the moment the program ends rather than on a sleeping schedule.
+    const UniqueFd exited = ChildProcess::exitDescriptor(pid);
 
     const auto deadline = Clock::now() + timeLimit(options.timeout);
-    auto pause = Clock::duration(1ms);
     while (!child.hasExited(executable)) {
         auto now = Clock::now();
         if (now >= deadline) {
@@ -189,8 +191,9 @@ CommandResult run(const std::filesystem::path& executable,
             throw VessoraError(L10n::text("Timed out: %@. Log: %@",
                                           {executable.filename().string(), logPath.string()}));
         }
-        std::this_thread::sleep_for(std::min(pause, deadline - now));
-        pause = std::min<Clock::duration>(pause * 2, 100ms);
+        // Readable but not yet reapable should not happen; never spin on it.
+        if (ChildProcess::waitForExit(exited, deadline - now) && !child.hasExited(executable))
+            std::this_thread::sleep_for(1ms);
     }
 
     CommandResult result;

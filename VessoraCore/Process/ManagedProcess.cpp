@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <system_error>
+#include <thread>
 
 namespace vessora {
 
@@ -25,6 +26,7 @@ ManagedProcess::ManagedProcess(std::string service, const std::filesystem::path&
                                                 std::error_code(errno, std::generic_category()));
     pid_ = ChildProcess::launch(executable, arguments, ChildProcess::environment(environment),
                                 input.get(), output_.get());
+    exit_ = ChildProcess::exitDescriptor(pid_);
 }
 
 bool ManagedProcess::reapIfExited() const {
@@ -56,6 +58,20 @@ bool ManagedProcess::isRunning() const {
 int ManagedProcess::terminationStatus() const {
     std::lock_guard lock(mutex_);
     return reapIfExited() ? *status_ : 0;
+}
+
+bool ManagedProcess::waitForExit(std::chrono::steady_clock::duration limit) const {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + limit;
+    while (isRunning()) {
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return false;
+        // Readable but not yet reapable should not happen; never spin on it.
+        if (ChildProcess::waitForExit(exit_, deadline - now) && isRunning())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 bool ManagedProcess::signal(int signalNumber) {

@@ -16,6 +16,7 @@
 
 #include "VessoraCore/Foundation/UniqueFd.hpp"
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -47,6 +48,15 @@ public:
     // 0 while it still runs.
     int terminationStatus() const;
 
+    // Waits until the process has ended or `limit` has passed, waking the
+    // moment it ends; true once it has ended.
+    bool waitForExit(std::chrono::steady_clock::duration limit) const;
+
+    // Readable once the process has ended (a process file descriptor), for
+    // callers that wait on it together with other events; -1 when the
+    // system offers none.
+    int exitDescriptor() const { return exit_.get(); }
+
     // Sends the signal to the process group; false (nothing sent) once the
     // process has been reaped or when the system refuses.
     bool signal(int signalNumber);
@@ -58,6 +68,7 @@ private:
     std::string service_;
     UniqueFd output_;
     pid_t pid_ = -1;
+    UniqueFd exit_;
     mutable std::mutex mutex_;
     mutable std::optional<int> status_;
 };

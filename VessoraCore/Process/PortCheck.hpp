@@ -16,4 +16,9 @@ void requireAvailable(std::int64_t port);
 // The same check as a flag: a port that cannot be checked counts as taken.
 bool isAvailable(std::int64_t port);
 
+// Whether a server accepts TCP connections on 127.0.0.1 at this port. The
+// probe connects without waiting and closes at once, sending nothing; a
+// port that cannot be checked does not accept.
+bool accepts(std::int64_t port);
+
 } // namespace vessora::PortCheck

@@ -59,8 +59,12 @@ std::string describe(std::exception_ptr error) {
 
 EnvironmentFiles::EnvironmentFiles(fs::path root, TrashHandler trash)
     : root_(fs::absolute(root)), trash_(std::move(trash)) {
+    // A journal entry is named by its id: restoring it from the Trash puts
+    // it back where the environment's folder was, not into the journal.
     if (!trash_)
-        trash_ = [](const fs::path& item) { UserTrash().trashItem(item); };
+        trash_ = [root = root_](const fs::path& item) {
+            UserTrash().trashItem(item, root / item.filename());
+        };
 }
 
 void EnvironmentFiles::step(JournalStep reached) const {

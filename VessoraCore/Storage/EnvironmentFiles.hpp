@@ -43,7 +43,8 @@ class EnvironmentFiles {
 public:
     // `root` is the data root with its links already resolved: a link
     // anywhere in the path of the journal or an environment folder is
-    // refused. Without a handler, deleted folders go to the user's Trash.
+    // refused. Without a handler, deleted folders go to the user's Trash,
+    // recorded as coming from their own place in the data root.
     explicit EnvironmentFiles(std::filesystem::path root, TrashHandler trash = nullptr);
 
     const std::filesystem::path& root() const { return root_; }

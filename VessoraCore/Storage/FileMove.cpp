@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -19,6 +20,20 @@ fs::path parentOf(const fs::path& path) {
     return parent.empty() ? fs::path(".") : parent;
 }
 
+int renameWithoutReplacing(const char* from, const char* to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+// 0, or the error: EEXIST when something is at the destination.
+int checkedRename(const fs::path& from, const fs::path& to) {
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0)
+        return EEXIST;
+    if (errno != ENOENT)
+        return errno;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 } // namespace
 
 void syncFolder(const fs::path& folder) {
@@ -28,10 +43,16 @@ void syncFolder(const fs::path& folder) {
 }
 
 void move(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    move(from, to, renameWithoutReplacing);
+}
+
+void move(const fs::path& from, const fs::path& to, NoReplaceRename rename) {
+    int error = rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    if (error == EINVAL)
+        error = checkedRename(from, to);
+    if (error != 0)
         throw fs::filesystem_error("Could not move item", from, to,
-                                   std::error_code(errno, std::generic_category()));
-    }
+                                   std::error_code(error, std::generic_category()));
     syncFolder(parentOf(to));
     syncFolder(parentOf(from));
 }

@@ -91,7 +91,12 @@ std::string UserTrash::encodePath(const std::string& path) {
 }
 
 fs::path UserTrash::trashItem(const fs::path& item) const {
+    return trashItem(item, item);
+}
+
+fs::path UserTrash::trashItem(const fs::path& item, const fs::path& origin) const {
     const fs::path original = StandardPath::standardized(fs::absolute(item));
+    const fs::path recorded = StandardPath::standardized(fs::absolute(origin));
     const fs::path files = root_ / "files";
     const fs::path info = root_ / "info";
     dev_t itemDevice = deviceOf(original, false);
@@ -106,8 +111,8 @@ fs::path UserTrash::trashItem(const fs::path& item) const {
     if (deviceOf(files, true) != itemDevice)
         throw otherFileSystem();
 
-    const std::string base = original.filename().string();
-    const std::string description = "[Trash Info]\nPath=" + encodePath(original.string()) +
+    const std::string base = recorded.filename().string();
+    const std::string description = "[Trash Info]\nPath=" + encodePath(recorded.string()) +
                                     "\nDeletionDate=" + localDeletionDate() + "\n";
     for (int number = 1; number <= 10000; ++number) {
         const std::string name = number == 1 ? base : base + "." + std::to_string(number);

@@ -29,6 +29,11 @@ public:
     // VessoraError when it lies on another file system, filesystem_error
     // for other failures; on failure the item and the Trash are unchanged.
     std::filesystem::path trashItem(const std::filesystem::path& item) const;
+    // The same, recording `origin` as the place a restore puts it back to
+    // (and naming it after `origin`): for an item that was moved aside on
+    // its way to the Trash.
+    std::filesystem::path trashItem(const std::filesystem::path& item,
+                                    const std::filesystem::path& origin) const;
 
     // "$XDG_DATA_HOME/Trash" when that variable holds an absolute path,
     // else "$HOME/.local/share/Trash".

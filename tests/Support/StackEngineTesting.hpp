@@ -109,6 +109,11 @@ struct StackEngineTesting {
         return StackEngine::importUnfinished(report);
     }
     static void setBusy(StackEngine& engine, bool busy) { engine.busy_.store(busy); }
+    // Runs `observer` in the poll between its first look at an exited
+    // process and its claim of the busy flag.
+    static void onExitSeen(StackEngine& engine, std::function<void(const std::string&)> observer) {
+        engine.exitSeen_ = std::move(observer);
+    }
     static void setLocalHostsEnabled(StackEngine& engine, bool enabled) {
         std::lock_guard lock(engine.mutex_);
         engine.localHostsEnabled_ = enabled;

@@ -359,21 +359,23 @@ TEST(ConfigurationPhpMyAdminTest, EntryConfigurationAndLoader) {
     const std::string password = "0123456789ABCDEF0123456789ABCDEF";
     auto text = Configuration::phpMyAdmin(paths, password);
     auto all = lines(text);
-    ASSERT_EQ(all.size(), 43u);
+    ASSERT_EQ(all.size(), 44u);
     auto cookie = paths.phpMyAdminSessionCookieName();
     EXPECT_EQ(all[5], "    'phpMyAdmin' => '" + cookie + "',");
     EXPECT_EQ(all[6], "    '__Secure-phpMyAdmin_https' => '__Secure-" + cookie + "_https',");
-    EXPECT_EQ(all[23],
+    // Debian's build names its HTTPS cookie without the prefix.
+    EXPECT_EQ(all[7], "    'phpMyAdmin_https' => '" + cookie + "_https',");
+    EXPECT_EQ(all[24],
               R"(            $cookie = preg_replace('/^(Set-Cookie:\s*)' . )"
               R"(preg_quote($internal, '/') . '=/i', '${1}' . $isolated . '=', $cookie);)");
-    EXPECT_EQ(all[29], "$cfg['blowfish_secret'] = hash('sha256', 'Quillet harbour key label' . '" +
+    EXPECT_EQ(all[30], "$cfg['blowfish_secret'] = hash('sha256', 'Quillet harbour key label' . '" +
                            password + "', true);");
-    EXPECT_EQ(all[32], "$cfg['Servers'][1]['port'] = '13307';");
-    EXPECT_EQ(all[34], "$cfg['Servers'][1]['password'] = '" + password + "';");
-    EXPECT_EQ(all[35], R"($cfg['Servers'][1]['verbose'] = 'Bob\'s \\ shop';)");
-    EXPECT_EQ(all[38], "$cfg['PmaAbsoluteUri'] = 'https://127.0.0.1:8443/phpmyadmin/';");
-    EXPECT_EQ(all[39], R"($cfg['TempDir'] = '/data/it\'s/studio/tmp/phpmyadmin/cache';)");
-    EXPECT_EQ(all[42], "$cfg['SendErrorReports'] = 'never';");
+    EXPECT_EQ(all[33], "$cfg['Servers'][1]['port'] = '13307';");
+    EXPECT_EQ(all[35], "$cfg['Servers'][1]['password'] = '" + password + "';");
+    EXPECT_EQ(all[36], R"($cfg['Servers'][1]['verbose'] = 'Bob\'s \\ shop';)");
+    EXPECT_EQ(all[39], "$cfg['PmaAbsoluteUri'] = 'https://127.0.0.1:8443/phpmyadmin/';");
+    EXPECT_EQ(all[40], R"($cfg['TempDir'] = '/data/it\'s/studio/tmp/phpmyadmin/cache';)");
+    EXPECT_EQ(all[43], "$cfg['SendErrorReports'] = 'never';");
 
     EXPECT_EQ(Configuration::phpMyAdminLoader(paths),
               "<?php\nrequire '/data/it\\'s/studio/config/phpmyadmin.inc.php';\n");

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,6 +145,23 @@ TEST_F(EnvironmentFilesTest, DeletionHandsTheFolderWithItsRecordToTheTrash) {
 
     EXPECT_EQ(snapshotFolder(root / "studio"), studio);
     EXPECT_EQ(snapshotFolder(root / "legacy"), legacy);
+}
+
+TEST_F(EnvironmentFilesTest, DefaultTrashRecordsTheEnvironmentsOwnFolderAsOrigin) {
+    const char* old = std::getenv("XDG_DATA_HOME");
+    const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+    ::setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+    EnvironmentFiles(root).remove(profiles.at(2), profiles);
+    saved ? ::setenv("XDG_DATA_HOME", saved->c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+
+    EXPECT_TRUE(fs::is_directory(folder.path() / "Trash/files" / kCustomID));
+    const std::string info =
+        PrivateFile::read(folder.path() / "Trash/info" / (kCustomID + ".trashinfo"));
+    // Restoring puts it back in the data root, not in the deletion journal.
+    EXPECT_NE(info.find("\nPath=" + UserTrash::encodePath((root / kCustomID).string()) + "\n"),
+              std::string::npos)
+        << info;
+    EXPECT_EQ(countEntries(journal()), 0u);
 }
 
 TEST_F(EnvironmentFilesTest, DeletionWithoutAFolderOnlyRewritesTheRecords) {

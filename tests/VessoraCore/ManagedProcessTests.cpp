@@ -83,6 +83,25 @@ TEST_F(ManagedProcessTests, ExitCodeAndNewPrivateLog) {
     EXPECT_EQ(info.st_mode & 07777, 0600u);
 }
 
+TEST_F(ManagedProcessTests, WaitForExitWakesWhenTheProcessEnds) {
+    ManagedProcess server("PHP", "/bin/sleep", {"30"}, folder.path() / "php.log");
+    ASSERT_GE(server.exitDescriptor(), 0);
+    EXPECT_FALSE(server.waitForExit(50ms)) << "still running";
+
+    // Ends after a short while: the wait returns then, not after its limit.
+    ManagedProcess quick("nginx", sh, {"-c", "sleep 0.1"}, folder.path() / "nginx.log");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(quick.waitForExit(30s));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+    EXPECT_FALSE(quick.isRunning());
+    EXPECT_EQ(quick.terminationStatus(), 0);
+    EXPECT_TRUE(quick.waitForExit(0ms)) << "once ended, at once";
+
+    server.signal(SIGKILL);
+    EXPECT_TRUE(server.waitForExit(30s));
+    EXPECT_EQ(server.terminationStatus(), SIGKILL);
+}
+
 TEST_F(ManagedProcessTests, SignalReachesTheWorkersItStarted) {
     auto pidFile = folder.path() / "worker.pid";
     // A master that ignores SIGTERM, with a worker of its own.

@@ -52,6 +52,17 @@ TEST_F(PortCheckTests, PortOfAListeningServerIsInUseUntilItCloses) {
     EXPECT_TRUE(PortCheck::isAvailable(port));
 }
 
+TEST_F(PortCheckTests, AcceptsOnlyWhileAServerListens) {
+    auto [server, port] = listeningServer();
+    EXPECT_TRUE(PortCheck::accepts(port));
+    // A listener whose queue is full still counts: a server is there.
+    for (int extra = 0; extra < 4; ++extra)
+        EXPECT_TRUE(PortCheck::accepts(port));
+    server.reset();
+    EXPECT_FALSE(PortCheck::accepts(port));
+    EXPECT_FALSE(PortCheck::accepts(70000));
+}
+
 TEST_F(PortCheckTests, NumbersOutsideThePortRangeAreRefused) {
     EXPECT_EQ(messageOf(70000), "Could not check port 70000: Invalid argument.");
     EXPECT_EQ(messageOf(-1), "Could not check port -1: Invalid argument.");

@@ -29,6 +29,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -355,6 +356,41 @@ TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheir
     for (const std::int64_t port : plain.listeningPorts())
         EXPECT_TRUE(PortCheck::isAvailable(port)) << port;
     helper->fail(std::nullopt);
+}
+
+TEST_F(StackEngineStartIntegrationTests, PhpMyAdminOverHTTPSKeepsACookieNamePerEnvironment) {
+    // Both on 127.0.0.1, where browsers share cookies across ports.
+    const StackProfile first = create("First", "nginx", true, true);
+    const StackProfile second = create("Second", "httpd", true, true);
+    ASSERT_TRUE(start(first));
+    ASSERT_TRUE(start(second));
+    const auto cookieNames = [&](const StackProfile& profile) {
+        const CommandResult answer =
+            Command::run("/usr/bin/curl",
+                         {"--silent", "--show-error", "--noproxy", "*", "--cacert",
+                          paths(profile).tlsCertificate().string(), "--dump-header", "-",
+                          "--output", "/dev/null", *profile.backendHTTPSURL() + "/phpmyadmin/"},
+                         {.timeout = 30});
+        EXPECT_EQ(answer.status, 0) << answer.output;
+        std::set<std::string> names;
+        std::istringstream lines(answer.output);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("Set-Cookie: ", 0) == 0)
+                names.insert(line.substr(12, line.find('=') - 12));
+        return names;
+    };
+    const std::set<std::string> firstNames = cookieNames(first);
+    const std::set<std::string> secondNames = cookieNames(second);
+    const std::string firstSession = paths(first).phpMyAdminSessionCookieName() + "_https";
+    const std::string secondSession = paths(second).phpMyAdminSessionCookieName() + "_https";
+    EXPECT_NE(firstSession, secondSession);
+    EXPECT_EQ(firstNames.count(firstSession), 1u) << ::testing::PrintToString(firstNames);
+    EXPECT_EQ(secondNames.count(secondSession), 1u) << ::testing::PrintToString(secondNames);
+    for (const auto& names : {firstNames, secondNames}) {
+        EXPECT_EQ(names.count("phpMyAdmin_https"), 0u);
+        EXPECT_EQ(names.count("__Secure-phpMyAdmin_https"), 0u);
+        EXPECT_EQ(names.count("phpMyAdmin"), 0u);
+    }
 }
 
 TEST_F(StackEngineStartIntegrationTests, KilledServersAreNoticedByTheNextPoll) {

@@ -5,6 +5,7 @@
 #include "VessoraCore/Engine/StackEngine.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
+#include "VessoraCore/Process/PortCheck.hpp"
 #include "VessoraCore/Records/MigrationReport.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
@@ -16,7 +17,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
+#include <sstream>
 
 namespace vessora {
 namespace {
@@ -141,6 +144,148 @@ TEST_F(StackEngineStartTests, RunsEveryStepInOrderThenTakesTheEnvironmentDown) {
     EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
     EXPECT_FALSE(fs::exists(db / "install"));
     EXPECT_NE(readOr(paths().config() / "probe.php"), firstProbe);
+}
+
+TEST_F(StackEngineStartTests, StepsRunInTheirOrder) {
+    // Every stand-in notes what it was asked to do in one shared file. A
+    // launched server writes its line only once it runs, so the web server
+    // also notes whether PHP-FPM's log existed then: the engine creates it
+    // right before it launches PHP-FPM.
+    const std::string note = " >> " + (folder.path() / "steps").string();
+    const std::string fpmLog = (paths().logs() / "php-process.log").string();
+    script(php / "sbin/php-fpm", "if [ \"$1\" = -t ]; then echo fpm-test" + note +
+                                     "; exit 0; fi\necho fpm" + note + "\nexec sleep 60");
+    script(web / "bin/nginx", "if [ \"$1\" = -t ]; then echo nginx-test" + note +
+                                  "; exit 0; fi\nif [ -e " + fpmLog + " ]; then echo nginx" + note +
+                                  "; else echo nginx-before-php-fpm" + note +
+                                  "; fi\nexec sleep 60");
+    script(db / "bin/mariadbd", "if [ \"$2\" = --version ]; then echo 11.4.2; exit 0; fi\necho "
+                                "mariadbd" +
+                                    note + "\nexec sleep 60");
+    script(db / "bin/mariadb-install-db", "echo install" + note);
+    script(db / "bin/mariadb", "input=$(cat)\ncase \"$input\" in\n"
+                               "*'CREATE DATABASE'*) echo sql-setup" +
+                                   note +
+                                   ";;\n"
+                                   "*vessora_admin*) echo sql-phpmyadmin" +
+                                   note +
+                                   ";;\n"
+                                   "*) echo sql-query" +
+                                   note + ";;\nesac\necho 1");
+
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }),
+              "HTTP/PHP/SQL health check failed. See " + profile.id + "/logs.");
+    std::vector<std::string> steps;
+    std::istringstream lines(readOr(folder.path() / "steps"));
+    for (std::string line; std::getline(lines, line);)
+        steps.push_back(line);
+    const auto at = [&](const std::string& step) {
+        const auto found = std::find(steps.begin(), steps.end(), step);
+        EXPECT_NE(found, steps.end()) << step;
+        return found - steps.begin();
+    };
+    EXPECT_LT(at("fpm-test"), at("install"));
+    EXPECT_LT(at("nginx-test"), at("install"));
+    EXPECT_LT(at("install"), at("mariadbd"));
+    EXPECT_LT(at("install"), at("sql-query"));
+    EXPECT_LT(at("sql-query"), at("sql-setup"));
+    EXPECT_LT(at("sql-setup"), at("sql-phpmyadmin"));
+    EXPECT_LT(at("sql-phpmyadmin"), at("fpm"));
+    EXPECT_LT(at("sql-phpmyadmin"), at("nginx")) << "the web server comes last";
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "mariadbd"), 1);
+    EXPECT_EQ(steps.size(), 9u) << ::testing::PrintToString(steps);
+}
+
+TEST_F(StackEngineStartTests, FailedHTTPSHealthCheckTakesTheEnvironmentDown) {
+    profile.httpsEnabled = true;
+    profile.httpsPort = freePorts(1)[0];
+    engine->update(profile);
+    // A web server whose plain health page is right while its HTTPS one
+    // answers a token of some other start.
+    const fs::path server = folder.path() / "server.py";
+    PrivateFile::write(server,
+                       "import http.server, json, re, ssl, threading\n"
+                       "probe = open(" +
+                           nlohmann::json((paths().config() / "probe.php").string()).dump() +
+                           ").read()\n"
+                           "token = re.search(r\"'token' => '([^']*)'\", probe).group(1)\n"
+                           "def handler(answer):\n"
+                           "    class Handler(http.server.BaseHTTPRequestHandler):\n"
+                           "        def do_GET(self):\n"
+                           "            body = json.dumps({'token': answer, 'identity': " +
+                           nlohmann::json(profile.id).dump() +
+                           ", 'php': '8.4.2', 'mariadb': '11.4.2-MariaDB'}).encode()\n"
+                           "            self.send_response(200)\n"
+                           "            self.send_header('Content-Length', str(len(body)))\n"
+                           "            self.end_headers()\n"
+                           "            self.wfile.write(body)\n"
+                           "        def log_message(self, *args):\n"
+                           "            pass\n"
+                           "    return Handler\n"
+                           "plain = http.server.HTTPServer(('127.0.0.1', " +
+                           std::to_string(profile.httpPort) +
+                           "), handler(token))\n"
+                           "secure = http.server.HTTPServer(('127.0.0.1', " +
+                           std::to_string(*profile.httpsPort) +
+                           "), handler('stale'))\n"
+                           "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+                           "context.load_cert_chain(" +
+                           nlohmann::json(paths().tlsCertificate().string()).dump() + ", " +
+                           nlohmann::json(paths().tlsPrivateKey().string()).dump() +
+                           ")\n"
+                           "secure.socket = context.wrap_socket(secure.socket, server_side=True)\n"
+                           "threading.Thread(target=secure.serve_forever, daemon=True).start()\n"
+                           "plain.serve_forever()\n");
+    script(web / "bin/nginx",
+           "[ \"$1\" = -t ] && exit 0\nexec /usr/bin/python3 " + server.string());
+    auto options = StackEngineTesting::quickOptions(folder.path() / "data", brew.brew(), helper);
+    // The plain health page needs a moment to come up; the pace is the Part's.
+    engine.reset();
+    engine = std::make_unique<StackEngine>(options);
+
+    const std::string failed = "The local HTTPS health check failed. See the environment logs.";
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), failed);
+    EXPECT_EQ(description(), failed);
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
+    for (const std::int64_t port : profile.listeningPorts())
+        EXPECT_TRUE(PortCheck::isAvailable(port)) << port;
+}
+
+TEST_F(StackEngineStartTests, ApacheIsRefusedUnderADataPathWithAQuestionMark) {
+    const fs::path httpd = keg("httpd");
+    script(httpd / "bin/httpd",
+           "echo httpd \"$@\" >> " + (folder.path() / "httpd").string() + "\nexec sleep 60");
+    nlohmann::json state = brew.state();
+    state["formulae"]["httpd"] = BrewStandIn::formula("1.0", {"1.0"});
+    state["formulae"]["httpd"]["prefix"] = httpd.string();
+    brew.setState(state);
+    auto options = StackEngineTesting::quickOptions(folder.path() / "data?q", brew.brew(), helper);
+    options.readinessPause = std::chrono::milliseconds(1);
+    StackEngine questioned(options);
+    StackProfile apache =
+        questioned.create("Shop", "php@8.4", "mariadb@11.4", false, "httpd", false, std::nullopt,
+                          "shop_db", std::nullopt, false, false);
+    const auto ports = freePorts(3);
+    apache.httpPort = ports[0];
+    apache.phpPort = ports[1];
+    apache.databasePort = ports[2];
+    questioned.update(apache);
+
+    const std::string refused = "Apache cannot serve PHP from a data path that contains a "
+                                "question mark. Choose nginx for this environment.";
+    EXPECT_EQ(thrownMessage([&] { questioned.start(apache.id); }), refused);
+    EXPECT_EQ(questioned.statuses().at(apache.id).description, refused);
+    EXPECT_FALSE(StackEngineTesting::hasEntry(questioned, apache.id));
+    EXPECT_FALSE(fs::exists(folder.path() / "httpd")) << "nothing was started or tested";
+    EXPECT_FALSE(fs::exists(StackPaths(questioned.root(), apache).apacheConfig()));
+    EXPECT_FALSE(fs::exists(StackPaths(questioned.root(), apache).data()));
+
+    // nginx serves such a path: its start goes past that check.
+    apache.webserver = "nginx";
+    questioned.update(apache);
+    EXPECT_NE(thrownMessage([&] { questioned.start(apache.id); }), refused);
+    EXPECT_TRUE(fs::exists(StackPaths(questioned.root(), apache).nginxConfig()));
+    fs::remove_all(questioned.socketDirectory());
 }
 
 TEST_F(StackEngineStartTests, DataDirectoryWithFilesButNoMarkerIsLeftAlone) {

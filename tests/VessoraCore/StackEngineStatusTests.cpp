@@ -113,6 +113,68 @@ TEST_F(StackEngineStatusTests, WhileBusyAnExitedProcessIsOnlyReported) {
     EXPECT_TRUE(processes[0]->isRunning());
 }
 
+TEST_F(StackEngineStatusTests, PollLeavesTheFlagOfTheOperationThatHoldsIt) {
+    const StackProfile shop = create("Shop");
+    const auto processes = run(shop.id);
+    // An operation waits in a helper request, holding the flag.
+    helper->hold();
+    auto switching = std::async(std::launch::async, [&] { engine->configureLocalHosts(true); });
+    ASSERT_TRUE(helper->waitUntilHeld());
+    killAndWait(*processes[1]);
+
+    EXPECT_EQ(status(shop.id).description, "Preparing…");
+    EXPECT_TRUE(StackEngineTesting::busy(*engine))
+        << "the poll must not clear a flag it did not take";
+    EXPECT_EQ(thrownMessage([&] { engine->stop(shop.id); }),
+              "Another Vessora action is still in progress.");
+    EXPECT_TRUE(processes[0]->isRunning());
+
+    helper->release();
+    switching.get();
+    EXPECT_FALSE(StackEngineTesting::busy(*engine));
+    // Idle again: the next poll takes the environment down.
+    EXPECT_EQ(status(shop.id).description, "Process exited: PHP (9)");
+}
+
+TEST_F(StackEngineStatusTests, PollJudgesAnExitAgainOnceItHoldsTheFlag) {
+    // Between the poll's first look and its claim of the flag, a stop ends
+    // the environment cleanly: no "Process exited:" text appears.
+    const StackProfile shop = create("Shop");
+    const auto processes = run(shop.id);
+    killAndWait(*processes[2]);
+    StackEngineTesting::onExitSeen(*engine, [&](const std::string& id) {
+        EXPECT_EQ(id, shop.id);
+        engine->stop(id);
+    });
+    EXPECT_EQ(status(shop.id), (StackStatus{false, "Stopped", {}}));
+    EXPECT_FALSE(StackEngineTesting::hasFailure(*engine, shop.id));
+    EXPECT_FALSE(StackEngineTesting::busy(*engine));
+
+    // A failed start took it down and kept its own text: the text stays.
+    const auto again = run(shop.id);
+    killAndWait(*again[0]);
+    StackEngineTesting::onExitSeen(*engine, [&](const std::string& id) {
+        StackEngineTesting::stopProcesses(*engine, id);
+        StackEngineTesting::setFailure(*engine, id, "MariaDB did not start.");
+    });
+    EXPECT_EQ(status(shop.id), (StackStatus{false, "MariaDB did not start.", {}}));
+
+    // A start that launched new servers meanwhile is reported as it is now.
+    const auto old = run(shop.id);
+    killAndWait(*old[0]);
+    std::vector<std::shared_ptr<ManagedProcess>> fresh;
+    StackEngineTesting::onExitSeen(*engine, [&](const std::string& id) {
+        StackEngineTesting::stopProcesses(*engine, id);
+        fresh = run(id);
+    });
+    const StackStatus now = status(shop.id);
+    StackEngineTesting::onExitSeen(*engine, nullptr);
+    EXPECT_TRUE(now.running);
+    EXPECT_EQ(now.description, "Running");
+    ASSERT_EQ(fresh.size(), 3u);
+    EXPECT_EQ(now.processes.at("MariaDB"), fresh[0]->pid());
+}
+
 TEST_F(StackEngineStatusTests, ExitedProcessStopsItsEnvironmentAndTellsTheHelper) {
     const StackProfile shop = create("Shop");
     const StackProfile other = create("Other");

@@ -863,4 +863,57 @@ TEST_F(StackEngineTests, HealthAndPhpMyAdminChecksReadTheEnvironmentsOwnServer) 
     StackEngineTesting::stopProcesses(*engine, "studio");
 }
 
+TEST_F(StackEngineTests, HealthWaitOutlastsAServerAnsweringBadGatewayForSeconds) {
+    // The Part's pace: the port accepts at once, so every failed attempt is
+    // followed by the whole 0.25 s pause and the 80 attempts outlast 3 s.
+    auto options = StackEngineTesting::quickOptions(root(), brew.brew(), helper);
+    StackEngine engine(options);
+    socketFolders.push_back(engine.socketDirectory());
+    StackProfile profile = engine.allProfiles()[0]; // php@8.4, mariadb@11.4
+    const fs::path requests = folder.path() / "requests";
+    const fs::path script = folder.path() / "gateway.py";
+    PrivateFile::write(script, R"PY(import http.server, json, sys, time
+ready = time.monotonic() + 3
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        with open(sys.argv[2], "a") as log:
+            log.write("x")
+        if time.monotonic() < ready:
+            self.send_response(502)
+            self.end_headers()
+            return
+        body = json.dumps({"token": "T1", "identity": "studio", "php": "8.4.1",
+                           "mariadb": "11.4.2-MariaDB"}).encode()
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+http.server.HTTPServer(("127.0.0.1", int(sys.argv[1])), Handler).serve_forever()
+)PY");
+    std::shared_ptr<ManagedProcess> server;
+    for (std::int64_t port = 21000 + ::getpid() % 20000; port < 65000 && !server; port += 11) {
+        if (!PortCheck::isAvailable(port))
+            continue;
+        profile.httpPort = port;
+        profile.phpPort = port; // both ports of the wake condition accept
+        server = std::make_shared<ManagedProcess>(
+            "nginx", "/usr/bin/python3",
+            std::vector<std::string>{script.string(), std::to_string(port), requests.string()},
+            folder.path() / "gateway.log");
+    }
+    ASSERT_TRUE(server);
+    for (int attempt = 0; attempt < 500 && !PortCheck::accepts(profile.httpPort); ++attempt)
+        ::usleep(10000);
+    ASSERT_TRUE(PortCheck::accepts(profile.httpPort));
+    StackEngineTesting::addProcess(engine, "studio", server);
+
+    EXPECT_NO_THROW(StackEngineTesting::waitForHTTP(engine, profile, "T1"));
+    const std::size_t answered = PrivateFile::read(requests).size();
+    EXPECT_GE(answered, 5u);
+    EXPECT_LE(answered, 20u) << "no attempt without its pause";
+    StackEngineTesting::stopProcesses(engine, "studio");
+}
+
 } // namespace

@@ -89,6 +89,24 @@ TEST_F(UserTrashTest, EncodesThePathAsAURL) {
     EXPECT_EQ(UserTrash::encodePath("/a b/c~d_e-f.g"), "/a%20b/c~d_e-f.g");
 }
 
+TEST_F(UserTrashTest, AnItemMovedAsideOnItsWayRecordsWhereItCameFrom) {
+    // Deleted environments pass through a journal folder first; a restore
+    // must put them back where they were.
+    fs::path aside = makeItem(".pending-deletions/studio", "<?php");
+    const fs::path origin = folder.path() / "data/studio";
+    EXPECT_EQ(trash.trashItem(aside, origin), trash.root() / "files/studio");
+    EXPECT_FALSE(fs::exists(aside));
+    EXPECT_NE(info("studio").find("\nPath=" + UserTrash::encodePath(origin.string()) + "\n"),
+              std::string::npos)
+        << info("studio");
+
+    // The name follows the origin too, collisions included.
+    fs::path second = makeItem("staging", "second");
+    EXPECT_EQ(trash.trashItem(second, origin), trash.root() / "files/studio.2");
+    EXPECT_NE(info("studio.2").find("Path=" + UserTrash::encodePath(origin.string())),
+              std::string::npos);
+}
+
 TEST_F(UserTrashTest, CollidingNamesGetANumberAndLeftoversKeepTheirNames) {
     trash.trashItem(makeItem("studio", "first"));
     // An item left without its info file still owns "studio.2".

@@ -49,10 +49,23 @@ if mode == "silent":
 if mode == "stubborn":
     signal.signal(signal.SIGQUIT, signal.SIG_IGN)
 state = {}
-def load(*_):
+def load():
     state["generation"] = re.search(r'return 200 "([^"]*)"', open(conf).read()).group(1)
+def reload(*_):
+    # The mode at the time of the reload: "deaf" keeps the loaded text (as
+    # nginx does with a file it cannot load), "garbled" answers neither
+    # generation, "die" ends the process.
+    now = open(mode_file).read().strip() if os.path.exists(mode_file) else ""
+    if now == "deaf":
+        return
+    if now == "garbled":
+        state["generation"] = "garbled"
+        return
+    if now == "die":
+        os._exit(1)
+    load()
 load()
-signal.signal(signal.SIGHUP, load)
+signal.signal(signal.SIGHUP, reload)
 listeners = []
 for port in re.findall(r"listen 127\.0\.0\.1:(\d+) (?:ssl )?default_server", open(conf).read()):
     s = socket.socket()
@@ -211,6 +224,62 @@ TEST_F(VirtualHostRouterTest, PortTakenOrDeadRouterIsRefusedAndOldListRelaunched
     EXPECT_NE(PrivateFile::read(file("nginx.conf")).find(oneGeneration), std::string::npos)
         << "the old configuration is written back for the recovery launch";
     EXPECT_EQ(router.generation(), oneGeneration);
+}
+
+TEST_F(VirtualHostRouterTest, ReloadThatIsNotTakenUpGoesBackToThePreviousList) {
+    router.apply(one, nginx());
+    const auto process = router.child();
+    const std::string previous = router.generation();
+
+    // The router keeps serving what it had: the new generation never shows.
+    mode("deaf");
+    EXPECT_EQ(thrownMessage([&] { router.apply(two, nginx()); }),
+              "The local host router did not accept its new configuration.");
+    EXPECT_EQ(router.child(), process) << "rolled back in place, not restarted";
+    EXPECT_TRUE(process->isRunning());
+    EXPECT_EQ(router.active(), one);
+    EXPECT_EQ(router.generation(), previous);
+    EXPECT_EQ(PrivateFile::read(file("nginx.conf")),
+              VirtualHostRouter::configuration(root.path(), one, previous, ports))
+        << "the previous text is written back";
+
+    // Once reloads work again, the same switch succeeds in place.
+    mode("");
+    router.apply(two, nginx());
+    EXPECT_EQ(router.child(), process);
+    EXPECT_EQ(router.active(), two);
+    EXPECT_NE(router.generation(), previous);
+}
+
+TEST_F(VirtualHostRouterTest, RollbackThatFailsStopsTheRouter) {
+    // After the reload the router answers neither generation, so the way
+    // back fails as well.
+    router.apply(one, nginx());
+    const auto garbled = router.child();
+    mode("garbled");
+    EXPECT_EQ(thrownMessage([&] { router.apply(two, nginx()); }),
+              "The local host router did not accept its new configuration.");
+    EXPECT_FALSE(router.child());
+    EXPECT_TRUE(router.active().empty());
+    EXPECT_FALSE(garbled->isRunning());
+
+    // A router that ends on the reload cannot be signalled back.
+    mode("");
+    router.apply(one, nginx());
+    const auto dying = router.child();
+    mode("die");
+    EXPECT_EQ(thrownMessage([&] { router.apply(two, nginx()); }),
+              "The local host router did not accept its new configuration.");
+    EXPECT_FALSE(router.child());
+    EXPECT_FALSE(router.isRunning());
+    EXPECT_TRUE(router.active().empty());
+    EXPECT_FALSE(dying->isRunning());
+
+    // The next apply starts a fresh router.
+    mode("");
+    router.apply(two, nginx());
+    EXPECT_TRUE(router.isRunning());
+    EXPECT_EQ(router.active(), two);
 }
 
 TEST_F(VirtualHostRouterTest, RouterThatNeverListensOrIgnoresQuit) {
