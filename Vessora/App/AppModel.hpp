@@ -300,6 +300,8 @@ private:
     std::vector<std::function<void()>> operationWaiters_;
 
     bool quitting_ = false;
+    // The running operation has ended and the quit's stop-all runs.
+    bool quitStopping_ = false;
     bool shutdownFinished_ = false;
     std::vector<std::function<void()>> shutdownWaiters_;
     std::chrono::milliseconds quitStopLimit_;

@@ -50,7 +50,7 @@ void AppModel::poll(unsigned generation) {
     // The install log only matters while an operation runs (the stop at
     // quit installs nothing).
     std::optional<std::filesystem::path> log;
-    if (busy_ && !quitting_)
+    if (busy_ && !quitStopping_)
         log = StackPaths::installLog(dataRoot_);
     workers_.run(
         this,

@@ -37,7 +37,10 @@ void AppModel::shutdown(std::function<void()> done) {
     setActivity("Stopping environments…");
     afterOperation([this] {
         // The operation's end has set its own activity; from here on nothing
-        // new starts, and the windows show every action disabled.
+        // new starts, and the windows show every action disabled. The stop
+        // installs nothing: no install log while it runs.
+        quitStopping_ = true;
+        setInstallLog({});
         setBusy(true);
         setActivity("Stopping environments…");
         if (!engine_) {

@@ -104,7 +104,8 @@ void MainWindow::buildMenu() {
 }
 
 void MainWindow::buildToolbar() {
-    QToolBar* toolbar = addToolBar(QString());
+    toolbar_ = addToolBar(QString());
+    QToolBar* toolbar = toolbar_;
     toolbar->setObjectName("mainToolbar");
     toolbar->setMovable(false);
     toolbar->setFloatable(false);
@@ -135,6 +136,9 @@ void MainWindow::render() {
     localAddresses_->setToolTip(q(L10n::text("Local addresses")));
     language_->setText(q(L10n::text("Language")));
     language_->setToolTip(q(L10n::text("Language")));
+    for (QAction* action : {localAddresses_, language_})
+        if (QWidget* button = toolbar_->widgetForAction(action))
+            button->setAccessibleName(action->text());
     syncSheets();
 }
 

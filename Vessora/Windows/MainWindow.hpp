@@ -17,6 +17,7 @@
 class QAction;
 class QDialog;
 class QMenu;
+class QToolBar;
 
 namespace vessora {
 
@@ -69,6 +70,7 @@ private:
     StatusBar* statusBar_;
     SheetPresenter* sheets_;
     QMenu* appMenu_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
     QAction* checkForUpdates_ = nullptr;
     QAction* settings_ = nullptr;
     QAction* quit_ = nullptr;

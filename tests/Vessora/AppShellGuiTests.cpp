@@ -5,12 +5,16 @@
 #include "Vessora/App/AppShell.hpp"
 #include "Vessora/App/QuitOnSignal.hpp"
 #include "Vessora/Windows/MainWindow.hpp"
+#include "VessoraCore/Storage/StackPaths.hpp"
 #include "tests/Vessora/Support/AppModelTest.hpp"
 
 #include <QAction>
 #include <QLabel>
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 
 namespace vessora {
 namespace {
@@ -58,10 +62,15 @@ protected:
 TEST_F(AppShellTest, CloseWaitsForTheRunningActionStopsOnceThenEnds) {
     engine->setStatus("studio", StackStatus{true, "Running", {{"PHP", 4}}});
     startAndWaitForPolls();
-    engine->hold("start");
-    ASSERT_TRUE(shell().model().perform("Starting Legacy…", false,
-                                        [](AppEngine& e) { e.start("legacy"); }));
-    ASSERT_TRUE(waitUntilHeld("start"));
+    const auto log = StackPaths::installLog(root.path());
+    std::filesystem::create_directories(log.parent_path());
+    { std::ofstream(log) << "==> Installing php@8.3\n"; }
+    engine->hold("install");
+    ASSERT_TRUE(shell().model().perform("Installing packages for Legacy…", false,
+                                        [](AppEngine& e) { e.install("legacy"); }));
+    ASSERT_TRUE(waitUntilHeld("install"));
+    auto* installLog = shell().window().findChild<QWidget*>("installLog");
+    ASSERT_TRUE(waitFor([&] { return installLog->isVisible(); }));
 
     EXPECT_FALSE(shell().window().close());
     EXPECT_TRUE(shell().terminating());
@@ -71,18 +80,27 @@ TEST_F(AppShellTest, CloseWaitsForTheRunningActionStopsOnceThenEnds) {
     QTest::qWait(100);
     EXPECT_EQ(engine->calls("stopAll"), 0);
     EXPECT_TRUE(shell().window().isVisible());
+    EXPECT_EQ(activityShown(), "Stopping environments…");
     EXPECT_EQ(exits, 0);
     // No new action starts now.
     EXPECT_FALSE(
         shell().model().perform("Stopping Studio…", false, [](AppEngine& e) { e.stop("studio"); }));
 
-    engine->release("start");
+    engine->hold("stopAll");
+    engine->release("install");
+    ASSERT_TRUE(waitUntilHeld("stopAll"));
+    EXPECT_EQ(activityShown(), "Stopping environments…");
+    // The stop installs nothing: the earlier log is gone.
+    QTest::qWait(100);
+    EXPECT_FALSE(installLog->isVisible());
+    EXPECT_TRUE(shell().window().isVisible());
+    engine->release("stopAll");
     ASSERT_TRUE(waitFor([&] { return exits == 1; }));
     EXPECT_EQ(engine->calls("stopAll"), 1);
     EXPECT_EQ(engine->calls("stop"), 0);
-    const auto log = engine->log();
-    EXPECT_LT(std::find(log.begin(), log.end(), "start(legacy)"),
-              std::find(log.begin(), log.end(), "stopAll()"));
+    const auto calls = engine->log();
+    EXPECT_LT(std::find(calls.begin(), calls.end(), "install(legacy)"),
+              std::find(calls.begin(), calls.end(), "stopAll"));
     EXPECT_FALSE(shell().model().error());
     // The shell lets the window close now.
     EXPECT_TRUE(shell().window().close());
