@@ -1,0 +1,96 @@
+#include "Vessora/Controls/FormStyle.hpp"
+
+#include <QApplication>
+#include <QFont>
+#include <QLabel>
+#include <QPalette>
+#include <QPushButton>
+#include <QSizePolicy>
+#include <QWidget>
+
+#include <algorithm>
+#include <optional>
+
+namespace vessora::FormStyle {
+
+namespace {
+
+// Sizes relative to the regular control font (13 points in the design).
+constexpr double smallScale = 11.0 / 13.0;
+constexpr double captionScale = 10.0 / 13.0;
+constexpr double headingScale = 15.0 / 13.0;
+
+void scaleFont(QWidget* widget, double scale, std::optional<QFont::Weight> weight = {}) {
+    QFont font = widget->font();
+    const QFont base = QApplication::font();
+    if (base.pointSizeF() > 0)
+        font.setPointSizeF(base.pointSizeF() * scale);
+    else
+        font.setPixelSize(std::max(1, static_cast<int>(base.pixelSize() * scale + 0.5)));
+    if (weight)
+        font.setWeight(*weight);
+    widget->setFont(font);
+}
+
+void setTextColor(QWidget* widget, const QColor& color) {
+    QPalette palette = widget->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::WindowText, color);
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+QColor accent() {
+    return QColor::fromRgbF(0.27f, 0.76f, 0.55f);
+}
+
+QColor warning() {
+    return QColor(0xC2, 0x5B, 0x00);
+}
+
+void makeSmall(QWidget* widget) {
+    scaleFont(widget, smallScale);
+}
+
+void makeCaption(QWidget* widget) {
+    scaleFont(widget, captionScale);
+}
+
+void makeHeading(QWidget* widget) {
+    scaleFont(widget, headingScale, QFont::DemiBold);
+}
+
+void makeSectionTitle(QWidget* widget) {
+    scaleFont(widget, smallScale, QFont::DemiBold);
+}
+
+void makeSecondary(QWidget* widget) {
+    QColor text = QApplication::palette().color(QPalette::WindowText);
+    text.setAlphaF(0.62f);
+    setTextColor(widget, text);
+}
+
+void makeWarning(QWidget* widget) {
+    setTextColor(widget, warning());
+}
+
+void makeProminent(QPushButton* button) {
+    QPalette palette = button->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Button, accent());
+        palette.setColor(group, QPalette::ButtonText, Qt::white);
+    }
+    button->setPalette(palette);
+    button->setDefault(true);
+}
+
+void makeWrapping(QLabel* label) {
+    label->setWordWrap(true);
+    QSizePolicy policy = label->sizePolicy();
+    policy.setHorizontalPolicy(QSizePolicy::Ignored);
+    policy.setHeightForWidth(true);
+    label->setSizePolicy(policy);
+}
+
+} // namespace vessora::FormStyle
