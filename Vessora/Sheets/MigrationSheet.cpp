@@ -2,6 +2,7 @@
 
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QDialogButtonBox>
@@ -34,9 +35,9 @@ MigrationSheet::MigrationSheet(AppModel& model, AppPreferences& preferences, QWi
 }
 
 void MigrationSheet::render() {
-    setWindowTitle(QString::fromStdString(L10n::text("Import project")));
-    title_->setText(QString::fromStdString(L10n::text("Import project")));
-    close_->setText(QString::fromStdString(L10n::text("Close")));
+    setWindowTitle(toQt(L10n::text("Import project")));
+    title_->setText(toQt(L10n::text("Import project")));
+    close_->setText(toQt(L10n::text("Close")));
 }
 
 } // namespace vessora

@@ -2,6 +2,7 @@
 
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 
@@ -35,11 +36,11 @@ DeleteConfirmation::DeleteConfirmation(AppModel& model, AppPreferences& preferen
 }
 
 void DeleteConfirmation::render() {
-    setWindowTitle(QString::fromStdString(L10n::text("Delete environment?")));
-    setText(QString::fromStdString(L10n::text("Delete environment?")));
+    setWindowTitle(toQt(L10n::text("Delete environment?")));
+    setText(toQt(L10n::text("Delete environment?")));
     setInformativeText(QString::fromStdString(message(model_, profile_)));
-    trash_->setText(QString::fromStdString(L10n::text("Move to Trash")));
-    cancel_->setText(QString::fromStdString(L10n::text("Cancel")));
+    trash_->setText(toQt(L10n::text("Move to Trash")));
+    cancel_->setText(toQt(L10n::text("Cancel")));
 }
 
 std::string DeleteConfirmation::message(const AppModel& model, const StackProfile& profile) {

@@ -3,6 +3,7 @@
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Windows/Appearance.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
@@ -55,10 +56,10 @@ EmptyState::EmptyState(AppModel& model, AppPreferences& preferences, QWidget* pa
 }
 
 void EmptyState::render() {
-    title_->setText(QString::fromStdString(L10n::text("No environments")));
-    description_->setText(QString::fromStdString(
+    title_->setText(toQt(L10n::text("No environments")));
+    description_->setText(toQt(
         L10n::text("Create an environment to choose your server, PHP, and MariaDB versions.")));
-    create_->setText(QString::fromStdString(L10n::text("New environment")));
+    create_->setText(toQt(L10n::text("New environment")));
     create_->setEnabled(!model_.busy() && model_.hasEngine());
 }
 

@@ -3,8 +3,10 @@
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/LocalHostSheet.hpp"
 #include "Vessora/Sheets/MigrationSheet.hpp"
+#include "Vessora/Sheets/NewEnvironmentSheet.hpp"
 #include "Vessora/Windows/Appearance.hpp"
 #include "Vessora/Windows/DeleteConfirmation.hpp"
 #include "Vessora/Windows/DetailPane.hpp"
@@ -22,14 +24,6 @@
 #include <QVBoxLayout>
 
 namespace vessora {
-
-namespace {
-
-QString q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-} // namespace
 
 MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, QWidget* parent)
     : QMainWindow(parent), model_(model), preferences_(preferences),
@@ -129,13 +123,13 @@ void MainWindow::buildToolbar() {
 }
 
 void MainWindow::render() {
-    checkForUpdates_->setText(q(L10n::text("Check for Updates…")));
-    settings_->setText(q(L10n::text("Settings…")));
-    quit_->setText(q(L10n::text("Quit Vessora")));
-    localAddresses_->setText(q(L10n::text("Local addresses")));
-    localAddresses_->setToolTip(q(L10n::text("Local addresses")));
-    language_->setText(q(L10n::text("Language")));
-    language_->setToolTip(q(L10n::text("Language")));
+    checkForUpdates_->setText(toQt(L10n::text("Check for Updates…")));
+    settings_->setText(toQt(L10n::text("Settings…")));
+    quit_->setText(toQt(L10n::text("Quit Vessora")));
+    localAddresses_->setText(toQt(L10n::text("Local addresses")));
+    localAddresses_->setToolTip(toQt(L10n::text("Local addresses")));
+    language_->setText(toQt(L10n::text("Language")));
+    language_->setToolTip(toQt(L10n::text("Language")));
     for (QAction* action : {localAddresses_, language_})
         if (QWidget* button = toolbar_->widgetForAction(action))
             button->setAccessibleName(action->text());
@@ -153,9 +147,10 @@ void MainWindow::syncSheets() {
         [&model] { return model.showLocalHosts(); }, [&model] { model.setShowLocalHosts(false); });
     presentWhile(
         "create", model.showCreate(),
-        // Hook: the new-environment sheet (NewEnvironmentSheet).
-        [](QWidget*) -> QDialog* { return nullptr; }, [&model] { return model.showCreate(); },
-        [&model] { model.setShowCreate(false); });
+        [&model, &preferences](QWidget* window) {
+            return new NewEnvironmentSheet(model, preferences, window);
+        },
+        [&model] { return model.showCreate(); }, [&model] { model.setShowCreate(false); });
     presentWhile(
         "migration", model.showMigration(),
         [&model, &preferences](QWidget* window) {

@@ -5,6 +5,7 @@
 #include "Vessora/App/Branding.hpp"
 #include "Vessora/App/DesktopServices.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Windows/Appearance.hpp"
 #include "Vessora/Windows/EnvironmentRow.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
@@ -25,10 +26,6 @@ namespace vessora {
 namespace {
 
 constexpr int idRole = Qt::UserRole;
-
-QString q(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 // The logo at 28 by 28 with rounded corners.
 QPixmap roundedLogo(const QPixmap& image, qreal scale) {
@@ -199,11 +196,11 @@ void Sidebar::buildFooter(QLayout* layout) {
 
 void Sidebar::render() {
     const bool canCreate = !model_.busy() && model_.hasEngine();
-    logo_->setAccessibleName(q(L10n::text("Vessora logo")));
-    headerNew_->setToolTip(q(L10n::text("New environment")));
-    headerNew_->setAccessibleName(q(L10n::text("New environment")));
+    logo_->setAccessibleName(toQt(L10n::text("Vessora logo")));
+    headerNew_->setToolTip(toQt(L10n::text("New environment")));
+    headerNew_->setAccessibleName(toQt(L10n::text("New environment")));
     headerNew_->setEnabled(canCreate);
-    section_->setText(q(L10n::text("Environments")));
+    section_->setText(toQt(L10n::text("Environments")));
     renderRows();
     renderSelection();
 
@@ -211,15 +208,15 @@ void Sidebar::render() {
     count_->setText(QString::fromStdString(
         count == 1 ? L10n::text("1 environment")
                    : L10n::text("%@ environments", {std::to_string(count)})));
-    footerNew_->setText(q(L10n::text("New")));
-    footerNew_->setToolTip(q(L10n::text("New environment")));
+    footerNew_->setText(toQt(L10n::text("New")));
+    footerNew_->setToolTip(toQt(L10n::text("New environment")));
     footerNew_->setEnabled(canCreate);
-    import_->setText(q(L10n::text("Import project…")));
+    import_->setText(toQt(L10n::text("Import project…")));
     import_->setEnabled(canCreate);
-    supportText_->setText(q(L10n::text("Support Vessora")));
+    supportText_->setText(toQt(L10n::text("Support Vessora")));
     support_->setToolTip(
-        q(L10n::text("Support Vessora’s development. Opens PayPal in your browser.")));
-    support_->setAccessibleName(q(L10n::text("Support Vessora")));
+        toQt(L10n::text("Support Vessora’s development. Opens PayPal in your browser.")));
+    support_->setAccessibleName(toQt(L10n::text("Support Vessora")));
 }
 
 void Sidebar::renderRows() {
@@ -287,7 +284,7 @@ void Sidebar::showContextMenu(const QPoint& position) {
     menu->setObjectName("environmentContextMenu");
     menu->setAttribute(Qt::WA_DeleteOnClose);
     QAction* remove =
-        menu->addAction(Icons::named("edit-delete"), q(L10n::text("Delete environment…")));
+        menu->addAction(Icons::named("edit-delete"), toQt(L10n::text("Delete environment…")));
     remove->setObjectName("deleteEnvironmentAction");
     remove->setEnabled(!model_.busy());
     connect(remove, &QAction::triggered, this, [this, record = *profile] {

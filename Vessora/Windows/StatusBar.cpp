@@ -3,6 +3,7 @@
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Windows/Appearance.hpp"
 #include "Vessora/Windows/BusyIndicator.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
@@ -60,11 +61,11 @@ void StatusBar::render() {
     // translated is no key and comes back unchanged.
     activityText_ = QString::fromStdString(refreshing && !busy ? L10n::text("Checking packages…")
                                                                : L10n::text(model_.activity()));
-    activity_->setToolTip(QString::fromStdString(L10n::text(model_.activity())));
+    activity_->setToolTip(toQt(L10n::text(model_.activity())));
     fitActivity();
-    refresh_->setText(QString::fromStdString(L10n::text("Refresh packages")));
+    refresh_->setText(toQt(L10n::text("Refresh packages")));
     refresh_->setEnabled(!busy && !refreshing);
-    stopAll_->setText(QString::fromStdString(L10n::text("Stop all")));
+    stopAll_->setText(toQt(L10n::text("Stop all")));
     stopAll_->setEnabled(!busy && model_.anyRunning());
 }
 

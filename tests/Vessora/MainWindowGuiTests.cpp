@@ -56,6 +56,18 @@ TEST_F(MainWindowShapeTest, SheetsOpenOneAtATimeInTheOrderAsked) {
     EXPECT_EQ(sheet(), nullptr);
 }
 
+TEST_F(MainWindowShapeTest, NewEnvironmentButtonsOpenTheSheetAndClosingResetsTheFlag) {
+    startMonitor();
+    window();
+    click("headerNewButton");
+    ASSERT_TRUE(waitForSheet("newEnvironmentSheet"));
+    QPointer<QDialog> open = sheet();
+    EXPECT_EQ(open->windowModality(), Qt::WindowModal);
+    open->reject();
+    EXPECT_FALSE(model().showCreate());
+    EXPECT_TRUE(waitFor([&] { return open.isNull(); }));
+}
+
 TEST_F(MainWindowShapeTest, ClearingAFlagClosesItsSheet) {
     startMonitor();
     window();
