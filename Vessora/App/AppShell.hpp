@@ -1,6 +1,7 @@
-// The application: its long-lived state (model, preferences), the main
-// window, and the one road out. The close button, the Quit command and the
-// session's signals all call requestQuit(): the first request refuses every
+// The application: its long-lived state (model, preferences, update checks),
+// the main window, the settings window, and the one road out. The close
+// button, the Quit command and the session's signals all call
+// requestQuit(): the first request cancels the update check, refuses every
 // new action, waits for the running one, stops every environment, and only
 // then lets the window close and the event loop end; the window stays
 // visible meanwhile with "Stopping environments…". Further requests change
@@ -10,6 +11,8 @@
 
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
+#include "Vessora/App/AppUpdates.hpp"
+#include "Vessora/Windows/SettingsWindow.hpp"
 
 #include <QObject>
 #include <QPointer>
@@ -27,14 +30,15 @@ class AppShell : public QObject {
 public:
     struct Options {
         AppModel::Options model;
+        AppUpdates::Options updates;
         // None: the standard user defaults.
         std::shared_ptr<UserDefaults> defaults;
         // Ends the event loop once everything has stopped; none:
         // QCoreApplication::exit(0).
         std::function<void()> exit;
 
-        // The program's: this build, the real engine and registration, the
-        // standard defaults.
+        // The program's: this build, the real engine, registration and
+        // release feed, the standard defaults.
         static Options standard();
     };
 
@@ -45,11 +49,19 @@ public:
 
     AppModel& model() { return *model_; }
     AppPreferences& preferences() { return *preferences_; }
+    AppUpdates& updates() { return *updates_; }
     MainWindow& window() { return *window_; }
+    // None until the settings are first opened, and after they close. A
+    // window of its own that belongs to the main window.
+    SettingsWindow* settingsWindow() const { return settings_; }
 
     // Shows the main window with the application icon and starts the
-    // window's tasks (the monitor).
+    // window's tasks: the monitor and the automatic update checks (again
+    // whenever their preference changes).
     void start();
+
+    // The toolbar's language link and the Settings command.
+    void openSettings();
 
     void requestQuit();
     bool terminating() const { return terminating_; }
@@ -60,12 +72,11 @@ signals:
     void quitFinished();
 
 private:
-    void openSettings();
-    void checkForUpdates();
-
     std::unique_ptr<AppPreferences> preferences_;
+    std::unique_ptr<AppUpdates> updates_;
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<MainWindow> window_;
+    QPointer<SettingsWindow> settings_;
     std::function<void()> exit_;
     bool terminating_ = false;
 };

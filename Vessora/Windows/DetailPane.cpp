@@ -24,14 +24,10 @@ const QColor orange(230, 126, 0);
 
 DetailPane::DetailPane(AppModel& model, AppPreferences& preferences, QWidget* parent)
     : QWidget(parent), model_(model), layout_(new QVBoxLayout(this)),
-      bannerSlot_(new QWidget(this)), editor_(new EditorSlot(model, preferences, this)),
+      editor_(new EditorSlot(model, preferences, this)),
       empty_(new EmptyState(model, preferences, this)), errorBox_(new QWidget(this)),
       errorText_(new QLabel(errorBox_)), installLog_(new QPlainTextEdit(this)) {
     setObjectName("detailPane");
-    bannerSlot_->setObjectName("bannerSlot");
-    auto* bannerLayout = new QVBoxLayout(bannerSlot_);
-    bannerLayout->setContentsMargins(0, 0, 0, 0);
-
     // The error: a warning sign and the text unchanged, on a light orange.
     errorBox_->setObjectName("errorBox");
     errorBox_->setAttribute(Qt::WA_StyledBackground);
@@ -73,7 +69,6 @@ DetailPane::DetailPane(AppModel& model, AppPreferences& preferences, QWidget* pa
 
     layout_->setContentsMargins(18, 18, 18, 18);
     layout_->setSpacing(14);
-    layout_->addWidget(bannerSlot_);
     layout_->addWidget(editor_);
     layout_->addWidget(empty_);
     layout_->addWidget(errorBox_);
@@ -86,8 +81,8 @@ DetailPane::DetailPane(AppModel& model, AppPreferences& preferences, QWidget* pa
 }
 
 void DetailPane::setBanner(QWidget* banner) {
-    banner->setParent(bannerSlot_);
-    bannerSlot_->layout()->addWidget(banner);
+    // Straight into the column, so a hidden banner takes no room.
+    layout_->insertWidget(0, banner);
 }
 
 void DetailPane::render() {

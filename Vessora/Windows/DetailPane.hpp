@@ -32,7 +32,6 @@ public:
 private:
     AppModel& model_;
     QVBoxLayout* layout_;
-    QWidget* bannerSlot_;
     EditorSlot* editor_;
     EmptyState* empty_;
     QWidget* errorBox_;

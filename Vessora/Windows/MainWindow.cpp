@@ -2,17 +2,20 @@
 
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
+#include "Vessora/App/AppUpdates.hpp"
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/LocalHostSheet.hpp"
 #include "Vessora/Sheets/MigrationSheet.hpp"
 #include "Vessora/Sheets/NewEnvironmentSheet.hpp"
+#include "Vessora/Sheets/UpdateDetailsSheet.hpp"
 #include "Vessora/Windows/Appearance.hpp"
 #include "Vessora/Windows/DeleteConfirmation.hpp"
 #include "Vessora/Windows/DetailPane.hpp"
 #include "Vessora/Windows/SheetPresenter.hpp"
 #include "Vessora/Windows/Sidebar.hpp"
 #include "Vessora/Windows/StatusBar.hpp"
+#include "Vessora/Windows/UpdateBanner.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QCloseEvent>
@@ -25,8 +28,9 @@
 
 namespace vessora {
 
-MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, QWidget* parent)
-    : QMainWindow(parent), model_(model), preferences_(preferences),
+MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, AppUpdates& updates,
+                       QWidget* parent)
+    : QMainWindow(parent), model_(model), preferences_(preferences), updates_(updates),
       sidebar_(new Sidebar(model, preferences)), detail_(new DetailPane(model, preferences)),
       statusBar_(new StatusBar(model, preferences)), sheets_(new SheetPresenter(this)) {
     setObjectName("mainWindow");
@@ -37,6 +41,7 @@ MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, QWidget* pa
     tinted.setColor(QPalette::HighlightedText, Qt::white);
     setPalette(tinted);
 
+    detail_->setBanner(new UpdateBanner(updates_, preferences_));
     auto* scroll = new QScrollArea;
     scroll->setObjectName("detailScroll");
     scroll->setWidget(detail_);
@@ -72,6 +77,8 @@ MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, QWidget* pa
     resize(920, 480);
 
     connect(&model_, &AppModel::changed, this, &MainWindow::render);
+    connect(&updates_, &AppUpdates::changed, this, &MainWindow::render);
+    connect(&updates_, &AppUpdates::mainWindowRequested, this, &MainWindow::bringForward);
     connect(&preferences_, &AppPreferences::changed, this, &MainWindow::render);
     render();
 }
@@ -92,7 +99,7 @@ void MainWindow::buildMenu() {
     quit_->setShortcut(QKeySequence::Quit);
     quit_->setMenuRole(QAction::QuitRole);
 
-    connect(checkForUpdates_, &QAction::triggered, this, &MainWindow::checkForUpdatesRequested);
+    connect(checkForUpdates_, &QAction::triggered, this, [this] { updates_.checkManually(); });
     connect(settings_, &QAction::triggered, this, &MainWindow::settingsRequested);
     connect(quit_, &QAction::triggered, this, &MainWindow::quitRequested);
 }
@@ -124,6 +131,7 @@ void MainWindow::buildToolbar() {
 
 void MainWindow::render() {
     checkForUpdates_->setText(toQt(L10n::text("Check for Updates…")));
+    checkForUpdates_->setEnabled(!updates_.isChecking());
     settings_->setText(toQt(L10n::text("Settings…")));
     quit_->setText(toQt(L10n::text("Quit Vessora")));
     localAddresses_->setText(toQt(L10n::text("Local addresses")));
@@ -157,7 +165,14 @@ void MainWindow::syncSheets() {
             return new MigrationSheet(model, preferences, window);
         },
         [&model] { return model.showMigration(); }, [&model] { model.setShowMigration(false); });
-    // Hook: the update details sheet (UpdateDetailsSheet) while showDetails.
+    AppUpdates& updates = updates_;
+    presentWhile(
+        "updateDetails", updates.showDetails(),
+        [&updates, &preferences](QWidget* window) {
+            return new UpdateDetailsSheet(updates, preferences, window);
+        },
+        [&updates] { return updates.showDetails(); },
+        [&updates] { updates.setShowDetails(false); });
     const auto deleting = [&model] {
         return model.showDeleteConfirmation() && model.pendingDeletion().has_value();
     };
@@ -183,6 +198,13 @@ void MainWindow::presentWhile(const QString& key, bool wanted,
         sheets_->request(key, std::move(make), std::move(stillWanted), std::move(closed));
     else
         sheets_->dismiss(key);
+}
+
+void MainWindow::bringForward() {
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

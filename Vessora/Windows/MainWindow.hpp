@@ -2,7 +2,8 @@
 // (update banner, editor or empty state, error, install log, status bar), a
 // toolbar with the local-addresses button and the link to the settings,
 // the application menu, and the sheets and the delete confirmation, shown
-// one at a time while their model flags are set. It holds no state of its
+// one at a time while their flags (the model's, and the update details'
+// showDetails) are set. It holds no state of its
 // own and no engine logic.
 //
 // Closing the window never closes it directly: it asks for the orderly quit
@@ -23,6 +24,7 @@ namespace vessora {
 
 class AppModel;
 class AppPreferences;
+class AppUpdates;
 class DetailPane;
 class SheetPresenter;
 class Sidebar;
@@ -32,7 +34,8 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    MainWindow(AppModel& model, AppPreferences& preferences, QWidget* parent = nullptr);
+    MainWindow(AppModel& model, AppPreferences& preferences, AppUpdates& updates,
+               QWidget* parent = nullptr);
 
     void render();
 
@@ -48,14 +51,14 @@ signals:
     void quitRequested();
     // The toolbar's language link and the Settings command.
     void settingsRequested();
-    // The Check for Updates command.
-    void checkForUpdatesRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildMenu();
+    // Raises and activates the window, as the update details ask.
+    void bringForward();
     void buildToolbar();
     // Opens, queues or closes each sheet after its flag.
     void syncSheets();
@@ -65,6 +68,7 @@ private:
 
     AppModel& model_;
     AppPreferences& preferences_;
+    AppUpdates& updates_;
     Sidebar* sidebar_;
     DetailPane* detail_;
     StatusBar* statusBar_;

@@ -5,10 +5,14 @@
 #include "Vessora/App/AppShell.hpp"
 #include "Vessora/App/QuitOnSignal.hpp"
 #include "Vessora/Windows/MainWindow.hpp"
+#include "Vessora/Windows/SettingsWindow.hpp"
+#include "Vessora/Windows/SheetPresenter.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 #include "tests/Vessora/Support/AppModelTest.hpp"
+#include "tests/Vessora/Support/FakeReleaseFeed.hpp"
 
 #include <QAction>
+#include <QDialog>
 #include <QLabel>
 
 #include <algorithm>
@@ -24,6 +28,7 @@ protected:
     void SetUp() override { UserDefaults::setStandard(defaults); }
 
     void TearDown() override {
+        feed->release();
         engine->releaseAll();
         shell_.reset();
         AppModelTest::TearDown();
@@ -36,12 +41,23 @@ protected:
             options.model = this->options();
             options.model.quitStopLimit = quitStopLimit;
             options.model.quitStopPause = std::chrono::milliseconds(20);
+            options.updates = updatesOptions();
             options.defaults = defaults;
             options.exit = [this] { ++exits; };
             shell_ = std::make_unique<AppShell>(std::move(options));
             shell_->start();
         }
         return *shell_;
+    }
+
+    // The update checks on the fake feed; a development build unless a test
+    // sets updatesBuild.
+    AppUpdates::Options updatesOptions() {
+        AppUpdates::Options result;
+        result.build = updatesBuild;
+        result.defaults = defaults;
+        result.feed = feed;
+        return result;
     }
 
     void startAndWaitForPolls() {
@@ -54,6 +70,8 @@ protected:
         return shell().window().findChild<QLabel*>("activityText")->accessibleName().toStdString();
     }
 
+    BuildInfo updatesBuild = BuildInfo::developmentBuild();
+    std::shared_ptr<FakeReleaseFeed> feed = std::make_shared<FakeReleaseFeed>();
     std::chrono::milliseconds quitStopLimit{10000};
     int exits = 0;
     std::unique_ptr<AppShell> shell_;
@@ -175,6 +193,7 @@ TEST_F(AppShellTest, WithoutAnEngineTheQuitEndsAtOnce) {
     options.model.openEngine = [](const std::filesystem::path&) -> std::shared_ptr<AppEngine> {
         throw std::runtime_error("No data root.");
     };
+    options.updates = updatesOptions();
     options.defaults = defaults;
     options.exit = [this] { ++exits; };
     AppShell noEngine(std::move(options));
@@ -189,6 +208,52 @@ TEST_F(AppShellTest, TheLanguageIsWrittenForTheSystemBeforeTheWindow) {
     shell();
     EXPECT_EQ(defaults->value("AppleLanguages"), nlohmann::json({"fr"}));
     EXPECT_FALSE(shell().window().windowIcon().isNull());
+}
+
+TEST_F(AppShellTest, TheLanguageLinkAndSettingsOpenOneSettingsWindow) {
+    startAndWaitForPolls();
+    EXPECT_EQ(shell().settingsWindow(), nullptr);
+    shell().window().findChild<QAction*>("languageAction")->trigger();
+    SettingsWindow* settings = shell().settingsWindow();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_TRUE(settings->isWindow());
+    EXPECT_NE(settings->findChild<QWidget*>("preferencesView"), nullptr);
+    EXPECT_EQ(settings->windowTitle().toStdString(), "Settings");
+    shell().window().findChild<QAction*>("settingsAction")->trigger();
+    EXPECT_EQ(shell().settingsWindow(), settings);
+    shell().preferences().setLanguage(AppLanguage::german);
+    EXPECT_EQ(settings->windowTitle().toStdString(), "Einstellungen");
+    settings->close();
+    EXPECT_TRUE(waitFor([&] { return shell().settingsWindow() == nullptr; }));
+}
+
+TEST_F(AppShellTest, StartingChecksForUpdatesAutomaticallyAndTheMenuChecksOnRequest) {
+    updatesBuild = BuildInfo::release("1.2.0", "6");
+    feed->answer(FakeReleaseFeed::makeRelease("1.3.0", 7));
+    startAndWaitForPolls();
+    ASSERT_TRUE(waitFor([&] { return feed->calls() == 1 && !shell().updates().isChecking(); }));
+    // The banner in the window tells of the newer release.
+    auto* banner = shell().window().findChild<QWidget*>("updateBanner");
+    ASSERT_NE(banner, nullptr);
+    EXPECT_TRUE(banner->isVisible());
+
+    feed->hold();
+    feed->answer(FakeReleaseFeed::makeRelease("1.3.0", 7));
+    auto* check = shell().window().findChild<QAction*>("checkForUpdatesAction");
+    check->trigger();
+    ASSERT_TRUE(waitFor([&] { return feed->waiting(); }));
+    EXPECT_FALSE(check->isEnabled());
+    // The details open over the main window.
+    EXPECT_TRUE(shell().updates().showDetails());
+    ASSERT_NE(shell().window().sheets().current(), nullptr);
+    EXPECT_EQ(shell().window().sheets().current()->objectName().toStdString(),
+              "updateDetailsSheet");
+    feed->release();
+    ASSERT_TRUE(waitFor([&] { return !shell().updates().isChecking(); }));
+    EXPECT_TRUE(check->isEnabled());
+    shell().window().sheets().current()->reject();
+    EXPECT_FALSE(shell().updates().showDetails());
 }
 
 } // namespace

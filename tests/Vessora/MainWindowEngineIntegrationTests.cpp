@@ -3,6 +3,7 @@
 // package status comes from the real Homebrew client.
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
+#include "Vessora/App/AppUpdates.hpp"
 #include "Vessora/App/StackEngineAdapter.hpp"
 #include "Vessora/Windows/MainWindow.hpp"
 #include "VessoraCore/Engine/StackEngine.hpp"
@@ -55,7 +56,12 @@ TEST_F(MainWindowEngineTest, ListsTheBuiltInRecordsAndTheRealPackageStatus) {
     AppModel model(options());
     ASSERT_TRUE(model.hasEngine()) << model.error().value_or("");
     AppPreferences preferences(UserDefaults::inMemory());
-    MainWindow window(model, preferences);
+    // A development build never asks the release feed.
+    AppUpdates::Options updatesOptions;
+    updatesOptions.build = BuildInfo::developmentBuild();
+    updatesOptions.defaults = UserDefaults::inMemory();
+    AppUpdates updates(updatesOptions);
+    MainWindow window(model, preferences, updates);
     window.show();
     model.startMonitor();
     ASSERT_TRUE(waitFor([&] { return model.packageStatusKnown() && model.statuses().size() == 2; }))

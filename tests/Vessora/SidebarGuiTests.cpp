@@ -165,8 +165,7 @@ TEST_F(SidebarTest, WithoutAnEngineTheBuiltInRecordsShowAndOnlyDeleteStaysOpen) 
         throw VessoraError("Another Vessora instance is already using this data directory.");
     };
     AppModel noEngine(options);
-    AppPreferences& preferences = this->preferences();
-    MainWindow window(noEngine, preferences);
+    MainWindow window(noEngine, preferences(), updates());
     window.show();
     auto* list = window.findChild<QListWidget*>("environmentList");
     ASSERT_EQ(list->count(), 2);

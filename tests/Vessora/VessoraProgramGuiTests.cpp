@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
@@ -34,6 +35,10 @@ TEST_P(VessoraProgramTest, StartsAndQuitsCleanlyOnASessionSignal) {
                        QString::fromStdString((home.path() / "config").string()));
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.remove("VESSORA_PREVIEW_ROOT");
+    // No update check over the network from a test.
+    fs::create_directories(home.path() / "config" / "Vessora");
+    std::ofstream(home.path() / "config" / "Vessora" / "defaults.json")
+        << R"({"Vessora.automaticUpdateChecks": false})";
 
     QProcess program;
     program.setProcessEnvironment(environment);

@@ -1,13 +1,17 @@
 // Base of the main window's tests: the model's fixture (fake engine, fake
 // registration, in-memory defaults) plus preferences on the standard
-// defaults, so a language chosen in a test is the one L10n::text reads, and
-// the window itself at its default size on the offscreen platform.
+// defaults, so a language chosen in a test is the one L10n::text reads, the
+// update checks on a fake feed (a development build unless a test sets
+// updatesBuild, so nothing is fetched unasked), and the window itself at
+// its default size on the offscreen platform.
 #pragma once
 
 #include "Vessora/App/AppPreferences.hpp"
+#include "Vessora/App/AppUpdates.hpp"
 #include "Vessora/Windows/MainWindow.hpp"
 #include "Vessora/Windows/SheetPresenter.hpp"
 #include "tests/Vessora/Support/AppModelTest.hpp"
+#include "tests/Vessora/Support/FakeReleaseFeed.hpp"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -24,7 +28,9 @@ protected:
     void SetUp() override { UserDefaults::setStandard(defaults); }
 
     void TearDown() override {
+        feed->release();
         window_.reset();
+        updates_.reset();
         preferences_.reset();
         AppModelTest::TearDown();
         UserDefaults::setStandard(UserDefaults::inMemory());
@@ -36,9 +42,20 @@ protected:
         return *preferences_;
     }
 
+    AppUpdates& updates() {
+        if (!updates_) {
+            AppUpdates::Options options;
+            options.build = updatesBuild;
+            options.defaults = defaults;
+            options.feed = feed;
+            updates_ = std::make_unique<AppUpdates>(options);
+        }
+        return *updates_;
+    }
+
     MainWindow& window() {
         if (!window_) {
-            window_ = std::make_unique<MainWindow>(model(), preferences());
+            window_ = std::make_unique<MainWindow>(model(), preferences(), updates());
             window_->show();
         }
         return *window_;
@@ -82,7 +99,10 @@ protected:
         return waitFor([&] { return sheet() && sheet()->objectName() == name; });
     }
 
+    BuildInfo updatesBuild = BuildInfo::developmentBuild();
+    std::shared_ptr<FakeReleaseFeed> feed = std::make_shared<FakeReleaseFeed>();
     std::unique_ptr<AppPreferences> preferences_;
+    std::unique_ptr<AppUpdates> updates_;
     std::unique_ptr<MainWindow> window_;
 };
 
