@@ -10,6 +10,12 @@ namespace vessora {
 
 SheetPresenter::SheetPresenter(QWidget* window) : QObject(window), window_(window) {}
 
+SheetPresenter* SheetPresenter::of(QWidget* widget) {
+    if (!widget)
+        return nullptr;
+    return widget->window()->findChild<SheetPresenter*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
 void SheetPresenter::request(const QString& key, Factory make, Wanted wanted, Closed closed) {
     if ((current_ && currentKey_ == key) || waiting(key))
         return;

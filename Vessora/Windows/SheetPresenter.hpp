@@ -31,6 +31,11 @@ public:
 
     explicit SheetPresenter(QWidget* window);
 
+    // The presenter of the window that holds `widget` (the editor asks for
+    // its certificate and database sheets through it); none outside a
+    // window that has one.
+    static SheetPresenter* of(QWidget* widget);
+
     // Does nothing while a sheet of this key is open or waiting.
     void request(const QString& key, Factory make, Wanted wanted = {}, Closed closed = {});
     // Closes the open sheet of this key (as if cancelled) or drops its

@@ -114,6 +114,8 @@ TEST_F(MainWindowShapeTest, EditorIsMadeAnewOnlyForAnotherRecordOrSelection) {
     QPointer<QWidget> first = editor();
     ASSERT_FALSE(first.isNull());
     EXPECT_EQ(window().detail().editorSlot().record()->id, "studio");
+    // The editor reaches the window's sheets from where it stands.
+    EXPECT_EQ(SheetPresenter::of(editor()), &window().sheets());
 
     // Polls with new statuses and an action that changes nothing keep it.
     engine->setStatus("legacy", StackStatus{true, "Running", {{"PHP", 3}}});
