@@ -4,6 +4,7 @@
 // program under "Icons/<name>.png" in the resource folder.
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 
 #include <string>
@@ -11,5 +12,11 @@
 namespace vessora::Icons {
 
 QIcon named(const std::string& freedesktopName);
+
+// The theme's symbolic (single-colour) form of the icon, drawn in `colour`,
+// the way desktops tint symbolic icons to the text beside them. Themes keep
+// these as "<name>-symbolic.symbolic.png", which a name lookup never finds;
+// where the theme has none, the icon of named() is used as it is.
+QIcon symbolic(const std::string& freedesktopName, const QColor& colour);
 
 } // namespace vessora::Icons

@@ -8,19 +8,34 @@
 
 namespace vessora::LocalizedDate {
 
-QString abbreviatedDateTime(Date date, AppLanguage language) {
-    const QLocale locale(QString::fromStdString(AppLanguages::id(language)));
+namespace {
+
+QLocale localeOf(AppLanguage language) {
+    return QLocale(QString::fromStdString(AppLanguages::id(language)));
+}
+
+QDateTime localTime(Date date) {
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(milliseconds).toLocalTime();
+    return QDateTime::fromMSecsSinceEpoch(milliseconds).toLocalTime();
+}
+
+} // namespace
+
+QString abbreviatedDate(Date date, AppLanguage language) {
+    const QLocale locale = localeOf(language);
     // Qt has no abbreviated date format: the locale's long form without the
     // weekday and with the short month name ("dddd, d. MMMM yyyy" becomes
     // "d. MMM yyyy").
     QString dateFormat = locale.dateFormat(QLocale::LongFormat);
     dateFormat.remove(QRegularExpression(QStringLiteral("d{4}[,.]?\\s*")));
     dateFormat.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
-    return locale.toString(local.date(), dateFormat.trimmed()) + QStringLiteral(", ") +
-           locale.toString(local.time(), QLocale::ShortFormat);
+    return locale.toString(localTime(date).date(), dateFormat.trimmed());
+}
+
+QString abbreviatedDateTime(Date date, AppLanguage language) {
+    return abbreviatedDate(date, language) + QStringLiteral(", ") +
+           localeOf(language).toString(localTime(date).time(), QLocale::ShortFormat);
 }
 
 } // namespace vessora::LocalizedDate

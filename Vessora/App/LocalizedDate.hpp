@@ -9,6 +9,10 @@
 
 namespace vessora::LocalizedDate {
 
+// Day, abbreviated month and year, without a time: "Mar 15, 2025",
+// "15. März 2025", "15 mars 2025", "15 mar 2025".
+QString abbreviatedDate(Date date, AppLanguage language);
+
 // Abbreviated date and short time: "Mar 15, 2025, 2:30 PM",
 // "15. März 2025, 14:30".
 QString abbreviatedDateTime(Date date, AppLanguage language);

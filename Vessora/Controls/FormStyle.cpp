@@ -6,6 +6,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QSizePolicy>
+#include <QString>
 #include <QWidget>
 
 #include <algorithm>
@@ -76,12 +77,21 @@ void makeWarning(QWidget* widget) {
 }
 
 void makeProminent(QPushButton* button) {
-    QPalette palette = button->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::Button, accent());
-        palette.setColor(group, QPalette::ButtonText, Qt::white);
-    }
-    button->setPalette(palette);
+    // A solid fill: a styled gradient from the palette pales the accent
+    // until white text is hard to read and enabled looks like disabled. A
+    // shade darker than the accent keeps white text readable.
+    const QColor fill = accent().darker(125);
+    QColor faded = accent();
+    faded.setAlphaF(0.4f);
+    button->setStyleSheet(
+        QString("QPushButton { background-color: %1; color: white; border: 1px solid %2;"
+                " border-radius: 4px; padding: 4px 12px; }"
+                "QPushButton:hover { background-color: %3; }"
+                "QPushButton:pressed { background-color: %2; }"
+                "QPushButton:disabled { background-color: %4; color: rgba(255, 255, 255, 0.85);"
+                " border-color: transparent; }")
+            .arg(fill.name(), fill.darker(125).name(), fill.lighter(110).name(),
+                 faded.name(QColor::HexArgb)));
     button->setDefault(true);
 }
 

@@ -1,8 +1,8 @@
 // The look the forms share, in one place: the font sizes of the small
 // control size, captions and headings (relative to the application font, so
 // they follow the desktop's size), the secondary and warning text colours and
-// the accent-coloured default button. Each call only sets fonts, palettes or
-// flags on the widget it is given.
+// the accent-coloured default button. Each call only sets fonts, palettes,
+// flags or (the prominent button) a style sheet on the widget it is given.
 #pragma once
 
 #include <QColor>

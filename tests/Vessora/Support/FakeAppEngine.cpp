@@ -36,6 +36,11 @@ void FakeAppEngine::setConnected(bool connected) {
     connected_ = connected;
 }
 
+void FakeAppEngine::setCertificateInfo(const std::string& id, LocalCertificateInfo info) {
+    std::lock_guard lock(mutex_);
+    certificates_[id] = std::move(info);
+}
+
 void FakeAppEngine::fail(const std::string& operation, std::optional<std::string> text) {
     std::lock_guard lock(mutex_);
     strangeFailures_.erase(operation);
@@ -175,7 +180,9 @@ bool FakeAppEngine::localHostConnected() {
 
 LocalCertificateInfo FakeAppEngine::certificateInfo(const std::string& id) {
     enter("certificateInfo", id);
-    return LocalCertificateInfo{};
+    std::lock_guard lock(mutex_);
+    const auto certificate = certificates_.find(id);
+    return certificate != certificates_.end() ? certificate->second : LocalCertificateInfo{};
 }
 
 StackProfile FakeAppEngine::create(const std::string& name, const std::string& php,

@@ -12,7 +12,8 @@
 // create appends a record and returns it, update replaces, remove deletes,
 // start marks the environment running with three processes, stop and
 // stopAll mark it stopped, configureLocalHosts(enabled) sets the helper
-// connection to `enabled`.
+// connection to `enabled`. certificateInfo answers what the test set for
+// the id when it is called (after its gate), else an empty record.
 #pragma once
 
 #include "Vessora/App/AppEngine.hpp"
@@ -46,6 +47,7 @@ public:
     void setStatus(const std::string& id, StackStatus status);
     void setInstallations(InstallationStatus installations);
     void setConnected(bool connected);
+    void setCertificateInfo(const std::string& id, LocalCertificateInfo info);
 
     // Every later call of `operation` throws VessoraError(text); none clears.
     void fail(const std::string& operation, std::optional<std::string> text);
@@ -121,6 +123,7 @@ private:
     std::map<std::string, StackStatus> statuses_;
     InstallationStatus installations_;
     bool connected_ = false;
+    std::map<std::string, LocalCertificateInfo> certificates_;
     std::map<std::string, std::string> failures_;
     std::set<std::string> strangeFailures_;
     std::set<std::string> held_;
