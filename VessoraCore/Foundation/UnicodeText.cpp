@@ -95,6 +95,25 @@ std::string trimmed(std::string_view text) {
         text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
 }
 
+std::string uppercased(std::string_view text) {
+    std::string result(text);
+    bool ascii = true;
+    for (char& c : result) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    if (ascii)
+        return result;
+    // fromUTF8 replaces ill-formed sequences with U+FFFD.
+    icu::UnicodeString string = unicode(text);
+    string.toUpper(icu::Locale::getRoot());
+    return utf8(string);
+}
+
 std::size_t characterCount(std::string_view text) {
     icu::UnicodeString string = unicode(text);
     UErrorCode status = U_ZERO_ERROR;

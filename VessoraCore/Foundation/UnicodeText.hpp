@@ -22,6 +22,10 @@ bool containsControl(std::string_view text);
 // decode count as ordinary characters.
 std::string trimmed(std::string_view text);
 
+// Full Unicode upper case (root locale); bytes that do not decode become
+// U+FFFD first. ASCII text takes a shortcut with the same result.
+std::string uppercased(std::string_view text);
+
 // Characters as the user sees them (extended grapheme clusters).
 std::size_t characterCount(std::string_view text);
 

@@ -1,0 +1,20 @@
+// What preparing a dump found: how many statements hold at least one token
+// (white space, comments and DELIMITER lines do not count) and the one
+// database the dump selected or created, if it named one. The import copies
+// both into its report.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vessora::SQLDump {
+
+struct Summary {
+    std::int64_t statementCount = 0;
+    std::optional<std::string> sourceDatabase;
+
+    bool operator==(const Summary&) const = default;
+};
+
+} // namespace vessora::SQLDump

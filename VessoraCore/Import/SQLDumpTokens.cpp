@@ -1,0 +1,124 @@
+#include "VessoraCore/Import/SQLDumpTokens.hpp"
+
+#include "VessoraCore/Foundation/UnicodeText.hpp"
+#include "VessoraCore/Process/LogText.hpp"
+
+#include <iterator>
+
+namespace vessora::SQLDumpTokens {
+
+namespace {
+
+bool isBlank(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
+
+bool endsWord(char c) {
+    return isBlank(c) || c == '(' || c == ')' || c == ';' || c == '/' || c == '`';
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The sandbox switch mariadb-dump writes first: the client acts on it and
+// the server sees nothing.
+bool isSandboxSwitch(std::string_view version, std::string_view rest) {
+    return version == "999999" && UnicodeText::trimmed(rest).starts_with("\\-");
+}
+
+// The tokens of `bytes`; stops once enough are held or a line comment runs
+// to the end. An executable comment's content is tokenized on its own and
+// appended whole, so a call may return more than enough.
+std::vector<std::string> collect(std::string_view bytes) {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    const std::size_t size = bytes.size();
+    while (i < size) {
+        if (out.size() >= enough)
+            return out;
+        const char c = bytes[i];
+        if (isBlank(c)) {
+            ++i;
+            continue;
+        }
+        if (c == '#' ||
+            (c == '-' && i + 2 < size && bytes[i + 1] == '-' && isBlank(bytes[i + 2]))) {
+            const std::size_t lineFeed = bytes.find('\n', i);
+            if (lineFeed == std::string_view::npos)
+                return out;
+            i = lineFeed + 1;
+            continue;
+        }
+        if (c == '/' && i + 1 < size && bytes[i + 1] == '*') {
+            std::size_t contentStart = i + 2;
+            bool executable = false;
+            if (i + 2 < size && bytes[i + 2] == '!') {
+                executable = true;
+                contentStart = i + 3;
+            } else if (i + 3 < size && bytes[i + 2] == 'M' && bytes[i + 3] == '!') {
+                executable = true;
+                contentStart = i + 4;
+            }
+            std::string_view content;
+            const std::size_t close = bytes.find("*/", contentStart);
+            if (close == std::string_view::npos) {
+                // Unterminated: the comment runs to the end, less its last byte.
+                const std::size_t end = size - 1;
+                content = contentStart < end ? bytes.substr(contentStart, end - contentStart)
+                                             : std::string_view();
+                i = size;
+            } else {
+                content = bytes.substr(contentStart, close - contentStart);
+                i = close + 2;
+            }
+            if (executable) {
+                std::size_t digits = 0;
+                while (digits < content.size() && isDigit(content[digits]))
+                    ++digits;
+                const std::string_view rest = content.substr(digits);
+                if (!isSandboxSwitch(content.substr(0, digits), rest)) {
+                    std::vector<std::string> inside = collect(rest);
+                    out.insert(out.end(), std::make_move_iterator(inside.begin()),
+                               std::make_move_iterator(inside.end()));
+                }
+            }
+            continue;
+        }
+        if (c == '`') {
+            std::string name;
+            std::size_t j = i + 1;
+            while (j < size) {
+                if (bytes[j] == '`') {
+                    if (j + 1 < size && bytes[j + 1] == '`') {
+                        name += '`';
+                        j += 2;
+                        continue;
+                    }
+                    ++j;
+                    break;
+                }
+                name += bytes[j++];
+            }
+            out.push_back(LogText::replacingInvalidUTF8(name));
+            i = j;
+            continue;
+        }
+        std::size_t j = i;
+        while (j < size && !endsWord(bytes[j]))
+            ++j;
+        if (j == i)
+            ++j; // one of "();/" alone
+        out.push_back(LogText::replacingInvalidUTF8(bytes.substr(i, j - i)));
+        i = j;
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<std::string> tokens(std::string_view bytes) {
+    return collect(bytes);
+}
+
+} // namespace vessora::SQLDumpTokens

@@ -1,0 +1,22 @@
+// The leading words of one SQL statement, enough to tell what it does. Blanks
+// and plain comments ("#", "-- ", "/* */") yield nothing; the executable
+// comments MariaDB runs ("/*!" and "/*M!", each with optional version
+// digits) yield the words inside them, except the sandbox line that
+// mariadb-dump writes first ("/*M!999999\- ... */"). A backtick-quoted name is
+// one token without its quotes; any other token is a run of bytes above 0x20
+// up to one of "();/`". Apostrophes and double quotes are ordinary bytes
+// here, so a name quoted with them keeps its quotes. Collection stops once 12
+// or more tokens are held; bytes that are not UTF-8 become U+FFFD.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vessora::SQLDumpTokens {
+
+inline constexpr std::size_t enough = 12;
+
+std::vector<std::string> tokens(std::string_view bytes);
+
+} // namespace vessora::SQLDumpTokens

@@ -1,0 +1,316 @@
+// Preparing a generated dump against reading the same file: prints the
+// throughput of SQLDump::prepare beside `cat dump > /dev/null` (reading
+// alone) and `cat dump > copy` (reading and writing, as prepare does), and
+// the peak resident memory (VmHWM) while preparing. A 64 MiB dump runs
+// before the 512 MiB one, so the two peaks show whether memory grows with
+// the file. Each figure is the best of several rounds, in wall time and per
+// second of processor time (which other work on the machine skews less);
+// the load average is printed beside them.
+//
+// The dump mimics mariadb-dump: header settings in executable comments,
+// per table DROP/CREATE and extended INSERTs of about 1 MiB whose rows hold
+// escaped text (quotes, backslashes, line breaks, UTF-8), binary strings,
+// numbers, NULLs and dates, comments between the tables and a trigger in a
+// DELIMITER block. A third run writes a statement per row instead, as
+// mariadb-dump --skip-extended-insert does. Everything lives in a temporary
+// folder removed at the end.
+//
+// Usage: sqldump-bench [rounds]   (default 3)
+#include "VessoraCore/Foundation/RemovedOnExit.hpp"
+#include "VessoraCore/Foundation/UserDefaults.hpp"
+#include "VessoraCore/Import/SQLDump.hpp"
+#include "VessoraCore/Process/Command.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+using namespace vessora;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr std::uint64_t MiB = 1 << 20;
+
+std::string escaped(std::string_view raw) {
+    std::string out;
+    for (char c : raw) {
+        switch (c) {
+        case '\0':
+            out += "\\0";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\x1A':
+            out += "\\Z";
+            break;
+        case '\'':
+            out += "\\'";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+class DumpWriter {
+public:
+    // rowsPerInsert 0: extended INSERTs of about 1 MiB, as mariadb-dump
+    // writes by default; 1: a statement per row (--skip-extended-insert).
+    DumpWriter(const fs::path& file, std::uint64_t size, int rowsPerInsert)
+        : out_(file, std::ios::binary), size_(size), rowsPerInsert_(rowsPerInsert) {}
+
+    void write() {
+        put("/*M!999999\\- enable the sandbox mode */ \n-- MariaDB dump 10.19  Distrib 10.11.19"
+            "-MariaDB, for debian-linux-gnu (x86_64)\n--\n-- Host: localhost    Database: shop\n"
+            "-- ------------------------------------------------------\n\n"
+            "/*!40101 SET @OLD_CHARACTER_SET_CLIENT=@@CHARACTER_SET_CLIENT */;\n"
+            "/*!40101 SET NAMES utf8mb4 */;\n/*!40103 SET TIME_ZONE='+00:00' */;\n"
+            "/*!40014 SET @OLD_UNIQUE_CHECKS=@@UNIQUE_CHECKS, UNIQUE_CHECKS=0 */;\n"
+            "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;\n\n"
+            "--\n-- Current Database: `shop`\n--\n\nCREATE DATABASE /*!32312 IF NOT EXISTS*/ "
+            "`shop` /*!40100 DEFAULT CHARACTER SET utf8mb4 */;\n\nUSE `shop`;\n");
+        const std::string tail =
+            "/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;\n/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\n"
+            "/*!40014 SET UNIQUE_CHECKS=@OLD_UNIQUE_CHECKS */;\n\n-- Dump completed\n";
+        for (int table = 0; written_ + 4 * MiB + tail.size() < size_; ++table)
+            this->table(table, size_ - tail.size());
+        put(tail);
+    }
+
+    std::uint64_t written() const { return written_; }
+
+private:
+    void put(std::string_view text) {
+        out_.write(text.data(), std::streamsize(text.size()));
+        written_ += text.size();
+    }
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+    std::string text() {
+        static const std::vector<std::string> words = {"order",
+                                                       "customer's",
+                                                       "Grüße",
+                                                       "naïve",
+                                                       "\"quoted\"",
+                                                       "back\\slash",
+                                                       "semi;colon",
+                                                       "line\nbreak",
+                                                       "tab\there",
+                                                       "100%",
+                                                       "café",
+                                                       "😀",
+                                                       "-- not a comment",
+                                                       "/* nor this */",
+                                                       "O'Reilly",
+                                                       "C:\\path\\to",
+                                                       "#hash",
+                                                       "DELIMITER ;;"};
+        std::string raw;
+        const int n = 2 + pick(14);
+        for (int i = 0; i < n; ++i)
+            raw += words[std::size_t(pick(int(words.size())))] + " ";
+        return escaped(raw);
+    }
+
+    std::string binary() {
+        std::string raw(std::size_t(8 + pick(40)), '\0');
+        for (char& c : raw)
+            c = static_cast<char>(pick(256));
+        return escaped(raw);
+    }
+
+    void table(int number, std::uint64_t limit) {
+        const std::string name = "`table_" + std::to_string(number) + "`";
+        put("\n--\n-- Table structure for table " + name + "\n--\n\nDROP TABLE IF EXISTS " + name +
+            ";\n/*!40101 SET @saved_cs_client     = @@character_set_client */;\n"
+            "CREATE TABLE " +
+            name +
+            " (\n  `id` int(11) NOT NULL,\n  `title` varchar(200),\n"
+            "  `body` text,\n  `price` decimal(10,2),\n  `hash` varbinary(64),\n"
+            "  `created` datetime,\n  PRIMARY KEY (`id`)\n) ENGINE=InnoDB DEFAULT "
+            "CHARSET=utf8mb4;\n\n--\n-- Dumping data for table " +
+            name + "\n--\n\nLOCK TABLES " + name + " WRITE;\n/*!40000 ALTER TABLE " + name +
+            " DISABLE KEYS */;\n");
+        // About 64 MiB per table, in INSERTs of about 1 MiB.
+        int id = 1;
+        for (int batch = 0; batch < 64 && written_ + 2 * MiB < limit; ++batch) {
+            std::string insert;
+            for (int row = 0; insert.size() < MiB - 1024; ++row) {
+                if (row == 0 || (rowsPerInsert_ > 0 && row % rowsPerInsert_ == 0))
+                    insert += (row ? ";\nINSERT INTO " : "INSERT INTO ") + name + " VALUES ";
+                else
+                    insert += ',';
+                insert +=
+                    "(" + std::to_string(id++) + ",'" + text() + "','" + text() + text() + "'," +
+                    std::to_string(pick(100000)) + "." + std::to_string(10 + pick(90)) + "," +
+                    (pick(8) ? "_binary '" + binary() + "'" : std::string("NULL")) + ",'2024-0" +
+                    std::to_string(1 + pick(9)) + "-1" + std::to_string(pick(9)) + " 12:34:56')";
+            }
+            put(insert + ";\n");
+        }
+        put("/*!40000 ALTER TABLE " + name +
+            " ENABLE KEYS */;\nUNLOCK TABLES;\n"
+            "DELIMITER ;;\n/*!50003 CREATE*/ /*!50017 DEFINER=`root`@`localhost`*/ /*!50003 "
+            "TRIGGER `" +
+            name.substr(1, name.size() - 2) + "_touch` BEFORE UPDATE ON " + name +
+            " FOR EACH ROW SET NEW.title = CONCAT(NEW.title, ';*/') */;;\nDELIMITER ;\n");
+    }
+
+    std::ofstream out_;
+    std::uint64_t size_;
+    int rowsPerInsert_;
+    std::uint64_t written_ = 0;
+    std::mt19937 random_{20240917};
+};
+
+// Wall time, and processor time (user and system, all threads) of this
+// process or of its finished children; the latter suffers less from other
+// work on the machine.
+struct Elapsed {
+    double wall = 0;
+    double processor = 0;
+};
+
+double processorSeconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+template <typename Work>
+Elapsed timed(int who, Work&& work) {
+    const double processor = processorSeconds(who);
+    const Clock::time_point start = Clock::now();
+    work();
+    return {std::chrono::duration<double>(Clock::now() - start).count(),
+            processorSeconds(who) - processor};
+}
+
+Elapsed timedShell(const std::string& script, const fs::path& file) {
+    return timed(RUSAGE_CHILDREN, [&] {
+        const CommandResult result =
+            Command::run("/bin/sh", {"-c", script, "sh", file.string()}, {.timeout = 600});
+        if (result.status != 0) {
+            std::fprintf(stderr, "%s failed: %s\n", script.c_str(), result.output.c_str());
+            std::exit(1);
+        }
+    });
+}
+
+// Peak resident memory since the last reset, in KiB.
+long peakKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+std::string load() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+void measure(const fs::path& folder, std::uint64_t size, int rowsPerInsert, int rounds) {
+    const fs::path dump = folder / "dump.sql";
+    const fs::path prepared = folder / "import.sql";
+    DumpWriter writer(dump, size, rowsPerInsert);
+    writer.write();
+    const double mib = double(writer.written()) / double(MiB);
+    std::printf("\n%.1f MiB dump, %s (%llu bytes)\n", mib,
+                rowsPerInsert ? "a statement per row" : "extended INSERTs",
+                static_cast<unsigned long long>(writer.written()));
+    timedShell("cat \"$1\" > /dev/null", dump); // into the page cache
+
+    std::vector<Elapsed> cat, copy, prepare;
+    long peak = 0;
+    SQLDump::Summary summary;
+    const auto rate = [mib](const Elapsed& e) { return mib / e.wall; };
+    const auto processorRate = [mib](const Elapsed& e) { return mib / e.processor; };
+    for (int round = 0; round < rounds; ++round) {
+        cat.push_back(timedShell("cat \"$1\" > /dev/null", dump));
+        copy.push_back(timedShell("cat \"$1\" > \"$1.copy\"", dump));
+        fs::remove(dump.string() + ".copy");
+        resetPeak();
+        prepare.push_back(
+            timed(RUSAGE_SELF, [&] { summary = SQLDump::prepare(dump, prepared, "bench_db"); }));
+        peak = std::max(peak, peakKiB());
+        fs::remove(prepared);
+        std::printf("  round %d: cat>/dev/null %5.0f  cat>copy %5.0f  prepare %5.0f MiB/s; per "
+                    "processor second %5.0f %5.0f %5.0f MiB; load %s\n",
+                    round + 1, rate(cat.back()), rate(copy.back()), rate(prepare.back()),
+                    processorRate(cat.back()), processorRate(copy.back()),
+                    processorRate(prepare.back()), load().c_str());
+    }
+    const auto best = [](const std::vector<Elapsed>& all, double Elapsed::*field) {
+        Elapsed fastest = all.front();
+        for (const Elapsed& e : all) {
+            if (e.*field < fastest.*field)
+                fastest = e;
+        }
+        return fastest;
+    };
+    std::printf("  best:    cat>/dev/null %5.0f  cat>copy %5.0f  prepare %5.0f MiB/s (%.2f GB/s); "
+                "per processor second %5.0f %5.0f %5.0f MiB\n",
+                rate(best(cat, &Elapsed::wall)), rate(best(copy, &Elapsed::wall)),
+                rate(best(prepare, &Elapsed::wall)),
+                double(writer.written()) / best(prepare, &Elapsed::wall).wall / 1e9,
+                processorRate(best(cat, &Elapsed::processor)),
+                processorRate(best(copy, &Elapsed::processor)),
+                processorRate(best(prepare, &Elapsed::processor)));
+    std::printf("  peak resident memory while preparing: %.1f MiB; %lld statements, source "
+                "database %s\n",
+                double(peak) / 1024.0, static_cast<long long>(summary.statementCount),
+                summary.sourceDatabase.value_or("(none)").c_str());
+    fs::remove(dump);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    UserDefaults::setStandard(UserDefaults::inMemory());
+    std::string pattern = (fs::temp_directory_path() / "vessora-sqldump-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const RemovedOnExit folder{fs::path(pattern)};
+    std::printf("SQL dump preparation; load average %s\n", load().c_str());
+    measure(folder.path(), 64 * MiB, 0, rounds);
+    measure(folder.path(), SQLDump::largestFile, 0, rounds);
+    measure(folder.path(), SQLDump::largestFile, 1, rounds);
+    return 0;
+}

@@ -1,0 +1,233 @@
+// The per-statement rules of dump preparation: the leading tokens, what a
+// statement's head decides, and the DELIMITER command line.
+#include "VessoraCore/Foundation/UserDefaults.hpp"
+#include "VessoraCore/Import/SQLDumpDelimiter.hpp"
+#include "VessoraCore/Import/SQLDumpStatement.hpp"
+#include "VessoraCore/Import/SQLDumpTokens.hpp"
+#include "tests/Support/ThrownMessage.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace vessora {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+using Tokens = std::vector<std::string>;
+
+const std::string kDrops =
+    "The dump drops a database. Export a single application database without DROP DATABASE.";
+const std::string kMultiple =
+    "This dump selects multiple databases. Export one application database at a time.";
+const std::string kEscapes = "Export SQL using the default string-escape mode before importing.";
+const std::string kDelimiter = "The dump uses an unsupported SQL delimiter.";
+
+class SQLDumpRulesTest : public ::testing::Test {
+protected:
+    void SetUp() override { UserDefaults::setStandard(UserDefaults::inMemory()); }
+    void TearDown() override { UserDefaults::setStandard(nullptr); }
+};
+
+using SQLDumpTokensTest = SQLDumpRulesTest;
+
+TEST_F(SQLDumpTokensTest, SplitsWordsAtBlanksParenthesesSemicolonsSlashesAndBackticks) {
+    EXPECT_THAT(
+        SQLDumpTokens::tokens("INSERT INTO`t`(a,b)VALUES(1,'x y');"),
+        ElementsAre("INSERT", "INTO", "t", "(", "a,b", ")", "VALUES", "(", "1,'x", "y'", ")", ";"));
+    EXPECT_THAT(SQLDumpTokens::tokens("a/b\t\x01"
+                                      "c"),
+                ElementsAre("a", "/", "b", "c"));
+    // Quotes other than the backtick are word bytes and stay on the name.
+    EXPECT_THAT(SQLDumpTokens::tokens("USE 'shop'"), ElementsAre("USE", "'shop'"));
+    EXPECT_THAT(SQLDumpTokens::tokens("USE \"shop\";"), ElementsAre("USE", "\"shop\"", ";"));
+}
+
+TEST_F(SQLDumpTokensTest, BacktickNamesLoseTheirQuotesKeepDoubledBackticksAndMayRunToTheEnd) {
+    EXPECT_THAT(SQLDumpTokens::tokens("`a``b` `we\\ird` ``"), ElementsAre("a`b", "we\\ird", ""));
+    EXPECT_THAT(SQLDumpTokens::tokens("USE `sh op"), ElementsAre("USE", "sh op"));
+    EXPECT_THAT(SQLDumpTokens::tokens("USE `"), ElementsAre("USE", ""));
+}
+
+TEST_F(SQLDumpTokensTest, SkipsLineAndBlockCommentsButNotTwoHyphensBeforeAWord) {
+    EXPECT_THAT(SQLDumpTokens::tokens("# c\n-- c\n--\tc\n/* c */ USE /**/ x"),
+                ElementsAre("USE", "x"));
+    EXPECT_THAT(SQLDumpTokens::tokens("--x"), ElementsAre("--x"));
+    EXPECT_THAT(SQLDumpTokens::tokens("-- no line feed left USE x"), IsEmpty());
+    EXPECT_THAT(SQLDumpTokens::tokens("USE x # rest"), ElementsAre("USE", "x"));
+    // An unterminated block comment swallows the rest.
+    EXPECT_THAT(SQLDumpTokens::tokens("SET /* USE x"), ElementsAre("SET"));
+}
+
+TEST_F(SQLDumpTokensTest, ExecutableCommentsOfBothFormsYieldTheirWordsAfterTheVersion) {
+    EXPECT_THAT(SQLDumpTokens::tokens("/*!40101 SET NAMES utf8mb4 */"),
+                ElementsAre("SET", "NAMES", "utf8mb4"));
+    EXPECT_THAT(SQLDumpTokens::tokens("/*M!100100 DROP DATABASE x */"),
+                ElementsAre("DROP", "DATABASE", "x"));
+    EXPECT_THAT(SQLDumpTokens::tokens("/*!DROP*/ /*M!SCHEMA*/"), ElementsAre("DROP", "SCHEMA"));
+    EXPECT_THAT(SQLDumpTokens::tokens("CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` "
+                                      "/*!40100 DEFAULT CHARACTER SET utf8mb4 */"),
+                ElementsAre("CREATE", "DATABASE", "IF", "NOT", "EXISTS", "shop", "DEFAULT",
+                            "CHARACTER", "SET", "utf8mb4"));
+    // "M" without the exclamation mark is a plain comment.
+    EXPECT_THAT(SQLDumpTokens::tokens("/*M DROP */ x"), ElementsAre("x"));
+    // Unterminated: the content lacks the input's last byte.
+    EXPECT_THAT(SQLDumpTokens::tokens("/*!40101 SET xy"), ElementsAre("SET", "x"));
+}
+
+TEST_F(SQLDumpTokensTest, TheSandboxLineYieldsNothingButOtherVersionsDo) {
+    EXPECT_THAT(SQLDumpTokens::tokens("/*M!999999\\- enable the sandbox mode */ "), IsEmpty());
+    EXPECT_THAT(SQLDumpTokens::tokens("/*!999999 \\- x */"), IsEmpty());
+    EXPECT_THAT(SQLDumpTokens::tokens("/*M!999999 USE x */"), ElementsAre("USE", "x"));
+    EXPECT_THAT(SQLDumpTokens::tokens("/*M!9999990\\- x */"), ElementsAre("\\-", "x"));
+}
+
+TEST_F(SQLDumpTokensTest, StopsOnceTwelveAreHeldAndReplacesBytesThatAreNotUTF8) {
+    EXPECT_EQ(SQLDumpTokens::tokens("a b c d e f g h i j k l m n o").size(), 12u);
+    // An executable comment may push the count past twelve in one go.
+    EXPECT_EQ(SQLDumpTokens::tokens("a b c d e f g h i j /*! k l m n */ o").size(), 14u);
+    EXPECT_THAT(SQLDumpTokens::tokens("USE `sh\xFFop`"), ElementsAre("USE", "sh\xEF\xBF\xBDop"));
+}
+
+using SQLDumpStatementTest = SQLDumpRulesTest;
+
+TEST_F(SQLDumpStatementTest, CountsStatementsWithATokenAndKeepsThemByDefault) {
+    SQLDump::Summary summary;
+    EXPECT_EQ(SQLDumpStatement::adapt("INSERT INTO t VALUES (1)", summary, "target"), std::nullopt);
+    EXPECT_EQ(SQLDumpStatement::adapt(" \n-- only a comment\n/* and this */", summary, "target"),
+              std::nullopt);
+    EXPECT_EQ(SQLDumpStatement::adapt("/*!40101 SET NAMES utf8mb4 */", summary, "target"),
+              std::nullopt);
+    EXPECT_EQ(SQLDumpStatement::adapt("DROP TABLE IF EXISTS `t`", summary, "target"), std::nullopt);
+    EXPECT_EQ(summary.statementCount, 3);
+    EXPECT_EQ(summary.sourceDatabase, std::nullopt);
+}
+
+TEST_F(SQLDumpStatementTest, UseAndCreateDatabaseSelectTheTargetInstead) {
+    SQLDump::Summary summary;
+    EXPECT_EQ(SQLDumpStatement::adapt("CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` "
+                                      "/*!40100 DEFAULT CHARACTER SET utf8mb4 */",
+                                      summary, "new_db"),
+              "\nUSE `new_db`");
+    EXPECT_EQ(summary.sourceDatabase, "shop");
+    EXPECT_EQ(SQLDumpStatement::adapt("use shop", summary, "new_db"), "\nUSE `new_db`");
+    EXPECT_EQ(SQLDumpStatement::adapt("create schema if not exists shop", summary, "new_db"),
+              "\nUSE `new_db`");
+    EXPECT_EQ(summary.statementCount, 3);
+    // Nothing named: kept and counted.
+    EXPECT_EQ(SQLDumpStatement::adapt("USE", summary, "new_db"), std::nullopt);
+    EXPECT_EQ(SQLDumpStatement::adapt("CREATE DATABASE IF NOT EXISTS", summary, "new_db"),
+              std::nullopt);
+    EXPECT_EQ(SQLDumpStatement::adapt("CREATE TABLE shop (a INT)", summary, "new_db"),
+              std::nullopt);
+    EXPECT_EQ(summary.statementCount, 6);
+    // A backtick in the target is doubled.
+    EXPECT_EQ(SQLDumpStatement::adapt("USE shop", summary, "a`b"), "\nUSE `a``b`");
+}
+
+TEST_F(SQLDumpStatementTest, ASecondDatabaseIsRefusedComparingNamesByteForByte) {
+    SQLDump::Summary summary;
+    SQLDumpStatement::adapt("USE `shop`", summary, "target");
+    EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt("USE Shop", summary, "target"); }),
+              kMultiple);
+    EXPECT_EQ(
+        thrownMessage([&] { SQLDumpStatement::adapt("CREATE DATABASE other", summary, "target"); }),
+        kMultiple);
+    // Quoting differently names a different database here.
+    EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt("USE 'shop'", summary, "target"); }),
+              kMultiple);
+    EXPECT_EQ(summary.sourceDatabase, "shop");
+}
+
+TEST_F(SQLDumpStatementTest, DropDatabaseAndNoBackslashEscapesAreRefusedWhereverTheyHide) {
+    SQLDump::Summary summary;
+    for (const char* statement :
+         {"DROP DATABASE shop", "drop schema if exists shop", "/*!40000 DROP DATABASE x */",
+          "/*M!100000 DROP SCHEMA x */", "DROP /*! DATABASE */ x"}) {
+        EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt(statement, summary, "t"); }), kDrops)
+            << statement;
+    }
+    for (const char* statement : {"SET sql_mode='NO_BACKSLASH_ESCAPES'",
+                                  "/*!40101 SET SQL_MODE='ANSI,no_backslash_escapes' */",
+                                  "SET @m = 'no_backslash_escapes'"}) {
+        EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt(statement, summary, "t"); }),
+                  kEscapes)
+            << statement;
+    }
+    // Only SET statements are examined for the mode.
+    EXPECT_EQ(
+        SQLDumpStatement::adapt("INSERT INTO t VALUES ('NO_BACKSLASH_ESCAPES')", summary, "t"),
+        std::nullopt);
+    // The head is upper-cased in full Unicode: the long s is an S.
+    EXPECT_EQ(thrownMessage([&] {
+                  SQLDumpStatement::adapt("SET sql_mode='no_back\xC5\xBFlash_escapes'", summary,
+                                          "t");
+              }),
+              kEscapes);
+}
+
+TEST_F(SQLDumpStatementTest, KeywordsCountInAnyLetterCaseWhateverEndsTheirWord) {
+    SQLDump::Summary summary;
+    EXPECT_EQ(SQLDumpStatement::adapt("uSe`shop`", summary, "t"), "\nUSE `t`");
+    EXPECT_EQ(SQLDumpStatement::adapt("Create/**/Database`shop`", summary, "t"), "\nUSE `t`");
+    EXPECT_EQ(SQLDumpStatement::adapt("cReAtE\tsChEmA\nshop", summary, "t"), "\nUSE `t`");
+    EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt("Drop/**/database x", summary, "t"); }),
+              kDrops);
+    EXPECT_EQ(thrownMessage([&] {
+                  SQLDumpStatement::adapt("sEt;sql_mode=no_backslash_escapes", summary, "t");
+              }),
+              kEscapes);
+    // A longer word is no keyword.
+    EXPECT_EQ(SQLDumpStatement::adapt("SET@m='NO_BACKSLASH_ESCAPES'", summary, "t"), std::nullopt);
+    EXPECT_EQ(SQLDumpStatement::adapt("USES shop", summary, "t"), std::nullopt);
+    EXPECT_EQ(SQLDumpStatement::adapt("INSERT INTO t VALUES (1)", summary, "t"), std::nullopt);
+    EXPECT_EQ(summary.statementCount, 8);
+}
+
+TEST_F(SQLDumpStatementTest, LooksOnlyAtTheFirstEightKilobytesOfTheHead) {
+    SQLDump::Summary summary;
+    const std::string padding(SQLDumpStatement::headLimit, ' ');
+    EXPECT_EQ(SQLDumpStatement::adapt(padding + "USE shop", summary, "t"), std::nullopt);
+    EXPECT_EQ(summary.statementCount, 0);
+    const std::string set = "SET a = '" + std::string(SQLDumpStatement::headLimit, 'x') +
+                            "', sql_mode='NO_BACKSLASH_ESCAPES'";
+    EXPECT_EQ(SQLDumpStatement::adapt(set, summary, "t"), std::nullopt);
+}
+
+using SQLDumpDelimiterTest = SQLDumpRulesTest;
+
+TEST_F(SQLDumpDelimiterTest, RecognisesTheCommandInAnyLetterCaseAroundBlanks) {
+    EXPECT_TRUE(SQLDumpDelimiter::isCommand("DELIMITER ;;"));
+    EXPECT_TRUE(SQLDumpDelimiter::isCommand("  delimiter $$ \r"));
+    EXPECT_TRUE(SQLDumpDelimiter::isCommand("\xC2\xA0"
+                                            "Delimiter //"));
+    EXPECT_FALSE(SQLDumpDelimiter::isCommand("DELIMITER"));
+    EXPECT_FALSE(SQLDumpDelimiter::isCommand("DELIMITER "));
+    EXPECT_FALSE(SQLDumpDelimiter::isCommand("DELIMITER\t;;"));
+    EXPECT_FALSE(SQLDumpDelimiter::isCommand("DELIMITERS ;;"));
+    EXPECT_FALSE(SQLDumpDelimiter::isCommand("-- DELIMITER ;;"));
+    // Only the first 256 bytes count.
+    EXPECT_FALSE(SQLDumpDelimiter::isCommand(std::string(250, ' ') + "DELIMITER ;;"));
+}
+
+TEST_F(SQLDumpDelimiterTest, TakesOneToSixteenBytesWithoutLettersDigitsBlanksQuotesOrBackslash) {
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER ;;"), ";;");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter(" delimiter   $$  \r"), "$$");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER //"), "//");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER \xE2\x82\xAC;"), "\xE2\x82\xAC;");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER " + std::string(16, '|')),
+              std::string(16, '|'));
+    for (const std::string& line :
+         {"DELIMITER " + std::string(17, '|'), std::string("DELIMITER go"),
+          std::string("DELIMITER ;1"), std::string("DELIMITER ;\\"), std::string("DELIMITER $ $"),
+          std::string("DELIMITER ';'"), std::string("DELIMITER \"\""), std::string("DELIMITER ``"),
+          std::string("DELIMITER \xC3\xA9"), // a letter
+          std::string("DELIMITER \xD9\xA3"), // an Arabic-Indic digit
+          std::string("DELIMITER ;\xFF")}) { // not UTF-8
+        EXPECT_EQ(thrownMessage([&] { SQLDumpDelimiter::delimiter(line); }), kDelimiter) << line;
+    }
+}
+
+} // namespace
+} // namespace vessora

@@ -1,0 +1,224 @@
+// Preparing dump files: the checks on the chosen file, the private output
+// file, write failures, and whole dumps as mariadb-dump and phpMyAdmin write
+// them.
+#include "VessoraCore/Foundation/UserDefaults.hpp"
+#include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Import/SQLDump.hpp"
+#include "tests/Support/SQLDumpReference.hpp"
+#include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vessora {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kFile = "Choose a nonempty, uncompressed .sql file of up to 512 MB.";
+const std::string kOutput = "Could not prepare private command input.";
+const std::string kName = "Use 1–64 letters, numbers, underscores or hyphens for the database "
+                          "name. Start with a letter or underscore. System names are reserved.";
+
+std::string readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void writeFile(const fs::path& file, std::string_view bytes) {
+    std::ofstream(file, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+class SQLDumpTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UserDefaults::setStandard(UserDefaults::inMemory());
+        fs::create_directory(folder.path() / "staging");
+    }
+    void TearDown() override { UserDefaults::setStandard(nullptr); }
+
+    fs::path dump(const std::string& name, std::string_view bytes) const {
+        const fs::path file = folder.path() / name;
+        writeFile(file, bytes);
+        return file;
+    }
+    fs::path output() const { return folder.path() / "staging" / "import.sql"; }
+
+    std::string refusal(const fs::path& source, const std::string& database = "shop_db") const {
+        return thrownMessage([&] { SQLDump::prepare(source, output(), database); });
+    }
+
+    TemporaryFolder folder;
+};
+
+TEST_F(SQLDumpTest, PreparesAMariaDBDumpAndAPhpMyAdminExport) {
+    const fs::path fixtures = fs::path(VESSORA_FIXTURES_DIR) / "sqldump";
+    SQLDump::Summary summary = SQLDump::prepare(fixtures / "mariadb-dump.sql", output(), "new_db");
+    EXPECT_EQ(summary.statementCount, 75);
+    EXPECT_EQ(summary.sourceDatabase, "shop");
+    std::string expected = readFile(fixtures / "mariadb-dump.sql");
+    expected = SQLDumpTesting::selecting(
+        expected, "CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop`", "new_db");
+    expected = SQLDumpTesting::selecting(expected, "\nUSE `shop`;", "new_db");
+    EXPECT_EQ(readFile(output()), expected);
+
+    summary = SQLDump::prepare(fixtures / "phpmyadmin-export.sql", output(), "new_db");
+    EXPECT_EQ(summary.statementCount, 25);
+    EXPECT_EQ(summary.sourceDatabase, "shop");
+    expected = readFile(fixtures / "phpmyadmin-export.sql");
+    expected =
+        SQLDumpTesting::selecting(expected, "CREATE DATABASE IF NOT EXISTS `shop`", "new_db");
+    expected = SQLDumpTesting::selecting(expected, "\nUSE `shop`;", "new_db");
+    EXPECT_EQ(readFile(output()), expected);
+}
+
+TEST_F(SQLDumpTest, TheSourceMustBeANonemptySqlFileOfAtMost512MiB) {
+    EXPECT_EQ(refusal(dump("dump.sql.gz", "SELECT 1;")), kFile);
+    EXPECT_EQ(refusal(dump("dump.txt", "SELECT 1;")), kFile);
+    EXPECT_EQ(refusal(dump(".sql", "SELECT 1;")), kFile);
+    EXPECT_EQ(refusal(dump("empty.sql", "")), kFile);
+    fs::create_directory(folder.path() / "folder.sql");
+    EXPECT_EQ(refusal(folder.path() / "folder.sql"), kFile);
+    // A pipe is refused without waiting for a writer.
+    ASSERT_EQ(::mkfifo((folder.path() / "pipe.sql").c_str(), 0600), 0);
+    EXPECT_EQ(refusal(folder.path() / "pipe.sql"), kFile);
+    const fs::path large = dump("large.sql", "");
+    fs::resize_file(large, SQLDump::largestFile + 1);
+    EXPECT_EQ(refusal(large), kFile);
+    // A missing file is the system's error; the name is checked before.
+    EXPECT_THROW(SQLDump::prepare(folder.path() / "missing.sql", output(), "shop_db"),
+                 fs::filesystem_error);
+    EXPECT_EQ(refusal(folder.path() / "missing.sql", "mysql"), kName);
+    EXPECT_EQ(refusal(dump("fine.sql", "SELECT 1;"), "1shop"), kName);
+    EXPECT_FALSE(fs::exists(output()));
+    // The extension in any letter case.
+    EXPECT_EQ(SQLDump::prepare(dump("Dump.SQL", "SELECT 1;"), output(), "shop_db").statementCount,
+              1);
+}
+
+TEST_F(SQLDumpTest, ADumpOfExactly512MiBIsAccepted) {
+    // Mostly holes: blank statements between a ";" every 32 MiB.
+    const fs::path source = dump("full.sql", "SELECT 1;");
+    {
+        std::fstream file(source, std::ios::in | std::ios::out | std::ios::binary);
+        for (std::uint64_t at = 32 << 20; at < SQLDump::largestFile; at += 32 << 20) {
+            file.seekp(std::streamoff(at));
+            file.put(';');
+        }
+    }
+    fs::resize_file(source, SQLDump::largestFile);
+    const SQLDump::Summary summary = SQLDump::prepare(source, output(), "shop_db");
+    EXPECT_EQ(summary.statementCount, 1);
+    EXPECT_EQ(fs::file_size(output()), SQLDump::largestFile);
+}
+
+TEST_F(SQLDumpTest, TheOutputIsANewPrivateFileInPlaceOfWhatWasThere) {
+    const fs::path source = dump("dump.sql", "USE shop;\nSELECT 1;\n");
+    writeFile(output(), "old content that is longer than the new one");
+    fs::permissions(output(), fs::perms(0644));
+    const mode_t previous = ::umask(0);
+    SQLDump::prepare(source, output(), "shop_db");
+    ::umask(previous);
+    EXPECT_EQ(readFile(output()), "\nUSE `shop_db`;\nSELECT 1;\n");
+    EXPECT_EQ(fs::status(output()).permissions(), fs::perms(0600));
+
+    // A link in its place is replaced, not followed.
+    const fs::path target = folder.path() / "elsewhere.txt";
+    writeFile(target, "keep");
+    fs::remove(output());
+    fs::create_symlink(target, output());
+    SQLDump::prepare(source, output(), "shop_db");
+    EXPECT_FALSE(fs::is_symlink(output()));
+    EXPECT_EQ(readFile(target), "keep");
+
+    EXPECT_EQ(thrownMessage([&] {
+                  SQLDump::prepare(source, folder.path() / "missing" / "import.sql", "shop_db");
+              }),
+              kOutput);
+    fs::create_directory(folder.path() / "taken");
+    fs::create_directory(folder.path() / "taken" / "import.sql");
+    EXPECT_EQ(thrownMessage([&] {
+                  SQLDump::prepare(source, folder.path() / "taken" / "import.sql", "shop_db");
+              }),
+              kOutput);
+}
+
+TEST_F(SQLDumpTest, AStatementReplacedAfterMegabytesOfItAreWrittenIsTakenBackFromTheFile) {
+    std::string comments;
+    while (comments.size() < (3u << 20))
+        comments += "-- a long comment before the statement; it is replaced with it\n";
+    const fs::path source = dump("dump.sql", "SELECT 1;\n" + comments + "USE shop;\nSELECT 2;\n");
+    const SQLDump::Summary summary = SQLDump::prepare(source, output(), "shop_db");
+    EXPECT_EQ(summary.statementCount, 3);
+    EXPECT_EQ(readFile(output()), "SELECT 1;\nUSE `shop_db`;\nSELECT 2;\n");
+}
+
+// The file-size limit of the process stands in for a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST_F(SQLDumpTest, AFailedWriteIsAnErrorNeverAPreparedFile) {
+    std::string text;
+    while (text.size() < 10000)
+        text += "INSERT INTO t VALUES (1, 'some text');\n";
+    const fs::path small = dump("small.sql", text);
+    // The whole output goes out in its last write, which falls short.
+    {
+        const FileSizeLimit limit(4096);
+        EXPECT_THROW(SQLDump::prepare(small, output(), "shop_db"), fs::filesystem_error);
+    }
+    // A dump larger than the window fails in an earlier write.
+    while (text.size() < 3 * 1024 * 1024)
+        text += text;
+    const fs::path large = dump("large.sql", text);
+    {
+        const FileSizeLimit limit(1024 * 1024 + 100);
+        EXPECT_THROW(SQLDump::prepare(large, output(), "shop_db"), fs::filesystem_error);
+    }
+    EXPECT_EQ(SQLDump::prepare(large, output(), "shop_db").statementCount,
+              std::int64_t(text.size() / 39));
+    EXPECT_EQ(fs::file_size(output()), text.size());
+}
+
+TEST_F(SQLDumpTest, AStatementOverSixteenMebibytesPassesUnchanged) {
+    std::string text = "USE `shop`;\nINSERT INTO `t` VALUES ";
+    for (int row = 0; text.size() < (17u << 20); ++row) {
+        text += row ? ",(" : "(";
+        text += std::to_string(row) + ",'it\\'s a \\\\ ; -- row','\xE2\x82\xAC\r\n',`x``\\`)";
+    }
+    text += ";\n";
+    const SQLDump::Summary summary = SQLDump::prepare(dump("big.sql", text), output(), "shop_db");
+    EXPECT_EQ(summary.statementCount, 2);
+    EXPECT_EQ(readFile(output()), "\nUSE `shop_db`;" + text.substr(11));
+}
+
+} // namespace
+} // namespace vessora
