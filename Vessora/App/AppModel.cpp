@@ -28,7 +28,8 @@ AppModel::AppModel(Options options, QObject* parent)
       hostSetup_(options.hostSetup ? options.hostSetup : std::make_shared<LocalHostSetupAdapter>()),
       defaults_(options.defaults ? options.defaults : UserDefaults::standard()),
       build_(options.build), profiles_(StackProfile::defaults()),
-      packages_(PackageCatalog::fallback()), monitorInterval_(options.monitorInterval) {
+      packages_(PackageCatalog::fallback()), quitStopLimit_(options.quitStopLimit),
+      quitStopPause_(options.quitStopPause), monitorInterval_(options.monitorInterval) {
     if (!profiles_.empty())
         selectedID_ = profiles_.front().id;
     monitorTimer_.setSingleShot(true);

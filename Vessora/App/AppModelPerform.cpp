@@ -7,7 +7,7 @@ namespace vessora {
 
 bool AppModel::perform(std::string activity, bool refreshPackages, Action action,
                        Finished finished) {
-    if (busy_ || !engine_)
+    if (busy_ || !engine_ || quitting_)
         return false;
     setBusy(true);
     setActivity(std::move(activity));
