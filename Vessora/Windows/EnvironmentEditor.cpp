@@ -5,6 +5,7 @@
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
+#include "Vessora/Sheets/DatabaseManagerSheet.hpp"
 #include "Vessora/Sheets/LocalHTTPSSheet.hpp"
 #include "Vessora/Windows/EditorActionBar.hpp"
 #include "Vessora/Windows/EditorDetails.hpp"
@@ -13,6 +14,7 @@
 #include "Vessora/Windows/PortsSection.hpp"
 #include "Vessora/Windows/ProfileDraft.hpp"
 #include "Vessora/Windows/RuntimeSection.hpp"
+#include "Vessora/Windows/SheetPresenter.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QDialog>
@@ -21,35 +23,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-// HOOK: the database manager is built in its own branch. Until it is in
-// this tree, "Databases" raises its flag and the editor lowers it again at
-// once.
-#if __has_include("Vessora/Sheets/DatabaseManagerSheet.hpp")
-#include "Vessora/Sheets/DatabaseManagerSheet.hpp"
-#define VESSORA_DATABASE_SHEET 1
-#else
-#define VESSORA_DATABASE_SHEET 0
-#endif
-
 namespace vessora {
 
 namespace {
 
-QDialog* makeCertificateSheet(AppModel& model, AppPreferences& preferences,
-                              const StackProfile& saved, QWidget* parent) {
-    return new LocalHTTPSSheet(model, preferences, saved, parent);
-}
-
-QDialog* makeDatabaseSheet([[maybe_unused]] AppModel& model,
-                           [[maybe_unused]] AppPreferences& preferences,
-                           [[maybe_unused]] const StackProfile& saved,
-                           [[maybe_unused]] QWidget* parent) {
-#if VESSORA_DATABASE_SHEET
-    return new DatabaseManagerSheet(model, preferences, saved, parent);
-#else
-    return nullptr;
-#endif
-}
+const QString certificateKey = "certificate";
+const QString databaseKey = "databases";
 
 // An icon beside a caption, as a label with a system image.
 QLabel* captionIcon(QWidget* parent, const char* objectName) {
@@ -98,6 +77,13 @@ EnvironmentEditor::EnvironmentEditor(AppModel& model, AppPreferences& preference
 }
 
 EnvironmentEditor::~EnvironmentEditor() {
+    // A new editor means another record: its sheets close with this one.
+    if (SheetPresenter* presenter = SheetPresenter::of(this)) {
+        if (certificateSheet_)
+            presenter->dismiss(certificateKey);
+        if (databaseSheet_)
+            presenter->dismiss(databaseKey);
+    }
     disconnect(draft_, nullptr, this, nullptr);
     disconnect(&state_.model(), nullptr, this, nullptr);
     disconnect(&preferences_, nullptr, this, nullptr);
@@ -220,26 +206,65 @@ void EnvironmentEditor::renderRows() {
 }
 
 void EnvironmentEditor::presentSheets() {
-    ProfileDraft& draft = *draft_;
     AppModel& model = state_.model();
-    const auto present = [&](QPointer<QDialog>& sheet, bool wanted, auto make, auto lower) {
-        if (wanted && !sheet) {
-            // Both sheets get the saved record, never the draft.
-            sheet = make(model, preferences_, state_.saved(), this);
-            if (!sheet) {
-                lower();
-                return;
-            }
-            connect(sheet, &QDialog::finished, this, lower);
-            sheet->open();
-        } else if (!wanted && sheet && sheet->isVisible()) {
+    AppPreferences& preferences = preferences_;
+    // Both sheets get the saved record, never the draft.
+    const StackProfile saved = state_.saved();
+    present(
+        certificateKey, draft_->showCertificate(), certificateSheet_,
+        [&model, &preferences, saved](QWidget* parent) -> QDialog* {
+            return new LocalHTTPSSheet(model, preferences, saved, parent);
+        },
+        [](ProfileDraft& draft) { return draft.showCertificate(); },
+        [](ProfileDraft& draft) { draft.setShowCertificate(false); });
+    present(
+        databaseKey, draft_->showDatabase(), databaseSheet_,
+        [&model, &preferences, saved](QWidget* parent) -> QDialog* {
+            return new DatabaseManagerSheet(model, preferences, saved, parent);
+        },
+        [](ProfileDraft& draft) { return draft.showDatabase(); },
+        [](ProfileDraft& draft) { draft.setShowDatabase(false); });
+}
+
+void EnvironmentEditor::present(const QString& key, bool wanted, QPointer<QDialog>& sheet,
+                                const std::function<QDialog*(QWidget*)>& make,
+                                const std::function<bool(ProfileDraft&)>& flag,
+                                const std::function<void(ProfileDraft&)>& lower) {
+    SheetPresenter* presenter = SheetPresenter::of(this);
+    if (!wanted) {
+        if (presenter && sheet)
+            presenter->dismiss(key);
+        else if (sheet && sheet->isVisible())
             sheet->reject();
-        }
-    };
-    present(certificateSheet_, draft.showCertificate(), makeCertificateSheet,
-            [this] { draft_->setShowCertificate(false); });
-    present(databaseSheet_, draft.showDatabase(), makeDatabaseSheet,
-            [this] { draft_->setShowDatabase(false); });
+        return;
+    }
+    if (sheet)
+        return;
+    if (!presenter) {
+        // Outside a main window: open it here.
+        sheet = make(this);
+        connect(sheet, &QDialog::finished, this, [this, lower] { lower(*draft_); });
+        sheet->open();
+        return;
+    }
+    // The window shows one sheet at a time; this one may wait its turn,
+    // and its flag may be gone by then. The editor may be gone too.
+    QPointer<EnvironmentEditor> self(this);
+    QPointer<QDialog>* slot = &sheet;
+    presenter->request(
+        key,
+        [self, make, slot](QWidget* window) -> QDialog* {
+            if (!self)
+                return nullptr;
+            QDialog* made = make(window);
+            *slot = made;
+            return made;
+        },
+        [self, flag] { return self && flag(*self->draft_); },
+        [self, lower] {
+            if (self)
+                lower(*self->draft_);
+        });
 }
 
 } // namespace vessora

@@ -20,6 +20,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
 class QPushButton;
 
@@ -59,8 +61,13 @@ private:
     QWidget* buildLocalAddressRow();
     QWidget* buildHTTPSRow();
     void renderRows();
-    // Opens or closes the two sheets after the draft's flags.
+    // Opens or closes the two sheets after the draft's flags, through the
+    // window's sheet presenter when there is one.
     void presentSheets();
+    void present(const QString& key, bool wanted, QPointer<QDialog>& sheet,
+                 const std::function<QDialog*(QWidget*)>& make,
+                 const std::function<bool(ProfileDraft&)>& flag,
+                 const std::function<void(ProfileDraft&)>& lower);
 
     AppPreferences& preferences_;
     ProfileDraft* draft_;

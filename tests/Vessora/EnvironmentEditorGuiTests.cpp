@@ -366,6 +366,24 @@ TEST_F(EnvironmentEditorTest, TheCertificateSheetShowsTheSavedRecordWhileItsFlag
     EXPECT_EQ(draft().profile().name, "Unsaved name");
 }
 
+TEST_F(EnvironmentEditorTest, DatabasesOpensTheManagerOfTheSavedRecord) {
+    startMonitor();
+    showSelected();
+    type("nameField", "Unsaved name");
+    click("databasesButton");
+    EXPECT_TRUE(draft().showDatabase());
+    QPointer<QDialog> sheet = editor()->databaseSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->objectName(), "databaseManagerSheet");
+    EXPECT_TRUE(sheet->isVisible());
+    const auto labels = sheet->findChildren<QLabel*>();
+    EXPECT_FALSE(std::any_of(labels.begin(), labels.end(),
+                             [](QLabel* label) { return label->text().contains("Unsaved name"); }));
+    sheet->reject();
+    EXPECT_FALSE(draft().showDatabase());
+    ASSERT_TRUE(waitFor([&] { return sheet.isNull(); }));
+}
+
 TEST_F(EnvironmentEditorTest, TheDetailsListTheWebFolderAndTheRunningProcessesInOrder) {
     startMonitor();
     showSelected();
