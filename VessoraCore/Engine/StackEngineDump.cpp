@@ -31,8 +31,8 @@ void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix
     const StackProfile& profile = paths.profile();
     const RemovedOnExit options(paths.config() / ".migration-client.cnf");
     // The client's packet limit matches the server's, so statements up to
-    // 64 MiB pass in both directions.
-    write("[client]\npassword=" + optionValue(password) + "\nmax-allowed-packet=64M\n",
+    // 64 MiB (plus the packet's command byte) pass in both directions.
+    write("[client]\npassword=" + optionValue(password) + "\nmax-allowed-packet=65M\n",
           options.path());
     const CommandResult result = Command::run(
         prefix / "bin" / "mariadb",
