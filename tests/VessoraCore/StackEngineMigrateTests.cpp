@@ -7,6 +7,7 @@
 #include "VessoraCore/Foundation/JsonFields.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
+#include "VessoraCore/Foundation/Uuid.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FolderSnapshot.hpp"
@@ -25,6 +26,12 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+
+std::string lowercased(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 const std::string busyText = "Another Vessora action is still in progress.";
 const std::string incompleteText =
@@ -201,9 +208,24 @@ TEST_F(StackEngineMigrateTests, RefusalsBeforeTheEnvironmentIsMadeLeaveNothing) 
 }
 
 TEST_F(StackEngineMigrateTests, CopyImportReportsEachPhaseAndEndsIncompleteWhenTheStartFails) {
-    const MigrationResult result = migrate(request());
+    // While the start runs, the prepared dump waits in a private folder.
+    std::vector<std::pair<fs::path, fs::perms>> staged;
+    const MigrationResult result = engine->migrate(request(), [&](MigrationPhase phase) {
+        phases.push_back(phase);
+        if (phase == MigrationPhase::importing)
+            for (const auto& item :
+                 fs::recursive_directory_iterator(engine->root() / ".migration-staging"))
+                staged.emplace_back(item.path(), item.status().permissions());
+    });
     const StackProfile& profile = result.profile;
     const StackPaths paths(engine->root(), profile);
+    ASSERT_EQ(staged.size(), 2u);
+    const std::string name = staged[0].first.filename().string();
+    EXPECT_EQ(Uuid::parse(name).value_or(""), lowercased(name)) << name;
+    EXPECT_NE(name, lowercased(name)) << "upper-case form";
+    EXPECT_EQ(staged[0].second, fs::perms(0700));
+    EXPECT_EQ(staged[1].first, staged[0].first / "import.sql");
+    EXPECT_EQ(staged[1].second, fs::perms(0600));
 
     EXPECT_THAT(phases, ElementsAre(MigrationPhase::checking, MigrationPhase::installing,
                                     MigrationPhase::copying, MigrationPhase::importing));
