@@ -1,7 +1,7 @@
 // The engine as the application sees it: the public operations of
 // StackEngine that the interface calls. StackEngineAdapter is the real one;
-// tests give a fake. Later areas (database administration, the import) add
-// their operations here and to both implementations.
+// tests give a fake. Later areas (the import) add their operations here and
+// to both implementations.
 //
 // Every call blocks: the model makes them on worker threads only (see
 // WorkerBridge), never on the main thread. The guarded operations refuse
@@ -12,6 +12,10 @@
 #pragma once
 
 #include "VessoraCore/Certificates/LocalCertificateInfo.hpp"
+#include "VessoraCore/Database/DatabaseAccess.hpp"
+#include "VessoraCore/Database/DatabaseAccessChange.hpp"
+#include "VessoraCore/Database/DatabaseAdminSnapshot.hpp"
+#include "VessoraCore/Database/DatabaseCredentials.hpp"
 #include "VessoraCore/Records/InstallationStatus.hpp"
 #include "VessoraCore/Records/StackProfile.hpp"
 #include "VessoraCore/Records/StackStatus.hpp"
@@ -52,6 +56,30 @@ public:
     virtual void start(const std::string& id) = 0;
     virtual void stop(const std::string& id) = 0;
     virtual void stopAll() = 0;
+
+    // Database administration of a running environment (all three server
+    // processes live), guarded. Each account change reads the server afresh.
+    virtual DatabaseAdminSnapshot databaseAdminSnapshot(const std::string& id) = 0;
+    virtual void createDatabase(const std::string& id, const std::string& name,
+                                bool grantApplicationAccess) = 0;
+    virtual void createDatabaseUser(const std::string& id, const std::string& name,
+                                    const std::string& password, const std::string& database,
+                                    DatabaseAccess access) = 0;
+    virtual void setDatabaseAccess(const std::string& id, const std::string& user,
+                                   const std::string& host,
+                                   const std::vector<DatabaseAccessChange>& changes) = 0;
+    virtual void changeDatabaseUserPassword(const std::string& id, const std::string& user,
+                                            const std::string& host,
+                                            const std::string& password) = 0;
+    virtual void deleteDatabaseUser(const std::string& id, const std::string& user,
+                                    const std::string& host) = 0;
+    virtual std::string executeSQL(const std::string& id, const std::string& statement) = 0;
+    // The application account's connection data, running or stopped; refused
+    // only while another operation runs (it does not take the flag itself).
+    virtual DatabaseCredentials databaseCredentials(const std::string& id) = 0;
+    // Stores the application account's password for the next start; refused
+    // while the environment has processes.
+    virtual void setDatabasePassword(const std::string& id, const std::string& password) = 0;
 };
 
 } // namespace vessora

@@ -28,7 +28,8 @@ AppModel::AppModel(Options options, QObject* parent)
       hostSetup_(options.hostSetup ? options.hostSetup : std::make_shared<LocalHostSetupAdapter>()),
       defaults_(options.defaults ? options.defaults : UserDefaults::standard()),
       build_(options.build), profiles_(StackProfile::defaults()),
-      packages_(PackageCatalog::fallback()), monitorInterval_(options.monitorInterval) {
+      packages_(PackageCatalog::fallback()), quitStopLimit_(options.quitStopLimit),
+      quitStopPause_(options.quitStopPause), monitorInterval_(options.monitorInterval) {
     if (!profiles_.empty())
         selectedID_ = profiles_.front().id;
     monitorTimer_.setSingleShot(true);
@@ -151,6 +152,10 @@ std::int64_t AppModel::suggestedHTTPSPort() const {
 }
 
 void AppModel::refreshPackages(std::function<void()> done) {
+    reloadPackages(std::move(done), true);
+}
+
+void AppModel::reloadPackages(std::function<void()> done, bool reportFailure) {
     const auto finish = [done = std::move(done)] {
         if (done)
             done();
@@ -172,8 +177,9 @@ void AppModel::refreshPackages(std::function<void()> done) {
             emit changed();
             finish();
         },
-        [this, finish](const std::string& text) {
-            setError(text);
+        [this, finish, reportFailure](const std::string& text) {
+            if (reportFailure)
+                setError(text);
             assign(refreshingPackages_, false, &AppModel::packagesChanged);
             finish();
         });

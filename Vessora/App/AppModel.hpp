@@ -70,6 +70,11 @@ public:
         std::shared_ptr<HostSetup> hostSetup;
         std::shared_ptr<UserDefaults> defaults;
         std::chrono::milliseconds monitorInterval{2000};
+        // Quitting: how long stop-all is tried again while the engine refuses
+        // only because another of its operations runs (the engine's own stop
+        // bound, up to 13 s per process), and the pause between the tries.
+        std::chrono::milliseconds quitStopLimit{120000};
+        std::chrono::milliseconds quitStopPause{250};
 
         // This build, the process environment, the real engine, systemd
         // registration and the standard user defaults.
@@ -167,6 +172,16 @@ public:
     void setUpLocalHosts();
     void removeLocalHosts();
 
+    // Quitting: from the first call on, every new action and reconnection is
+    // refused; the running operation ends first, then busy is set for good
+    // (the windows disable their actions) and every environment is stopped.
+    // A stop-all refused only because the engine is busy is tried again
+    // after a pause until quitStopLimit has passed. `done` runs on the main
+    // thread at the end, whether or not everything stopped (a failure is
+    // left in `error`); a later call only adds its `done`.
+    void shutdown(std::function<void()> done = {});
+    bool quitting() const { return quitting_; }
+
 signals:
     // Any state change, after the specific signal.
     void changed();
@@ -222,6 +237,8 @@ private:
     void setLocalHostReady(bool ready);
 
     // perform()'s steps after the action.
+    // refreshPackages(); a failure goes to `error` only when reportFailure.
+    void reloadPackages(std::function<void()> done, bool reportFailure);
     void applyOperation(OperationReading reading, bool refreshPackages,
                         const std::vector<std::string>& knownIDs, Finished finished);
     void chooseSelection(const std::vector<std::string>& knownIDs);
@@ -233,6 +250,10 @@ private:
     void applyPoll(PollReading reading, unsigned generation);
     void scheduleNextPoll(unsigned generation);
     bool reconnectDue() const;
+
+    // Quitting.
+    void stopAllForQuit(std::chrono::steady_clock::time_point deadline);
+    void finishShutdown();
 
     // Local addresses.
     void connectLocalHosts();
@@ -279,6 +300,14 @@ private:
 
     // Waiting for the running operation's end.
     std::vector<std::function<void()>> operationWaiters_;
+
+    bool quitting_ = false;
+    // The running operation has ended and the quit's stop-all runs.
+    bool quitStopping_ = false;
+    bool shutdownFinished_ = false;
+    std::vector<std::function<void()>> shutdownWaiters_;
+    std::chrono::milliseconds quitStopLimit_;
+    std::chrono::milliseconds quitStopPause_;
 
     QTimer monitorTimer_;
     std::chrono::milliseconds monitorInterval_;

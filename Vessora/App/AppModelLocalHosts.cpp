@@ -40,7 +40,7 @@ void AppModel::connectLocalHosts() {
 }
 
 void AppModel::setUpLocalHosts() {
-    if (busy_ || !engine_)
+    if (busy_ || !engine_ || quitting_)
         return;
     if (hostSetupReading_ && hostSetupReading_->needsRefresh && hostnameEnvironmentRunning()) {
         setError(L10n::text("Stop environments with hostnames before updating local host setup."));

@@ -47,9 +47,10 @@ bool AppModel::monitorCurrent(unsigned generation) const {
 void AppModel::poll(unsigned generation) {
     if (!monitorCurrent(generation))
         return;
-    // The install log only matters while an operation runs.
+    // The install log only matters while an operation runs (the stop at
+    // quit installs nothing).
     std::optional<std::filesystem::path> log;
-    if (busy_)
+    if (busy_ && !quitStopping_)
         log = StackPaths::installLog(dataRoot_);
     workers_.run(
         this,
@@ -89,9 +90,9 @@ void AppModel::scheduleNextPoll(unsigned generation) {
 bool AppModel::reconnectDue() const {
     // Tested in this order; at most one attempt until the registration
     // leaves "enabled" or a removal succeeds.
-    return !busy_ && !localHostReady_ && !hostConnectionAttempted_ && localHostSetupEnabled() &&
-           hostSetupReading_ && hostSetupReading_->status == ServiceStatus::enabled &&
-           !hostSetupReading_->needsRefresh;
+    return !busy_ && !quitting_ && !localHostReady_ && !hostConnectionAttempted_ &&
+           localHostSetupEnabled() && hostSetupReading_ &&
+           hostSetupReading_->status == ServiceStatus::enabled && !hostSetupReading_->needsRefresh;
 }
 
 } // namespace vessora

@@ -7,7 +7,7 @@ namespace vessora {
 
 bool AppModel::perform(std::string activity, bool refreshPackages, Action action,
                        Finished finished) {
-    if (busy_ || !engine_)
+    if (busy_ || !engine_ || quitting_)
         return false;
     setBusy(true);
     setActivity(std::move(activity));
@@ -67,7 +67,10 @@ void AppModel::applyOperation(OperationReading reading, bool refreshPackages,
         finishOperation(succeeded, finished);
         return;
     }
-    this->refreshPackages([this, succeeded, finished] { finishOperation(succeeded, finished); });
+    // After a failed action its own error stays in view: a package query
+    // failing as well (no Homebrew, say) must not hide why the action failed.
+    reloadPackages([this, succeeded, finished] { finishOperation(succeeded, finished); },
+                   succeeded);
 }
 
 void AppModel::chooseSelection(const std::vector<std::string>& knownIDs) {

@@ -1,7 +1,5 @@
 #include "Vessora/App/QuitOnSignal.hpp"
 
-#include <QCoreApplication>
-
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -44,7 +42,7 @@ QuitOnSignal::QuitOnSignal(QObject* parent) : QObject(parent) {
         char bytes[16];
         while (::read(readEnd_.get(), bytes, sizeof bytes) > 0) {
         }
-        QCoreApplication::quit();
+        emit quitRequested();
     });
 
     struct sigaction action {};

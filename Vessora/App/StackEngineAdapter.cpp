@@ -78,4 +78,48 @@ void StackEngineAdapter::stopAll() {
     engine_.stopAll();
 }
 
+DatabaseAdminSnapshot StackEngineAdapter::databaseAdminSnapshot(const std::string& id) {
+    return engine_.databaseAdminSnapshot(id);
+}
+
+void StackEngineAdapter::createDatabase(const std::string& id, const std::string& name,
+                                        bool grantApplicationAccess) {
+    engine_.createDatabase(id, name, grantApplicationAccess);
+}
+
+void StackEngineAdapter::createDatabaseUser(const std::string& id, const std::string& name,
+                                            const std::string& password,
+                                            const std::string& database, DatabaseAccess access) {
+    engine_.createDatabaseUser(id, name, password, database, access);
+}
+
+void StackEngineAdapter::setDatabaseAccess(const std::string& id, const std::string& user,
+                                           const std::string& host,
+                                           const std::vector<DatabaseAccessChange>& changes) {
+    engine_.setDatabaseAccess(id, user, host, changes);
+}
+
+void StackEngineAdapter::changeDatabaseUserPassword(const std::string& id, const std::string& user,
+                                                    const std::string& host,
+                                                    const std::string& password) {
+    engine_.changeDatabaseUserPassword(id, user, host, password);
+}
+
+void StackEngineAdapter::deleteDatabaseUser(const std::string& id, const std::string& user,
+                                            const std::string& host) {
+    engine_.deleteDatabaseUser(id, user, host);
+}
+
+std::string StackEngineAdapter::executeSQL(const std::string& id, const std::string& statement) {
+    return engine_.executeSQL(id, statement);
+}
+
+DatabaseCredentials StackEngineAdapter::databaseCredentials(const std::string& id) {
+    return engine_.databaseCredentials(id);
+}
+
+void StackEngineAdapter::setDatabasePassword(const std::string& id, const std::string& password) {
+    engine_.setDatabasePassword(id, password);
+}
+
 } // namespace vessora

@@ -40,6 +40,22 @@ public:
     void stop(const std::string& id) override;
     void stopAll() override;
 
+    DatabaseAdminSnapshot databaseAdminSnapshot(const std::string& id) override;
+    void createDatabase(const std::string& id, const std::string& name,
+                        bool grantApplicationAccess) override;
+    void createDatabaseUser(const std::string& id, const std::string& name,
+                            const std::string& password, const std::string& database,
+                            DatabaseAccess access) override;
+    void setDatabaseAccess(const std::string& id, const std::string& user, const std::string& host,
+                           const std::vector<DatabaseAccessChange>& changes) override;
+    void changeDatabaseUserPassword(const std::string& id, const std::string& user,
+                                    const std::string& host, const std::string& password) override;
+    void deleteDatabaseUser(const std::string& id, const std::string& user,
+                            const std::string& host) override;
+    std::string executeSQL(const std::string& id, const std::string& statement) override;
+    DatabaseCredentials databaseCredentials(const std::string& id) override;
+    void setDatabasePassword(const std::string& id, const std::string& password) override;
+
 private:
     StackEngine engine_;
 };

@@ -1,12 +1,14 @@
-// The program entry: refuses root, then runs the application model behind
-// the main window until the window closes or the session asks it to quit.
-#include "Vessora/App/AppModel.hpp"
+// The program entry: refuses root, loads Qt's own texts in the interface
+// language, then runs the application until its orderly quit has stopped
+// every environment. SIGTERM, SIGINT and SIGHUP take the same road as the
+// close button.
+#include "Vessora/App/AppShell.hpp"
 #include "Vessora/App/BuildInfo.hpp"
+#include "Vessora/App/QtTranslations.hpp"
 #include "Vessora/App/QuitOnSignal.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QApplication>
-#include <QMainWindow>
 
 #include <iostream>
 #include <memory>
@@ -24,7 +26,14 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vessora");
     QApplication::setApplicationVersion(QString::fromStdString(BuildInfo::current().version));
+    // The desktop matches the window to "vessora.desktop" and its icon.
+    QGuiApplication::setDesktopFileName("vessora");
+    // Only the shell ends the program, once the environments have stopped.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QtTranslations::install(AppLanguages::id(L10n::language()));
 
+    // Before the engine starts any server, so no signal can end the program
+    // the plain way while one runs.
     std::unique_ptr<QuitOnSignal> quitOnSignal;
     try {
         quitOnSignal = std::make_unique<QuitOnSignal>();
@@ -33,12 +42,10 @@ int main(int argc, char** argv) {
         std::cerr << error.what() << '\n';
     }
 
-    AppModel model;
-    QMainWindow window;
-    window.setWindowTitle("Vessora");
-    window.resize(920, 480);
-    window.show();
-    model.startMonitor();
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, &model, &AppModel::stopMonitor);
+    AppShell shell(AppShell::Options::standard());
+    if (quitOnSignal)
+        QObject::connect(quitOnSignal.get(), &QuitOnSignal::quitRequested, &shell,
+                         &AppShell::requestQuit);
+    shell.start();
     return application.exec();
 }

@@ -1,5 +1,6 @@
 // The built program itself: it starts, opens its data root, and quits
-// cleanly when the session asks it to.
+// cleanly when the session asks it to (a logout, Ctrl+C in its terminal, a
+// closed terminal).
 #include "VessoraCore/Engine/StackEngine.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
@@ -9,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <unistd.h>
 
 namespace vessora {
@@ -17,7 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(VessoraProgramTest, StartsAndQuitsCleanlyOnTerminate) {
+class VessoraProgramTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(VessoraProgramTest, StartsAndQuitsCleanlyOnASessionSignal) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "the program refuses root";
     TemporaryFolder home{"vessora-program"};
@@ -29,6 +35,10 @@ TEST(VessoraProgramTest, StartsAndQuitsCleanlyOnTerminate) {
                        QString::fromStdString((home.path() / "config").string()));
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.remove("VESSORA_PREVIEW_ROOT");
+    // No update check over the network from a test.
+    fs::create_directories(home.path() / "config" / "Vessora");
+    std::ofstream(home.path() / "config" / "Vessora" / "defaults.json")
+        << R"({"Vessora.automaticUpdateChecks": false})";
 
     QProcess program;
     program.setProcessEnvironment(environment);
@@ -45,12 +55,19 @@ TEST(VessoraProgramTest, StartsAndQuitsCleanlyOnTerminate) {
     // Let the monitor run a while before the quit.
     QTest::qWait(500);
 
-    program.terminate();
+    ASSERT_EQ(::kill(static_cast<pid_t>(program.processId()), GetParam()), 0);
     ASSERT_TRUE(program.waitForFinished(20000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.readAll().toStdString();
     EXPECT_EQ(program.exitCode(), 0) << program.readAll().toStdString();
     std::filesystem::remove_all(StackEngine::socketDirectoryFor(records.parent_path()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, VessoraProgramTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& tested) {
+                             return std::string(tested.param == SIGTERM  ? "Terminate"
+                                                : tested.param == SIGINT ? "Interrupt"
+                                                                         : "Hangup");
+                         });
 
 } // namespace
 } // namespace vessora

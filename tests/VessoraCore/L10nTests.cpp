@@ -114,6 +114,23 @@ TEST(StringsTableTest, ShippedTablesHaveTheSameKeys) {
     EXPECT_EQ(german.size(), italian.size());
 }
 
+// Tables grow by appended lines; a key written twice would hide one of its
+// translations.
+TEST(StringsTableTest, ShippedTablesNameEachKeyOnce) {
+    const std::regex entry(R"re(^"((?:[^"\\]|\\.)*)"\s*=)re", std::regex::multiline);
+    for (std::string code : {"de", "fr", "it"}) {
+        std::ifstream in(std::filesystem::path(VESSORA_SOURCE_DIR) / "Resources" /
+                         (code + ".lproj") / "Localizable.strings");
+        std::stringstream text;
+        text << in.rdbuf();
+        const std::string table = text.str();
+        std::set<std::string> seen;
+        for (std::sregex_iterator it(table.begin(), table.end(), entry), end; it != end; ++it)
+            EXPECT_TRUE(seen.insert((*it)[1]).second) << code << " repeats: " << (*it)[1];
+        EXPECT_GT(seen.size(), 50u);
+    }
+}
+
 // Every sentence the code looks up literally has a German, French and
 // Italian entry.
 TEST(StringsTableTest, EveryLookedUpSentenceIsTranslated) {

@@ -6,7 +6,10 @@
 // Operation names are the AppEngine member names: "allProfiles",
 // "statuses", "installations", "localHostConnected", "certificateInfo",
 // "create", "update", "remove", "install", "configureLocalHosts",
-// "renewCertificate", "start", "stop", "stopAll".
+// "renewCertificate", "start", "stop", "stopAll", and the database
+// operations "databaseAdminSnapshot", "createDatabase", "createDatabaseUser",
+// "setDatabaseAccess", "changeDatabaseUserPassword", "deleteDatabaseUser",
+// "executeSQL", "databaseCredentials", "setDatabasePassword".
 //
 // Successful guarded operations change the state the way the engine would:
 // create appends a record and returns it, update replaces, remove deletes,
@@ -14,6 +17,14 @@
 // stopAll mark it stopped, configureLocalHosts(enabled) sets the helper
 // connection to `enabled`. certificateInfo answers what the test set for
 // the id when it is called (after its gate), else an empty record.
+//
+// The database operations work on one inventory per environment, set with
+// setDatabaseSnapshot() (empty by default). Like the engine they refuse an
+// environment that does not run with three processes, check every rule the
+// administration checks (names, passwords, protected accounts, privileges
+// changed meanwhile) and then change the inventory as the server would.
+// Passwords never reach the call log; read them back with
+// userPassword() and applicationPassword().
 #pragma once
 
 #include "Vessora/App/AppEngine.hpp"
@@ -21,6 +32,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -64,6 +76,19 @@ public:
     // Holds the engine's busy flag, as another running operation would.
     void setBusy(bool busy);
 
+    // The database inventory of an environment.
+    void setDatabaseSnapshot(const std::string& id, DatabaseAdminSnapshot snapshot);
+    DatabaseAdminSnapshot databaseSnapshot(const std::string& id) const;
+    // The next setDatabaseAccess applies this many changes and then throws
+    // `text`, as a statement failing in the middle of the list would.
+    void failAccessChangeAfter(std::size_t appliedChanges, std::string text);
+    // Passwords as stored: per account id ("name@host") and the application
+    // account's of an environment (none until read or set).
+    std::optional<std::string> userPassword(const std::string& id,
+                                            const std::string& accountID) const;
+    std::optional<std::string> applicationPassword(const std::string& id) const;
+    void setApplicationPassword(const std::string& id, std::string password);
+
     int calls(const std::string& operation) const;
     // Every call in order: "start(studio)", "configureLocalHosts(true)", ...
     std::vector<std::string> log() const;
@@ -91,6 +116,25 @@ public:
     void stop(const std::string& id) override;
     void stopAll() override;
 
+    DatabaseAdminSnapshot databaseAdminSnapshot(const std::string& id) override;
+    void createDatabase(const std::string& id, const std::string& name,
+                        bool grantApplicationAccess) override;
+    void createDatabaseUser(const std::string& id, const std::string& name,
+                            const std::string& password, const std::string& database,
+                            DatabaseAccess access) override;
+    void setDatabaseAccess(const std::string& id, const std::string& user, const std::string& host,
+                           const std::vector<DatabaseAccessChange>& changes) override;
+    void changeDatabaseUserPassword(const std::string& id, const std::string& user,
+                                    const std::string& host, const std::string& password) override;
+    void deleteDatabaseUser(const std::string& id, const std::string& user,
+                            const std::string& host) override;
+    std::string executeSQL(const std::string& id, const std::string& statement) override;
+    DatabaseCredentials databaseCredentials(const std::string& id) override;
+    void setDatabasePassword(const std::string& id, const std::string& password) override;
+
+    // The login name the fake administers as (a reserved account name).
+    static constexpr const char* administrator = "localadmin";
+
 private:
     void record(const std::string& operation, const std::string& argument);
     // Waits at the operation's gate, then throws its failure.
@@ -114,6 +158,8 @@ private:
     };
     BusyClaim enterGuarded(const std::string& operation, const std::string& argument);
     std::vector<StackProfile>::iterator findLocked(const std::string& id);
+    // The inventory of a running environment, else the engine's refusal.
+    DatabaseAdminSnapshot& runningDatabaseLocked(const std::string& id);
 
     const std::filesystem::path root_;
     std::atomic<bool> busy_{false};
@@ -132,6 +178,10 @@ private:
     std::vector<std::string> operations_;
     std::set<std::thread::id> threads_;
     int created_ = 0;
+    std::map<std::string, DatabaseAdminSnapshot> databases_;
+    std::map<std::string, std::map<std::string, std::string>> userPasswords_;
+    std::map<std::string, std::string> applicationPasswords_;
+    std::optional<std::pair<std::size_t, std::string>> accessFailure_;
 };
 
 } // namespace vessora

@@ -1,0 +1,42 @@
+// The scrolling content of the main window's detail column, top to bottom:
+// the update banner, the editor of the selected environment or the empty
+// state, the last error, and the package-install log while an action runs.
+// It keeps no state; render() reads the model.
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QPlainTextEdit;
+class QVBoxLayout;
+
+namespace vessora {
+
+class AppModel;
+class AppPreferences;
+class EditorSlot;
+class EmptyState;
+
+class DetailPane : public QWidget {
+    Q_OBJECT
+
+public:
+    DetailPane(AppModel& model, AppPreferences& preferences, QWidget* parent = nullptr);
+
+    void render();
+
+    // Puts the update banner at the top; it shows or hides itself.
+    void setBanner(QWidget* banner);
+    EditorSlot& editorSlot() const { return *editor_; }
+
+private:
+    AppModel& model_;
+    QVBoxLayout* layout_;
+    EditorSlot* editor_;
+    EmptyState* empty_;
+    QWidget* errorBox_;
+    QLabel* errorText_;
+    QPlainTextEdit* installLog_;
+};
+
+} // namespace vessora
