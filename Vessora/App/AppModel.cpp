@@ -152,6 +152,10 @@ std::int64_t AppModel::suggestedHTTPSPort() const {
 }
 
 void AppModel::refreshPackages(std::function<void()> done) {
+    reloadPackages(std::move(done), true);
+}
+
+void AppModel::reloadPackages(std::function<void()> done, bool reportFailure) {
     const auto finish = [done = std::move(done)] {
         if (done)
             done();
@@ -173,8 +177,9 @@ void AppModel::refreshPackages(std::function<void()> done) {
             emit changed();
             finish();
         },
-        [this, finish](const std::string& text) {
-            setError(text);
+        [this, finish, reportFailure](const std::string& text) {
+            if (reportFailure)
+                setError(text);
             assign(refreshingPackages_, false, &AppModel::packagesChanged);
             finish();
         });

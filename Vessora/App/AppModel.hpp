@@ -237,6 +237,8 @@ private:
     void setLocalHostReady(bool ready);
 
     // perform()'s steps after the action.
+    // refreshPackages(); a failure goes to `error` only when reportFailure.
+    void reloadPackages(std::function<void()> done, bool reportFailure);
     void applyOperation(OperationReading reading, bool refreshPackages,
                         const std::vector<std::string>& knownIDs, Finished finished);
     void chooseSelection(const std::vector<std::string>& knownIDs);

@@ -67,7 +67,10 @@ void AppModel::applyOperation(OperationReading reading, bool refreshPackages,
         finishOperation(succeeded, finished);
         return;
     }
-    this->refreshPackages([this, succeeded, finished] { finishOperation(succeeded, finished); });
+    // After a failed action its own error stays in view: a package query
+    // failing as well (no Homebrew, say) must not hide why the action failed.
+    reloadPackages([this, succeeded, finished] { finishOperation(succeeded, finished); },
+                   succeeded);
 }
 
 void AppModel::chooseSelection(const std::vector<std::string>& knownIDs) {

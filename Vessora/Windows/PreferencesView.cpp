@@ -110,8 +110,9 @@ void PreferencesView::render() {
     }
     languageCaption_->setText(toQt(L10n::text("Changes apply immediately. Environment names and "
                                               "project files keep their original language.")));
-    dialogsCaption_->setText(toQt(L10n::text("Standard dialogs of your desktop, such as the folder "
-                                             "chooser, keep your desktop’s language.")));
+    dialogsCaption_->setText(
+        toQt(L10n::text("Standard texts such as text-field menus use the selected "
+                        "language after restarting Vessora.")));
     {
         const QSignalBlocker blocker(automatic_);
         automatic_->setChecked(preferences_.automaticUpdateChecks());

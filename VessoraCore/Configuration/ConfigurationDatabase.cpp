@@ -21,8 +21,10 @@ std::string database(const StackPaths& paths, const std::filesystem::path& prefi
         "max-connections=30",
         "innodb-buffer-pool-size=64M",
         // The dump import accepts statements up to 64 MiB; the server's
-        // default limit (16 MiB) would refuse the larger ones.
-        "max-allowed-packet=64M",
+        // default limit (16 MiB) would refuse the larger ones, and a limit
+        // of exactly 64M the largest: the packet also carries its command
+        // byte.
+        "max-allowed-packet=65M",
         // MariaDB deletes every "#sql*" file in its temporary folder when it
         // starts; a shared /tmp would let one server remove another's
         // temporary tables.

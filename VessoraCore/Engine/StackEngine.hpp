@@ -31,6 +31,9 @@
 #include "VessoraCore/Database/DatabaseCredentials.hpp"
 #include "VessoraCore/Engine/EngineHostService.hpp"
 #include "VessoraCore/Foundation/UniqueFd.hpp"
+#include "VessoraCore/Import/MigrationPhase.hpp"
+#include "VessoraCore/Import/MigrationRequest.hpp"
+#include "VessoraCore/Import/MigrationResult.hpp"
 #include "VessoraCore/LocalAddresses/VirtualHostRouter.hpp"
 #include "VessoraCore/Packages/Homebrew.hpp"
 #include "VessoraCore/Process/ManagedProcess.hpp"
@@ -149,6 +152,20 @@ public:
     // Stores the application account's password for the next start; refused
     // while the environment has processes. The server is not touched.
     void setDatabasePassword(const std::string& id, const std::string& password);
+
+    // Project import: checks the request, prepares the dump in a private
+    // staging folder (".migration-staging/<UUID>/import.sql", removed on
+    // every way out), installs missing packages when allowed, creates the
+    // environment, copies the project in copy mode, writes the report,
+    // starts the environment with the dump loaded and counts its tables.
+    // `progress` is called on the calling thread once per phase it enters,
+    // before that phase's work; an exception it throws fails the import
+    // like any other error. Until the first report ("Migration in
+    // progress.") is written, failures throw; after it, the environment is
+    // stopped, marked "Migration incomplete" and the failed report is
+    // returned instead.
+    using MigrationProgress = std::function<void(MigrationPhase)>;
+    MigrationResult migrate(const MigrationRequest& request, const MigrationProgress& progress);
 
 private:
     friend struct StackEngineTesting;
@@ -276,6 +293,14 @@ private:
     // processes all run; the caller holds the busy flag.
     DatabaseAdmin databaseAdmin(const std::string& id);
     bool fullyRunning(const std::string& id) const;
+
+    // The import's steps after its first report: the copy in copy mode with
+    // the record that serves it, the table count of the verification, and
+    // the failure path (stopped, report failed, "Migration incomplete").
+    StackProfile copyProject(StackProfile profile, const MigrationRequest& request);
+    std::optional<std::int64_t> countTables(const StackProfile& profile) const;
+    void abandonMigration(const std::string& id, MigrationReport& report,
+                          const std::string& description);
 
     const std::filesystem::path root_;
     const Homebrew brew_;

@@ -31,8 +31,8 @@ void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix
     const StackProfile& profile = paths.profile();
     const RemovedOnExit options(paths.config() / ".migration-client.cnf");
     // The client's packet limit matches the server's, so statements up to
-    // 64 MiB pass in both directions.
-    write("[client]\npassword=" + optionValue(password) + "\nmax-allowed-packet=64M\n",
+    // 64 MiB (plus the packet's command byte) pass in both directions.
+    write("[client]\npassword=" + optionValue(password) + "\nmax-allowed-packet=65M\n",
           options.path());
     const CommandResult result = Command::run(
         prefix / "bin" / "mariadb",
@@ -43,10 +43,13 @@ void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix
         {.timeout = 300, .inputFile = input, .outputLimit = 64000});
     if (result.status == 0)
         return;
+    // A server error, or the client's own refusal of a backslash command
+    // ("ERROR at line 3: Unknown command '\!'.").
     std::smatch match;
     const std::string detail =
         std::regex_search(result.output, match,
-                          std::regex("ERROR [0-9]+(?: \\([A-Z0-9]+\\))?(?: at line [0-9]+)?"))
+                          std::regex("ERROR [0-9]+(?: \\([A-Z0-9]+\\))?(?: at line [0-9]+)?|"
+                                     "ERROR at line [0-9]+"))
             ? match.str()
             : std::to_string(result.status);
     throw VessoraError(L10n::text(

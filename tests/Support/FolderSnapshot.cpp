@@ -13,7 +13,8 @@ FolderSnapshot snapshotFolder(const fs::path& folder) {
     if (!fs::is_directory(fs::symlink_status(folder, error)))
         return snapshot;
     for (const auto& item : fs::recursive_directory_iterator(folder)) {
-        std::string name = fs::relative(item.path(), folder).string();
+        // Lexical: relative() would follow a link to name its target.
+        std::string name = item.path().lexically_relative(folder).string();
         fs::file_status status = item.symlink_status();
         if (fs::is_symlink(status)) {
             snapshot[name] = "link:" + fs::read_symlink(item.path()).string();

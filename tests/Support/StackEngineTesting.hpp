@@ -99,6 +99,12 @@ struct StackEngineTesting {
         StackEngine::BusyGuard guard(engine.busy_);
         engine.startUnlocked(id, dump, migrating);
     }
+    // The dump loading of a start, on an environment whose server runs.
+    static void importDatabase(StackEngine& engine, const StackPaths& paths,
+                               const std::filesystem::path& prefix,
+                               const std::filesystem::path& input, const std::string& password) {
+        engine.importDatabase(paths, prefix, input, password);
+    }
     static std::string setupStatement(const StackProfile& profile, const std::string& password) {
         return StackEngine::setupStatement(profile, password);
     }

@@ -67,6 +67,21 @@ TEST_F(PerformTest, AFailureIsShownAndTheReloadsStillRun) {
                                                        "allProfiles", "statuses"}));
 }
 
+TEST_F(PerformTest, AFailingPackageQueryAfterAFailedActionKeepsTheActionsError) {
+    engine->fail("stop", "A service could not be stopped.");
+    engine->fail("installations", "Homebrew was not found.");
+    ASSERT_TRUE(model().perform("Stopping…", true, [](AppEngine& e) { e.stop("studio"); }));
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(engine->calls("installations"), 1);
+    EXPECT_EQ(model().error(), "A service could not be stopped.");
+
+    // After a successful action the package query's failure is what is shown.
+    engine->fail("stop", std::nullopt);
+    ASSERT_TRUE(model().perform("Stopping…", true, [](AppEngine& e) { e.stop("studio"); }));
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(model().error(), "Homebrew was not found.");
+}
+
 TEST_F(PerformTest, AnythingThrownBecomesAText) {
     engine->failWithoutException("stop");
     ASSERT_TRUE(model().perform("Stopping…", false, [](AppEngine& e) { e.stop("studio"); }));

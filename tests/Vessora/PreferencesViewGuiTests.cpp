@@ -76,8 +76,8 @@ TEST_F(PreferencesViewTest, ChoosingALanguageStoresItAndRedrawsEveryTextAtOnce) 
               german("Changes apply immediately. Environment names and project files keep their "
                      "original language."));
     EXPECT_EQ(find("dialogsCaption")->text(),
-              german("Standard dialogs of your desktop, such as the folder chooser, keep your "
-                     "desktop’s language."));
+              german("Standard texts such as text-field menus use the selected language after "
+                     "restarting Vessora."));
     EXPECT_EQ(automatic()->text(), german("Check for updates automatically"));
     EXPECT_EQ(find("automaticChecksCaption")->text(),
               german("Checks %@ at most once a day. Only release metadata is requested; your "

@@ -457,7 +457,7 @@ TEST_F(ConfigurationIntegrationTest, ServersAcceptEveryVariantAndMariaDBAnswers)
     ASSERT_TRUE(database);
     auto settings = sql("SELECT @@port, @@bind_address, @@max_allowed_packet, @@max_connections");
     EXPECT_EQ(settings.output,
-              std::to_string(profile.databasePort) + "\t127.0.0.1\t67108864\t30\n");
+              std::to_string(profile.databasePort) + "\t127.0.0.1\t68157440\t30\n");
 }
 
 TEST_F(ConfigurationIntegrationTest, NginxServesSiteHealthAndPhpMyAdmin) {

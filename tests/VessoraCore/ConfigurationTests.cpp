@@ -90,7 +90,7 @@ TEST(ConfigurationPhpSideTest, MariaDBOptionsFollowSeriesPortAndPacketLimit) {
     EXPECT_EQ(text[2], R"(datadir="/data root/studio/data/mariadb@11.4")");
     EXPECT_EQ(text[3], R"(socket="/tmp/vessora-501-0123/studio.sock")");
     EXPECT_EQ(text[4], "port=13307");
-    EXPECT_EQ(text[11], "max-allowed-packet=64M");
+    EXPECT_EQ(text[11], "max-allowed-packet=65M");
     EXPECT_EQ(text[12], R"(tmpdir="/data root/studio/tmp")");
 
     profile.mariaDB = "mariadb@10.11";

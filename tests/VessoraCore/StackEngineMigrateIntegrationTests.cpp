@@ -1,0 +1,382 @@
+// Project imports end to end on real servers: Debian's MariaDB, PHP-FPM and
+// nginx behind the Homebrew stand-in's prefixes, the real router and a fake
+// helper. A PHP project and a mariadb-dump of its database become a running
+// environment that serves the project's page; dumps the server rejects or
+// that carry client commands, and a failure injected after the start, end
+// with a stopped environment and a report that says why.
+#include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/JsonFields.hpp"
+#include "VessoraCore/Foundation/LoopbackHTTP.hpp"
+#include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Process/Command.hpp"
+#include "VessoraCore/Process/PortCheck.hpp"
+#include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FolderSnapshot.hpp"
+#include "tests/Support/FreePorts.hpp"
+#include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/StackEngineTesting.hpp"
+#include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <future>
+
+namespace vessora {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const std::string busyText = "Another Vessora action is still in progress.";
+const std::string incompleteText =
+    "This migration is incomplete. Review its report, then remove the new environment and retry.";
+const std::string successText = "Stack verification passed. Update your project’s connection "
+                                "settings, then open the site to verify the application.";
+const std::string importFailed = "SQL import failed (%). The new environment has been stopped. "
+                                 "Check version compatibility, collations, DEFINER clauses and "
+                                 "qualified database names before retrying.";
+
+std::string sqlFailure(const std::string& detail) {
+    std::string text = importFailed;
+    return text.replace(text.find('%'), 1, detail);
+}
+
+// The largest statement a dump may hold: 64 MiB before its delimiter.
+constexpr std::size_t largestStatement = std::size_t(64) << 20;
+
+class StackEngineMigrateIntegrationTests : public RealServerTest {
+protected:
+    void SetUp() override {
+        RealServerTest::SetUp();
+        if (IsSkipped())
+            return;
+        fs::create_directory(trash());
+        StackEngine::Options options;
+        options.root = work.path() / "data";
+        options.brew = standIn->brew();
+        options.hostClient = helper;
+        options.trashHandler = [this](const fs::path& item) {
+            fs::rename(item, trash() / item.filename());
+        };
+        const auto ports = freePorts(2);
+        options.routerPorts = {ports[0], ports[1]};
+        engine = std::make_unique<StackEngine>(options);
+    }
+    void TearDown() override {
+        if (!engine)
+            return;
+        try {
+            engine->stopAll();
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+        }
+        fs::remove_all(engine->socketDirectory());
+    }
+
+    fs::path trash() const { return work.path() / "trash"; }
+
+    // A PHP project whose page reads one row through PDO with the settings
+    // in config.php beside its public folder.
+    fs::path makeProject(const std::string& name) const {
+        const fs::path folder = work.path() / name;
+        fs::create_directories(folder / "public");
+        PrivateFile::writeKeepingMode(
+            folder / "public/index.php",
+            "<?php $c = require __DIR__ . '/../config.php';\n"
+            "$pdo = new PDO(\"mysql:host=127.0.0.1;port={$c['port']};dbname={$c['db']}\", "
+            "'vessora', $c['password']);\n"
+            "echo $pdo->query('SELECT name FROM products WHERE id = 1')->fetchColumn();\n");
+        fs::permissions(folder, fs::perms(0755));
+        fs::permissions(folder / "public", fs::perms(0755));
+        return folder;
+    }
+
+    static MigrationRequest request(const std::string& name, const fs::path& project,
+                                    ProjectImportMode mode, const std::string& database,
+                                    std::optional<fs::path> dump) {
+        MigrationRequest value;
+        value.name = name;
+        value.projectFolder = project;
+        value.publicDirectory = "public";
+        value.mode = mode;
+        value.databaseName = database;
+        value.sqlFile = std::move(dump);
+        value.php = "php@8.2";
+        value.mariaDB = "mariadb@10.11";
+        value.webserver = "nginx";
+        return value;
+    }
+
+    MigrationResult migrate(const MigrationRequest& value) {
+        phases.clear();
+        return engine->migrate(value, [this](MigrationPhase phase) { phases.push_back(phase); });
+    }
+
+    StackPaths paths(const StackProfile& profile) const {
+        return StackPaths(engine->root(), profile);
+    }
+    fs::path dbPrefix() const { return standIn->root() / "opt" / "mariadb@10.11"; }
+    std::string sql(const StackProfile& profile, const std::string& statement) {
+        return StackEngineTesting::sql(*engine, profile, dbPrefix(), statement, false);
+    }
+    std::string logs(const StackProfile& profile) const {
+        std::string text;
+        std::error_code error;
+        for (const auto& item : fs::directory_iterator(paths(profile).logs(), error))
+            text +=
+                "--- " + item.path().filename().string() + "\n" + PrivateFile::read(item.path());
+        return text;
+    }
+    MigrationReport storedReport(const StackProfile& profile) const {
+        return MigrationReport::fromJSON(
+            JsonFields::parse(PrivateFile::read(paths(profile).migrationReport())));
+    }
+    std::size_t stagedItems() const {
+        const fs::path staging = engine->root() / ".migration-staging";
+        if (!fs::exists(staging))
+            return 0;
+        return std::distance(fs::directory_iterator(staging), fs::directory_iterator());
+    }
+
+    // The ends every failed import shares: nothing runs, the report on disk
+    // is the one returned, the status and the next start say it is
+    // incomplete, and removing the environment clears all of it.
+    void expectIncomplete(const MigrationResult& result, const std::string& message) {
+        const StackProfile& profile = result.profile;
+        EXPECT_FALSE(result.report.succeeded);
+        EXPECT_EQ(result.report.message, message);
+        EXPECT_EQ(result.report.tableCount, std::nullopt);
+        EXPECT_EQ(storedReport(profile).toJSON(), result.report.toJSON());
+        EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
+        for (const std::int64_t port : profile.listeningPorts())
+            EXPECT_TRUE(PortCheck::isAvailable(port)) << port;
+        EXPECT_EQ(engine->statuses().at(profile.id).description, "Migration incomplete");
+        EXPECT_EQ(stagedItems(), 0u);
+        EXPECT_FALSE(StackEngineTesting::busy(*engine));
+        EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), incompleteText);
+        EXPECT_EQ(engine->statuses().at(profile.id).description, "Migration incomplete");
+
+        engine->remove(profile.id);
+        EXPECT_EQ(engine->statuses().count(profile.id), 0u);
+        EXPECT_TRUE(fs::exists(trash() / profile.id / "migration-report.json"));
+    }
+
+    TemporaryFolder work{"vessora-migrate"};
+    std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
+    std::unique_ptr<StackEngine> engine;
+    std::vector<MigrationPhase> phases;
+};
+
+TEST_F(StackEngineMigrateIntegrationTests, AProjectAndItsDumpBecomeARunningEnvironment) {
+    // The source: a project served where it lies, imported without a dump.
+    const fs::path sourceFolder = makeProject("source");
+    const MigrationResult source =
+        migrate(request("Source", sourceFolder, ProjectImportMode::existing, "shop", std::nullopt));
+    ASSERT_TRUE(source.report.succeeded) << source.report.message << logs(source.profile);
+    EXPECT_THAT(phases, ElementsAre(MigrationPhase::checking, MigrationPhase::copying,
+                                    MigrationPhase::importing, MigrationPhase::verifying));
+    EXPECT_EQ(source.profile.documentRoot, (sourceFolder / "public").string());
+    EXPECT_EQ(source.report.sqlFileName, std::nullopt);
+    EXPECT_EQ(source.report.sqlStatements, 0);
+    EXPECT_EQ(source.report.tableCount, 0);
+    EXPECT_TRUE(engine->statuses().at(source.profile.id).running);
+
+    // Its database, dumped the usual way: no USE, no CREATE DATABASE, and a
+    // row whose INSERT is larger than the server's default 16 MiB packet.
+    sql(source.profile, "CREATE TABLE shop.products (id INT PRIMARY KEY, name VARCHAR(40));"
+                        "INSERT INTO shop.products VALUES (1, 'Teapot');"
+                        "CREATE TABLE shop.big (id INT PRIMARY KEY, b LONGTEXT);"
+                        "INSERT INTO shop.big VALUES (1, REPEAT('x', 20 * 1024 * 1024));");
+    const fs::path dump = work.path() / "shop.sql";
+    const passwd* user = ::getpwuid(::geteuid());
+    ASSERT_NE(user, nullptr);
+    const CommandResult dumped = Command::run(
+        "/usr/bin/mariadb-dump",
+        {"--no-defaults", "--protocol=socket",
+         "--socket=" + (engine->socketDirectory() / (source.profile.id + ".sock")).string(),
+         "--user=" + std::string(user->pw_name), "--max-allowed-packet=64M",
+         "--result-file=" + dump.string(), "shop"},
+        {.timeout = 120});
+    ASSERT_EQ(dumped.status, 0) << dumped.output;
+    engine->stop(source.profile.id);
+    // Then the largest statement a dump may hold, written by hand after a
+    // statement that ends the dump's closing comments.
+    const std::string head = "\nINSERT INTO big VALUES (2, '";
+    const std::size_t bigValue = largestStatement - head.size() - 2;
+    std::ofstream(dump, std::ios::binary | std::ios::app)
+        << "DO 0;" << head << std::string(bigValue, 'y') << "');\n";
+    const std::string dumpText = PrivateFile::read(dump);
+    EXPECT_THAT(dumpText, ::testing::Not(HasSubstr("\nUSE ")));
+    EXPECT_THAT(dumpText, ::testing::Not(HasSubstr("CREATE DATABASE")));
+
+    // The project to copy, with links that a link-following copy would
+    // chase: up to a parent, in a loop, dangling inside the project.
+    const fs::path projectFolder = makeProject("shop");
+    fs::create_directories(projectFolder / "assets");
+    PrivateFile::writeKeepingMode(projectFolder / "assets/logo.txt", "logo");
+    fs::create_symlink("../assets/logo.txt", projectFolder / "public/logo.txt");
+    fs::create_directories(projectFolder / "public/css");
+    fs::create_directory_symlink("..", projectFolder / "public/css/up");
+    fs::create_symlink("b", projectFolder / "assets/a");
+    fs::create_symlink("a", projectFolder / "assets/b");
+    fs::create_symlink("../build/app.css", projectFolder / "public/app.css");
+
+    const MigrationResult result =
+        migrate(request("Shop", projectFolder, ProjectImportMode::copy, "shop_copy", dump));
+    const StackProfile& profile = result.profile;
+    ASSERT_TRUE(result.report.succeeded) << result.report.message << logs(profile);
+    EXPECT_THAT(phases, ElementsAre(MigrationPhase::checking, MigrationPhase::copying,
+                                    MigrationPhase::importing, MigrationPhase::verifying));
+    EXPECT_EQ(result.report.message, successText);
+    EXPECT_EQ(result.report.sqlFileName, "shop.sql");
+    EXPECT_EQ(result.report.sourceDatabase, std::nullopt);
+    EXPECT_GT(result.report.sqlStatements, 5);
+    EXPECT_EQ(result.report.tableCount, 2);
+    EXPECT_EQ(storedReport(profile).toJSON(), result.report.toJSON());
+    EXPECT_EQ(engine->allProfiles().back(), profile);
+    EXPECT_EQ(profile.projectSubdirectory, "public");
+    EXPECT_EQ(profile.documentRoot, std::nullopt);
+    EXPECT_TRUE(engine->statuses().at(profile.id).running);
+    EXPECT_EQ(stagedItems(), 0u);
+
+    // The copy holds the same tree, links as links.
+    const fs::path copy = paths(profile).project();
+    EXPECT_EQ(snapshotFolder(copy), snapshotFolder(projectFolder));
+    EXPECT_EQ(fs::read_symlink(copy / "public/css/up"), "..");
+    EXPECT_EQ(fs::canonical(copy / "public/css/up"), copy / "public");
+
+    // The page reads its row once the project points at the new database.
+    const DatabaseCredentials credentials = engine->databaseCredentials(profile.id);
+    EXPECT_EQ(credentials.database, "shop_copy");
+    PrivateFile::writeKeepingMode(copy / "config.php",
+                                  "<?php return ['port' => " + std::to_string(credentials.port) +
+                                      ", 'db' => 'shop_copy', 'password' => '" +
+                                      credentials.password + "'];\n");
+    const LoopbackHTTP::Answer page = LoopbackHTTP::get(profile.backendURL() + "/", 15);
+    EXPECT_EQ(page.status, 200) << page.body;
+    EXPECT_EQ(page.body, "Teapot");
+    EXPECT_EQ(LoopbackHTTP::get(profile.backendURL() + "/logo.txt", 15).body, "logo");
+    EXPECT_EQ(sql(profile, "SELECT id, LENGTH(b) FROM shop_copy.big ORDER BY id;"),
+              "1\t20971520\n2\t" + std::to_string(bigValue) + "\n");
+
+    // Client commands in a dump run nothing: the word forms reach the server
+    // as SQL and fail there, the client refuses the backslash forms.
+    const fs::path marker = work.path() / "marker";
+    const fs::path sourced = work.path() / "sourced.sql";
+    PrivateFile::writeKeepingMode(sourced, "CREATE TABLE sourced (a INT);\n");
+    const std::vector<std::pair<std::string, std::string>> commands{
+        {"system touch " + marker.string(), "ERROR 1064 (42000) at line 1"},
+        {"\\! touch " + marker.string(), "ERROR at line 1"},
+        {"tee " + marker.string(), "ERROR 1064 (42000) at line 1"},
+        {"\\T " + marker.string(), "ERROR at line 1"},
+        {"pager touch " + marker.string(), "ERROR 1064 (42000) at line 1"},
+        {"\\P touch " + marker.string(), "ERROR at line 1"},
+        {"source " + sourced.string(), "ERROR 1064 (42000) at line 1"},
+        {"\\. " + sourced.string(), "ERROR at line 1"},
+        {"connect shop_copy", "ERROR 1064 (42000) at line 1"},
+        {"\\r shop_copy", "ERROR at line 1"}};
+    for (const auto& [line, detail] : commands) {
+        const fs::path input = work.path() / "commands.sql";
+        PrivateFile::writeKeepingMode(input, line + ";\nCREATE TABLE after_command (a INT);\n");
+        EXPECT_EQ(thrownMessage([&] {
+                      StackEngineTesting::importDatabase(*engine, paths(profile), dbPrefix(), input,
+                                                         credentials.password);
+                  }),
+                  sqlFailure(detail))
+            << line;
+        EXPECT_FALSE(fs::exists(marker)) << line;
+    }
+    EXPECT_EQ(sql(profile, "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
+                           "'shop_copy';"),
+              "2\n");
+    EXPECT_FALSE(fs::exists(paths(profile).config() / ".migration-client.cnf"));
+
+    // Any password the rules allow reaches the client through its option
+    // file intact: blanks at both ends, "#", quotes and backslashes.
+    const std::string password = " #pa\"ss\\wo'rd = x\\";
+    engine->stop(profile.id);
+    engine->setDatabasePassword(profile.id, password);
+    engine->start(profile.id);
+    const fs::path more = work.path() / "more.sql";
+    PrivateFile::writeKeepingMode(more, "INSERT INTO products VALUES (2, 'Kettle');\n");
+    EXPECT_EQ(thrownMessage([&] {
+                  StackEngineTesting::importDatabase(*engine, paths(profile), dbPrefix(), more,
+                                                     password);
+              }),
+              "");
+    EXPECT_EQ(sql(profile, "SELECT name FROM shop_copy.products WHERE id = 2;"), "Kettle\n");
+}
+
+TEST_F(StackEngineMigrateIntegrationTests, DumpsThatFailOnTheServerEndIncomplete) {
+    const fs::path project = makeProject("shop");
+
+    // A DEFINER the application account may not name.
+    const fs::path definer = work.path() / "definer.sql";
+    PrivateFile::writeKeepingMode(definer,
+                                  "CREATE TABLE products (id INT, name VARCHAR(40));\n"
+                                  "CREATE DEFINER=`root`@`localhost` VIEW names AS SELECT name "
+                                  "FROM products;\n");
+    const MigrationResult rejected =
+        migrate(request("Definer", project, ProjectImportMode::existing, "shop", definer));
+    EXPECT_THAT(phases, ElementsAre(MigrationPhase::checking, MigrationPhase::copying,
+                                    MigrationPhase::importing));
+    EXPECT_EQ(rejected.report.sqlStatements, 2);
+    EXPECT_EQ(rejected.report.sqlFileName, "definer.sql");
+    expectIncomplete(rejected, sqlFailure("ERROR 1227 (42000) at line 2"));
+
+    // A client command written into the dump runs nothing.
+    const fs::path marker = work.path() / "marker";
+    const fs::path system = work.path() / "system.sql";
+    PrivateFile::writeKeepingMode(system, "CREATE TABLE products (id INT);\nsystem touch " +
+                                              marker.string() + ";\n");
+    const MigrationResult commanded =
+        migrate(request("System", project, ProjectImportMode::existing, "shop", system));
+    EXPECT_FALSE(fs::exists(marker));
+    expectIncomplete(commanded, sqlFailure("ERROR 1064 (42000) at line 2"));
+}
+
+TEST_F(StackEngineMigrateIntegrationTests, AFailureAfterTheStartStopsTheEnvironment) {
+    const fs::path project = makeProject("shop");
+    const fs::path dump = work.path() / "shop.sql";
+    PrivateFile::writeKeepingMode(dump, "CREATE TABLE products (id INT, name VARCHAR(40));\n");
+    std::map<std::string, std::int32_t> running;
+    std::vector<std::string> refusals;
+
+    const MigrationResult result = engine->migrate(
+        request("Shop", project, ProjectImportMode::existing, "shop", dump),
+        [&](MigrationPhase phase) {
+            if (phase != MigrationPhase::verifying)
+                return;
+            // The environment runs; every other operation waits its turn.
+            for (const auto& [id, status] : engine->statuses())
+                if (status.running)
+                    running = status.processes;
+            MigrationRequest other =
+                request("Other", project, ProjectImportMode::existing, "other", std::nullopt);
+            refusals.push_back(thrownMessage([&] { engine->migrate(other, {}); }));
+            refusals.push_back(std::async(std::launch::async, [&] {
+                                   return thrownMessage([&] { engine->start("studio"); });
+                               }).get());
+            throw VessoraError("Injected failure while verifying.");
+        });
+
+    EXPECT_EQ(running.size(), 3u);
+    EXPECT_THAT(refusals, ElementsAre(busyText, busyText));
+    for (const auto& [service, pid] : running)
+        EXPECT_TRUE(::kill(pid, 0) != 0 && errno == ESRCH) << service;
+    EXPECT_EQ(engine->allProfiles().size(), 3u) << "the refused import made nothing";
+    expectIncomplete(result, "Injected failure while verifying.");
+}
+
+} // namespace
+} // namespace vessora
