@@ -54,8 +54,9 @@ void EditorSection::paintEvent(QPaintEvent*) {
     const QRectF panel = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath shape;
     shape.addRoundedRect(panel, cornerRadius, cornerRadius);
-    painter.fillPath(shape, palette().color(QPalette::Base));
-    QColor outline = palette().color(QPalette::WindowText);
+    // The card keeps its fill and outline while its rows are disabled.
+    painter.fillPath(shape, palette().color(QPalette::Active, QPalette::Base));
+    QColor outline = palette().color(QPalette::Active, QPalette::WindowText);
     outline.setAlphaF(0.06f);
     painter.setPen(QPen(outline, 1));
     painter.drawPath(shape);

@@ -1,6 +1,7 @@
 #include "Vessora/Windows/EditorSlot.hpp"
 
-#include <QLabel>
+#include "Vessora/Windows/EnvironmentEditor.hpp"
+
 #include <QVBoxLayout>
 
 namespace vessora {
@@ -30,17 +31,7 @@ void EditorSlot::showRecord(const std::optional<StackProfile>& saved) {
 }
 
 QWidget* EditorSlot::createEditor(const StackProfile& saved) {
-    // The environment editor replaces this placeholder, made here with
-    // model_, preferences_ and `saved`; until then the environment's name.
-    auto* placeholder = new QLabel(QString::fromStdString(saved.name), this);
-    placeholder->setObjectName("editorPlaceholder");
-    placeholder->setTextFormat(Qt::PlainText);
-    placeholder->setWordWrap(true);
-    QFont font = placeholder->font();
-    font.setPointSizeF(font.pointSizeF() * 1.6);
-    font.setWeight(QFont::DemiBold);
-    placeholder->setFont(font);
-    return placeholder;
+    return new EnvironmentEditor(model_, preferences_, saved, this);
 }
 
 } // namespace vessora
