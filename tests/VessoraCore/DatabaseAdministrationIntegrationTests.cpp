@@ -193,6 +193,14 @@ TEST_F(DatabaseAdministrationIntegrationTests, AccessLevelsAccountsAndRefusals) 
         engine->createDatabaseUser(profile.id, user, "pw", "blog_data", level);
         EXPECT_EQ(access(user, "blog_data"), level) << rawValue(level);
     }
+    // A set made elsewhere that no level describes reads as custom, and a
+    // level replaces it.
+    engine->executeSQL(profile.id, "GRANT SELECT ON `blog\\_data`.* TO 'made_0'@'127.0.0.1';");
+    EXPECT_EQ(access("made_0", "blog_data"), DatabaseAccess::custom);
+    engine->setDatabaseAccess(profile.id, "made_0", applicationHost,
+                              {{"blog_data", {"SELECT"}, DatabaseAccess::readWrite}});
+    EXPECT_EQ(access("made_0", "blog_data"), DatabaseAccess::readWrite);
+
     engine->createDatabaseUser(profile.id, "shop_user", "shop pw", "blog_data",
                                DatabaseAccess::none);
     std::set<std::string> held;
