@@ -4,6 +4,7 @@
 #include "Vessora/App/Icons.hpp"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QWidget>
@@ -23,11 +24,13 @@ TEST(FileChooserTest, FolderChooserIsWindowModalReadOnlyAndAnswersOnce) {
     window.show();
     int answers = 0;
     std::optional<std::filesystem::path> chosen{"unset"};
-    FileChooser::current().chooseFolder(&window, "Choose", std::filesystem::path("/tmp"),
-                                        [&](std::optional<std::filesystem::path> path) {
-                                            ++answers;
-                                            chosen = path;
-                                        });
+    FileChooser::current().chooseFolder(
+        &window, "Choose", std::filesystem::path("/tmp"),
+        [&](std::optional<std::filesystem::path> path) {
+            ++answers;
+            chosen = path;
+        },
+        "Choose folder");
     // open() returned at once: the dialog is up and nothing answered yet.
     auto* dialog = openDialog(window);
     ASSERT_NE(dialog, nullptr);
@@ -36,6 +39,8 @@ TEST(FileChooserTest, FolderChooserIsWindowModalReadOnlyAndAnswersOnce) {
     EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
     EXPECT_TRUE(dialog->testOption(QFileDialog::ShowDirsOnly));
     EXPECT_TRUE(dialog->testOption(QFileDialog::ReadOnly));
+    EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Choose folder");
+    EXPECT_EQ(QDir(dialog->directory()).absolutePath(), "/tmp");
     dialog->reject();
     EXPECT_EQ(answers, 1);
     EXPECT_EQ(chosen, std::nullopt);
