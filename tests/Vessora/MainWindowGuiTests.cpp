@@ -16,6 +16,9 @@
 #include <QSplitter>
 #include <QToolBar>
 
+#include <map>
+#include <utility>
+
 namespace vessora {
 
 namespace {
@@ -236,6 +239,63 @@ TEST_F(MainWindowShapeTest, NoTextIsCutOffInAnyStateOrLanguage) {
 
     model().setSelectedID(std::nullopt);
     check("empty");
+}
+
+// Whatever the window shows as an English key (texts, tooltips, accessible
+// names of its widgets and actions) is shown translated once the language
+// changes, without any other event.
+TEST_F(MainWindowShapeTest, ALanguageChangeRedrawsEveryTextOfTheWindow) {
+    updatesBuild = BuildInfo::release("1.2.0", "6");
+    feed->answer(FakeReleaseFeed::makeRelease("1.3.0", 9));
+    // The engine's own texts stay as it worded them.
+    engine->setStatus(
+        "studio",
+        StackStatus{true, "As the engine worded it", {{"MariaDB", 1}, {"PHP", 2}, {"nginx", 3}}});
+    startMonitor();
+    updates().checkManually();
+    ASSERT_TRUE(waitFor([&] { return !updates().isChecking() && sheet(); }));
+    sheet()->reject();
+    ASSERT_TRUE(waitFor([&] { return !sheet() && find("updateBanner")->isVisible(); }));
+
+    // Every text a widget or action carries, by where it is shown.
+    const auto texts = [&] {
+        std::map<std::pair<QObject*, int>, QString> shown;
+        const auto add = [&](QObject* owner, int kind, const QString& text) {
+            if (!text.isEmpty())
+                shown[{owner, kind}] = text;
+        };
+        for (QWidget* widget : window().findChildren<QWidget*>()) {
+            if (!widget->isVisibleTo(&window()))
+                continue;
+            if (auto* label = qobject_cast<QLabel*>(widget))
+                add(widget, 0, label->text());
+            if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                add(widget, 0, button->text());
+            add(widget, 1, widget->toolTip());
+            add(widget, 2, widget->accessibleName());
+        }
+        for (QAction* action : window().findChildren<QAction*>()) {
+            add(action, 0, action->text());
+            add(action, 1, action->toolTip());
+        }
+        return shown;
+    };
+    const auto english = texts();
+    preferences().setLanguage(AppLanguage::german);
+    const auto german = texts();
+    int keys = 0;
+    for (const auto& [where, text] : english) {
+        const std::string key = text.toStdString();
+        const std::string translated = L10n::text(key, {}, AppLanguage::german);
+        if (translated == key)
+            continue;
+        ++keys;
+        const auto now = german.find(where);
+        ASSERT_NE(now, german.end()) << key;
+        EXPECT_EQ(now->second.toStdString(), translated) << where.first->objectName().toStdString();
+    }
+    // The sidebar, the banner, the editor, the status bar, toolbar and menu.
+    EXPECT_GT(keys, 30);
 }
 
 TEST_F(MainWindowShapeTest, SizesAndTheEmptyStateButtonRules) {
