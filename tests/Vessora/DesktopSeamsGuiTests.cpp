@@ -11,6 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+
 namespace vessora {
 namespace {
 
@@ -70,6 +76,35 @@ TEST(IconsTest, ThemeNamesResolveOffscreenAndUnknownNamesGiveNone) {
     EXPECT_FALSE(Icons::named("list-add").isNull());
     EXPECT_FALSE(Icons::named("view-refresh").isNull());
     EXPECT_TRUE(Icons::named("vessora-no-such-icon").isNull());
+}
+
+// A misspelt name would leave an icon-only button blank.
+TEST(IconsTest, EveryNameTheInterfaceAsksForResolves) {
+    const std::regex call(R"re(Icons::(named|symbolic)\("([^"]+)")re");
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             std::filesystem::path(VESSORA_SOURCE_DIR) / "Vessora")) {
+        if (entry.path().extension() != ".cpp")
+            continue;
+        std::ifstream in(entry.path());
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        for (auto match = std::sregex_iterator(text.begin(), text.end(), call);
+             match != std::sregex_iterator(); ++match)
+            names.insert((*match)[2]);
+    }
+    EXPECT_GT(names.size(), 10u);
+    for (const std::string& name : names)
+        EXPECT_FALSE(Icons::named(name).isNull()) << name;
+}
+
+// A desktop theme without the name: the program's Adwaita answers.
+TEST(IconsTest, ANameMissingFromTheDesktopsThemeFallsBack) {
+    Icons::named("list-add");
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeName("locolor");
+    EXPECT_FALSE(Icons::named("network-wired").isNull());
+    EXPECT_FALSE(Icons::named("preferences-desktop-locale").isNull());
+    QIcon::setThemeName(theme);
 }
 
 } // namespace
