@@ -2,6 +2,7 @@
 
 #include "Vessora/App/DesktopServices.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/AlertWidth.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseElidedLabel.hpp"
@@ -16,7 +17,6 @@
 #include "Vessora/Sheets/SheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -285,12 +285,6 @@ void DatabaseManagerSheet::presentDeleteConfirmation() {
         box->setDefaultButton(cancel);
         box->setEscapeButton(cancel);
         box->setTextFormat(Qt::PlainText);
-        // The informative text lays the box out anew, so it comes first;
-        // then room for the message on a few lines, not a narrow column.
-        box->setInformativeText(message);
-        if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
-            grid->addItem(new QSpacerItem(380, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
-                          grid->rowCount(), 0, 1, grid->columnCount());
         connect(box, &QMessageBox::buttonClicked, this, [this, remove](QAbstractButton* button) {
             if (button == remove)
                 draft_->deleteUser();
@@ -307,11 +301,11 @@ void DatabaseManagerSheet::presentDeleteConfirmation() {
     }
     deleteConfirmation_->setWindowTitle(title);
     deleteConfirmation_->setText(title);
-    deleteConfirmation_->setInformativeText(message);
     if (auto* remove = deleteConfirmation_->findChild<QPushButton*>("confirmDeleteButton"))
         remove->setText(Style::buttonText(L10n::text("Delete user")));
     if (auto* cancel = deleteConfirmation_->findChild<QPushButton*>("cancelDeleteButton"))
         cancel->setText(Style::buttonText(L10n::text("Cancel")));
+    AlertWidth::setMessage(*deleteConfirmation_, message);
 }
 
 void DatabaseManagerSheet::reject() {

@@ -5,6 +5,7 @@
 #include "Vessora/App/DesktopServices.hpp"
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/App/LocalizedDate.hpp"
+#include "Vessora/Controls/AlertWidth.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/IconLabel.hpp"
@@ -287,13 +288,14 @@ void LocalHTTPSSheet::renderConfirmation() {
         return;
     confirmation_->setWindowTitle(toQt(L10n::text("Renew local certificate?")));
     confirmation_->setText(toQt(L10n::text("Renew local certificate?")));
-    confirmation_->setInformativeText(toQt(L10n::text(
-        "The certificate and private key will be replaced. If you trusted the previous "
-        "certificate, remove it from your browser’s or your system’s certificate store and "
-        "trust the new certificate separately. Existing project files and databases are "
-        "kept.")));
     confirmRenew_->setText(toQt(L10n::text("Renew certificate")));
     cancelRenew_->setText(toQt(L10n::text("Cancel")));
+    AlertWidth::setMessage(*confirmation_,
+                           toQt(L10n::text("The certificate and private key will be replaced. If "
+                                           "you trusted the previous certificate, remove it from "
+                                           "your browser’s or your system’s certificate store "
+                                           "and trust the new certificate separately. Existing "
+                                           "project files and databases are kept.")));
 }
 
 void LocalHTTPSSheet::load() {
@@ -332,10 +334,6 @@ void LocalHTTPSSheet::askRenewal() {
     box->setEscapeButton(cancelRenew_);
     confirmation_ = box;
     renderConfirmation();
-    // Qt sizes a message box to its title line; the long message reads
-    // better on wider lines.
-    if (auto* message = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
-        message->setMinimumWidth(360);
     connect(box, &QMessageBox::finished, this, [this, box] {
         const bool confirmed = box->clickedButton() == confirmRenew_;
         confirmation_ = nullptr;

@@ -3,6 +3,7 @@
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/WorkerBridge.hpp"
+#include "Vessora/Controls/AlertWidth.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
@@ -22,7 +23,6 @@
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -287,19 +287,11 @@ void MigrationSheet::renderCleanup() {
     }
     cleanup_->setWindowTitle(title);
     cleanup_->setText(title);
-    // Setting the informative text lays the box out anew, dropping what was
-    // added to its layout: only when it changes, and then room again for
-    // the message on a few lines rather than a narrow column.
-    if (cleanup_->informativeText() != message) {
-        cleanup_->setInformativeText(message);
-        if (auto* grid = qobject_cast<QGridLayout*>(cleanup_->layout()))
-            grid->addItem(new QSpacerItem(380, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
-                          grid->rowCount(), 0, 1, grid->columnCount());
-    }
     if (auto* trash = cleanup_->findChild<QPushButton*>("moveToTrashButton"))
         trash->setText(DatabaseSheetStyle::buttonText(L10n::text("Move to Trash")));
     if (auto* cancel = cleanup_->findChild<QPushButton*>("cancelCleanupButton"))
         cancel->setText(DatabaseSheetStyle::buttonText(L10n::text("Cancel")));
+    AlertWidth::setMessage(*cleanup_, message);
     if (opening)
         cleanup_->open();
 }

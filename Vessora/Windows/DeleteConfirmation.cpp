@@ -2,6 +2,7 @@
 
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
+#include "Vessora/Controls/AlertWidth.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
@@ -21,8 +22,6 @@ DeleteConfirmation::DeleteConfirmation(AppModel& model, AppPreferences& preferen
     cancel_ = addButton(QString(), QMessageBox::RejectRole);
     cancel_->setObjectName("cancelButton");
     setDefaultButton(cancel_);
-    // Wide enough that the folder path mostly stays on one line.
-    setStyleSheet("QLabel#qt_msgbox_informativelabel { min-width: 380px; }");
     setEscapeButton(cancel_);
 
     connect(trash_, &QPushButton::clicked, this, &DeleteConfirmation::moveToTrash);
@@ -38,9 +37,9 @@ DeleteConfirmation::DeleteConfirmation(AppModel& model, AppPreferences& preferen
 void DeleteConfirmation::render() {
     setWindowTitle(toQt(L10n::text("Delete environment?")));
     setText(toQt(L10n::text("Delete environment?")));
-    setInformativeText(QString::fromStdString(message(model_, profile_)));
     trash_->setText(toQt(L10n::text("Move to Trash")));
     cancel_->setText(toQt(L10n::text("Cancel")));
+    AlertWidth::setMessage(*this, QString::fromStdString(message(model_, profile_)));
 }
 
 std::string DeleteConfirmation::message(const AppModel& model, const StackProfile& profile) {

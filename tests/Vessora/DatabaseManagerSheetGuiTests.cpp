@@ -385,6 +385,13 @@ TEST_F(DatabaseManagerSheetTest, DeletingAUserAsksFirst) {
     auto* remove = alert->findChild<QPushButton*>("confirmDeleteButton");
     EXPECT_EQ(cancel->text(), "Cancel");
     EXPECT_EQ(remove->text(), "Delete user");
+    // The message keeps its room when the sheet draws the alert again.
+    preferences.setLanguage(AppLanguage::french);
+    preferences.setLanguage(AppLanguage::english);
+    alert->adjustSize();
+    auto* message = alert->findChild<QLabel*>("qt_msgbox_informativelabel");
+    ASSERT_NE(message, nullptr);
+    EXPECT_GE(message->width(), 380);
     QTest::mouseClick(cancel, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return !sheet.findChild<QMessageBox*>("deleteUserConfirmation"); }));
     EXPECT_FALSE(sheet.draft().confirmDelete());
