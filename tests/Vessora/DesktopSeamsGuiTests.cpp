@@ -64,7 +64,9 @@ TEST(FileChooserTest, FileChooserAnswersTheAcceptedFile) {
 TEST(IconsTest, ThemeNamesResolveOffscreenAndUnknownNamesGiveNone) {
     EXPECT_FALSE(Icons::named("list-add").isNull());
     EXPECT_FALSE(Icons::named("view-refresh").isNull());
-    EXPECT_TRUE(Icons::named("vessora-no-such-icon").isNull());
+    // Qt falls back to ever shorter names ("a-b-c", "a-b", "a"): none of
+    // these may exist, and "vessora" does once the application is installed.
+    EXPECT_TRUE(Icons::named("qxzv-no-such-icon").isNull());
 }
 
 } // namespace
