@@ -259,6 +259,10 @@ private:
                         const std::filesystem::path& webPrefix, const std::string& token);
     // Whole, atomic, 0600 from the first byte.
     void write(std::string_view text, const std::filesystem::path& file) const;
+    // The same for the configuration every start generates again: not
+    // flushed to disk, since nothing reads it before the next start rewrites
+    // it.
+    void writeConfiguration(std::string_view text, const std::filesystem::path& file) const;
     std::string localPassword(const std::filesystem::path& file) const;
     std::string applicationPassword(const StackPaths& paths) const;
 

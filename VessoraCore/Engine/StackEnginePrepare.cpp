@@ -42,15 +42,16 @@ std::string StackEngine::prepare(const StackPaths& paths, const fs::path& dbPref
     WebDirectory::prepareMount(paths);
     const std::string password = applicationPassword(paths);
 
-    write(Configuration::php(paths), paths.phpConfig());
-    write(Configuration::fpm(paths), paths.fpmConfig());
+    writeConfiguration(Configuration::php(paths), paths.phpConfig());
+    writeConfiguration(Configuration::fpm(paths), paths.fpmConfig());
     if (profile.webserver == "httpd")
-        write(Configuration::apache(paths, webPrefix), paths.apacheConfig());
+        writeConfiguration(Configuration::apache(paths, webPrefix), paths.apacheConfig());
     else
-        write(Configuration::nginx(paths), paths.nginxConfig());
-    write(Configuration::database(paths, dbPrefix, socketFile(profile.id)), paths.databaseConfig());
-    write(Configuration::probe(paths, password, token), paths.config() / "probe.php");
-    write(Configuration::health(paths), paths.healthScript());
+        writeConfiguration(Configuration::nginx(paths), paths.nginxConfig());
+    writeConfiguration(Configuration::database(paths, dbPrefix, socketFile(profile.id)),
+                       paths.databaseConfig());
+    writeConfiguration(Configuration::probe(paths, password, token), paths.config() / "probe.php");
+    writeConfiguration(Configuration::health(paths), paths.healthScript());
 
     if (!profile.documentRoot && !profile.projectSubdirectory)
         Configuration::ensureWelcomePage(paths.managedWeb() / "index.php");
@@ -59,6 +60,10 @@ std::string StackEngine::prepare(const StackPaths& paths, const fs::path& dbPref
 
 void StackEngine::write(std::string_view text, const fs::path& file) const {
     PrivateFile::write(file, text);
+}
+
+void StackEngine::writeConfiguration(std::string_view text, const fs::path& file) const {
+    PrivateFile::writeRebuilt(file, text);
 }
 
 std::string StackEngine::localPassword(const fs::path& file) const {

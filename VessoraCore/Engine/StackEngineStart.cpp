@@ -20,6 +20,7 @@
 
 #include <exception>
 #include <future>
+#include <optional>
 #include <regex>
 
 namespace vessora {
@@ -35,6 +36,15 @@ std::string versionOutput(const fs::path& program, const std::vector<std::string
     if (result.status != 0)
         throw VessoraError(result.failureMessage(program.filename().string()));
     return result.output;
+}
+
+// The value of a query that succeeded, or none when it threw.
+std::optional<fs::path> resultOf(const std::shared_future<fs::path>& query) {
+    try {
+        return query.get();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 void requireSuccess(const CommandResult& result, const std::string& program) {
@@ -100,28 +110,38 @@ StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
     for (const std::int64_t port : profile.listeningPorts())
         PortCheck::requireAvailable(port);
 
-    // Independent queries and checks run side by side, and their results are
-    // judged in the order of the steps, so the same error wins as when they
-    // run one after the other.
+    // Independent queries and checks run side by side, each version check as
+    // soon as its prefix is known, and their results are judged in the order
+    // of the steps, so the same error wins as when they run one after the
+    // other.
     const auto prefixOf = [this](const std::string& formula) {
         return std::async(std::launch::async, [this, formula] { return brew_.prefix(formula); });
     };
-    auto phpPrefix = prefixOf(profile.php);
-    auto dbPrefix = prefixOf(profile.mariaDB);
+    auto phpPrefix = prefixOf(profile.php).share();
+    auto dbPrefix = prefixOf(profile.mariaDB).share();
     auto webPrefix = prefixOf(profile.webserver);
     std::future<fs::path> phpMyAdminPrefix;
     if (profile.phpMyAdminEnabled)
         phpMyAdminPrefix = prefixOf("phpmyadmin");
+    // A failed prefix query leaves its check unrun; the query's own error is
+    // the one judged.
+    auto phpVersion = std::async(std::launch::async, [phpPrefix]() -> std::optional<std::string> {
+        const auto prefix = resultOf(phpPrefix);
+        if (!prefix)
+            return std::nullopt;
+        return versionOutput(*prefix / "bin" / "php", {"-n", "-r", "echo PHP_VERSION;"});
+    });
+    auto mariaDBVersion =
+        std::async(std::launch::async, [dbPrefix]() -> std::optional<std::string> {
+            const auto prefix = resultOf(dbPrefix);
+            if (!prefix)
+                return std::nullopt;
+            return versionOutput(*prefix / "bin" / "mariadbd", {"--no-defaults", "--version"});
+        });
     StartPlan plan{profile, paths, phpPrefix.get(), dbPrefix.get(), webPrefix.get()};
 
-    auto phpVersion = std::async(std::launch::async, [&plan] {
-        return versionOutput(plan.phpPrefix / "bin" / "php", {"-n", "-r", "echo PHP_VERSION;"});
-    });
-    auto mariaDBVersion = std::async(std::launch::async, [&plan] {
-        return versionOutput(plan.dbPrefix / "bin" / "mariadbd", {"--no-defaults", "--version"});
-    });
-    PackageCatalog::requireMatchingSeries(phpVersion.get(), profile.php);
-    const std::string mariaDBOutput = mariaDBVersion.get();
+    PackageCatalog::requireMatchingSeries(*phpVersion.get(), profile.php);
+    const std::string mariaDBOutput = *mariaDBVersion.get();
     std::smatch match;
     if (!std::regex_search(mariaDBOutput, match, std::regex("[0-9]+[.][0-9]+[.][0-9]+")))
         throw VessoraError(L10n::text("Could not verify the installed MariaDB version."));
@@ -136,7 +156,8 @@ StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
         const fs::path source = phpMyAdminPrefix.get() / "share" / "phpmyadmin";
         PhpMyAdminFiles::prepare(paths, source);
         plan.phpMyAdminPassword = localPassword(paths.config() / "phpmyadmin-password");
-        write(Configuration::phpMyAdmin(paths, *plan.phpMyAdminPassword), paths.phpMyAdminConfig());
+        writeConfiguration(Configuration::phpMyAdmin(paths, *plan.phpMyAdminPassword),
+                           paths.phpMyAdminConfig());
     }
     return plan;
 }

@@ -48,8 +48,11 @@ void syncFolder(const fs::path& folder) {
         ::fsync(fd.get());
 }
 
+enum class Flush { toDisk, no };
+
 // mode: the final mode, or nothing to let the umask decide for a new file.
-void replace(const fs::path& file, std::string_view bytes, std::optional<mode_t> mode) {
+void replace(const fs::path& file, std::string_view bytes, std::optional<mode_t> mode,
+             Flush flush = Flush::toDisk) {
     fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
     fs::path temporary;
     UniqueFd fd;
@@ -66,7 +69,7 @@ void replace(const fs::path& file, std::string_view bytes, std::optional<mode_t>
         writeAll(fd.get(), bytes, temporary);
         if (mode && ::fchmod(fd.get(), *mode) != 0)
             fail("Could not set permissions", file, errno);
-        if (::fsync(fd.get()) != 0)
+        if (flush == Flush::toDisk && ::fsync(fd.get()) != 0)
             fail("Could not write file", temporary, errno);
         fd.reset();
         if (::rename(temporary.c_str(), file.c_str()) != 0)
@@ -76,13 +79,18 @@ void replace(const fs::path& file, std::string_view bytes, std::optional<mode_t>
         ::unlink(temporary.c_str());
         throw;
     }
-    syncFolder(folder);
+    if (flush == Flush::toDisk)
+        syncFolder(folder);
 }
 
 } // namespace
 
 void write(const fs::path& file, std::string_view bytes) {
     replace(file, bytes, mode_t(0600));
+}
+
+void writeRebuilt(const fs::path& file, std::string_view bytes) {
+    replace(file, bytes, mode_t(0600), Flush::no);
 }
 
 void writeWithMode(const fs::path& file, std::string_view bytes, mode_t mode) {

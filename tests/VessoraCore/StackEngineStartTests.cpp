@@ -149,10 +149,12 @@ TEST_F(StackEngineStartTests, RunsEveryStepInOrderThenTakesTheEnvironmentDown) {
 TEST_F(StackEngineStartTests, StepsRunInTheirOrder) {
     // Every stand-in notes what it was asked to do in one shared file. A
     // launched server writes its line only once it runs, so the web server
-    // also notes whether PHP-FPM's log existed then: the engine creates it
-    // right before it launches PHP-FPM.
+    // also notes whether PHP-FPM's log existed then, and the SQL client
+    // whether MariaDB's did: the engine creates each right before it
+    // launches that server.
     const std::string note = " >> " + (folder.path() / "steps").string();
     const std::string fpmLog = (paths().logs() / "php-process.log").string();
+    const std::string mariaDBLog = (paths().logs() / "mariadb-process.log").string();
     script(php / "sbin/php-fpm", "if [ \"$1\" = -t ]; then echo fpm-test" + note +
                                      "; exit 0; fi\necho fpm" + note + "\nexec sleep 60");
     script(web / "bin/nginx", "if [ \"$1\" = -t ]; then echo nginx-test" + note +
@@ -163,8 +165,10 @@ TEST_F(StackEngineStartTests, StepsRunInTheirOrder) {
                                 "mariadbd" +
                                     note + "\nexec sleep 60");
     script(db / "bin/mariadb-install-db", "echo install" + note);
-    script(db / "bin/mariadb", "input=$(cat)\ncase \"$input\" in\n"
-                               "*'CREATE DATABASE'*) echo sql-setup" +
+    script(db / "bin/mariadb", "input=$(cat)\n[ -e " + mariaDBLog +
+                                   " ] || echo sql-before-mariadbd" + note +
+                                   "\ncase \"$input\" in\n"
+                                   "*'CREATE DATABASE'*) echo sql-setup" +
                                    note +
                                    ";;\n"
                                    "*vessora_admin*) echo sql-phpmyadmin" +
@@ -193,6 +197,8 @@ TEST_F(StackEngineStartTests, StepsRunInTheirOrder) {
     EXPECT_LT(at("sql-phpmyadmin"), at("fpm"));
     EXPECT_LT(at("sql-phpmyadmin"), at("nginx")) << "the web server comes last";
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "mariadbd"), 1);
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "sql-before-mariadbd"), 0)
+        << "MariaDB is launched before the client asks it anything";
     EXPECT_EQ(steps.size(), 9u) << ::testing::PrintToString(steps);
 }
 

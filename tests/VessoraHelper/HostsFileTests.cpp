@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -328,12 +329,21 @@ TEST_F(HostsFileTest, FilesAreFlushedBeforeTheyAreLinkedOrRenamedAndTheFolderAft
               std::string(baseHosts) + ManagedHosts::section(501, {"blog.test"}));
 }
 
-TEST_F(HostsFileTest, AFailedFlushFailsTheCall) {
+TEST_F(HostsFileTest, AFailedWriteOrFlushFailsTheCall) {
     writeFile(location.hosts(), baseHosts);
     FileCallLog log;
     location.calls = log.calls();
-    const std::string stagingFlush =
-        "fsync " + (folder.path() / HostsFile::Location::stagingPrefix).string();
+    const std::string staged = (folder.path() / HostsFile::Location::stagingPrefix).string();
+    const std::string stagingWrite = "write " + staged;
+    const std::string stagingFlush = "fsync " + staged;
+
+    // A write refused as on a full disk, the backup's first: the platform's
+    // error, no backup, nothing replaced.
+    log.fails = [&](const std::string& entry) { return entry.starts_with(stagingWrite); };
+    EXPECT_THAT(applyFailure(501, {"shop.test"}), ::testing::HasSubstr("write"));
+    EXPECT_FALSE(std::filesystem::exists(location.backup()));
+    EXPECT_EQ(readFile(location.hosts()), baseHosts);
+    EXPECT_TRUE(stagingLeftovers().empty());
 
     // The backup's flush: no backup, nothing replaced.
     log.fails = [&](const std::string& entry) { return entry.starts_with(stagingFlush); };
@@ -342,10 +352,14 @@ TEST_F(HostsFileTest, AFailedFlushFailsTheCall) {
     EXPECT_EQ(readFile(location.hosts()), baseHosts);
     EXPECT_TRUE(stagingLeftovers().empty());
 
-    // The staging file's flush (the backup exists by now).
+    // The staging file's write and flush (the backup exists by now).
     log.fails = [](const std::string&) { return false; };
     HostsFile::apply(location, 501, {"shop.test"});
     const std::string applied = readFile(location.hosts());
+    log.fails = [&](const std::string& entry) { return entry.starts_with(stagingWrite); };
+    EXPECT_THAT(applyFailure(501, {"blog.test"}), ::testing::HasSubstr("write"));
+    EXPECT_EQ(readFile(location.hosts()), applied);
+    EXPECT_TRUE(stagingLeftovers().empty());
     log.fails = [&](const std::string& entry) { return entry.starts_with(stagingFlush); };
     EXPECT_EQ(applyFailure(501, {"blog.test"}), HostsFile::saveFailed);
     EXPECT_EQ(readFile(location.hosts()), applied);
