@@ -1,7 +1,7 @@
 // The engine as the application sees it: the public operations of
 // StackEngine that the interface calls. StackEngineAdapter is the real one;
-// tests give a fake. Later areas (the import) add their operations here and
-// to both implementations.
+// tests give a fake. Later areas add their operations here and to both
+// implementations.
 //
 // Every call blocks: the model makes them on worker threads only (see
 // WorkerBridge), never on the main thread. The guarded operations refuse
@@ -16,11 +16,15 @@
 #include "VessoraCore/Database/DatabaseAccessChange.hpp"
 #include "VessoraCore/Database/DatabaseAdminSnapshot.hpp"
 #include "VessoraCore/Database/DatabaseCredentials.hpp"
+#include "VessoraCore/Import/MigrationPhase.hpp"
+#include "VessoraCore/Import/MigrationRequest.hpp"
+#include "VessoraCore/Import/MigrationResult.hpp"
 #include "VessoraCore/Records/InstallationStatus.hpp"
 #include "VessoraCore/Records/StackProfile.hpp"
 #include "VessoraCore/Records/StackStatus.hpp"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -80,6 +84,14 @@ public:
     // Stores the application account's password for the next start; refused
     // while the environment has processes.
     virtual void setDatabasePassword(const std::string& id, const std::string& password) = 0;
+
+    // Project import, guarded: `progress` is called on the calling worker
+    // once per phase the import enters, before that phase's work. A failure
+    // before the new environment's first report throws; after it the
+    // environment is kept stopped and the failed report is returned.
+    using MigrationProgress = std::function<void(MigrationPhase)>;
+    virtual MigrationResult migrate(const MigrationRequest& request,
+                                    const MigrationProgress& progress) = 0;
 };
 
 } // namespace vessora

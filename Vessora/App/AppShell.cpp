@@ -18,7 +18,12 @@ AppShell::Options AppShell::Options::standard() {
 
 AppShell::AppShell(Options options, QObject* parent)
     : QObject(parent), preferences_(std::make_unique<AppPreferences>(options.defaults)),
-      exit_(options.exit ? std::move(options.exit) : [] { QCoreApplication::exit(0); }) {
+      exit_(options.exit ? std::move(options.exit) : [] {
+          // Queued, so it also ends a loop that has not started yet.
+          QMetaObject::invokeMethod(
+              QCoreApplication::instance(), [] { QCoreApplication::exit(0); },
+              Qt::QueuedConnection);
+      }) {
     preferences_->writeSystemLanguages();
     updates_ = std::make_unique<AppUpdates>(std::move(options.updates));
     model_ = std::make_unique<AppModel>(std::move(options.model));
@@ -38,6 +43,9 @@ AppShell::~AppShell() {
 }
 
 void AppShell::start() {
+    if (terminating_)
+        return;
+    started_ = true;
     QApplication::setWindowIcon(Branding::appIcon());
     window_->setWindowIcon(Branding::appIcon());
     window_->show();
@@ -62,6 +70,13 @@ void AppShell::requestQuit() {
         return;
     terminating_ = true;
     updates_->cancel();
+    if (!started_) {
+        // No window yet, so no action and no server either.
+        window_->setClosingAllowed(true);
+        emit quitFinished();
+        exit_();
+        return;
+    }
     model_->shutdown([this] {
         model_->stopMonitor();
         window_->setClosingAllowed(true);

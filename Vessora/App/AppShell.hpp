@@ -6,7 +6,8 @@
 // then lets the window close and the event loop end; the window stays
 // visible meanwhile with "Stopping environments…". Further requests change
 // nothing. A server left running would outlive the program in its own
-// process group.
+// process group. Before start() nothing can run yet, so a request then ends
+// the program at once.
 #pragma once
 
 #include "Vessora/App/AppModel.hpp"
@@ -34,7 +35,7 @@ public:
         // None: the standard user defaults.
         std::shared_ptr<UserDefaults> defaults;
         // Ends the event loop once everything has stopped; none:
-        // QCoreApplication::exit(0).
+        // QCoreApplication::exit(0), queued.
         std::function<void()> exit;
 
         // The program's: this build, the real engine, registration and
@@ -57,7 +58,8 @@ public:
 
     // Shows the main window with the application icon and starts the
     // window's tasks: the monitor and the automatic update checks (again
-    // whenever their preference changes).
+    // whenever their preference changes). Does nothing once a quit was
+    // asked for.
     void start();
 
     // The toolbar's language link and the Settings command.
@@ -78,6 +80,7 @@ private:
     std::unique_ptr<MainWindow> window_;
     QPointer<SettingsWindow> settings_;
     std::function<void()> exit_;
+    bool started_ = false;
     bool terminating_ = false;
 };
 

@@ -1,10 +1,10 @@
 #include "Vessora/App/DesktopServices.hpp"
 
+#include "Vessora/App/FileManagerItems.hpp"
+
 #include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 
 #include <mutex>
@@ -13,29 +13,23 @@ namespace vessora {
 
 namespace {
 
+bool openLocal(const std::filesystem::path& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
 class SystemDesktopServices final : public DesktopServices {
 public:
     bool openURL(const std::string& url) override {
         return QDesktopServices::openUrl(QUrl(QString::fromStdString(url), QUrl::StrictMode));
     }
 
-    bool openPath(const std::filesystem::path& path) override {
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-    }
+    bool openPath(const std::filesystem::path& path) override { return openLocal(path); }
 
     bool showInFileManager(const std::filesystem::path& path) override {
-        auto bus = QDBusConnection::sessionBus();
-        if (bus.isConnected()) {
-            auto call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
-                                                       "/org/freedesktop/FileManager1",
-                                                       "org.freedesktop.FileManager1", "ShowItems");
-            call << QStringList{QUrl::fromLocalFile(QString::fromStdString(path)).toString()}
-                 << QString();
-            // Short: a missing file manager must not hold the window.
-            if (bus.call(call, QDBus::Block, 2000).type() == QDBusMessage::ReplyMessage)
-                return true;
-        }
-        return openPath(path.parent_path());
+        // The answer may come after these services were replaced.
+        FileManagerItems::show(QDBusConnection::sessionBus(), path,
+                               [](const std::filesystem::path& folder) { openLocal(folder); });
+        return true;
     }
 };
 

@@ -17,8 +17,10 @@ public:
     // Each returns whether the desktop accepted the request.
     virtual bool openURL(const std::string& url) = 0;
     virtual bool openPath(const std::filesystem::path& path) = 0;
-    // The file manager's "show item" over D-Bus where a file manager offers
-    // it, else the containing folder opened.
+    // The file selected in the file manager through the freedesktop
+    // FileManager1 interface on the session bus where a file manager offers
+    // it, else its folder opened. Asks without waiting for the answer, so
+    // it returns true once the request is on its way.
     virtual bool showInFileManager(const std::filesystem::path& path) = 0;
 
     // The desktop's own services unless a test set others.

@@ -12,11 +12,14 @@ namespace {
 class DialogFileChooser final : public FileChooser {
 public:
     void chooseFolder(QWidget* parent, const QString& title,
-                      const std::optional<std::filesystem::path>& start, Answer answer) override {
+                      const std::optional<std::filesystem::path>& start, Answer answer,
+                      const QString& prompt) override {
         auto* dialog = makeDialog(parent, title);
         dialog->setFileMode(QFileDialog::Directory);
-        // Read-only also removes the dialog's "create folder" button.
+        // Read-only also disables the dialog's "create folder" button.
         dialog->setOptions(QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
+        if (!prompt.isEmpty())
+            dialog->setLabelText(QFileDialog::Accept, prompt);
         if (start)
             dialog->setDirectory(QString::fromStdString(start->string()));
         open(dialog, std::move(answer));

@@ -22,9 +22,11 @@ public:
 
     virtual ~FileChooser() = default;
 
-    // Existing folders only; no button that creates one.
+    // Existing folders only; no button that creates one. `prompt`, when
+    // given, replaces the title of the confirm button.
     virtual void chooseFolder(QWidget* parent, const QString& title,
-                              const std::optional<std::filesystem::path>& start, Answer answer) = 0;
+                              const std::optional<std::filesystem::path>& start, Answer answer,
+                              const QString& prompt = {}) = 0;
     // Existing files matching one of the name filters ("SQL dump (*.sql)").
     virtual void chooseFile(QWidget* parent, const QString& title, const QStringList& nameFilters,
                             Answer answer) = 0;

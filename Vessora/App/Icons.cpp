@@ -31,6 +31,10 @@ void chooseTheme() {
             QIcon::setThemeSearchPaths(paths);
             QIcon::setThemeName("Adwaita");
         }
+        // A desktop theme that lacks a name falls back to Adwaita, which the
+        // program depends on: an icon-only button must never come up blank.
+        if (QIcon::fallbackThemeName().isEmpty())
+            QIcon::setFallbackThemeName("Adwaita");
         return true;
     }();
     (void)themeChosen;

@@ -1,7 +1,8 @@
 // Icons by their freedesktop names. The desktop's icon theme answers first;
 // where no theme is named (the offscreen platform names none) the
-// Adwaita theme is used, and after it an image bundled with the
-// program under "Icons/<name>.png" in the resource folder.
+// Adwaita theme is used, and so is it for a name the desktop's theme lacks;
+// after it an image bundled with the program under "Icons/<name>.png" in
+// the resource folder.
 #pragma once
 
 #include <QColor>

@@ -122,4 +122,9 @@ void StackEngineAdapter::setDatabasePassword(const std::string& id, const std::s
     engine_.setDatabasePassword(id, password);
 }
 
+MigrationResult StackEngineAdapter::migrate(const MigrationRequest& request,
+                                            const MigrationProgress& progress) {
+    return engine_.migrate(request, progress);
+}
+
 } // namespace vessora

@@ -55,6 +55,8 @@ public:
     std::string executeSQL(const std::string& id, const std::string& statement) override;
     DatabaseCredentials databaseCredentials(const std::string& id) override;
     void setDatabasePassword(const std::string& id, const std::string& password) override;
+    MigrationResult migrate(const MigrationRequest& request,
+                            const MigrationProgress& progress) override;
 
 private:
     StackEngine engine_;

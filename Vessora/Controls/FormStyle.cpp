@@ -80,18 +80,22 @@ void makeProminent(QPushButton* button) {
     // A solid fill: a styled gradient from the palette pales the accent
     // until white text is hard to read and enabled looks like disabled. A
     // shade darker than the accent keeps white text readable.
+    // Disabled, a pale tint with dark green text: white on a faded accent
+    // could hardly be read.
     const QColor fill = accent().darker(125);
     QColor faded = accent();
-    faded.setAlphaF(0.4f);
+    faded.setAlphaF(0.22f);
+    QColor fadedText = accent().darker(190);
+    fadedText.setAlphaF(0.8f);
     button->setStyleSheet(
         QString("QPushButton { background-color: %1; color: white; border: 1px solid %2;"
                 " border-radius: 4px; padding: 4px 12px; }"
                 "QPushButton:hover { background-color: %3; }"
                 "QPushButton:pressed { background-color: %2; }"
-                "QPushButton:disabled { background-color: %4; color: rgba(255, 255, 255, 0.85);"
+                "QPushButton:disabled { background-color: %4; color: %5;"
                 " border-color: transparent; }")
             .arg(fill.name(), fill.darker(125).name(), fill.lighter(110).name(),
-                 faded.name(QColor::HexArgb)));
+                 faded.name(QColor::HexArgb), fadedText.name(QColor::HexArgb)));
     button->setDefault(true);
 }
 

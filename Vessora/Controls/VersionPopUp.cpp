@@ -66,6 +66,8 @@ void VersionPopUp::showOptions(const std::vector<BrewPackage>& options,
     if (fingerprints != menuFingerprint_) {
         rebuild(options, installed, statusKnown);
         menuFingerprint_ = std::move(fingerprints);
+    } else {
+        describeMarks();
     }
     showChoice(options, selection);
     setAccessibleName(title);
@@ -96,6 +98,21 @@ void VersionPopUp::rebuild(const std::vector<BrewPackage>& options,
     ++menuBuilds_;
     // The open list may be wider than the button, so no title is cut off.
     view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
+}
+
+void VersionPopUp::describeMarks() {
+    // The fingerprint does not change with the interface language; the
+    // description of the marks does.
+    const QString downloadText = QString::fromStdString(L10n::text("Download required"));
+    auto* items = static_cast<QStandardItemModel*>(model());
+    for (int row = 0; row < items->rowCount(); ++row) {
+        QStandardItem* item = items->item(row);
+        const QVariant shown = item->data(Qt::AccessibleDescriptionRole);
+        if (shown.isValid() && shown.toString() != downloadText) {
+            item->setData(downloadText, Qt::AccessibleDescriptionRole);
+            item->setToolTip(downloadText);
+        }
+    }
 }
 
 void VersionPopUp::showChoice(const std::vector<BrewPackage>& options,

@@ -51,6 +51,8 @@ signals:
 private:
     void rebuild(const std::vector<BrewPackage>& options,
                  const std::map<std::string, bool>& installed, bool statusKnown);
+    // Puts the marks' description in the current interface language.
+    void describeMarks();
     void showChoice(const std::vector<BrewPackage>& options, const std::string& selection);
 
     std::vector<std::string> menuFingerprint_;

@@ -83,11 +83,13 @@ void WebDirectoryField::choose() {
         start = std::filesystem::path(*path_);
     // The chooser answers later; this field may be gone by then.
     QPointer<WebDirectoryField> self(this);
-    FileChooser::current().chooseFolder(window(), toQt(L10n::text("Choose web directory")), start,
-                                        [self](std::optional<std::filesystem::path> chosen) {
-                                            if (self && chosen)
-                                                self->edit(chosen->string());
-                                        });
+    FileChooser::current().chooseFolder(
+        window(), toQt(L10n::text("Choose web directory")), start,
+        [self](std::optional<std::filesystem::path> chosen) {
+            if (self && chosen)
+                self->edit(chosen->string());
+        },
+        toQt(L10n::text("Choose folder")));
 }
 
 void WebDirectoryField::edit(std::optional<std::string> path) {

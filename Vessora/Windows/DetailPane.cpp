@@ -91,18 +91,33 @@ void DetailPane::render() {
     editor_->setVisible(selected.has_value());
     empty_->setVisible(!selected);
 
-    errorBox_->setVisible(model_.error().has_value());
+    const bool showError = model_.error().has_value();
     const QString error = QString::fromStdString(model_.error().value_or(""));
+    const bool errorAppears = showError && (errorBox_->isHidden() || errorText_->text() != error);
+    errorBox_->setVisible(showError);
     if (errorText_->text() != error)
         errorText_->setText(error);
 
     const bool showLog = model_.busy() && !model_.installLog().empty();
+    const bool logAppears = showLog && installLog_->isHidden();
     installLog_->setVisible(showLog);
     const QString log = QString::fromStdString(model_.installLog());
     if (installLog_->toPlainText() != log) {
         installLog_->setPlainText(log);
         installLog_->verticalScrollBar()->setValue(installLog_->verticalScrollBar()->maximum());
     }
+    // The error last: it is the one to read when both arrive together.
+    if (logAppears)
+        emit revealRequested(installLog_);
+    if (errorAppears)
+        emit revealRequested(errorBox_);
+}
+
+void DetailPane::revealNotices() {
+    if (!installLog_->isHidden())
+        emit revealRequested(installLog_);
+    if (!errorBox_->isHidden())
+        emit revealRequested(errorBox_);
 }
 
 } // namespace vessora

@@ -109,10 +109,25 @@ EditorHeader::EditorHeader(const EditorState& state, QWidget* parent)
     connect(delete_, &QToolButton::clicked, this, &EditorHeader::remove);
 }
 
-bool EditorHeader::startEnabled(const EditorState& state) {
+EditorHeader::StartConditions EditorHeader::startConditions(const EditorState& state) {
     const AppModel& model = state.model();
-    return !model.busy() && !state.status().running && state.ready() && !state.unsaved() &&
-           model.hasEngine() && (!state.saved().hostname || model.localHostReady());
+    StartConditions conditions;
+    conditions.busy = model.busy();
+    conditions.running = state.status().running;
+    conditions.ready = state.ready();
+    conditions.unsaved = state.unsaved();
+    conditions.engine = model.hasEngine();
+    conditions.hostnameWithoutAddresses = state.saved().hostname && !model.localHostReady();
+    return conditions;
+}
+
+bool EditorHeader::startAllowed(const StartConditions& conditions) {
+    return !conditions.busy && !conditions.running && conditions.ready && !conditions.unsaved &&
+           conditions.engine && !conditions.hostnameWithoutAddresses;
+}
+
+bool EditorHeader::startEnabled(const EditorState& state) {
+    return startAllowed(startConditions(state));
 }
 
 bool EditorHeader::stopEnabled(const EditorState& state) {

@@ -25,9 +25,22 @@ class EditorHeader : public QWidget {
 public:
     EditorHeader(const EditorState& state, QWidget* parent = nullptr);
 
+    // What Start depends on, read from the editor's state.
+    struct StartConditions {
+        bool busy = false;
+        bool running = false;
+        bool ready = false;
+        bool unsaved = false;
+        bool engine = false;
+        // The saved record has a hostname and local addresses are not
+        // connected.
+        bool hostnameWithoutAddresses = false;
+    };
+    static StartConditions startConditions(const EditorState& state);
     // Start: nothing runs, the environment is stopped, its packages are
     // installed, the draft is saved, there is an engine, and a hostname has
     // its local addresses connected.
+    static bool startAllowed(const StartConditions& conditions);
     static bool startEnabled(const EditorState& state);
     // Stop: nothing runs and the environment has processes.
     static bool stopEnabled(const EditorState& state);

@@ -21,8 +21,10 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -49,6 +51,19 @@ MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, AppUpdates&
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Once the layout has placed the widget that appeared.
+    connect(detail_, &DetailPane::revealRequested, scroll, [scroll](QWidget* widget) {
+        QTimer::singleShot(0, scroll, [scroll, widget = QPointer<QWidget>(widget)] {
+            if (!widget || !widget->isVisible())
+                return;
+            // Its whole frame: ensureWidgetVisible() would aim at a text
+            // view's cursor instead.
+            const QRect area(widget->mapTo(scroll->widget(), QPoint(0, 0)), widget->size());
+            scroll->ensureVisible(area.center().x(), area.center().y(), area.width() / 2,
+                                  area.height() / 2 + 18);
+        });
+    });
+    detail_->revealNotices();
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);

@@ -57,6 +57,10 @@ TEST_F(MonitorTest, PollsDoNotOverlapAndStopWhenTheMonitorStops) {
     QTest::qWait(static_cast<int>(monitorInterval.count()) * 5);
     EXPECT_EQ(polls(), stopped);
     EXPECT_FALSE(model().monitoring());
+    // The registration (a service-manager query of seconds at worst) is
+    // read once per poll, on the poll's worker.
+    EXPECT_EQ(hostSetup->calls("status"), stopped);
+    EXPECT_EQ(hostSetup->calls("needsRefresh"), stopped);
 }
 
 TEST_F(MonitorTest, ALostHelperConnectionIsNoticedOnlyWhileConnected) {

@@ -203,6 +203,24 @@ TEST_F(AppShellTest, WithoutAnEngineTheQuitEndsAtOnce) {
     EXPECT_EQ(noEngine.model().error(), "No data root.");
 }
 
+TEST_F(AppShellTest, AQuitBeforeTheWindowWasShownEndsAtOnceWithoutStopping) {
+    AppShell::Options options;
+    options.model = this->options();
+    options.updates = updatesOptions();
+    options.defaults = defaults;
+    options.exit = [this] { ++exits; };
+    AppShell early(std::move(options));
+    early.requestQuit();
+    EXPECT_EQ(exits, 1);
+    early.requestQuit();
+    // Too late to show anything now.
+    early.start();
+    QTest::qWait(100);
+    EXPECT_EQ(exits, 1);
+    EXPECT_FALSE(early.window().isVisible());
+    EXPECT_TRUE(engine->log().empty());
+}
+
 TEST_F(AppShellTest, TheLanguageIsWrittenForTheSystemBeforeTheWindow) {
     defaults->set("Vessora.language", "fr");
     shell();

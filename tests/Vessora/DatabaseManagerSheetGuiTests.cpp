@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTabBar>
 
 #include <gmock/gmock.h>
@@ -187,6 +188,27 @@ TEST_F(DatabaseManagerSheetTest, WhileLoadingEverythingButPhpMyAdminIsLocked) {
     ASSERT_TRUE(waitFor([&] { return sheet_.isNull(); }));
 }
 
+TEST_F(DatabaseManagerSheetTest, AFailedLoadShowsOnlyItsErrorUntilRefresh) {
+    engine->fail("databaseAdminSnapshot", "Database operation failed (ERROR 2002).");
+    startRunning();
+    DatabaseManagerSheet& sheet = open();
+    ASSERT_TRUE(waitFor([&] { return sheet.draft().error().has_value() && !model().busy(); }));
+    EXPECT_TRUE(shown("errorLine"));
+    EXPECT_EQ(text("errorLine"), "Database operation failed (ERROR 2002).");
+    EXPECT_TRUE(shown("tabPicker"));
+    EXPECT_FALSE(shown("databasesTab"));
+    EXPECT_FALSE(shown("usersTab"));
+    EXPECT_FALSE(shown("loadingRow"));
+    EXPECT_FALSE(shown("noticeLine"));
+    EXPECT_TRUE(enabled("refreshButton"));
+
+    engine->fail("databaseAdminSnapshot", std::nullopt);
+    click("refreshButton");
+    ASSERT_TRUE(waitFor([&] { return shown("databasesTab") && !model().busy(); }));
+    EXPECT_FALSE(shown("errorLine"));
+    EXPECT_EQ(engine->calls("databaseAdminSnapshot"), 2);
+}
+
 TEST_F(DatabaseManagerSheetTest, TheDatabasesTabListsEveryDatabaseAtItsHeight) {
     DatabaseManagerSheet& sheet = openLoaded();
     const auto rows = child("databaseList")->findChildren<QWidget*>("databaseRow");
@@ -265,6 +287,33 @@ TEST_F(DatabaseManagerSheetTest, TheUsersTabShowsAccountsAndTheApplicationAccoun
     EXPECT_EQ(child("deleteUserButton")->toolTip(), "Delete user");
     EXPECT_EQ(child("deleteUserButton")->accessibleName(), "Delete user");
     EXPECT_THAT(text("accessNote").toStdString(), HasSubstr("Schema admin can also create"));
+
+    // No manageable database: an empty access list of one row's height, and
+    // the account's own actions still offered.
+    DatabaseAdminSnapshot unmanaged = sampleSnapshot();
+    unmanaged.databases = {{"1legacy", 0, "", false}, {"my shop", 0, "", false}};
+    engine->setDatabaseSnapshot(profile.id, unmanaged);
+    click("refreshButton");
+    ASSERT_TRUE(waitFor([&] { return sheet.draft().snapshot() == unmanaged && !model().busy(); }));
+    EXPECT_EQ(text("accountID"), "writer@127.0.0.1");
+    EXPECT_TRUE(shown("accessList"));
+    EXPECT_EQ(child("accessList")->height(), 32);
+    EXPECT_TRUE(child("usersTab")->findChildren<QComboBox*>("accessPicker").isEmpty());
+    EXPECT_TRUE(sheet.draft().access().empty());
+    EXPECT_TRUE(shown("changePasswordButton"));
+    EXPECT_TRUE(shown("deleteUserButton"));
+
+    // Five or more manageable databases: 132 high, and the list scrolls.
+    DatabaseAdminSnapshot many = sampleSnapshot();
+    for (int index = 0; index < 5; ++index)
+        many.databases.push_back({"extra" + std::to_string(index), 0, "", false});
+    engine->setDatabaseSnapshot(profile.id, many);
+    click("refreshButton");
+    ASSERT_TRUE(waitFor([&] { return sheet.draft().snapshot() == many && !model().busy(); }));
+    settle();
+    EXPECT_EQ(child("accessList")->height(), 132);
+    EXPECT_EQ(child("usersTab")->findChildren<QComboBox*>("accessPicker").size(), 7);
+    EXPECT_TRUE(child<QScrollArea>("accessList")->verticalScrollBar()->isVisible());
 
     // No accounts, no manageable database.
     DatabaseAdminSnapshot empty;

@@ -2,6 +2,8 @@
 // environment, Cancel, confirming (through perform), where the selection
 // goes, and a confirmation while another action runs.
 #include "Vessora/Windows/DeleteConfirmation.hpp"
+#include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/VessoraError.hpp"
 #include "tests/Vessora/Support/MainWindowTest.hpp"
 
 #include <QMessageBox>
@@ -67,6 +69,19 @@ TEST_F(DeleteConfirmationTest, AnExternalWebFolderIsSaidToBeKept) {
               "directory and its contents will be kept.\n\nFolder: " +
                   (root.path() / "studio").string());
     press(box, "cancelButton");
+}
+
+TEST_F(DeleteConfirmationTest, WithoutAnEngineTheFolderIsUnderTheDefaultRoot) {
+    AppModel::Options options = this->options();
+    options.openEngine = [](const std::filesystem::path&) -> std::shared_ptr<AppEngine> {
+        throw VessoraError("Another Vessora instance is already using this data directory.");
+    };
+    AppModel noEngine(options);
+    const StackProfile studio = StackProfile::defaults().front();
+    const std::string text = DeleteConfirmation::message(noEngine, studio);
+    const std::string folder = (StackEngine::defaultRoot() / "studio").string();
+    EXPECT_EQ(text.substr(text.size() - folder.size()), folder);
+    EXPECT_NE(text.find("\n\nFolder: " + folder), std::string::npos);
 }
 
 TEST_F(DeleteConfirmationTest, CancelDeletesNothingAndClearsTheRequest) {

@@ -4,11 +4,18 @@
 #include "Vessora/App/Icons.hpp"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
 
 namespace vessora {
 namespace {
@@ -23,11 +30,13 @@ TEST(FileChooserTest, FolderChooserIsWindowModalReadOnlyAndAnswersOnce) {
     window.show();
     int answers = 0;
     std::optional<std::filesystem::path> chosen{"unset"};
-    FileChooser::current().chooseFolder(&window, "Choose", std::filesystem::path("/tmp"),
-                                        [&](std::optional<std::filesystem::path> path) {
-                                            ++answers;
-                                            chosen = path;
-                                        });
+    FileChooser::current().chooseFolder(
+        &window, "Choose", std::filesystem::path("/tmp"),
+        [&](std::optional<std::filesystem::path> path) {
+            ++answers;
+            chosen = path;
+        },
+        "Choose folder");
     // open() returned at once: the dialog is up and nothing answered yet.
     auto* dialog = openDialog(window);
     ASSERT_NE(dialog, nullptr);
@@ -36,6 +45,8 @@ TEST(FileChooserTest, FolderChooserIsWindowModalReadOnlyAndAnswersOnce) {
     EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
     EXPECT_TRUE(dialog->testOption(QFileDialog::ShowDirsOnly));
     EXPECT_TRUE(dialog->testOption(QFileDialog::ReadOnly));
+    EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Choose folder");
+    EXPECT_EQ(QDir(dialog->directory()).absolutePath(), "/tmp");
     dialog->reject();
     EXPECT_EQ(answers, 1);
     EXPECT_EQ(chosen, std::nullopt);
@@ -64,7 +75,38 @@ TEST(FileChooserTest, FileChooserAnswersTheAcceptedFile) {
 TEST(IconsTest, ThemeNamesResolveOffscreenAndUnknownNamesGiveNone) {
     EXPECT_FALSE(Icons::named("list-add").isNull());
     EXPECT_FALSE(Icons::named("view-refresh").isNull());
-    EXPECT_TRUE(Icons::named("vessora-no-such-icon").isNull());
+    // No dash: a missing name falls back to its part before the last dash,
+    // and "vessora" is the installed program's own icon.
+    EXPECT_TRUE(Icons::named("vessoranosuchicon").isNull());
+}
+
+// A misspelt name would leave an icon-only button blank.
+TEST(IconsTest, EveryNameTheInterfaceAsksForResolves) {
+    const std::regex call(R"re(Icons::(named|symbolic)\("([^"]+)")re");
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             std::filesystem::path(VESSORA_SOURCE_DIR) / "Vessora")) {
+        if (entry.path().extension() != ".cpp")
+            continue;
+        std::ifstream in(entry.path());
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        for (auto match = std::sregex_iterator(text.begin(), text.end(), call);
+             match != std::sregex_iterator(); ++match)
+            names.insert((*match)[2]);
+    }
+    EXPECT_GT(names.size(), 10u);
+    for (const std::string& name : names)
+        EXPECT_FALSE(Icons::named(name).isNull()) << name;
+}
+
+// A desktop theme without the name: the program's Adwaita answers.
+TEST(IconsTest, ANameMissingFromTheDesktopsThemeFallsBack) {
+    Icons::named("list-add");
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeName("locolor");
+    EXPECT_FALSE(Icons::named("network-wired").isNull());
+    EXPECT_FALSE(Icons::named("preferences-desktop-locale").isNull());
+    QIcon::setThemeName(theme);
 }
 
 } // namespace

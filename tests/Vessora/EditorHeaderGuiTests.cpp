@@ -7,6 +7,9 @@
 
 #include <QCheckBox>
 
+#include <utility>
+#include <vector>
+
 namespace vessora {
 namespace {
 
@@ -77,11 +80,38 @@ TEST_F(EditorHeaderTest, StartStopAndDeleteWithoutAnEngine) {
     const auto isEnabled = [&](const char* name) {
         return editor.findChild<QWidget*>(name)->isEnabled();
     };
+    // Without an engine no package status is ever known, so Start's
+    // engine condition never stands alone here: it is read as missing.
+    const auto conditions = EditorHeader::startConditions(editor.state());
+    EXPECT_FALSE(conditions.engine);
+    EXPECT_FALSE(conditions.busy);
+    EXPECT_FALSE(conditions.unsaved);
     // No status known: Stop follows the processes, Delete only busy.
     EXPECT_FALSE(isEnabled("startButton"));
     EXPECT_FALSE(isEnabled("stopButton"));
     EXPECT_TRUE(isEnabled("deleteButton"));
     EXPECT_EQ(editor.findChild<QLabel*>("statusText")->text(), "Checking…");
+}
+
+TEST_F(EditorHeaderTest, EachStartConditionOnItsOwnDisablesStart) {
+    using Conditions = EditorHeader::StartConditions;
+    Conditions startable;
+    startable.ready = true;
+    startable.engine = true;
+    ASSERT_TRUE(EditorHeader::startAllowed(startable));
+    const std::vector<std::pair<const char*, void (*)(Conditions&)>> broken = {
+        {"busy", [](Conditions& c) { c.busy = true; }},
+        {"running", [](Conditions& c) { c.running = true; }},
+        {"not ready", [](Conditions& c) { c.ready = false; }},
+        {"unsaved", [](Conditions& c) { c.unsaved = true; }},
+        {"no engine", [](Conditions& c) { c.engine = false; }},
+        {"hostname without addresses", [](Conditions& c) { c.hostnameWithoutAddresses = true; }},
+    };
+    for (const auto& [name, breakOne] : broken) {
+        Conditions conditions = startable;
+        breakOne(conditions);
+        EXPECT_FALSE(EditorHeader::startAllowed(conditions)) << name;
+    }
 }
 
 TEST_F(EditorHeaderTest, AHostnameNeedsConnectedLocalAddresses) {

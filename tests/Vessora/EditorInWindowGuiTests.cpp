@@ -9,6 +9,7 @@
 #include "Vessora/Windows/ProfileDraft.hpp"
 #include "tests/Vessora/Support/MainWindowTest.hpp"
 
+#include <QLineEdit>
 #include <QPointer>
 
 namespace vessora {
@@ -37,6 +38,43 @@ TEST_F(EditorInWindowTest, TheSlotShowsTheEditorOfTheSelectedRecord) {
     model().setSelectedID("legacy");
     ASSERT_NE(editor(), nullptr);
     EXPECT_EQ(editor()->saved().id, "legacy");
+}
+
+TEST_F(EditorInWindowTest, PollsNeverRemakeTheEditorNorTouchWhatIsBeingTyped) {
+    startMonitor();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    QPointer<EnvironmentEditor> shown = editor();
+    ASSERT_NE(shown, nullptr);
+    auto* name = shown->findChild<QLineEdit*>("nameField");
+    ASSERT_NE(name, nullptr);
+    name->setFocus();
+    name->selectAll();
+    QTest::keyClicks(name, "Studio Shop");
+    name->setCursorPosition(6);
+
+    // Polls that change what the window shows: another environment runs.
+    engine->setStatus("legacy", StackStatus{true, "Running", {{"MariaDB", 7}}});
+    ASSERT_TRUE(waitFor([&] { return model().anyRunning(); }));
+    const int polls = engine->calls("statuses");
+    ASSERT_TRUE(waitFor([&] { return engine->calls("statuses") >= polls + 3; }));
+    QTest::qWait(20);
+    ASSERT_EQ(editor(), shown);
+    EXPECT_TRUE(name->hasFocus());
+    EXPECT_EQ(name->text(), "Studio Shop");
+    EXPECT_EQ(name->cursorPosition(), 6);
+
+    // Typing goes on where the cursor stood; the draft has every key.
+    QTest::keyClicks(name, "s");
+    EXPECT_EQ(name->text(), "Studios Shop");
+    EXPECT_EQ(shown->draft().profile().name, "Studios Shop");
+    // A reload after an action brings the same record back: the same editor
+    // and draft (the form is locked while the action runs, which moves the
+    // focus away).
+    ASSERT_TRUE(model().perform("Reloading", false, [](AppEngine&) {}));
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(editor(), shown);
+    EXPECT_EQ(name->text(), "Studios Shop");
+    EXPECT_EQ(shown->draft().profile().name, "Studios Shop");
 }
 
 TEST_F(EditorInWindowTest, TheEditorsSheetsTakeTheirTurnAtTheWindow) {

@@ -207,6 +207,23 @@ TEST_F(LocalHTTPSSheetTest, AReadStillOutWhenAnActionStartsIsDropped) {
     EXPECT_EQ(text(sheet, "fingerprint"), QString::fromStdString("SHA-256: " + kRenewed));
 }
 
+TEST_F(LocalHTTPSSheetTest, AReadThatAnswersAfterTheSheetClosedIsDropped) {
+    engine->setCertificateInfo("studio", certificate(kFingerprint, true));
+    engine->hold("certificateInfo");
+    QPointer<LocalHTTPSSheet> sheet = open();
+    ASSERT_TRUE(waitUntilHeld("certificateInfo"));
+    click(sheet, "doneButton");
+    ASSERT_TRUE(waitFor([&] { return sheet.isNull(); }));
+    engine->release("certificateInfo");
+    ASSERT_TRUE(waitFor([&] { return !engine->isHeld("certificateInfo"); }));
+    QTest::qWait(100);
+    EXPECT_EQ(engine->calls("certificateInfo"), 1);
+    // The window carries on; a new sheet reads afresh.
+    auto* again = open();
+    ASSERT_TRUE(detailsShown(again));
+    EXPECT_EQ(engine->calls("certificateInfo"), 2);
+}
+
 TEST_F(LocalHTTPSSheetTest, CancelStartsNothingAndConfirmingRenewsAndShowsTheNewCertificate) {
     engine->setCertificateInfo("studio", certificate(kFingerprint, true));
     auto* sheet = open();

@@ -140,6 +140,10 @@ TEST_F(LocalHostSheetTest, EveryRowOfTheStateTable) {
     EXPECT_EQ(view(sheet), (View{"ready", true, true, std::nullopt, false, true}));
     EXPECT_EQ(labelText(sheet, "readyStatus"), "Local addresses are ready");
     EXPECT_EQ(engine->calls("configureLocalHosts"), 1);
+    // Ready wins over a due update.
+    registration(ServiceStatus::enabled, true);
+    ASSERT_TRUE(model().hostSetupNeedsUpdate());
+    EXPECT_EQ(view(sheet), (View{"ready", true, true, std::nullopt, false, true}));
 }
 
 TEST_F(LocalHostSheetTest, ThePrimaryButtonSetsUpWhateverItsTitle) {

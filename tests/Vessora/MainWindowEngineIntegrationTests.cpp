@@ -101,6 +101,22 @@ TEST_F(MainWindowEngineTest, ListsTheBuiltInRecordsAndTheRealPackageStatus) {
     EXPECT_GT(standIn->calls().size(), calls);
     EXPECT_EQ(window.findChild<QLabel*>("activityText")->accessibleName().toStdString(), "Ready");
     EXPECT_FALSE(window.findChild<QWidget*>("stopAllButton")->isEnabled());
+
+    // The editor of the selected record offers to install what it misses; a
+    // new environment on Debian's series needs nothing, its Start is ready.
+    const auto installOffered = [&] {
+        return window.findChild<QWidget*>("installBar")->isVisible();
+    };
+    EXPECT_TRUE(installOffered());
+    ASSERT_TRUE(model.perform("Creating Debian…", true, [](AppEngine& engine) {
+        engine.create("Debian", "php@8.2", "mariadb@10.11", false, "nginx", false, std::nullopt,
+                      "debian", std::nullopt, false, false);
+    }));
+    ASSERT_TRUE(waitFor([&] { return !model.busy(); }));
+    ASSERT_FALSE(model.error()) << *model.error();
+    ASSERT_EQ(model.selectedProfile()->name, "Debian");
+    EXPECT_FALSE(installOffered());
+    EXPECT_TRUE(window.findChild<QAbstractButton*>("startButton")->isEnabled());
     model.stopMonitor();
 }
 

@@ -3,12 +3,21 @@
 // record or the selection changes, the sizes, and a language change.
 #include "Vessora/Windows/DetailPane.hpp"
 #include "Vessora/Windows/EditorSlot.hpp"
+#include "VessoraCore/Foundation/L10n.hpp"
+#include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Storage/StackPaths.hpp"
+#include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/MainWindowTest.hpp"
 
 #include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QToolBar>
+
+#include <map>
+#include <utility>
 
 namespace vessora {
 
@@ -139,6 +148,154 @@ TEST_F(MainWindowShapeTest, EditorIsMadeAnewOnlyForAnotherRecordOrSelection) {
     EXPECT_NE(editor(), second.data());
     EXPECT_EQ(window().detail().editorSlot().record()->id, "legacy");
     EXPECT_TRUE(waitFor([&] { return first.isNull() && second.isNull(); }));
+}
+
+// At the default size the editor fills the column: what appears below it
+// must come into view, or a failure would go unseen.
+TEST_F(MainWindowShapeTest, TheLogAndTheErrorBelowTheEditorScrollIntoView) {
+    startMonitor();
+    window();
+    auto* viewport = find<QScrollArea>("detailScroll")->viewport();
+    const auto inView = [&](const char* name) {
+        QWidget* widget = find(name);
+        const QRect area(widget->mapTo(viewport, QPoint(0, 0)), widget->size());
+        return widget->isVisible() && viewport->rect().contains(area);
+    };
+    const auto log = StackPaths::installLog(root.path());
+    PrivateFile::createDirectories(log.parent_path());
+    PrivateFile::write(log, "==> Installing php@8.4\n");
+    engine->hold("install");
+    engine->fail("install", "brew install failed (1):\nno bottle");
+    ASSERT_TRUE(model().perform("Installing packages for Studio…", true,
+                                [](AppEngine& e) { e.install("studio"); }));
+    ASSERT_TRUE(waitFor([&] { return inView("installLog"); }));
+    engine->release("install");
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_TRUE(waitFor([&] { return inView("errorBox"); }));
+
+    // Scrolled back up by the user, a new error comes into view again.
+    find<QScrollArea>("detailScroll")->verticalScrollBar()->setValue(0);
+    ASSERT_FALSE(inView("errorBox"));
+    engine->fail("stop", "A service could not be stopped.");
+    ASSERT_TRUE(model().perform("Stopping Studio…", false, [](AppEngine& e) { e.stop("studio"); }));
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_TRUE(waitFor([&] { return inView("errorBox"); }));
+}
+
+// Without an engine the reason is there from the start.
+TEST_F(MainWindowShapeTest, TheErrorOfAnEngineThatDidNotOpenIsInView) {
+    AppModel::Options options = this->options();
+    options.openEngine = [](const std::filesystem::path&) -> std::shared_ptr<AppEngine> {
+        throw std::runtime_error("Another Vessora instance is already using this data directory.");
+    };
+    AppModel noEngine(options);
+    MainWindow window(noEngine, preferences(), updates());
+    window.show();
+    auto* viewport = window.findChild<QScrollArea*>("detailScroll")->viewport();
+    auto* box = window.findChild<QWidget*>("errorBox");
+    EXPECT_TRUE(waitFor([&] {
+        return box->isVisible() &&
+               viewport->rect().contains(QRect(box->mapTo(viewport, QPoint(0, 0)), box->size()));
+    }));
+}
+
+// Every state of the window at its default width, in every language: tall
+// enough that nothing scrolls away, and no text cut off.
+TEST_F(MainWindowShapeTest, NoTextIsCutOffInAnyStateOrLanguage) {
+    updatesBuild = BuildInfo::release("1.2.0", "6");
+    feed->answer(FakeReleaseFeed::makeRelease("1.3.0", 9));
+    startMonitor();
+    window().resize(920, 1100);
+    updates().checkManually();
+    ASSERT_TRUE(waitFor([&] { return !updates().isChecking() && sheet(); }));
+    sheet()->reject();
+    ASSERT_TRUE(waitFor([&] { return !sheet() && find("updateBanner")->isVisible(); }));
+    const auto check = [&](const char* state) {
+        for (const AppLanguage language : AppLanguages::allCases) {
+            preferences().setLanguage(language);
+            SCOPED_TRACE(std::string(state) + " " + AppLanguages::id(language));
+            EXPECT_EQ(clippedTexts(window()), std::vector<std::string>{});
+        }
+    };
+    check("idle");
+
+    engine->setStatus("studio",
+                      StackStatus{true, "Running", {{"MariaDB", 1}, {"PHP", 2}, {"nginx", 3}}});
+    ASSERT_TRUE(waitFor([&] { return find("stopAllButton")->isEnabled(); }));
+    check("running");
+
+    const auto log = StackPaths::installLog(root.path());
+    PrivateFile::createDirectories(log.parent_path());
+    PrivateFile::write(log, "==> Downloading https://ghcr.io/v2/homebrew/core/php/8.4/blobs\n");
+    engine->hold("install");
+    ASSERT_TRUE(model().perform(L10n::text("Installing packages for %@…", {"Legacy"}), true,
+                                [](AppEngine& e) { e.install("legacy"); }));
+    model().setError(std::string("brew install failed (1):\nError: php@8.4: no bottle available "
+                                 "for this system, and building from source failed."));
+    ASSERT_TRUE(waitFor([&] { return find("installLog")->isVisible(); }));
+    check("busy with an error");
+    engine->release("install");
+    ASSERT_TRUE(waitForIdle());
+
+    model().setSelectedID(std::nullopt);
+    check("empty");
+}
+
+// Whatever the window shows as an English key (texts, tooltips, accessible
+// names of its widgets and actions) is shown translated once the language
+// changes, without any other event.
+TEST_F(MainWindowShapeTest, ALanguageChangeRedrawsEveryTextOfTheWindow) {
+    updatesBuild = BuildInfo::release("1.2.0", "6");
+    feed->answer(FakeReleaseFeed::makeRelease("1.3.0", 9));
+    // The engine's own texts stay as it worded them.
+    engine->setStatus(
+        "studio",
+        StackStatus{true, "As the engine worded it", {{"MariaDB", 1}, {"PHP", 2}, {"nginx", 3}}});
+    startMonitor();
+    updates().checkManually();
+    ASSERT_TRUE(waitFor([&] { return !updates().isChecking() && sheet(); }));
+    sheet()->reject();
+    ASSERT_TRUE(waitFor([&] { return !sheet() && find("updateBanner")->isVisible(); }));
+
+    // Every text a widget or action carries, by where it is shown.
+    const auto texts = [&] {
+        std::map<std::pair<QObject*, int>, QString> shown;
+        const auto add = [&](QObject* owner, int kind, const QString& text) {
+            if (!text.isEmpty())
+                shown[{owner, kind}] = text;
+        };
+        for (QWidget* widget : window().findChildren<QWidget*>()) {
+            if (!widget->isVisibleTo(&window()))
+                continue;
+            if (auto* label = qobject_cast<QLabel*>(widget))
+                add(widget, 0, label->text());
+            if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                add(widget, 0, button->text());
+            add(widget, 1, widget->toolTip());
+            add(widget, 2, widget->accessibleName());
+        }
+        for (QAction* action : window().findChildren<QAction*>()) {
+            add(action, 0, action->text());
+            add(action, 1, action->toolTip());
+        }
+        return shown;
+    };
+    const auto english = texts();
+    preferences().setLanguage(AppLanguage::german);
+    const auto german = texts();
+    int keys = 0;
+    for (const auto& [where, text] : english) {
+        const std::string key = text.toStdString();
+        const std::string translated = L10n::text(key, {}, AppLanguage::german);
+        if (translated == key)
+            continue;
+        ++keys;
+        const auto now = german.find(where);
+        ASSERT_NE(now, german.end()) << key;
+        EXPECT_EQ(now->second.toStdString(), translated) << where.first->objectName().toStdString();
+    }
+    // The sidebar, the banner, the editor, the status bar, toolbar and menu.
+    EXPECT_GT(keys, 30);
 }
 
 TEST_F(MainWindowShapeTest, SizesAndTheEmptyStateButtonRules) {

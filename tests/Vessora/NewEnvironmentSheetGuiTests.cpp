@@ -10,6 +10,7 @@
 #include "Vessora/Sheets/NewEnvironmentDraft.hpp"
 #include "Vessora/Sheets/NewEnvironmentSheet.hpp"
 #include "VessoraCore/Packages/PackageCatalog.hpp"
+#include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/FormTest.hpp"
 
 #include <QCheckBox>
@@ -301,6 +302,40 @@ TEST_F(NewEnvironmentSheetTest, RedrawsNeverWriteIntoTheDraft) {
     EXPECT_EQ(createButton()->text(), "Umgebung erstellen");
     EXPECT_EQ(child<QLabel>("sheetTitle")->text(), "Neue Umgebung");
     EXPECT_EQ(child<QPushButton>("cancelButton")->text(), "Abbrechen");
+}
+
+TEST_F(NewEnvironmentSheetTest, NothingIsCutOffInAnyLanguageWithEveryMessageShown) {
+    listShop();
+    NewEnvironmentSheet* sheet = openSheet();
+    auto* folder = child<WebDirectoryField>("webDirectoryField")->chooseButton();
+    const auto check = [&](const char* state) {
+        for (AppLanguage language : AppLanguages::allCases) {
+            preferences.setLanguage(language);
+            std::vector<std::string> clipped = clippedTexts(*sheet);
+            // A long folder name is shortened in the middle on purpose.
+            std::erase_if(clipped, [&](const std::string& finding) {
+                return finding.rfind("chooseWebDirectory ", 0) == 0 &&
+                       folder->shownText().contains(QChar(0x2026));
+            });
+            EXPECT_EQ(clipped, std::vector<std::string>{})
+                << state << " in " << AppLanguages::id(language);
+            EXPECT_EQ(child<QWidget>("portsNote")->width(), NewEnvironmentSheet::contentWidth)
+                << state << " in " << AppLanguages::id(language);
+        }
+    };
+    check("defaults");
+    enter(nameField(), "Shop");
+    enter(databaseField(), "sys");
+    enter(hostnameField(), "shop");
+    ASSERT_EQ(messages().size(), 3u);
+    check("three messages and the hostname rule");
+    enter(hostnameField(), "blog.local");
+    QTest::mouseClick(child<WebDirectoryField>("webDirectoryField")->chooseButton(),
+                      Qt::LeftButton);
+    chooser->answer(std::filesystem::path("/srv/" + std::string(90, 'p')));
+    check("the .local hint and a long folder name");
+    EXPECT_TRUE(folder->shownText().startsWith("ppp"));
+    EXPECT_TRUE(folder->shownText().contains(QChar(0x2026)));
 }
 
 TEST_F(NewEnvironmentSheetTest, TheFlagTurnedOffElsewhereClosesTheSheet) {

@@ -128,6 +128,11 @@ TEST_F(PackagePickerTest, RedrawsRebuildTheMenuOnlyForChangesAndNeverWriteBack) 
     preferences.setLanguage(AppLanguage::french);
     picker->setSelection("php@8.3");
     EXPECT_EQ(popUp->menuBuilds(), builds + 1);
+    // Without a rebuild the marks still speak the new language.
+    EXPECT_EQ(item(picker, rowOf(picker, "php@8.3"))->data(Qt::AccessibleDescriptionRole),
+              "Téléchargement requis");
+    EXPECT_EQ(item(picker, rowOf(picker, "php@8.3"))->toolTip(), "Téléchargement requis");
+    preferences.setLanguage(AppLanguage::english);
 
     EXPECT_EQ(edits.count(), 0);
     EXPECT_EQ(picker->selection(), "php@8.3");

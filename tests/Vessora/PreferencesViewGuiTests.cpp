@@ -5,6 +5,7 @@
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Vessora/Support/AppUpdatesTest.hpp"
+#include "tests/Vessora/Support/ClippedText.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -133,6 +134,19 @@ TEST_F(PreferencesViewTest, APreferenceThatCannotBeStoredIsShownNotThrown) {
     EXPECT_TRUE(error->isVisibleTo(&view()));
     EXPECT_TRUE(error->text().startsWith("Could not save the preferences: "))
         << error->text().toStdString();
+    // The system's message names the file; it wraps like the captions.
+    EXPECT_EQ(clippedTexts(view()), std::vector<std::string>{});
+}
+
+// The fixed width holds every language: the captions wrap and the view
+// grows to fit them.
+TEST_F(PreferencesViewTest, NoTextIsCutOffInAnyLanguage) {
+    for (int index = 0; index < 4; ++index) {
+        choose(index);
+        SCOPED_TRACE(picker()->currentText().toStdString());
+        EXPECT_EQ(view().width(), 380);
+        EXPECT_EQ(clippedTexts(view()), std::vector<std::string>{});
+    }
 }
 
 } // namespace

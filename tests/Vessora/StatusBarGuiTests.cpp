@@ -68,7 +68,14 @@ TEST_F(StatusBarTest, StopAllRunsThroughTheModelAndShowsItsActivity) {
     EXPECT_EQ(activity(), "Stopping all environments…");
     EXPECT_FALSE(enabled("stopAllButton"));
     EXPECT_FALSE(enabled("refreshPackagesButton"));
+    // The package reload that ends the action shows the action's own text.
+    engine->hold("installations");
     engine->release("stopAll");
+    ASSERT_TRUE(waitUntilHeld("installations"));
+    EXPECT_TRUE(model().busy() && model().refreshingPackages());
+    EXPECT_TRUE(busyShown());
+    EXPECT_EQ(activity(), "Done");
+    engine->release("installations");
     ASSERT_TRUE(waitForIdle());
     EXPECT_EQ(activity(), "Done");
     EXPECT_EQ(engine->calls("stopAll"), 1);

@@ -3,6 +3,7 @@
 #include "Vessora/Sheets/UpdateDetailsSheet.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "tests/Vessora/Support/AppUpdatesTest.hpp"
+#include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/RecordingDesktopServices.hpp"
 
 #include <QApplication>
@@ -244,6 +245,43 @@ TEST_F(UpdateDetailsSheetTest, ALanguageChangeRedrawsEveryTextAtOnce) {
     ASSERT_TRUE(waitForIdle());
     EXPECT_EQ(label("updateError"), german("Could not verify the release information. Try "
                                            "again later."));
+}
+
+// The fixed width holds every state in every language: texts wrap, none is
+// cut off.
+TEST_F(UpdateDetailsSheetTest, NoTextIsCutOffInAnyStateOrLanguage) {
+    const auto check = [&](const char* state) {
+        for (const AppLanguage language : AppLanguages::allCases) {
+            preferences().setLanguage(language);
+            SCOPED_TRACE(std::string(state) + " " + AppLanguages::id(language));
+            EXPECT_EQ(sheet().width(), 480);
+            EXPECT_EQ(clippedTexts(sheet()), std::vector<std::string>{});
+        }
+    };
+    deliver(FakeReleaseFeed::makeRelease("1.3.0", 9, true));
+    QTest::mouseClick(find<QToolButton>("updateHomebrewToggle"), Qt::LeftButton);
+    check("available");
+
+    feed->hold();
+    feed->failTransport();
+    updates().checkManually();
+    ASSERT_TRUE(waitFor([&] { return feed->waiting(); }));
+    check("checking");
+    feed->release();
+    ASSERT_TRUE(waitForIdle());
+    check("failed");
+
+    // The sheet goes before the model it shows.
+    delete &sheet();
+    system = SystemVersion{15, 0, 9};
+    restart();
+    deliver(FakeReleaseFeed::makeRelease("1.4.0", 10, true, "15.1"));
+    check("needs a newer system");
+
+    delete &sheet();
+    build = BuildInfo::developmentBuild();
+    restart();
+    check("development build");
 }
 
 } // namespace

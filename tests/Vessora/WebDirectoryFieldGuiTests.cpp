@@ -34,6 +34,7 @@ TEST_F(WebDirectoryFieldTest, ChooseCancelAndResetToTheManagedFolder) {
     ASSERT_EQ(chooser->requests.size(), 1u);
     EXPECT_TRUE(chooser->requests.front().folder);
     EXPECT_EQ(chooser->requests.front().title, "Choose web directory");
+    EXPECT_EQ(chooser->requests.front().prompt, "Choose folder");
     EXPECT_FALSE(chooser->requests.front().start);
     chooser->answer(std::filesystem::path("/srv/shop/public"));
     EXPECT_EQ(field->path(), "/srv/shop/public");

@@ -126,6 +126,27 @@ protected:
         EXPECT_THAT(result.output, ::testing::HasSubstr("Access denied")) << user;
     }
 
+    // No log the engine or its servers wrote holds any of the passwords.
+    void expectNoPasswordInLogs(const std::vector<std::string>& passwords) {
+        std::size_t scanned = 0;
+        for (const fs::path& folder :
+             {StackPaths(engine->root(), profile).logs(), engine->root() / "logs"}) {
+            if (!fs::is_directory(folder))
+                continue;
+            for (const auto& item : fs::recursive_directory_iterator(folder)) {
+                if (!item.is_regular_file())
+                    continue;
+                const std::string text = PrivateFile::read(item.path());
+                scanned += text.size();
+                for (const std::string& password : passwords)
+                    EXPECT_EQ(text.find(password), std::string::npos)
+                        << item.path() << " holds [" << password << "]";
+            }
+        }
+        // The servers did write their logs: the scan looked at something.
+        EXPECT_GT(scanned, 0u);
+    }
+
     TemporaryFolder work{"vessora-dbadmin"};
     std::unique_ptr<StackEngine> engine;
     StackProfile profile;
@@ -172,6 +193,14 @@ TEST_F(DatabaseAdministrationIntegrationTests, AccessLevelsAccountsAndRefusals) 
         engine->createDatabaseUser(profile.id, user, "pw", "blog_data", level);
         EXPECT_EQ(access(user, "blog_data"), level) << rawValue(level);
     }
+    // A set made elsewhere that no level describes reads as custom, and a
+    // level replaces it.
+    engine->executeSQL(profile.id, "GRANT SELECT ON `blog\\_data`.* TO 'made_0'@'127.0.0.1';");
+    EXPECT_EQ(access("made_0", "blog_data"), DatabaseAccess::custom);
+    engine->setDatabaseAccess(profile.id, "made_0", applicationHost,
+                              {{"blog_data", {"SELECT"}, DatabaseAccess::readWrite}});
+    EXPECT_EQ(access("made_0", "blog_data"), DatabaseAccess::readWrite);
+
     engine->createDatabaseUser(profile.id, "shop_user", "shop pw", "blog_data",
                                DatabaseAccess::none);
     std::set<std::string> held;
@@ -255,6 +284,35 @@ TEST_F(DatabaseAdministrationIntegrationTests, AccessLevelsAccountsAndRefusals) 
         {"Database operation failed (ERROR 1007 (HY000)). Refresh to review the current state. "
          "No existing data was deleted.",
          [&] { engine->createDatabase(profile.id, "blog_data", true); }},
+        {"Use 1–64 letters, numbers, underscores or hyphens for the database name. Start with a "
+         "letter or underscore. System names are reserved.",
+         [&] { engine->createDatabase(profile.id, "vessora_internal", false); }},
+        {"Choose an access level.",
+         [&] {
+             engine->createDatabaseUser(profile.id, "late", "pw", "blog_data",
+                                        DatabaseAccess::custom);
+         }},
+        {"Use a nonempty database password of up to 256 UTF-8 bytes, without control characters.",
+         [&] {
+             engine->createDatabaseUser(profile.id, "late", "tab\tin", "blog_data",
+                                        DatabaseAccess::readOnly);
+         }},
+        {"Choose one access level per database.",
+         [&] {
+             engine->setDatabaseAccess(profile.id, "shop_user", applicationHost,
+                                       {{"blogXdata", {}, DatabaseAccess::readOnly},
+                                        {"blogXdata", {}, DatabaseAccess::admin}});
+         }},
+        {"The application account’s primary database access is managed by Vessora.",
+         [&] {
+             engine->setDatabaseAccess(profile.id, "shop_user", applicationHost,
+                                       {{"blog_data", adminSet, DatabaseAccess::custom}});
+         }},
+        {protectedAccount,
+         [&] {
+             engine->setDatabaseAccess(profile.id, "root", "localhost",
+                                       {{"blog_data", {}, DatabaseAccess::readOnly}});
+         }},
     };
     for (const auto& [expected, call] : refusals) {
         EXPECT_EQ(thrownMessage(call), expected);
@@ -267,6 +325,7 @@ TEST_F(DatabaseAdministrationIntegrationTests, AccessLevelsAccountsAndRefusals) 
     engine->deleteDatabaseUser(profile.id, "shop_user", applicationHost);
     EXPECT_EQ(find(snapshot(), "shop_user@127.0.0.1"), nullptr);
     expectNoLogin("shop_user", "shop pw");
+    expectNoPasswordInLogs({applicationPassword, "shop pw"});
 }
 
 TEST_F(DatabaseAdministrationIntegrationTests, PasswordsLogInAsWrittenAndTheBusyFlagHolds) {
@@ -343,6 +402,7 @@ TEST_F(DatabaseAdministrationIntegrationTests, PasswordsLogInAsWrittenAndTheBusy
     EXPECT_EQ(engine->databaseCredentials(profile.id).password, stored);
     // Accounts made through the engine survive the restart.
     expectLogin("pw_user", wide);
+    expectNoPasswordInLogs({generated.password, stored, wide, R"(a'b\c"d`e)", "  spaced  "});
 }
 
 } // namespace

@@ -9,7 +9,8 @@
 // "renewCertificate", "start", "stop", "stopAll", and the database
 // operations "databaseAdminSnapshot", "createDatabase", "createDatabaseUser",
 // "setDatabaseAccess", "changeDatabaseUserPassword", "deleteDatabaseUser",
-// "executeSQL", "databaseCredentials", "setDatabasePassword".
+// "executeSQL", "databaseCredentials", "setDatabasePassword", and
+// "migrate".
 //
 // Successful guarded operations change the state the way the engine would:
 // create appends a record and returns it, update replaces, remove deletes,
@@ -25,14 +26,25 @@
 // changed meanwhile) and then change the inventory as the server would.
 // Passwords never reach the call log; read them back with
 // userPassword() and applicationPassword().
+//
+// migrate() claims the busy flag at the gate "migrate", then reports each
+// phase of setMigrationPhases() in order and passes the gate phaseGate()
+// of that phase right after reporting it (hold it to stop the import
+// there, fail it to throw after that report). Then it stores a new record
+// built from the request (its name trimmed, as the engine does) and
+// returns it with a report whose outcome setMigrationOutcome() chose; a
+// succeeded import leaves the environment running, a failed one stopped
+// and "Migration incomplete".
 #pragma once
 
 #include "Vessora/App/AppEngine.hpp"
+#include "VessoraCore/Import/MigrationPhase.hpp"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -89,6 +101,14 @@ public:
     std::optional<std::string> applicationPassword(const std::string& id) const;
     void setApplicationPassword(const std::string& id, std::string password);
 
+    // The import.
+    void setMigrationPhases(std::vector<MigrationPhase> phases);
+    void setMigrationOutcome(bool succeeded, std::string message,
+                             std::optional<std::int64_t> tableCount);
+    std::optional<MigrationRequest> lastMigrationRequest() const;
+    // "migrate.checking", "migrate.installing", ...
+    static std::string phaseGate(MigrationPhase phase);
+
     int calls(const std::string& operation) const;
     // Every call in order: "start(studio)", "configureLocalHosts(true)", ...
     std::vector<std::string> log() const;
@@ -131,6 +151,9 @@ public:
     std::string executeSQL(const std::string& id, const std::string& statement) override;
     DatabaseCredentials databaseCredentials(const std::string& id) override;
     void setDatabasePassword(const std::string& id, const std::string& password) override;
+
+    MigrationResult migrate(const MigrationRequest& request,
+                            const MigrationProgress& progress) override;
 
     // The login name the fake administers as (a reserved account name).
     static constexpr const char* administrator = "localadmin";
@@ -182,6 +205,13 @@ private:
     std::map<std::string, std::map<std::string, std::string>> userPasswords_;
     std::map<std::string, std::string> applicationPasswords_;
     std::optional<std::pair<std::size_t, std::string>> accessFailure_;
+    std::vector<MigrationPhase> migrationPhases_ = {
+        MigrationPhase::checking, MigrationPhase::copying, MigrationPhase::importing,
+        MigrationPhase::verifying};
+    bool migrationSucceeds_ = true;
+    std::string migrationMessage_ = "Stack verification passed.";
+    std::optional<std::int64_t> migrationTables_ = 3;
+    std::optional<MigrationRequest> lastMigration_;
 };
 
 } // namespace vessora

@@ -15,18 +15,20 @@ public:
     struct Request {
         bool folder = true;
         QString title;
+        QString prompt;
         std::optional<std::filesystem::path> start;
         QStringList nameFilters;
         Answer answer;
     };
 
     void chooseFolder(QWidget*, const QString& title,
-                      const std::optional<std::filesystem::path>& start, Answer answer) override {
-        requests.push_back({true, title, start, {}, std::move(answer)});
+                      const std::optional<std::filesystem::path>& start, Answer answer,
+                      const QString& prompt) override {
+        requests.push_back({true, title, prompt, start, {}, std::move(answer)});
     }
     void chooseFile(QWidget*, const QString& title, const QStringList& nameFilters,
                     Answer answer) override {
-        requests.push_back({false, title, std::nullopt, nameFilters, std::move(answer)});
+        requests.push_back({false, title, {}, std::nullopt, nameFilters, std::move(answer)});
     }
 
     // Answers the oldest open request; none cancels it.

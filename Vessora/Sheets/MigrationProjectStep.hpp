@@ -1,0 +1,48 @@
+// The import wizard's first step: the new environment's name, the project
+// folder (chosen through FileChooser), whether it is served in place or
+// copied, and the web folder inside it. A name another environment has
+// already (ignoring case and accents) is named in orange; every other
+// refusal only keeps Next disabled.
+#pragma once
+
+#include <QWidget>
+
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace vessora {
+
+class AppModel;
+class ElidedSelectableText;
+class MigrationDraft;
+
+class MigrationProjectStep : public QWidget {
+    Q_OBJECT
+
+public:
+    MigrationProjectStep(AppModel& model, MigrationDraft& draft, QWidget* parent);
+
+    void render();
+
+private:
+    void chooseFolder();
+
+    AppModel& model_;
+    MigrationDraft& draft_;
+    QLineEdit* name_;
+    QPushButton* choose_;
+    ElidedSelectableText* folder_;
+    QLabel* modeTitle_;
+    QRadioButton* existing_;
+    QRadioButton* copy_;
+    QButtonGroup* modes_;
+    QLabel* modeNote_;
+    QLineEdit* publicDirectory_;
+    QLabel* publicNote_;
+    QLabel* nameInUse_;
+};
+
+} // namespace vessora
