@@ -160,9 +160,14 @@ const char* closingQuote(const char* from, const char* to, char quote, const cha
     }
 }
 
-// Everything that can end a stretch of plain statement text.
+// Everything that can end a stretch of plain statement text, and inside an
+// executable comment also its end.
 ByteSet<8> normalEvents(char delimiterStart) {
     return ByteSet<8>({'\'', '"', '`', '#', '-', '/', '\n', delimiterStart});
+}
+
+ByteSet<9> executableEvents(char delimiterStart) {
+    return ByteSet<9>({'\'', '"', '`', '#', '-', '/', '\n', '*', delimiterStart});
 }
 
 // `from` may lie past `to` when a two-byte step ended there.
@@ -181,7 +186,7 @@ public:
         : source_(source), sink_(sink), database_(database),
           capacity_(std::max(window, smallestWindow)),
           buffer_(std::make_unique_for_overwrite<char[]>(capacity_)),
-          normalEvents_(normalEvents(';')) {
+          normalEvents_(normalEvents(';')), executableEvents_(executableEvents(';')) {
         head_.reserve(SQLDumpStatement::headLimit);
     }
 
@@ -358,6 +363,7 @@ private:
             throw VessoraError(L10n::text("The dump uses an unsupported SQL delimiter."));
         delimiter_ = SQLDumpDelimiter::delimiter(line);
         normalEvents_ = normalEvents(delimiter_.front());
+        executableEvents_ = executableEvents(delimiter_.front());
         position_ = at + lineLength + (lineFeed ? 1 : 0);
         beginStatement();
         return true;
@@ -476,7 +482,7 @@ private:
                     }
                 }
                 for (;;) {
-                    p = normalEvents_.find(p, stop);
+                    p = executable_ ? executableEvents_.find(p, stop) : normalEvents_.find(p, stop);
                     if (p >= stop)
                         break;
                     const char c = *p;
@@ -499,6 +505,13 @@ private:
                     if (c == '/' && at(p + 1) == '*') {
                         if (opensComment(static_cast<std::size_t>(p - start)))
                             state = Lexical::blockComment;
+                        else
+                            executable_ = true;
+                        p += 2;
+                        break;
+                    }
+                    if (c == '*' && executable_ && at(p + 1) == '/') {
+                        executable_ = false;
                         p += 2;
                         break;
                     }
@@ -561,7 +574,9 @@ private:
         const std::uint64_t end = base_ + length_;
         if (end > statementStart_)
             checkLimit(length_);
-        if (lexical_ == Lexical::quote || lexical_ == Lexical::blockComment)
+        // The server refuses an executable comment left open; a truncated
+        // dump is better refused here, before anything is made.
+        if (lexical_ == Lexical::quote || lexical_ == Lexical::blockComment || executable_)
             throw VessoraError(L10n::text("The SQL file ends inside a quoted value or comment."));
         if (end > statementStart_)
             conclude(length_);
@@ -586,6 +601,8 @@ private:
 
     std::string delimiter_ = ";";
     ByteSet<8> normalEvents_;
+    ByteSet<9> executableEvents_;
+    bool executable_ = false; // inside "/*!" or "/*M!" up to its "*/"
     Lexical lexical_ = Lexical::normal;
     char quote_ = 0;
     bool lineStart_ = true;

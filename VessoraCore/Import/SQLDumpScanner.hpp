@@ -10,9 +10,10 @@
 //   - "#" and "-- " (two hyphens and a byte up to 0x20) open a comment up to
 //     the line feed; "/*" opens one up to "*/". The executable comments
 //     "/*!" and "/*M!" are statement text to the client, so their insides
-//     are scanned like any other (a quoted "*/" does not end them); only the
-//     sandbox line counts as a comment: "/*!" or "/*M!", the version
-//     999999, ASCII blanks and "\-", all within 512 bytes.
+//     are scanned like any other (a quoted "*/" does not end them, a
+//     delimiter inside ends the statement); only the sandbox line counts as
+//     a comment: "/*!" or "/*M!", the version 999999, ASCII blanks and
+//     "\-", all within 512 bytes.
 //   - A DELIMITER command is recognised at the start of a statement, or at a
 //     line start when only blanks and comments precede it in the statement
 //     (judged on its head). A command line longer than the examined 256
@@ -31,7 +32,8 @@
 // scan() throws VessoraError with a looked-up sentence for a statement of
 // more than 64 MiB up to its delimiter or the end of the data ("A SQL
 // statement exceeds 64 MB. Export smaller INSERT batches."),
-// an unsupported delimiter, data that ends inside a quote or block comment,
+// an unsupported delimiter, data that ends inside a quote, a block comment or
+// an executable comment (the server would refuse it),
 // a dump without a counted statement, and whatever adapt() refuses; errors of
 // the source and the sink pass through. After a failure the sink holds a
 // partial output.

@@ -15,7 +15,8 @@
 // mariadb-dump --skip-extended-insert does. Everything lives in a temporary
 // folder removed at the end.
 //
-// Usage: sqldump-bench [rounds]   (default 3)
+// Usage: sqldump-bench [rounds [MiB ...]]   (default 3 rounds; given sizes
+// replace the three runs), or one of the single steps described at single().
 #include "VessoraCore/Foundation/RemovedOnExit.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Import/SQLDump.hpp"
@@ -297,11 +298,39 @@ void measure(const fs::path& folder, std::uint64_t size, int rowsPerInsert, int 
     fs::remove(dump);
 }
 
+// The two halves alone, for timing from outside (a whole process, its peak
+// memory as the system counts it): "generate FILE MIB [per-row]" writes a
+// dump, "prepare FILE OUTPUT" prepares it once.
+int single(const std::vector<std::string>& arguments) {
+    if (arguments[0] == "generate" && arguments.size() >= 3) {
+        DumpWriter writer(arguments[1], std::strtoull(arguments[2].c_str(), nullptr, 10) * MiB,
+                          arguments.size() > 3 && arguments[3] == "per-row" ? 1 : 0);
+        writer.write();
+        std::printf("%llu bytes\n", static_cast<unsigned long long>(writer.written()));
+        return 0;
+    }
+    if (arguments[0] == "prepare" && arguments.size() == 3) {
+        const SQLDump::Summary summary = SQLDump::prepare(arguments[1], arguments[2], "bench_db");
+        std::printf("%lld statements; peak resident memory %.1f MiB\n",
+                    static_cast<long long>(summary.statementCount), double(peakKiB()) / 1024.0);
+        return 0;
+    }
+    std::fprintf(stderr, "usage: sqldump-bench [rounds [MiB ...]] | generate FILE MIB [per-row] "
+                         "| prepare FILE OUTPUT\n");
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     UserDefaults::setStandard(UserDefaults::inMemory());
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (!arguments.empty() && (arguments[0] == "generate" || arguments[0] == "prepare"))
+        return single(arguments);
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    std::vector<std::uint64_t> sizes;
+    for (std::size_t i = 1; i < arguments.size(); ++i)
+        sizes.push_back(std::strtoull(arguments[i].c_str(), nullptr, 10) * MiB);
     std::string pattern = (fs::temp_directory_path() / "vessora-sqldump-bench-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
         std::perror("mkdtemp");
@@ -309,6 +338,11 @@ int main(int argc, char** argv) {
     }
     const RemovedOnExit folder{fs::path(pattern)};
     std::printf("SQL dump preparation; load average %s\n", load().c_str());
+    if (!sizes.empty()) {
+        for (const std::uint64_t size : sizes)
+            measure(folder.path(), size, 0, rounds);
+        return 0;
+    }
     measure(folder.path(), 64 * MiB, 0, rounds);
     measure(folder.path(), SQLDump::largestFile, 0, rounds);
     measure(folder.path(), SQLDump::largestFile, 1, rounds);

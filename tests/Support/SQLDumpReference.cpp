@@ -153,6 +153,7 @@ private:
         enum { normal, quote, lineComment, blockComment } state = normal;
         char quoteByte = 0;
         bool lineStart = true;
+        bool executable = false; // inside "/*!" or "/*M!" up to its "*/"
         while (position_ < dump_.size()) {
             if (position_ - start_ > limit)
                 throw VessoraError(
@@ -208,6 +209,11 @@ private:
             } else if (c == '/' && at(position_ + 1) == '*') {
                 if (comment(position_))
                     state = blockComment;
+                else
+                    executable = true;
+                position_ += 2;
+            } else if (c == '*' && executable && at(position_ + 1) == '/') {
+                executable = false;
                 position_ += 2;
             } else if (dump_.substr(position_).starts_with(delimiter_)) {
                 statement(start_, position_);
@@ -223,7 +229,7 @@ private:
         if (dump_.size() - start_ > limit)
             throw VessoraError(
                 L10n::text("A SQL statement exceeds 64 MB. Export smaller INSERT batches."));
-        if (state == quote || state == blockComment)
+        if (state == quote || state == blockComment || executable)
             throw VessoraError(L10n::text("The SQL file ends inside a quoted value or comment."));
         if (start_ < dump_.size())
             statement(start_, dump_.size());

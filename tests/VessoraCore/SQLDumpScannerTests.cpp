@@ -227,8 +227,12 @@ TEST_F(SQLDumpScannerTest, EmptyCommentOnlyAndUnterminatedDumpsAreRefused) {
     for (const char* dump : {"SELECT 'abc", "SELECT \"a\\", "SELECT `a", "SELECT 1; /* x",
                              "SELECT 'it''", "SELECT 1; /*/"})
         EXPECT_EQ(refusal(dump), kUnterminated) << dump;
-    // An unterminated executable comment is statement text to the client.
-    EXPECT_EQ(count("SELECT 1; /*! SET x"), 2);
+    // An executable comment left open, also past a delimiter inside it or
+    // behind a quoted "*/", would fail on the server: refused here.
+    for (const char* dump : {"SELECT 1; /*! SET x", "/*!40101 SET @a=1;\nSELECT 2;",
+                             "/*M!100000 SELECT '*/' ;", "/*!40101 SELECT /* c */ 1;"})
+        EXPECT_EQ(refusal(dump), kUnterminated) << dump;
+    EXPECT_EQ(count("/*!40101 SELECT /* c */ 1 */;/*!*/;"), 1);
     // An unterminated line comment is fine, and so is "--" at the very end.
     EXPECT_EQ(count("SELECT 1; -- x"), 1);
     EXPECT_EQ(count("SELECT 1 --"), 1);

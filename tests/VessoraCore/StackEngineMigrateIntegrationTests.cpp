@@ -210,8 +210,10 @@ TEST_F(StackEngineMigrateIntegrationTests, AProjectAndItsDumpBecomeARunningEnvir
     ASSERT_EQ(dumped.status, 0) << dumped.output;
     engine->stop(source.profile.id);
     // Then the largest statement a dump may hold, written by hand after a
-    // statement that ends the dump's closing comments.
-    const std::string head = "\nINSERT INTO big VALUES (2, '";
+    // statement that ends the dump's closing comments. It starts right after
+    // that delimiter: the client drops leading blanks, and all 64 MiB must
+    // reach the server.
+    const std::string head = "INSERT INTO big VALUES (2, '";
     const std::size_t bigValue = largestStatement - head.size() - 2;
     std::ofstream(dump, std::ios::binary | std::ios::app)
         << "DO 0;" << head << std::string(bigValue, 'y') << "');\n";
