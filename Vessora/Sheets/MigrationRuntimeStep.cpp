@@ -3,6 +3,7 @@
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/PackagePicker.hpp"
+#include "Vessora/Controls/PickerRow.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Sheets/MigrationDraft.hpp"
 #include "Vessora/Sheets/MigrationSheetStyle.hpp"
@@ -10,7 +11,6 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -24,18 +24,6 @@ QCheckBox* checkBox(QWidget* parent, const char* objectName) {
     box->setObjectName(objectName);
     FormStyle::makeSmall(box);
     return box;
-}
-
-// A picker, a box beside it, then a flexible space.
-QWidget* pickerRow(QWidget* parent, PackagePicker* picker, QCheckBox* box) {
-    auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    layout->addWidget(picker, 0, Qt::AlignVCenter);
-    layout->addWidget(box, 0, Qt::AlignVCenter);
-    layout->addStretch(1);
-    return row;
 }
 
 } // namespace
@@ -59,8 +47,8 @@ MigrationRuntimeStep::MigrationRuntimeStep(AppModel& model, AppPreferences& pref
     mariaDB_ = new PackagePicker(model_, preferences, "MariaDB", PackageFamily::mariaDB, this);
     mariaDB_->setObjectName("mariaDBPicker");
     phpMyAdmin_ = checkBox(this, "phpMyAdminBox");
-    const std::vector<QWidget*> controls{pickerRow(this, webserver_, https_), php_,
-                                         pickerRow(this, mariaDB_, phpMyAdmin_)};
+    const std::vector<QWidget*> controls{PickerRow::make(this, webserver_, https_), php_,
+                                         PickerRow::make(this, mariaDB_, phpMyAdmin_)};
     for (std::size_t row = 0; row < controls.size(); ++row) {
         auto* label = new QLabel(this);
         FormStyle::makeSmall(label);

@@ -5,6 +5,7 @@
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/LocalAddressField.hpp"
 #include "Vessora/Controls/PackagePicker.hpp"
+#include "Vessora/Controls/PickerRow.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Controls/WebDirectoryField.hpp"
 #include "Vessora/Sheets/NewEnvironmentDraft.hpp"
@@ -40,18 +41,6 @@ QLabel* makeMessage(QWidget* parent, const char* objectName) {
     FormStyle::makeWarning(label);
     FormStyle::makeWrapping(label);
     return label;
-}
-
-// A row of one picker and one box, ending in a flexible space.
-QWidget* pickerRow(QWidget* parent, PackagePicker* picker, QCheckBox* box) {
-    auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    layout->addWidget(picker);
-    layout->addWidget(box);
-    layout->addStretch(1);
-    return row;
 }
 
 } // namespace
@@ -94,7 +83,7 @@ void NewEnvironmentSheet::build(AppPreferences& preferences) {
     webserver_->setObjectName("webserverPicker");
     https_ = new QCheckBox(content);
     https_->setObjectName("httpsBox");
-    addRow(grid, pickerRow(content, webserver_, https_));
+    addRow(grid, PickerRow::make(content, webserver_, https_));
 
     php_ = new PackagePicker(model_, preferences, "PHP", PackageFamily::php, content);
     php_->setObjectName("phpPicker");
@@ -104,7 +93,7 @@ void NewEnvironmentSheet::build(AppPreferences& preferences) {
     mariaDB_->setObjectName("mariaDBPicker");
     phpMyAdmin_ = new QCheckBox(content);
     phpMyAdmin_->setObjectName("phpMyAdminBox");
-    addRow(grid, pickerRow(content, mariaDB_, phpMyAdmin_));
+    addRow(grid, PickerRow::make(content, mariaDB_, phpMyAdmin_));
 
     localAddress_ = new LocalAddressField(preferences, content);
     localAddress_->setObjectName("localAddressField");

@@ -5,6 +5,7 @@
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/LocalAddressField.hpp"
 #include "Vessora/Controls/PackagePicker.hpp"
+#include "Vessora/Controls/PickerRow.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Controls/WebDirectoryField.hpp"
 #include "Vessora/Windows/EditorState.hpp"
@@ -13,7 +14,6 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
@@ -35,18 +35,6 @@ void showText(QLineEdit* field, const std::string& text) {
     // A long name shows its beginning until the user clicks into it.
     if (!field->hasFocus())
         field->setCursorPosition(0);
-}
-
-// A picker and a box side by side, then a flexible space.
-QWidget* pickerRow(QWidget* parent, PackagePicker* picker, QCheckBox* box) {
-    auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    layout->addWidget(picker, 0, Qt::AlignVCenter);
-    layout->addWidget(box, 0, Qt::AlignVCenter);
-    layout->addStretch(1);
-    return row;
 }
 
 } // namespace
@@ -86,7 +74,7 @@ void RuntimeSection::build(AppPreferences& preferences) {
     webserver_->setObjectName("webserverPicker");
     https_ = new QCheckBox(body);
     https_->setObjectName("httpsBox");
-    addRow(pickerRow(body, webserver_, https_));
+    addRow(PickerRow::make(body, webserver_, https_));
 
     php_ = new PackagePicker(model, preferences, "PHP", PackageFamily::php, body);
     php_->setObjectName("phpPicker");
@@ -96,7 +84,7 @@ void RuntimeSection::build(AppPreferences& preferences) {
     mariaDB_->setObjectName("mariaDBPicker");
     phpMyAdmin_ = new QCheckBox(body);
     phpMyAdmin_->setObjectName("phpMyAdminBox");
-    addRow(pickerRow(body, mariaDB_, phpMyAdmin_));
+    addRow(PickerRow::make(body, mariaDB_, phpMyAdmin_));
 
     localAddress_ = new LocalAddressField(preferences, body);
     localAddress_->setObjectName("localAddressField");
