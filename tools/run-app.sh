@@ -110,7 +110,7 @@ fi
 if [ -n "${DISPLAY:-}" ] && command -v xauth >/dev/null 2>&1; then
     cookie="$(xauth nextract - "$DISPLAY" 2>/dev/null || true)"
     if [ -n "$cookie" ]; then
-        printf '%s\n' "$cookie" | runuser -u "$user" -- env -u XAUTHORITY xauth nmerge -
+        printf '%s\n' "$cookie" | runuser -u "$user" -- env -u XAUTHORITY xauth -q nmerge -
         session+=(-u XAUTHORITY)
     fi
 fi
