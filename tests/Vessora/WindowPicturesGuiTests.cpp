@@ -348,7 +348,15 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
         {"local-addresses-not-set-up",
          [](Test& t) { return t.localAddresses(ServiceStatus::notRegistered); }},
         {"local-addresses-approval",
-         [](Test& t) { return t.localAddresses(ServiceStatus::requiresApproval); }},
+         [](Test& t) -> QWidget* {
+             QDialog* sheet = t.localAddresses(ServiceStatus::requiresApproval);
+             EXPECT_TRUE(t.waitFor([&] {
+                 auto* status = sheet ? sheet->findChild<QWidget*>("approvalStatus") : nullptr;
+                 return status && status->isVisibleTo(sheet);
+             }));
+             settle();
+             return sheet;
+         }},
         {"local-addresses-ready",
          [](Test& t) -> QWidget* {
              t.hostSetup->setStatusAfterRegister(ServiceStatus::enabled);
