@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what Vessora needs, builds it (Release), installs it under the
-# prefix (VESSORA_PREFIX, default /usr/local) and starts it for the user who
-# runs this command.
+# Installs what Vessora needs, builds it (the settings in
+# tools/release-build.cmake), installs it under the prefix (VESSORA_PREFIX,
+# default /usr/local) and starts it for the user who runs this command.
 #
 # The application never runs as root: run as root, this starts it for the
 # user named in VESSORA_USER, else for the user who called sudo.
@@ -83,8 +83,8 @@ else
 fi
 
 as_root install -d -m 0755 "$build"
-as_root cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$prefix" -DVESSORA_BUILD_TESTS=OFF -DVESSORA_BREW_PATH="$brew"
+as_root cmake -C "$repo/tools/release-build.cmake" -S "$repo" -B "$build" -G Ninja \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DVESSORA_BREW_PATH="$brew"
 as_root cmake --build "$build" -j "$(nproc)"
 as_root cmake --install "$build"
 # A changed helper unit takes effect at its next start.
@@ -95,10 +95,6 @@ fi
 as_root touch "$prefix/share/icons/hicolor"
 
 app="$prefix/bin/Vessora"
-if [ ! -x "$app" ]; then
-    echo "Installed the engine, the helper and the desktop entry under $prefix; the desktop application is not part of this build yet, so there is nothing to start."
-    exit 0
-fi
 echo "Starting Vessora for $user."
 if [ "$(id -u)" -ne 0 ]; then
     exec "$app"
@@ -108,5 +104,14 @@ session=(-u XDG_DATA_HOME -u XDG_CONFIG_HOME -u XDG_CACHE_HOME -u XDG_STATE_HOME
     -u XDG_RUNTIME_DIR)
 if [ -d "/run/user/$uid" ]; then
     session+=("XDG_RUNTIME_DIR=/run/user/$uid")
+fi
+# root's X authority file is closed to the user: the display's cookie goes
+# into the user's own (~/.Xauthority), written by the user.
+if [ -n "${DISPLAY:-}" ] && command -v xauth >/dev/null 2>&1; then
+    cookie="$(xauth nextract - "$DISPLAY" 2>/dev/null || true)"
+    if [ -n "$cookie" ]; then
+        printf '%s\n' "$cookie" | runuser -u "$user" -- env -u XAUTHORITY xauth -q nmerge -
+        session+=(-u XAUTHORITY)
+    fi
 fi
 exec runuser -u "$user" -- env "${session[@]}" "$app"
