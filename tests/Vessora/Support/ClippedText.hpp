@@ -17,7 +17,10 @@
 namespace vessora {
 
 inline std::vector<std::string> clippedTexts(QWidget& window) {
-    QApplication::processEvents();
+    // A result that arrives from a worker redraws, and a wrapped label needs
+    // a second layout pass for its height: let both settle.
+    for (int pass = 0; pass < 3; ++pass)
+        QApplication::processEvents();
     std::vector<std::string> found;
     const auto report = [&](QWidget* widget, const QString& text, const char* why) {
         found.push_back(widget->objectName().toStdString() + " (" + why +
