@@ -21,9 +21,10 @@
 #include "VessoraCore/Process/PortCheck.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
-#include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/ServerChecks.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Vessora/Support/FakeHostSetup.hpp"
+#include "tests/Vessora/Support/RealWindowTest.hpp"
 #include "tests/Vessora/Support/RecordingDesktopServices.hpp"
 
 #include <QAbstractButton>
@@ -43,129 +44,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The answer to a GET, or status 0 when nothing answered.
-LoopbackHTTP::Answer fetch(const std::string& url) {
-    try {
-        return LoopbackHTTP::get(url, 15);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-// Every server leads a process group of its own: a group without living
-// members means no worker outlived its master (zombies do not count).
-bool groupAlive(std::int32_t group) {
-    for (const auto& item : fs::directory_iterator("/proc")) {
-        std::ifstream file(item.path() / "stat");
-        std::string text;
-        if (!std::getline(file, text))
-            continue;
-        const auto end = text.rfind(')');
-        if (end == std::string::npos)
-            continue;
-        std::istringstream fields(text.substr(end + 1));
-        std::string state;
-        std::int64_t parent = 0, pgrp = 0;
-        fields >> state >> parent >> pgrp;
-        if (pgrp == group && state != "Z")
-            return true;
-    }
-    return false;
-}
-
-class EnvironmentEditorIntegrationTest : public RealServerTest {
+class EnvironmentEditorIntegrationTest : public RealWindowTest {
 protected:
-    void SetUp() override {
-        RealServerTest::SetUp();
-        if (IsSkipped())
-            return;
-        DesktopServices::setCurrent(desktop);
-        AppModel::Options options;
-        options.build = BuildInfo::release("1.0.0", "1");
-        options.environment = [](const std::string&) { return std::nullopt; };
-        options.openEngine = [root = folder.path()](const fs::path&) {
-            StackEngine::Options engine;
-            engine.root = root;
-            engine.brew = standIn->brew();
-            engine.hostClient = std::make_shared<FakeHostService>();
-            return std::make_shared<StackEngineAdapter>(engine);
-        };
-        options.hostSetup = std::make_shared<FakeHostSetup>();
-        options.defaults = UserDefaults::inMemory();
-        options.monitorInterval = std::chrono::milliseconds(200);
-        model = std::make_unique<AppModel>(options);
-        ASSERT_TRUE(model->hasEngine()) << model->error().value_or("");
-        // A development build never asks the release feed.
-        AppUpdates::Options updatesOptions;
-        updatesOptions.build = BuildInfo::developmentBuild();
-        updatesOptions.defaults = UserDefaults::inMemory();
-        updates = std::make_unique<AppUpdates>(updatesOptions);
-        window = std::make_unique<MainWindow>(*model, preferences, *updates);
-        window->resize(1000, 800);
-        window->show();
-        model->startMonitor();
-        ASSERT_TRUE(waitFor([&] { return model->packageStatusKnown(); }));
-    }
-
-    void TearDown() override {
-        if (model) {
-            // Whatever a failed test left running stops here.
-            waitFor([&] { return !model->busy(); });
-            if (model->anyRunning()) {
-                model->perform("Stopping all environments…", false,
-                               [](AppEngine& engine) { engine.stopAll(); });
-                waitFor([&] { return !model->busy(); });
-            }
-            model->stopMonitor();
-        }
-        window.reset();
-        updates.reset();
-        model.reset();
-        DesktopServices::setCurrent(nullptr);
-        fs::remove_all(StackEngine::socketDirectoryFor(folder.path()));
-    }
-
-    static bool waitFor(const std::function<bool()>& condition, int seconds = 120) {
-        return QTest::qWaitFor(condition, seconds * 1000);
-    }
-
-    template <typename Widget = QWidget>
-    Widget* find(QWidget* parent, const char* name) {
-        Widget* widget = parent ? parent->findChild<Widget*>(name) : nullptr;
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-
     EnvironmentEditor* editor() { return window->findChild<EnvironmentEditor*>(); }
 
-    void click(QWidget* parent, const char* name) {
-        auto* button = find<QAbstractButton>(parent, name);
-        ASSERT_NE(button, nullptr);
-        ASSERT_TRUE(button->isEnabled()) << name;
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-
-    // Picks a formula as the user would.
-    void pick(QWidget* parent, const char* picker, const std::string& formula) {
-        VersionPopUp* popUp = find<PackagePicker>(parent, picker)->popUp();
-        const int index = popUp->findData(QString::fromStdString(formula));
-        ASSERT_GE(index, 0) << formula;
-        popUp->setCurrentIndex(index);
-        emit popUp->activated(index);
-    }
-
-    void type(QLineEdit* field, const QString& text) {
-        field->setFocus();
-        field->selectAll();
-        QTest::keyClicks(field, text);
-    }
-
-    std::string lastURL() {
-        for (auto it = desktop->requests.rbegin(); it != desktop->requests.rend(); ++it)
-            if (it->rfind("url ", 0) == 0)
-                return it->substr(4);
-        return {};
-    }
+    std::string lastURL() { return lastOpened("url"); }
 
     // Starts from the header and waits until the header shows it running.
     void startFromHeader() {
@@ -181,14 +64,6 @@ protected:
     std::map<std::string, std::int32_t> processes() {
         return model->statuses().at(editor()->saved().id).processes;
     }
-
-    TemporaryFolder folder{"vessora-editor-root"};
-    AppPreferences preferences{UserDefaults::inMemory()};
-    std::shared_ptr<RecordingDesktopServices> desktop =
-        std::make_shared<RecordingDesktopServices>();
-    std::unique_ptr<AppModel> model;
-    std::unique_ptr<AppUpdates> updates;
-    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(EnvironmentEditorIntegrationTest, CreateStartBrowseMoveThePortAndStop) {
@@ -240,7 +115,7 @@ TEST_F(EnvironmentEditorIntegrationTest, CreateStartBrowseMoveThePortAndStop) {
     EXPECT_FALSE(model->error()) << *model->error();
     EXPECT_FALSE(PortCheck::accepts(created.httpPort));
     for (const auto& [service, pid] : firstProcesses)
-        EXPECT_TRUE(waitFor([&] { return !groupAlive(pid); }, 15)) << service;
+        EXPECT_TRUE(waitFor([&] { return !processGroupAlive(pid); }, 15)) << service;
 
     const std::int64_t moved = freePorts(1).front();
     ASSERT_TRUE(waitFor([&] { return find<QWidget>(editor(), "editorForm")->isEnabled(); }, 10));
@@ -273,7 +148,7 @@ TEST_F(EnvironmentEditorIntegrationTest, CreateStartBrowseMoveThePortAndStop) {
     EXPECT_FALSE(PortCheck::accepts(created.databasePort));
     EXPECT_FALSE(PortCheck::accepts(created.phpPort));
     for (const auto& [service, pid] : secondProcesses)
-        EXPECT_TRUE(waitFor([&] { return !groupAlive(pid); }, 15)) << service;
+        EXPECT_TRUE(waitFor([&] { return !processGroupAlive(pid); }, 15)) << service;
 }
 
 } // namespace

@@ -27,10 +27,11 @@
 #include "VessoraCore/Records/MigrationReport.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 #include "tests/Support/FakeHostService.hpp"
-#include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/ServerChecks.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Vessora/Support/FakeFileChooser.hpp"
 #include "tests/Vessora/Support/FakeHostSetup.hpp"
+#include "tests/Vessora/Support/RealWindowTest.hpp"
 #include "tests/Vessora/Support/RecordingDesktopServices.hpp"
 
 #include <QAbstractButton>
@@ -51,122 +52,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every server leads a process group of its own: a group without living
-// members means no worker outlived its master (zombies do not count).
-bool groupAlive(std::int32_t group) {
-    for (const auto& item : fs::directory_iterator("/proc")) {
-        std::ifstream file(item.path() / "stat");
-        std::string text;
-        if (!std::getline(file, text))
-            continue;
-        const auto end = text.rfind(')');
-        if (end == std::string::npos)
-            continue;
-        std::istringstream fields(text.substr(end + 1));
-        std::string state;
-        std::int64_t parent = 0, pgrp = 0;
-        fields >> state >> parent >> pgrp;
-        if (pgrp == group && state != "Z")
-            return true;
-    }
-    return false;
-}
-
-StackEngine::Options engineOptions(const fs::path& root, const fs::path& brew) {
-    StackEngine::Options options;
-    options.root = root;
-    options.brew = brew;
-    options.hostClient = std::make_shared<FakeHostService>();
-    return options;
-}
-
-class MigrationSheetIntegrationTest : public RealServerTest {
+class MigrationSheetIntegrationTest : public RealWindowTest {
 protected:
     void SetUp() override {
-        RealServerTest::SetUp();
-        if (IsSkipped())
-            return;
-        DesktopServices::setCurrent(desktop);
         FileChooser::setCurrent(chooser);
-        AppModel::Options options;
-        options.build = BuildInfo::release("1.0.0", "1");
-        options.environment = [](const std::string&) { return std::nullopt; };
-        options.openEngine = [root = folder.path()](const fs::path&) {
-            return std::make_shared<StackEngineAdapter>(engineOptions(root, standIn->brew()));
-        };
-        options.hostSetup = std::make_shared<FakeHostSetup>();
-        options.defaults = UserDefaults::inMemory();
-        options.monitorInterval = std::chrono::milliseconds(200);
-        model = std::make_unique<AppModel>(options);
-        ASSERT_TRUE(model->hasEngine()) << model->error().value_or("");
-        AppUpdates::Options updatesOptions;
-        updatesOptions.build = BuildInfo::developmentBuild();
-        updatesOptions.defaults = UserDefaults::inMemory();
-        updates = std::make_unique<AppUpdates>(updatesOptions);
-        window = std::make_unique<MainWindow>(*model, preferences, *updates);
-        window->resize(1000, 800);
-        window->show();
-        model->startMonitor();
-        ASSERT_TRUE(waitFor([&] { return model->packageStatusKnown(); }));
+        RealWindowTest::SetUp();
     }
 
     void TearDown() override {
-        if (model) {
-            waitFor([&] { return !model->busy(); });
-            if (model->anyRunning()) {
-                model->perform("Stopping all environments…", false,
-                               [](AppEngine& engine) { engine.stopAll(); });
-                waitFor([&] { return !model->busy(); });
-            }
-            model->stopMonitor();
-        }
-        window.reset();
-        updates.reset();
-        model.reset();
+        RealWindowTest::TearDown();
         FileChooser::setCurrent(nullptr);
-        DesktopServices::setCurrent(nullptr);
-        fs::remove_all(StackEngine::socketDirectoryFor(folder.path()));
         fs::remove_all(StackEngine::socketDirectoryFor(source.path() / "data"));
-    }
-
-    static bool waitFor(const std::function<bool()>& condition, int seconds = 120) {
-        return QTest::qWaitFor(condition, seconds * 1000);
-    }
-
-    template <typename Widget = QWidget>
-    Widget* find(QWidget* parent, const char* name) {
-        Widget* widget = parent ? parent->findChild<Widget*>(name) : nullptr;
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-
-    void click(QWidget* parent, const char* name) {
-        auto* button = find<QAbstractButton>(parent, name);
-        ASSERT_NE(button, nullptr);
-        ASSERT_TRUE(button->isVisible()) << name;
-        ASSERT_TRUE(button->isEnabled()) << name;
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-
-    void pick(QWidget* parent, const char* picker, const std::string& formula) {
-        VersionPopUp* popUp = find<PackagePicker>(parent, picker)->popUp();
-        const int index = popUp->findData(QString::fromStdString(formula));
-        ASSERT_GE(index, 0) << formula;
-        popUp->setCurrentIndex(index);
-        emit popUp->activated(index);
-    }
-
-    void type(QLineEdit* field, const QString& text) {
-        field->setFocus();
-        field->selectAll();
-        QTest::keyClicks(field, text);
-    }
-
-    std::string last(const std::string& kind) {
-        for (auto it = desktop->requests.rbegin(); it != desktop->requests.rend(); ++it)
-            if (it->rfind(kind + " ", 0) == 0)
-                return it->substr(kind.size() + 1);
-        return {};
     }
 
     // A PHP project whose page reads one row through PDO with the settings
@@ -188,7 +84,7 @@ protected:
     // The project's database as it runs elsewhere, dumped the usual way by
     // mariadb-dump from an environment of another data root.
     fs::path dumpSourceDatabase() {
-        StackEngine engine(engineOptions(source.path() / "data", standIn->brew()));
+        StackEngine engine(engineOptions(source.path() / "data"));
         const StackProfile profile =
             engine.create("Source", "php@8.2", "mariadb@10.11", false, "nginx", false, std::nullopt,
                           "shop", std::nullopt, false, false);
@@ -211,16 +107,9 @@ protected:
         return dump;
     }
 
-    TemporaryFolder folder{"vessora-import-root"};
     TemporaryFolder source{"vessora-import-source"};
     TemporaryFolder work{"vessora-import-work"};
-    AppPreferences preferences{UserDefaults::inMemory()};
-    std::shared_ptr<RecordingDesktopServices> desktop =
-        std::make_shared<RecordingDesktopServices>();
     std::shared_ptr<FakeFileChooser> chooser = std::make_shared<FakeFileChooser>();
-    std::unique_ptr<AppModel> model;
-    std::unique_ptr<AppUpdates> updates;
-    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(MigrationSheetIntegrationTest, AProjectAndItsDumpImportedThroughTheWizardServeTheRow) {
@@ -274,7 +163,7 @@ TEST_F(MigrationSheetIntegrationTest, AProjectAndItsDumpImportedThroughTheWizard
     // The report, where the button opens it.
     click(sheet, "importReportButton");
     const fs::path reportFile = StackPaths(model->dataRoot(), profile).migrationReport();
-    EXPECT_EQ(last("open"), reportFile.string());
+    EXPECT_EQ(lastOpened("open"), reportFile.string());
     const MigrationReport report =
         MigrationReport::fromJSON(JsonFields::parse(PrivateFile::read(reportFile)));
     EXPECT_TRUE(report.succeeded);
@@ -290,8 +179,8 @@ TEST_F(MigrationSheetIntegrationTest, AProjectAndItsDumpImportedThroughTheWizard
                                       ", 'db' => 'shop_import', 'password' => '" +
                                       credentials.password + "'];\n");
     click(sheet, "openSiteButton");
-    EXPECT_EQ(last("url"), "http://127.0.0.1:" + std::to_string(profile.httpPort));
-    const LoopbackHTTP::Answer page = LoopbackHTTP::get(last("url") + "/", 15);
+    EXPECT_EQ(lastOpened("url"), "http://127.0.0.1:" + std::to_string(profile.httpPort));
+    const LoopbackHTTP::Answer page = LoopbackHTTP::get(lastOpened("url") + "/", 15);
     EXPECT_EQ(page.status, 200) << page.body;
     EXPECT_EQ(page.body, "Teapot");
 
@@ -311,7 +200,7 @@ TEST_F(MigrationSheetIntegrationTest, AProjectAndItsDumpImportedThroughTheWizard
     for (const std::int64_t port : profile.listeningPorts())
         EXPECT_FALSE(PortCheck::accepts(port)) << port;
     for (const auto& [service, pid] : processes)
-        EXPECT_TRUE(waitFor([&] { return !groupAlive(pid); }, 15)) << service;
+        EXPECT_TRUE(waitFor([&] { return !processGroupAlive(pid); }, 15)) << service;
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
 #include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/ServerChecks.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Support/ThrownMessage.hpp"
@@ -39,37 +40,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-// The answer to a GET, or status 0 and no body when nothing answered.
-LoopbackHTTP::Answer fetch(const std::string& url) {
-    try {
-        return LoopbackHTTP::get(url, 15);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-// Every server leads a process group of its own: a group without living
-// members means no worker outlived its master. Orphans are reaped by init in
-// its own time, so zombies do not count.
-bool groupAlive(std::int32_t group) {
-    for (const auto& item : fs::directory_iterator("/proc")) {
-        std::ifstream file(item.path() / "stat");
-        std::string text;
-        if (!std::getline(file, text))
-            continue;
-        const auto end = text.rfind(')');
-        if (end == std::string::npos)
-            continue;
-        std::istringstream fields(text.substr(end + 1));
-        std::string state;
-        std::int64_t parent = 0, pgrp = 0;
-        fields >> state >> parent >> pgrp;
-        if (pgrp == group && state != "Z")
-            return true;
-    }
-    return false;
-}
 
 // A listening socket that keeps a port taken for one test.
 class Listener {
@@ -205,7 +175,7 @@ protected:
     // Ended by process group and by port.
     void expectGone(const StackProfile& profile, const StackStatus& wasRunning) {
         for (const auto& [service, pid] : wasRunning.processes)
-            EXPECT_FALSE(groupAlive(pid)) << service;
+            EXPECT_FALSE(processGroupAlive(pid)) << service;
         for (const std::int64_t port : profile.listeningPorts())
             EXPECT_TRUE(PortCheck::isAvailable(port)) << port;
         EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
