@@ -28,8 +28,10 @@ void setMessage(QMessageBox& box, const QString& message) {
     auto* grid = qobject_cast<QGridLayout*>(box.layout());
     if (!grid || hasRoom(*grid))
         return;
+    // The texts stand in the last column, beside the icon.
+    const int textColumn = grid->columnCount() - 1;
     grid->addItem(new QSpacerItem(messageWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
-                  grid->rowCount(), 0, 1, grid->columnCount());
+                  grid->rowCount(), textColumn, 1, 1);
 }
 
 } // namespace vessora::AlertWidth
