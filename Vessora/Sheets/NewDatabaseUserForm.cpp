@@ -9,9 +9,11 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
+
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <utility>
 
 #include <algorithm>
 
@@ -50,6 +52,11 @@ NewDatabaseUserForm::NewDatabaseUserForm(DatabaseManagerDraft& draft, QWidget* p
     for (const DatabaseAccess level : DatabaseAccessLevels::assignable())
         access_->addItem({}, static_cast<int>(level));
     pickers->addRow(accessLabel_, access_);
+    // A label as tall as its picker, so its text sits on the picker's middle.
+    for (auto [label, picker] : {std::pair{databaseLabel_, database_}, {accessLabel_, access_}}) {
+        label->setMinimumHeight(picker->sizeHint().height());
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
     fields()->addLayout(pickers);
 
     connect(name_, &QLineEdit::textEdited, this,
