@@ -7,6 +7,8 @@
 // one more entry in scenes().
 #include "Vessora/Sheets/DatabaseManagerDraft.hpp"
 #include "Vessora/Sheets/DatabaseManagerSheet.hpp"
+#include "Vessora/Sheets/MigrationDraft.hpp"
+#include "Vessora/Sheets/MigrationSheet.hpp"
 #include "Vessora/Windows/PreferencesView.hpp"
 #include "Vessora/Windows/SettingsWindow.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
@@ -188,6 +190,50 @@ protected:
         EXPECT_TRUE(waitFor([&] { return !updates().isChecking(); }));
         updates().presentDetails();
         return presented("updateDetailsSheet");
+    }
+
+    // The import wizard opened from the sidebar, filled in up to its
+    // review, then shown at `step`.
+    MigrationSheet* importWizard(int step) {
+        listThree();
+        install({"php@8.4"});
+        showWindow();
+        click("importProjectButton");
+        auto* wizard = qobject_cast<MigrationSheet*>(presented("migrationSheet"));
+        if (!wizard)
+            return nullptr;
+        MigrationDraft& draft = wizard->draft();
+        draft.setName("Client portal");
+        draft.setFolder("/home/alex/Projects/client-portal");
+        draft.setMode(ProjectImportMode::copy);
+        draft.setPublicDirectory("public");
+        draft.setDatabaseName("portal");
+        draft.setSQL("/home/alex/Backups/client-portal-2026-11-30.sql");
+        draft.setHTTPS(true);
+        draft.setPhpMyAdmin(true);
+        draft.setInstallMissing(true);
+        draft.setStep(step);
+        settle();
+        return wizard;
+    }
+
+    // The result of an import of the client portal.
+    MigrationResult importResult(bool succeeded) {
+        MigrationResult result;
+        result.profile = shop();
+        result.profile.name = "Client portal";
+        result.report.succeeded = succeeded;
+        if (succeeded) {
+            result.report.tableCount = 42;
+            result.report.message = "Stack verification passed. Update your project’s connection "
+                                    "settings, then open the site to verify the application.";
+        } else {
+            result.report.message =
+                "SQL import failed (ERROR 1064 (42000) at line 3). The new environment has been "
+                "stopped. Check version compatibility, collations, DEFINER clauses and qualified "
+                "database names before retrying.";
+        }
+        return result;
     }
 
     // The editor's header button, clicked as a user would.
@@ -417,6 +463,60 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
              settings->show();
              settle();
              return settings;
+         }},
+
+        // The import wizard.
+        {"import-project", [](Test& t) { return t.importWizard(MigrationDraft::projectStep); }},
+        {"import-database", [](Test& t) { return t.importWizard(MigrationDraft::databaseStep); }},
+        {"import-runtime", [](Test& t) { return t.importWizard(MigrationDraft::runtimeStep); }},
+        {"import-review", [](Test& t) { return t.importWizard(MigrationDraft::reviewStep); }},
+        {"import-running",
+         [](Test& t) -> QWidget* {
+             MigrationSheet* wizard = t.importWizard(MigrationDraft::reviewStep);
+             if (!wizard)
+                 return nullptr;
+             wizard->draft().setImporting(true);
+             wizard->draft().setPhase(MigrationPhase::importing);
+             settle();
+             return wizard;
+         }},
+        {"import-failed",
+         [](Test& t) -> QWidget* {
+             MigrationSheet* wizard = t.importWizard(MigrationDraft::reviewStep);
+             if (!wizard)
+                 return nullptr;
+             wizard->draft().setError(
+                 L10n::text("The project contains an absolute or external symbolic link. Use "
+                            "the existing folder, or replace that link before copying."));
+             settle();
+             return wizard;
+         }},
+        {"import-succeeded",
+         [](Test& t) -> QWidget* {
+             MigrationSheet* wizard = t.importWizard(MigrationDraft::reviewStep);
+             if (!wizard)
+                 return nullptr;
+             wizard->draft().finish(t.importResult(true));
+             settle();
+             return wizard;
+         }},
+        {"import-incomplete",
+         [](Test& t) -> QWidget* {
+             MigrationSheet* wizard = t.importWizard(MigrationDraft::reviewStep);
+             if (!wizard)
+                 return nullptr;
+             wizard->draft().finish(t.importResult(false));
+             settle();
+             return wizard;
+         }},
+        {"import-cleanup",
+         [](Test& t) -> QWidget* {
+             MigrationSheet* wizard = t.importWizard(MigrationDraft::reviewStep);
+             if (!wizard)
+                 return nullptr;
+             wizard->draft().finish(t.importResult(false));
+             wizard->draft().setConfirmCleanup(true);
+             return t.shownChild<QMessageBox>(wizard, "cleanupConfirmation");
          }},
 
         // The editor's sheets.
