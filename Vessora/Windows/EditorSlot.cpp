@@ -28,6 +28,7 @@ void EditorSlot::showRecord(const std::optional<StackProfile>& saved) {
         return;
     editor_ = createEditor(*saved);
     layout()->addWidget(editor_);
+    emit editorReplaced();
 }
 
 QWidget* EditorSlot::createEditor(const StackProfile& saved) {

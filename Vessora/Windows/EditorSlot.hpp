@@ -28,6 +28,11 @@ public:
     QWidget* editor() const { return editor_; }
     const std::optional<StackProfile>& record() const { return record_; }
 
+signals:
+    // A new editor was put in place. Its widgets joined the window's focus
+    // chain at its end.
+    void editorReplaced();
+
 private:
     // The one place the editor is made, with the saved record it edits.
     QWidget* createEditor(const StackProfile& saved);

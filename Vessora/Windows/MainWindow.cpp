@@ -12,6 +12,7 @@
 #include "Vessora/Windows/Appearance.hpp"
 #include "Vessora/Windows/DeleteConfirmation.hpp"
 #include "Vessora/Windows/DetailPane.hpp"
+#include "Vessora/Windows/EditorSlot.hpp"
 #include "Vessora/Windows/SheetPresenter.hpp"
 #include "Vessora/Windows/Sidebar.hpp"
 #include "Vessora/Windows/StatusBar.hpp"
@@ -27,6 +28,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+#include <vector>
 
 namespace vessora {
 
@@ -64,6 +67,7 @@ MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, AppUpdates&
         });
     });
     detail_->revealNotices();
+    detailScroll_ = scroll;
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);
@@ -91,6 +95,9 @@ MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, AppUpdates&
     setMinimumSize(860, 450);
     resize(920, 480);
 
+    connect(&detail_->editorSlot(), &EditorSlot::editorReplaced, this,
+            &MainWindow::keepStatusBarLastInTabOrder);
+    keepStatusBarLastInTabOrder();
     connect(&model_, &AppModel::changed, this, &MainWindow::render);
     connect(&updates_, &AppUpdates::changed, this, &MainWindow::render);
     connect(&updates_, &AppUpdates::mainWindowRequested, this, &MainWindow::bringForward);
@@ -142,6 +149,27 @@ void MainWindow::buildToolbar() {
         model_.setShowLocalHosts(true);
     });
     connect(language_, &QAction::triggered, this, &MainWindow::settingsRequested);
+}
+
+void MainWindow::keepStatusBarLastInTabOrder() {
+    QWidget* lastOfDetail = nullptr;
+    std::vector<QWidget*> bar;
+    for (QWidget* widget = nextInFocusChain(); widget != this;
+         widget = widget->nextInFocusChain()) {
+        // setTabOrder() ignores widgets that take no focus.
+        if (widget->window() != this || !(widget->focusPolicy() & Qt::TabFocus))
+            continue;
+        if (widget == detailScroll_ || detailScroll_->isAncestorOf(widget))
+            lastOfDetail = widget;
+        else if (statusBar_->isAncestorOf(widget))
+            bar.push_back(widget);
+    }
+    if (!lastOfDetail)
+        return;
+    for (QWidget* widget : bar) {
+        QWidget::setTabOrder(lastOfDetail, widget);
+        lastOfDetail = widget;
+    }
 }
 
 void MainWindow::render() {

@@ -60,6 +60,10 @@ private:
     // Raises and activates the window, as the update details ask.
     void bringForward();
     void buildToolbar();
+    // Tab follows the window from top to bottom: the status bar's buttons
+    // come after the detail column, also once a new editor's widgets have
+    // joined the focus chain at its end.
+    void keepStatusBarLastInTabOrder();
     // Opens, queues or closes each sheet after its flag.
     void syncSheets();
     // Asks for the sheet of `key` while `wanted` holds, else dismisses it.
@@ -72,6 +76,7 @@ private:
     Sidebar* sidebar_;
     DetailPane* detail_;
     StatusBar* statusBar_;
+    QWidget* detailScroll_ = nullptr;
     SheetPresenter* sheets_;
     QMenu* appMenu_ = nullptr;
     QToolBar* toolbar_ = nullptr;

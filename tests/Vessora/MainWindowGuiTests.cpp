@@ -9,6 +9,7 @@
 #include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/MainWindowTest.hpp"
 
+#include <QApplication>
 #include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -16,8 +17,10 @@
 #include <QSplitter>
 #include <QToolBar>
 
+#include <algorithm>
 #include <map>
 #include <utility>
+#include <vector>
 
 namespace vessora {
 
@@ -148,6 +151,67 @@ TEST_F(MainWindowShapeTest, EditorIsMadeAnewOnlyForAnotherRecordOrSelection) {
     EXPECT_NE(editor(), second.data());
     EXPECT_EQ(window().detail().editorSlot().record()->id, "legacy");
     EXPECT_TRUE(waitFor([&] { return first.isNull() && second.isNull(); }));
+}
+
+// Tab walks the window from top to bottom: sidebar, the editor's header
+// and buttons (its form is locked while the environment runs), then the status bar, and back to the
+// sidebar. A new editor's widgets join the focus chain at its end, behind the status bar, which
+// must not make the status bar come first.
+TEST_F(MainWindowShapeTest, TabFollowsTheWindowFromTopToBottomAfterTheEditorIsMadeAnew) {
+    engine->setStatus("legacy", StackStatus{true, "Running", {{"PHP", 3}}});
+    startMonitor();
+    window();
+    const auto tabOrder = [&] {
+        // A new editor's widgets show once the event loop has run.
+        EXPECT_TRUE(waitFor([&] {
+            auto* stop = editor()->findChild<QWidget*>("stopButton");
+            return stop && stop->isVisible() && stop->isEnabled();
+        }));
+        window().activateWindow();
+        QApplication::setActiveWindow(&window());
+        find("environmentList")->setFocus(Qt::TabFocusReason);
+        std::vector<std::string> order;
+        for (int step = 0; step < 60; ++step) {
+            QWidget* focused = QApplication::focusWidget();
+            if (!focused)
+                break;
+            order.push_back(focused->objectName().toStdString());
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        return order;
+    };
+    // Where `name` stands after the list's first visit; the end when absent.
+    const auto position = [](const std::vector<std::string>& order, const std::string& name) {
+        return std::find(order.begin() + 1, order.end(), name) - order.begin();
+    };
+    const auto expectTopToBottom = [&](const std::vector<std::string>& order) {
+        ASSERT_FALSE(order.empty());
+        const auto stop = position(order, "stopButton");
+        const auto project = position(order, "projectButton");
+        const auto details = position(order, "detailsToggle");
+        const auto refresh = position(order, "refreshPackagesButton");
+        const auto stopAll = position(order, "stopAllButton");
+        const auto back = position(order, "environmentList");
+        EXPECT_LT(stop, project);
+        EXPECT_LT(project, details);
+        EXPECT_LT(details, refresh);
+        EXPECT_EQ(stopAll, refresh + 1);
+        EXPECT_LT(stopAll, back) << "the status bar ends the round";
+        EXPECT_LT(back, static_cast<long>(order.size()));
+    };
+
+    model().setSelectedID("legacy");
+    expectTopToBottom(tabOrder());
+
+    // A save makes the editor anew as well.
+    StackProfile changed = StackProfile::defaults().back();
+    changed.phpMyAdminEnabled = !changed.phpMyAdminEnabled;
+    QPointer<QWidget> before = editor();
+    ASSERT_TRUE(model().perform("Saving environment…", false,
+                                [changed](AppEngine& e) { e.update(changed); }));
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_NE(editor(), before.data());
+    expectTopToBottom(tabOrder());
 }
 
 // At the default size the editor fills the column: what appears below it
