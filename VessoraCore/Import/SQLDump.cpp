@@ -36,12 +36,23 @@ bool hasSQLExtension(const fs::path& path) {
     return extension == ".sql";
 }
 
+// The file was chosen in the wizard some time before the import reads it:
+// gone or closed to us by then is the user's to fix, in the user's words.
+[[noreturn]] void failOpening(const fs::path& source, int error) {
+    if (error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM || error == ELOOP)
+        throw VessoraError(
+            L10n::text("The SQL file “%@” is missing or cannot be read. Choose an existing, "
+                       "readable file.",
+                       {source.filename().string()}));
+    fail("Could not open file", source, error);
+}
+
 // Opens the dump without following it into a FIFO's wait and checks its
 // kind and size on the opened file itself.
 UniqueFd openDump(const fs::path& source) {
     UniqueFd fd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd)
-        fail("Could not open file", source, errno);
+        failOpening(source, errno);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         fail("Could not read file attributes", source, errno);

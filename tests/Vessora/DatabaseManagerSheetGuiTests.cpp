@@ -313,7 +313,10 @@ TEST_F(DatabaseManagerSheetTest, TheUsersTabShowsAccountsAndTheApplicationAccoun
     settle();
     EXPECT_EQ(child("accessList")->height(), 132);
     EXPECT_EQ(child("usersTab")->findChildren<QComboBox*>("accessPicker").size(), 7);
-    EXPECT_TRUE(child<QScrollArea>("accessList")->verticalScrollBar()->isVisible());
+    // The scroll bar follows the rows' layout over a few passes of the
+    // event loop, which a loaded machine may not finish within settle().
+    EXPECT_TRUE(waitFor(
+        [&] { return child<QScrollArea>("accessList")->verticalScrollBar()->isVisible(); }));
 
     // No accounts, no manageable database.
     DatabaseAdminSnapshot empty;

@@ -15,6 +15,7 @@
 #include "Vessora/Sheets/IconLabel.hpp"
 #include "Vessora/Sheets/MigrationDraft.hpp"
 #include "Vessora/Sheets/MigrationSheet.hpp"
+#include "Vessora/Sheets/SelectableText.hpp"
 #include "Vessora/Sheets/SummaryGrid.hpp"
 #include "Vessora/Windows/MainWindow.hpp"
 #include "Vessora/Windows/SheetPresenter.hpp"
@@ -201,6 +202,52 @@ TEST_F(MigrationSheetIntegrationTest, AProjectAndItsDumpImportedThroughTheWizard
         EXPECT_FALSE(PortCheck::accepts(port)) << port;
     for (const auto& [service, pid] : processes)
         EXPECT_TRUE(waitFor([&] { return !processGroupAlive(pid); }, 15)) << service;
+}
+
+// The dump is chosen on the second step and read only when the import runs;
+// gone by then, the wizard stays on its review with a sentence that names
+// the file, and nothing is made.
+TEST_F(MigrationSheetIntegrationTest, ADumpRemovedAfterChoosingItIsNamedOnTheReview) {
+    const fs::path project = makeProject();
+    const fs::path dump = work.path() / "shop.sql";
+    PrivateFile::writeKeepingMode(dump, "CREATE TABLE products (id INT);\n");
+    const std::size_t environments = model->profiles().size();
+
+    click(window.get(), "importProjectButton");
+    ASSERT_TRUE(waitFor([&] { return window->sheets().current() != nullptr; }, 10));
+    auto* sheet = qobject_cast<MigrationSheet*>(window->sheets().current());
+    ASSERT_NE(sheet, nullptr);
+    type(find<QLineEdit>(sheet, "nameField"), "Shop");
+    click(sheet, "chooseFolderButton");
+    chooser->answer(project);
+    type(find<QLineEdit>(sheet, "publicDirectoryField"), "public");
+    click(sheet, "primaryButton");
+    click(sheet, "chooseSQLButton");
+    chooser->answer(dump);
+    click(sheet, "primaryButton");
+    pick(sheet, "phpPicker", "php@8.2");
+    pick(sheet, "mariaDBPicker", "mariadb@10.11");
+    ASSERT_TRUE(waitFor([&] { return find<QWidget>(sheet, "primaryButton")->isEnabled(); }, 30));
+    click(sheet, "primaryButton");
+    ASSERT_EQ(sheet->draft().step(), MigrationDraft::reviewStep);
+
+    fs::remove(dump);
+    click(sheet, "primaryButton");
+    ASSERT_TRUE(waitFor([&] { return !sheet->draft().importing() && !model->busy(); }, 60));
+    const std::string sentence =
+        "The SQL file “shop.sql” is missing or cannot be read. Choose an existing, readable file.";
+    EXPECT_EQ(sheet->draft().error(), sentence);
+    auto* errorLine = find<SelectableText>(sheet, "errorLine");
+    ASSERT_NE(errorLine, nullptr);
+    EXPECT_TRUE(errorLine->isVisible());
+    EXPECT_EQ(errorLine->text().toStdString(), sentence);
+    EXPECT_EQ(model->error(), sentence);
+    EXPECT_FALSE(sheet->draft().result());
+    EXPECT_EQ(sheet->draft().step(), MigrationDraft::reviewStep);
+    EXPECT_TRUE(find<QWidget>(sheet, "primaryButton")->isVisible());
+    EXPECT_EQ(model->profiles().size(), environments);
+    EXPECT_FALSE(fs::exists(folder.path() / ".migration-staging") &&
+                 !fs::is_empty(folder.path() / ".migration-staging"));
 }
 
 } // namespace

@@ -95,15 +95,42 @@ TEST_F(SQLDumpTest, TheSourceMustBeANonemptySqlFileOfAtMost512MiB) {
     const fs::path large = dump("large.sql", "");
     fs::resize_file(large, SQLDump::largestFile + 1);
     EXPECT_EQ(refusal(large), kFile);
-    // A missing file is the system's error; the name is checked before.
-    EXPECT_THROW(SQLDump::prepare(folder.path() / "missing.sql", output(), "shop_db"),
-                 fs::filesystem_error);
+    // The name is checked before the file.
     EXPECT_EQ(refusal(folder.path() / "missing.sql", "mysql"), kName);
     EXPECT_EQ(refusal(dump("fine.sql", "SELECT 1;"), "1shop"), kName);
     EXPECT_FALSE(fs::exists(output()));
     // The extension in any letter case.
     EXPECT_EQ(SQLDump::prepare(dump("Dump.SQL", "SELECT 1;"), output(), "shop_db").statementCount,
               1);
+}
+
+// Chosen in the wizard, the file may be gone or closed to us by the time the
+// import reads it: a sentence the window can show in its own language.
+TEST_F(SQLDumpTest, AChosenFileThatIsGoneOrUnreadableIsNamedInASentence) {
+    const auto unusable = [](const std::string& name) {
+        return "The SQL file “" + name +
+               "” is missing or cannot be read. Choose an existing, readable file.";
+    };
+    EXPECT_EQ(refusal(folder.path() / "missing.sql"), unusable("missing.sql"));
+    const fs::path plain = dump("plain.txt", "SELECT 1;");
+    EXPECT_EQ(refusal(plain / "inside.sql"), unusable("inside.sql"));
+    const fs::path loop = folder.path() / "loop.sql";
+    fs::create_symlink(loop, loop);
+    EXPECT_EQ(refusal(loop), unusable("loop.sql"));
+    EXPECT_FALSE(fs::exists(output()));
+
+    UserDefaults::standard()->set("Vessora.language", "it");
+    EXPECT_EQ(refusal(folder.path() / "missing.sql"),
+              "Il file SQL «missing.sql» manca o non può essere letto. Scegli un file esistente "
+              "e leggibile.");
+    UserDefaults::standard()->set("Vessora.language", "en");
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads a file whatever its mode";
+    const fs::path closed = dump("closed.sql", "SELECT 1;");
+    fs::permissions(closed, fs::perms::none);
+    EXPECT_EQ(refusal(closed), unusable("closed.sql"));
+    fs::permissions(closed, fs::perms::owner_all);
 }
 
 TEST_F(SQLDumpTest, ADumpOfExactly512MiBIsAccepted) {

@@ -189,7 +189,8 @@ TEST_F(StackEngineMigrateTests, RefusalsBeforeTheEnvironmentIsMadeLeaveNothing) 
     expectNothingMade("dump");
     value = request();
     value.sqlFile = folder.path() / "missing.sql";
-    EXPECT_NE(refusal(value), "");
+    EXPECT_EQ(refusal(value), "The SQL file “missing.sql” is missing or cannot be read. Choose "
+                              "an existing, readable file.");
     expectNothingMade("missing dump");
 
     PrivateFile::writeKeepingMode(dump, "CREATE TABLE t (a INT);\n");
