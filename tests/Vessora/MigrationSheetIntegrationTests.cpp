@@ -66,6 +66,40 @@ protected:
         fs::remove_all(StackEngine::socketDirectoryFor(source.path() / "data"));
     }
 
+    // Opens the wizard from the sidebar and fills it in through its widgets
+    // up to the review: the project served from its public folder (copied
+    // or in place), a database name when one is given, the dump, and the
+    // versions the stand-in serves.
+    MigrationSheet* toReview(const fs::path& project, const fs::path& dump, bool copy,
+                             const std::string& database) {
+        click(window.get(), "importProjectButton");
+        EXPECT_TRUE(waitFor([&] { return window->sheets().current() != nullptr; }, 10));
+        auto* sheet = qobject_cast<MigrationSheet*>(window->sheets().current());
+        if (!sheet) {
+            ADD_FAILURE() << "the wizard did not open";
+            return nullptr;
+        }
+        type(find<QLineEdit>(sheet, "nameField"), "Shop");
+        click(sheet, "chooseFolderButton");
+        chooser->answer(project);
+        if (copy)
+            QTest::mouseClick(find<QRadioButton>(sheet, "copyModeButton"), Qt::LeftButton);
+        type(find<QLineEdit>(sheet, "publicDirectoryField"), "public");
+        click(sheet, "primaryButton");
+        if (!database.empty())
+            type(find<QLineEdit>(sheet, "databaseField"), QString::fromStdString(database));
+        click(sheet, "chooseSQLButton");
+        chooser->answer(dump);
+        click(sheet, "primaryButton");
+        pick(sheet, "phpPicker", "php@8.2");
+        pick(sheet, "mariaDBPicker", "mariadb@10.11");
+        EXPECT_TRUE(
+            waitFor([&] { return find<QWidget>(sheet, "primaryButton")->isEnabled(); }, 30));
+        click(sheet, "primaryButton");
+        EXPECT_EQ(sheet->draft().step(), MigrationDraft::reviewStep);
+        return sheet;
+    }
+
     // A PHP project whose page reads one row through PDO with the settings
     // in config.php beside its public folder.
     fs::path makeProject() {
@@ -119,29 +153,9 @@ TEST_F(MigrationSheetIntegrationTest, AProjectAndItsDumpImportedThroughTheWizard
     const fs::path project = makeProject();
 
     // The sidebar's button opens the wizard.
-    click(window.get(), "importProjectButton");
-    ASSERT_TRUE(waitFor([&] { return window->sheets().current() != nullptr; }, 10));
-    auto* sheet = qobject_cast<MigrationSheet*>(window->sheets().current());
+    MigrationSheet* sheet = nullptr;
+    ASSERT_NO_FATAL_FAILURE(sheet = toReview(project, dump, true, "shop_import"));
     ASSERT_NE(sheet, nullptr);
-
-    // Project: the folder, copied, served from its public folder.
-    type(find<QLineEdit>(sheet, "nameField"), "Shop");
-    click(sheet, "chooseFolderButton");
-    chooser->answer(project);
-    QTest::mouseClick(find<QRadioButton>(sheet, "copyModeButton"), Qt::LeftButton);
-    type(find<QLineEdit>(sheet, "publicDirectoryField"), "public");
-    click(sheet, "primaryButton");
-    // Database: a new name and the dump.
-    type(find<QLineEdit>(sheet, "databaseField"), "shop_import");
-    click(sheet, "chooseSQLButton");
-    chooser->answer(dump);
-    click(sheet, "primaryButton");
-    // Runtime: the versions the stand-in serves.
-    pick(sheet, "phpPicker", "php@8.2");
-    pick(sheet, "mariaDBPicker", "mariadb@10.11");
-    ASSERT_TRUE(waitFor([&] { return find<QWidget>(sheet, "primaryButton")->isEnabled(); }, 30));
-    click(sheet, "primaryButton");
-    ASSERT_EQ(sheet->draft().step(), MigrationDraft::reviewStep);
     click(sheet, "primaryButton");
     EXPECT_TRUE(sheet->draft().importing());
 
@@ -213,23 +227,9 @@ TEST_F(MigrationSheetIntegrationTest, ADumpRemovedAfterChoosingItIsNamedOnTheRev
     PrivateFile::writeKeepingMode(dump, "CREATE TABLE products (id INT);\n");
     const std::size_t environments = model->profiles().size();
 
-    click(window.get(), "importProjectButton");
-    ASSERT_TRUE(waitFor([&] { return window->sheets().current() != nullptr; }, 10));
-    auto* sheet = qobject_cast<MigrationSheet*>(window->sheets().current());
+    MigrationSheet* sheet = nullptr;
+    ASSERT_NO_FATAL_FAILURE(sheet = toReview(project, dump, false, ""));
     ASSERT_NE(sheet, nullptr);
-    type(find<QLineEdit>(sheet, "nameField"), "Shop");
-    click(sheet, "chooseFolderButton");
-    chooser->answer(project);
-    type(find<QLineEdit>(sheet, "publicDirectoryField"), "public");
-    click(sheet, "primaryButton");
-    click(sheet, "chooseSQLButton");
-    chooser->answer(dump);
-    click(sheet, "primaryButton");
-    pick(sheet, "phpPicker", "php@8.2");
-    pick(sheet, "mariaDBPicker", "mariadb@10.11");
-    ASSERT_TRUE(waitFor([&] { return find<QWidget>(sheet, "primaryButton")->isEnabled(); }, 30));
-    click(sheet, "primaryButton");
-    ASSERT_EQ(sheet->draft().step(), MigrationDraft::reviewStep);
 
     fs::remove(dump);
     click(sheet, "primaryButton");
