@@ -181,6 +181,8 @@ void LocalHTTPSSheet::build() {
     guide_->setTextFormat(Qt::RichText);
     guide_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     guide_->setOpenExternalLinks(false);
+    // Tab reaches the link; a click leaves the keyboard on the default button.
+    guide_->setFocusPolicy(Qt::TabFocus);
     FormStyle::makeCaption(guide_);
     done_ = new QPushButton(this);
     done_->setObjectName("doneButton");
