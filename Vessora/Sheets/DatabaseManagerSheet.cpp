@@ -45,21 +45,10 @@ DatabaseManagerSheet::DatabaseManagerSheet(AppModel& model, AppPreferences& pref
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(12);
 
-    auto* header = new QHBoxLayout();
-    title_ = new IconLabel(this);
-    title_->setObjectName("title");
-    title_->setIcon("drive-harddisk");
-    title_->textLabel()->setWordWrap(false);
-    SheetStyle::makeTitle(title_);
-    header->addWidget(title_);
-    header->addStretch(1);
-    environment_ = new DatabaseElidedLabel(this, Qt::ElideRight);
-    environment_->setObjectName("environmentName");
-    environment_->setFullText(toQt(profile.name));
-    SheetStyle::makeCallout(environment_);
-    FormStyle::makeSecondary(environment_);
-    header->addWidget(environment_);
-    layout->addLayout(header);
+    const DatabaseSheetStyle::Header header =
+        DatabaseSheetStyle::addHeader(this, layout, "drive-harddisk", profile.name);
+    title_ = header.title;
+    environment_ = header.environment;
 
     connection_ = new QLabel(
         toQt("127.0.0.1:" + std::to_string(profile.databasePort) + " \u00b7 " + profile.mariaDB),

@@ -57,21 +57,10 @@ DatabaseSheet::DatabaseSheet(AppModel& model, AppPreferences& preferences,
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(14);
 
-    auto* header = new QHBoxLayout();
-    title_ = new IconLabel(this);
-    title_->setObjectName("title");
-    title_->setIcon("dialog-password");
-    title_->textLabel()->setWordWrap(false);
-    SheetStyle::makeTitle(title_);
-    header->addWidget(title_);
-    header->addStretch(1);
-    environment_ = new DatabaseElidedLabel(this, Qt::ElideRight);
-    environment_->setObjectName("environmentName");
-    environment_->setFullText(toQt(profile.name));
-    SheetStyle::makeCallout(environment_);
-    FormStyle::makeSecondary(environment_);
-    header->addWidget(environment_);
-    layout->addLayout(header);
+    const DatabaseSheetStyle::Header header =
+        DatabaseSheetStyle::addHeader(this, layout, "dialog-password", profile.name);
+    title_ = header.title;
+    environment_ = header.environment;
 
     auto* grid = new QGridLayout();
     grid->setHorizontalSpacing(16);

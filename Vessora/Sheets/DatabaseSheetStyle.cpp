@@ -2,8 +2,12 @@
 
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
+#include "Vessora/Controls/UiText.hpp"
+#include "Vessora/Sheets/DatabaseElidedLabel.hpp"
+#include "Vessora/Sheets/IconLabel.hpp"
 #include "Vessora/Sheets/SheetStyle.hpp"
 
+#include <QBoxLayout>
 #include <QFont>
 #include <QFrame>
 #include <QLabel>
@@ -12,6 +16,26 @@
 #include <QPalette>
 
 namespace vessora::DatabaseSheetStyle {
+
+Header addHeader(QWidget* sheet, QBoxLayout* layout, const std::string& iconName,
+                 const std::string& environmentName) {
+    auto* row = new QHBoxLayout();
+    auto* title = new IconLabel(sheet);
+    title->setObjectName("title");
+    title->setIcon(iconName);
+    title->textLabel()->setWordWrap(false);
+    SheetStyle::makeTitle(title);
+    row->addWidget(title);
+    row->addStretch(1);
+    auto* environment = new DatabaseElidedLabel(sheet, Qt::ElideRight);
+    environment->setObjectName("environmentName");
+    environment->setFullText(toQt(environmentName));
+    SheetStyle::makeCallout(environment);
+    FormStyle::makeSecondary(environment);
+    row->addWidget(environment);
+    layout->addLayout(row);
+    return {title, environment};
+}
 
 void makeMedium(QWidget* widget) {
     QFont font = widget->font();

@@ -8,12 +8,28 @@
 
 #include <string>
 
+class QBoxLayout;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QWidget;
 
+namespace vessora {
+class DatabaseElidedLabel;
+class IconLabel;
+} // namespace vessora
+
 namespace vessora::DatabaseSheetStyle {
+
+// The title line of a sheet about one environment: the title with its
+// symbol ("title"), and at the right the environment's name
+// ("environmentName"), shortened rather than widening the sheet.
+struct Header {
+    IconLabel* title;
+    DatabaseElidedLabel* environment;
+};
+Header addHeader(QWidget* sheet, QBoxLayout* layout, const std::string& iconName,
+                 const std::string& environmentName);
 
 // The widget's font at medium weight (names in lists).
 void makeMedium(QWidget* widget);
