@@ -193,8 +193,8 @@ protected:
     }
 
     // The import wizard opened from the sidebar, filled in up to its
-    // review, then shown at `step`.
-    MigrationSheet* importWizard(int step) {
+    // review, shown at `step`, then brought into a state by `then`.
+    MigrationSheet* importWizard(int step, const std::function<void(MigrationDraft&)>& then = {}) {
         listThree();
         install({"php@8.4"});
         showWindow();
@@ -213,6 +213,8 @@ protected:
         draft.setPhpMyAdmin(true);
         draft.setInstallMissing(true);
         draft.setStep(step);
+        if (then)
+            then(draft);
         settle();
         return wizard;
     }
@@ -472,42 +474,30 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
         {"import-review", [](Test& t) { return t.importWizard(MigrationDraft::reviewStep); }},
         {"import-running",
          [](Test& t) -> QWidget* {
-             MigrationSheet* wizard = t.importWizard(MigrationDraft::reviewStep);
-             if (!wizard)
-                 return nullptr;
-             wizard->draft().setImporting(true);
-             wizard->draft().setPhase(MigrationPhase::importing);
-             settle();
-             return wizard;
+             return t.importWizard(MigrationDraft::reviewStep, [&](MigrationDraft& draft) {
+                 draft.setImporting(true);
+                 draft.setPhase(MigrationPhase::importing);
+             });
          }},
         {"import-failed",
          [](Test& t) -> QWidget* {
-             MigrationSheet* wizard = t.importWizard(MigrationDraft::reviewStep);
-             if (!wizard)
-                 return nullptr;
-             wizard->draft().setError(
-                 L10n::text("The project contains an absolute or external symbolic link. Use "
-                            "the existing folder, or replace that link before copying."));
-             settle();
-             return wizard;
+             return t.importWizard(MigrationDraft::reviewStep, [&](MigrationDraft& draft) {
+                 draft.setError(
+                     L10n::text("The project contains an absolute or external symbolic link. Use "
+                                "the existing folder, or replace that link before copying."));
+             });
          }},
         {"import-succeeded",
          [](Test& t) -> QWidget* {
-             MigrationSheet* wizard = t.importWizard(MigrationDraft::reviewStep);
-             if (!wizard)
-                 return nullptr;
-             wizard->draft().finish(t.importResult(true));
-             settle();
-             return wizard;
+             return t.importWizard(MigrationDraft::reviewStep, [&](MigrationDraft& draft) {
+                 draft.finish(t.importResult(true));
+             });
          }},
         {"import-incomplete",
          [](Test& t) -> QWidget* {
-             MigrationSheet* wizard = t.importWizard(MigrationDraft::reviewStep);
-             if (!wizard)
-                 return nullptr;
-             wizard->draft().finish(t.importResult(false));
-             settle();
-             return wizard;
+             return t.importWizard(MigrationDraft::reviewStep, [&](MigrationDraft& draft) {
+                 draft.finish(t.importResult(false));
+             });
          }},
         {"import-cleanup",
          [](Test& t) -> QWidget* {
