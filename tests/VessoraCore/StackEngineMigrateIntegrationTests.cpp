@@ -14,7 +14,7 @@
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FolderSnapshot.hpp"
 #include "tests/Support/FreePorts.hpp"
-#include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/RealEngineTest.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Support/ThrownMessage.hpp"
@@ -54,37 +54,8 @@ std::string sqlFailure(const std::string& detail) {
 // The largest statement a dump may hold: 64 MiB before its delimiter.
 constexpr std::size_t largestStatement = std::size_t(64) << 20;
 
-class StackEngineMigrateIntegrationTests : public RealServerTest {
+class StackEngineMigrateIntegrationTests : public RealEngineTest {
 protected:
-    void SetUp() override {
-        RealServerTest::SetUp();
-        if (IsSkipped())
-            return;
-        fs::create_directory(trash());
-        StackEngine::Options options;
-        options.root = work.path() / "data";
-        options.brew = standIn->brew();
-        options.hostClient = helper;
-        options.trashHandler = [this](const fs::path& item) {
-            fs::rename(item, trash() / item.filename());
-        };
-        const auto ports = freePorts(2);
-        options.routerPorts = {ports[0], ports[1]};
-        engine = std::make_unique<StackEngine>(options);
-    }
-    void TearDown() override {
-        if (!engine)
-            return;
-        try {
-            engine->stopAll();
-        } catch (const std::exception& error) {
-            ADD_FAILURE() << error.what();
-        }
-        fs::remove_all(engine->socketDirectory());
-    }
-
-    fs::path trash() const { return work.path() / "trash"; }
-
     // A PHP project whose page reads one row through PDO with the settings
     // in config.php beside its public folder.
     fs::path makeProject(const std::string& name) const {
@@ -171,9 +142,6 @@ protected:
         EXPECT_TRUE(fs::exists(trash() / profile.id / "migration-report.json"));
     }
 
-    TemporaryFolder work{"vessora-migrate"};
-    std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
-    std::unique_ptr<StackEngine> engine;
     std::vector<MigrationPhase> phases;
 };
 

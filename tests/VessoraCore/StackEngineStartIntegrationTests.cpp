@@ -12,7 +12,7 @@
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
-#include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/RealEngineTest.hpp"
 #include "tests/Support/ServerChecks.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
@@ -62,39 +62,8 @@ private:
     bool bound_ = false;
 };
 
-class StackEngineStartIntegrationTests : public RealServerTest {
+class StackEngineStartIntegrationTests : public RealEngineTest {
 protected:
-    void SetUp() override {
-        RealServerTest::SetUp();
-        if (IsSkipped())
-            return;
-        state = standIn->state();
-        fs::create_directory(trash());
-        StackEngine::Options options;
-        options.root = work.path() / "data";
-        options.brew = standIn->brew();
-        options.hostClient = helper;
-        options.trashHandler = [this](const fs::path& item) {
-            fs::rename(item, trash() / item.filename());
-        };
-        const auto ports = freePorts(2);
-        options.routerPorts = {ports[0], ports[1]};
-        engine = std::make_unique<StackEngine>(options);
-    }
-    void TearDown() override {
-        if (!engine)
-            return;
-        try {
-            engine->stopAll();
-        } catch (const std::exception& error) {
-            ADD_FAILURE() << error.what();
-        }
-        fs::remove_all(engine->socketDirectory());
-        standIn->setState(state);
-    }
-
-    fs::path trash() const { return work.path() / "trash"; }
-
     StackProfile create(const std::string& name, const std::string& webserver, bool https,
                         bool phpMyAdmin, std::optional<std::string> documentRoot = std::nullopt,
                         const std::string& php = "php@8.2",
@@ -180,11 +149,6 @@ protected:
             EXPECT_TRUE(PortCheck::isAvailable(port)) << port;
         EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
     }
-
-    nlohmann::json state;
-    TemporaryFolder work{"vessora-start"};
-    std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
-    std::unique_ptr<StackEngine> engine;
 };
 
 TEST_F(StackEngineStartIntegrationTests, NginxWithCustomFolderStartsTwiceKeepsDataAndStops) {
