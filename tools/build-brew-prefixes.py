@@ -263,14 +263,18 @@ def unavailable(versioned):
 def state(root, versions):
     formulae = {
         # Newer series that Debian does not ship (among them those of the
-        # built-in environments): listed, never installed; brew refuses them.
+        # built-in environments): listed as disabled, the state Homebrew gives
+        # a formula that can no longer be installed, so the pickers never
+        # offer them; brew refuses to install them all the same.
         "php": {"aliases": ["php@8.4"], "versioned_formulae": ["php@8.3", "php@8.2"],
-                "stable": "8.4.15", "unavailable": unavailable("php@8.2")},
-        "php@8.3": {"stable": "8.3.28", "unavailable": unavailable("php@8.2")},
+                "stable": "8.4.15", "unavailable": unavailable("php@8.2"), "disabled": True},
+        "php@8.3": {"stable": "8.3.28", "unavailable": unavailable("php@8.2"), "disabled": True},
         "mariadb": {"aliases": ["mariadb@11.8"],
                     "versioned_formulae": ["mariadb@11.4", "mariadb@10.11"],
-                    "stable": "11.8.3", "unavailable": unavailable("mariadb@10.11")},
-        "mariadb@11.4": {"stable": "11.4.8", "unavailable": unavailable("mariadb@10.11")},
+                    "stable": "11.8.3", "unavailable": unavailable("mariadb@10.11"),
+                    "disabled": True},
+        "mariadb@11.4": {"stable": "11.4.8", "unavailable": unavailable("mariadb@10.11"),
+                         "disabled": True},
     }
     for name, version in versions.items():
         formulae[name] = {"stable": version, "installed": [version]}

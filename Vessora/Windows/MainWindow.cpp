@@ -5,6 +5,7 @@
 #include "Vessora/App/AppUpdates.hpp"
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/UiText.hpp"
+#include "Vessora/Sheets/AboutBox.hpp"
 #include "Vessora/Sheets/LocalHostSheet.hpp"
 #include "Vessora/Sheets/MigrationSheet.hpp"
 #include "Vessora/Sheets/NewEnvironmentSheet.hpp"
@@ -108,6 +109,11 @@ MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, AppUpdates&
 void MainWindow::buildMenu() {
     appMenu_ = menuBar()->addMenu("Vessora");
     appMenu_->setObjectName("applicationMenu");
+    // The application-info group that a desktop without a global menu lacks.
+    about_ = appMenu_->addAction(QString());
+    about_->setObjectName("aboutAction");
+    about_->setMenuRole(QAction::AboutRole);
+    appMenu_->addSeparator();
     checkForUpdates_ = appMenu_->addAction(QString());
     checkForUpdates_->setObjectName("checkForUpdatesAction");
     appMenu_->addSeparator();
@@ -121,6 +127,13 @@ void MainWindow::buildMenu() {
     quit_->setShortcut(QKeySequence::Quit);
     quit_->setMenuRole(QAction::QuitRole);
 
+    connect(about_, &QAction::triggered, this, [this] {
+        const AppUpdates& updates = updates_;
+        AppPreferences& preferences = preferences_;
+        sheets_->request("about", [&updates, &preferences](QWidget* window) {
+            return new AboutBox(updates, preferences, window);
+        });
+    });
     connect(checkForUpdates_, &QAction::triggered, this, [this] { updates_.checkManually(); });
     connect(settings_, &QAction::triggered, this, &MainWindow::settingsRequested);
     connect(quit_, &QAction::triggered, this, &MainWindow::quitRequested);
@@ -173,6 +186,7 @@ void MainWindow::keepStatusBarLastInTabOrder() {
 }
 
 void MainWindow::render() {
+    about_->setText(toQt(L10n::text("About Vessora")));
     checkForUpdates_->setText(toQt(L10n::text("Check for Updates…")));
     checkForUpdates_->setEnabled(!updates_.isChecking());
     settings_->setText(toQt(L10n::text("Settings…")));

@@ -80,6 +80,7 @@ private:
     SheetPresenter* sheets_;
     QMenu* appMenu_ = nullptr;
     QToolBar* toolbar_ = nullptr;
+    QAction* about_ = nullptr;
     QAction* checkForUpdates_ = nullptr;
     QAction* settings_ = nullptr;
     QAction* quit_ = nullptr;

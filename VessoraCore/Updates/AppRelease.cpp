@@ -79,8 +79,32 @@ ReleaseVersion AppRelease::releaseVersion() const {
     return *made;
 }
 
+std::string AppRelease::packageArchitecture() {
+    // The target this program was compiled for, spelt as dpkg names it; the
+    // check never runs a program to learn it.
+#if defined(__x86_64__)
+    return "amd64";
+#elif defined(__aarch64__)
+    return "arm64";
+#elif defined(__i386__)
+    return "i386";
+#elif defined(__arm__)
+    return "armhf";
+#elif defined(__powerpc64__) && defined(__LITTLE_ENDIAN__)
+    return "ppc64el";
+#elif defined(__s390x__)
+    return "s390x";
+#elif defined(__riscv) && __riscv_xlen == 64
+    return "riscv64";
+#else
+#error "No Debian architecture name is known for this target."
+#endif
+}
+
 std::string AppRelease::downloadURL() const {
-    return ProductSite::address() + "/downloads/Vessora-" + version + "-arm64.dmg";
+    // Linux takes the release's Debian package beside the disk image.
+    return ProductSite::address() + "/downloads/Vessora-" + version + "_" + packageArchitecture() +
+           ".deb";
 }
 
 std::string AppRelease::websiteURL() {
@@ -88,7 +112,8 @@ std::string AppRelease::websiteURL() {
 }
 
 std::string AppRelease::upgradeCommand() {
-    return "brew update\nbrew upgrade --cask ornat77/vessora/vessora";
+    // Homebrew on Linux has no casks: the application is a formula there.
+    return "brew update\nbrew upgrade ornat77/vessora/vessora";
 }
 
 UpdateAvailability AppRelease::availability(const ReleaseVersion& installed,

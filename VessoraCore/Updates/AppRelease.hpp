@@ -53,11 +53,14 @@ struct AppRelease {
     // record that does not make one.
     ReleaseVersion releaseVersion() const;
 
-    // The disk image on the product site: "/downloads/Vessora-<version>-arm64.dmg".
+    // The release's Debian package on the product site, for the architecture
+    // this program was built for: "/downloads/Vessora-<version>_<arch>.deb".
     std::string downloadURL() const;
+    // dpkg's name of the build's target architecture ("amd64", "arm64", ...).
+    static std::string packageArchitecture();
     // The site's start page at its install section.
     static std::string websiteURL();
-    // The two package-manager commands that upgrade the application.
+    // The two Homebrew commands that upgrade the application (a formula).
     static std::string upgradeCommand();
 
     // current when this release is not newer than `installed`; otherwise

@@ -14,6 +14,9 @@
 #include <QAction>
 #include <QDialog>
 #include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 
 #include <algorithm>
 #include <csignal>
@@ -272,6 +275,38 @@ TEST_F(AppShellTest, StartingChecksForUpdatesAutomaticallyAndTheMenuChecksOnRequ
     EXPECT_TRUE(check->isEnabled());
     shell().window().sheets().current()->reject();
     EXPECT_FALSE(shell().updates().showDetails());
+}
+
+// The menu opens with the application-info group, then the update command
+// and the settings; About names the version the update check compares.
+TEST_F(AppShellTest, TheMenuStartsWithAboutWhichShowsTheVersion) {
+    updatesBuild = BuildInfo::release("1.2.0", "6");
+    startAndWaitForPolls();
+    auto* menu = shell().window().findChild<QMenu*>("applicationMenu");
+    ASSERT_NE(menu, nullptr);
+    std::vector<std::string> items;
+    for (QAction* action : menu->actions())
+        items.push_back(action->isSeparator() ? "-" : action->objectName().toStdString());
+    EXPECT_EQ(items, (std::vector<std::string>{"aboutAction", "-", "checkForUpdatesAction", "-",
+                                               "settingsAction", "-", "quitAction"}));
+    auto* about = shell().window().findChild<QAction*>("aboutAction");
+    EXPECT_EQ(about->text().toStdString(), "About Vessora");
+
+    about->trigger();
+    auto* box = qobject_cast<QMessageBox*>(shell().window().sheets().current());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->objectName().toStdString(), "aboutBox");
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(box->text().toStdString(), "Vessora");
+    EXPECT_EQ(box->informativeText().toStdString(), "Version 1.2.0 (6)");
+    EXPECT_FALSE(box->iconPixmap().isNull());
+
+    shell().preferences().setLanguage(AppLanguage::german);
+    EXPECT_EQ(about->text().toStdString(), "Über Vessora");
+    EXPECT_EQ(box->windowTitle().toStdString(), "Über Vessora");
+    box->findChild<QPushButton*>("aboutOKButton")->click();
+    EXPECT_TRUE(waitFor([&] { return shell().window().sheets().current() == nullptr; }));
 }
 
 } // namespace

@@ -158,6 +158,28 @@ TEST_F(AppUpdatesTest, AutomaticChecksFollowTheScheduleAndThePreference) {
     EXPECT_EQ(DefaultsValue::date(defaults->value(UpdateCheckStore::lastAttemptKey)), now);
 }
 
+// While the feed fails, the day is counted from the last attempt, not the
+// last success: a later launch within the day does not ask again.
+TEST_F(AppUpdatesTest, AFailedAutomaticCheckIsNotRepeatedWithinTheDay) {
+    feed->failTransport();
+    updates().checkAutomatically(true);
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(feed->calls(), 1);
+    EXPECT_EQ(updates().error(), connectionMessage);
+
+    now += 3600s;
+    updates().checkAutomatically(true);
+    EXPECT_FALSE(updates().isChecking());
+    QTest::qWait(50);
+    EXPECT_EQ(feed->calls(), 1);
+
+    now += 86400s - 3600s;
+    feed->answer(FakeReleaseFeed::makeRelease("1.2.0", 6));
+    updates().checkAutomatically(true);
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(feed->calls(), 2);
+}
+
 TEST_F(AppUpdatesTest, QuittingDuringACheckEndsItSilentlyAndPromptly) {
     feed->hold();
     updates().checkManually();

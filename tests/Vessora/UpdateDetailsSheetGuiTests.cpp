@@ -2,6 +2,7 @@
 // buttons, a check started from it, closing, and the interface language.
 #include "Vessora/Sheets/UpdateDetailsSheet.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
+#include "VessoraCore/Updates/AppRelease.hpp"
 #include "tests/Vessora/Support/AppUpdatesTest.hpp"
 #include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/RecordingDesktopServices.hpp"
@@ -86,7 +87,8 @@ TEST_F(UpdateDetailsSheetTest, ANewerReleaseOffersTheDownloadAndHomebrew) {
 
     QTest::mouseClick(find<QPushButton>("updateDownload"), Qt::LeftButton);
     ASSERT_EQ(desktop->requests.size(), 1u);
-    EXPECT_EQ(desktop->requests[0], "url https://vessora.app/downloads/Vessora-1.3.0-arm64.dmg");
+    EXPECT_EQ(desktop->requests[0], "url https://vessora.app/downloads/Vessora-1.3.0_" +
+                                        AppRelease::packageArchitecture() + ".deb");
 
     // The Homebrew group starts collapsed; the command copies as plain text.
     auto* toggle = find<QToolButton>("updateHomebrewToggle");
@@ -96,11 +98,11 @@ TEST_F(UpdateDetailsSheetTest, ANewerReleaseOffersTheDownloadAndHomebrew) {
     QTest::mouseClick(toggle, Qt::LeftButton);
     EXPECT_TRUE(shown("updateHomebrewBox"));
     EXPECT_GT(sheet().height(), collapsed);
-    EXPECT_EQ(label("updateCommand"), "brew update\nbrew upgrade --cask ornat77/vessora/vessora");
+    EXPECT_EQ(label("updateCommand"), "brew update\nbrew upgrade ornat77/vessora/vessora");
     QApplication::clipboard()->setText("something else");
     QTest::mouseClick(find<QPushButton>("updateCopyCommand"), Qt::LeftButton);
     EXPECT_EQ(QApplication::clipboard()->text(),
-              "brew update\nbrew upgrade --cask ornat77/vessora/vessora");
+              "brew update\nbrew upgrade ornat77/vessora/vessora");
 
     QTest::mouseClick(find<QPushButton>("updateReleasePage"), Qt::LeftButton);
     EXPECT_EQ(desktop->requests.back(), "url https://vessora.app/#install");

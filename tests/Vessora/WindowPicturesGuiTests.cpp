@@ -16,6 +16,7 @@
 #include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/PictureStage.hpp"
 
+#include <QAction>
 #include <QAbstractButton>
 #include <QImage>
 #include <QMessageBox>
@@ -456,6 +457,13 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
              t.environments();
              t.updates().presentDetails();
              return t.presented("updateDetailsSheet");
+         }},
+        {"about",
+         [](Test& t) -> QWidget* {
+             t.updatesBuild = BuildInfo::release("1.2.0", "6");
+             t.environments();
+             t.window().findChild<QAction*>("aboutAction")->trigger();
+             return t.presented("aboutBox");
          }},
         {"settings",
          [](Test& t) -> QWidget* {

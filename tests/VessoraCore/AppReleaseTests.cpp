@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+
 namespace vessora {
 namespace {
 
@@ -149,6 +152,28 @@ TEST_F(AppReleaseTest, AvailabilityComparesVersionsAndTheSystem) {
     // Not newer: current even on a system too old for it.
     EXPECT_EQ(release("1.2.0", 6, "99.0").availability(installed, SystemVersion{14, 0, 0}),
               UpdateAvailability::current);
+}
+
+// The Linux artifact of the release: dpkg's package for this machine, never
+// the disk image, and a formula upgrade, since Homebrew on Linux has no casks.
+TEST_F(AppReleaseTest, LinuxTakesTheDebianPackageAndAFormulaUpgrade) {
+    std::string dpkg;
+    {
+        const std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+            popen("dpkg --print-architecture 2>/dev/null", "r"), pclose);
+        ASSERT_NE(pipe, nullptr);
+        char buffer[64] = {};
+        if (fgets(buffer, sizeof buffer, pipe.get()))
+            dpkg = buffer;
+    }
+    while (!dpkg.empty() && (dpkg.back() == '\n' || dpkg.back() == ' '))
+        dpkg.pop_back();
+    if (dpkg.empty())
+        GTEST_SKIP() << "dpkg is not on this machine to name its architecture.";
+    EXPECT_EQ(AppRelease::packageArchitecture(), dpkg);
+    EXPECT_EQ(release("1.4.0", 27, "14.0").downloadURL(),
+              "https://vessora.app/downloads/Vessora-1.4.0_" + dpkg + ".deb");
+    EXPECT_EQ(AppRelease::upgradeCommand(), "brew update\nbrew upgrade ornat77/vessora/vessora");
 }
 
 } // namespace

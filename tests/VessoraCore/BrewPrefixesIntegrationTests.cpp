@@ -63,21 +63,38 @@ TEST_F(BrewPrefixesIntegrationTests, InstallationsReportDebiansVersions) {
         EXPECT_TRUE(status.installed.at(id)) << id;
     }
     EXPECT_TRUE(status.installed.at("phpmyadmin"));
-    EXPECT_FALSE(status.installed.at("php@8.4")); // listed, never installed
+    EXPECT_FALSE(status.installed.count("php@8.4")); // disabled: not offered
     EXPECT_EQ(standIn->state()["formulae"]["phpmyadmin"]["installed"][0],
               debianVersion("phpmyadmin"));
 }
 
-TEST_F(BrewPrefixesIntegrationTests, SeriesDebianDoesNotShipAreListedButNotInstallable) {
+// What the machine cannot serve is disabled, as Homebrew marks a formula that
+// can no longer be installed: the catalogue leaves it out, a record naming it
+// shows the disabled placeholder, and an install refuses it before brew runs.
+TEST_F(BrewPrefixesIntegrationTests, SeriesDebianDoesNotShipAreDisabledAndNeverOffered) {
     auto log = work.path() / "install.log";
     auto status = brew.installations();
-    for (const char* id : {"php@8.4", "php@8.3", "mariadb@11.8", "mariadb@11.4"}) {
-        EXPECT_FALSE(status.installed.at(id)) << id;
-        EXPECT_THAT(thrownMessage([&] { brew.install({id}, log); }),
-                    HasSubstr(std::string("Error: ") + id +
-                              ": not available from Debian's packages on this machine; choose "))
+    std::vector<std::string> offered;
+    for (const auto& package : status.packages)
+        offered.push_back(package.id);
+    EXPECT_EQ(offered, (std::vector<std::string>{"mariadb@10.11", "php@8.2", "nginx", "httpd"}));
+    // Series by the formula that carries them (the newest by the base name).
+    const std::map<std::string, std::string> formulae{{"php@8.4", "php"},
+                                                      {"php@8.3", "php@8.3"},
+                                                      {"mariadb@11.8", "mariadb"},
+                                                      {"mariadb@11.4", "mariadb@11.4"}};
+    for (const auto& [id, formula] : formulae) {
+        EXPECT_TRUE(standIn->state()["formulae"][formula]["disabled"].get<bool>()) << id;
+        EXPECT_FALSE(status.installed.count(id) && status.installed.at(id)) << id;
+        const auto before = standIn->calls().size();
+        EXPECT_EQ(thrownMessage([&] { brew.install({id}, log); }), "Unsupported Homebrew formula.")
             << id;
+        const auto calls = standIn->calls();
+        for (auto call = calls.begin() + static_cast<std::ptrdiff_t>(before); call != calls.end();
+             ++call)
+            EXPECT_NE((*call)["args"][0], "install") << id;
     }
+    EXPECT_EQ(BrewPackage::savedSelection("php@8.4", PackageFamily::php).title(), "8.4 · disabled");
     brew.install({"php@8.2", "mariadb@10.11"}, log); // already there: nothing to do
     EXPECT_EQ(brew.installations().installed, status.installed);
 }
