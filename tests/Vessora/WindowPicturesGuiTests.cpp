@@ -16,8 +16,8 @@
 #include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/PictureStage.hpp"
 
-#include <QAction>
 #include <QAbstractButton>
+#include <QAction>
 #include <QImage>
 #include <QMessageBox>
 #include <QPixmap>
