@@ -10,6 +10,7 @@
 #include "VessoraCore/Foundation/Uuid.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
+#include "VessoraCore/Records/DatabaseName.hpp"
 #include "VessoraCore/Records/EnvironmentPorts.hpp"
 #include "VessoraCore/Storage/WebDirectory.hpp"
 #include "VessoraHostProtocol/LocalHostname.hpp"
@@ -69,6 +70,7 @@ StackProfile StackEngine::createUnlocked(const std::string& name, const std::str
     profile.httpsPort = httpsEnabled ? ports.https : std::nullopt;
     profile.documentRoot = documentRoot;
     profile.projectSubdirectory = std::nullopt;
+    DatabaseName::validate(databaseName);
     profile.databaseName = databaseName;
     profile.hostname = LocalHostname::normalized(hostname);
     profile.virtualHost = virtualHost;

@@ -24,6 +24,32 @@ std::string optionValue(const std::string& password) {
     return result + "\"";
 }
 
+constexpr std::size_t importDetailLimit = 300;
+
+// The client's first error line, at most importDetailLimit bytes, else the
+// exit status.
+std::string importFailureDetail(const std::string& output, int status) {
+    // A server error, or the client's own refusal of a backslash command
+    // ("ERROR at line 3: Unknown command '\!'."): its whole first line, so
+    // the server's reason reaches the user.
+    std::smatch match;
+    if (!std::regex_search(output, match,
+                           std::regex("ERROR [0-9]+(?: \\([A-Z0-9]+\\))?(?: at line [0-9]+)?|"
+                                      "ERROR at line [0-9]+")))
+        return std::to_string(status);
+    const std::size_t begin = std::size_t(match.position(0));
+    std::string line = output.substr(begin, output.find('\n', begin) - begin);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    if (line.size() > importDetailLimit) {
+        std::size_t cut = importDetailLimit;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+            --cut; // never inside a character
+        line = line.substr(0, cut) + "…";
+    }
+    return line;
+}
+
 } // namespace
 
 void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix,
@@ -40,22 +66,13 @@ void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix
          "--port=" + std::to_string(profile.databasePort), "--user=vessora",
          "--database=" + profile.databaseName, "--default-character-set=utf8mb4", "--sandbox",
          "--binary-mode", "--local-infile=0", "--skip-reconnect", "--connect-timeout=5", "--batch"},
-        {.timeout = 300, .inputFile = input, .outputLimit = 64000});
+        {.log = paths.importLog(), .timeout = 300, .inputFile = input, .outputLimit = 64000});
     if (result.status == 0)
         return;
-    // A server error, or the client's own refusal of a backslash command
-    // ("ERROR at line 3: Unknown command '\!'.").
-    std::smatch match;
-    const std::string detail =
-        std::regex_search(result.output, match,
-                          std::regex("ERROR [0-9]+(?: \\([A-Z0-9]+\\))?(?: at line [0-9]+)?|"
-                                     "ERROR at line [0-9]+"))
-            ? match.str()
-            : std::to_string(result.status);
     throw VessoraError(L10n::text(
         "SQL import failed (%@). The new environment has been stopped. Check version "
         "compatibility, collations, DEFINER clauses and qualified database names before retrying.",
-        {detail}));
+        {importFailureDetail(result.output, result.status)}));
 }
 
 } // namespace vessora

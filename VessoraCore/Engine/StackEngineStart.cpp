@@ -13,6 +13,7 @@
 #include "VessoraCore/Packages/PackageCatalog.hpp"
 #include "VessoraCore/Process/Command.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
+#include "VessoraCore/Records/DatabaseName.hpp"
 #include "VessoraCore/Records/MigrationReport.hpp"
 #include "VessoraCore/Storage/WebDirectory.hpp"
 
@@ -105,6 +106,9 @@ StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
     if (profile.webserver == "httpd" && root_.string().find('?') != std::string::npos)
         throw VessoraError(L10n::text("Apache cannot serve PHP from a data path that contains a "
                                       "question mark. Choose nginx for this environment."));
+    // A record stored before the grant-length rule still loads; its grants
+    // could never be written.
+    DatabaseName::validate(profile.databaseName);
     const StackPaths paths(root_, profile);
     WebDirectory::validate(paths);
     for (const std::int64_t port : profile.listeningPorts())

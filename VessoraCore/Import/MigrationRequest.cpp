@@ -34,8 +34,29 @@ void validateWebFolder(const fs::path& root, const std::string& folder) {
     WebDirectory::validate(StackPaths(root, sample));
 }
 
+// Whether a link's target text, read from the link's own folder, climbs
+// above the project folder at any step. Such a link is copied unchanged, so
+// from the copy it reaches outside the copy, perhaps back into the source,
+// wherever it leads from the source.
+bool climbsAboveProject(const fs::path& base, const fs::path& link, const fs::path& target) {
+    std::ptrdiff_t depth = 0;
+    for (const fs::path& part : link.parent_path().lexically_relative(base))
+        if (part != "." && !part.empty())
+            ++depth;
+    for (const fs::path& part : target) {
+        if (part == "..") {
+            if (--depth < 0)
+                return true;
+        } else if (part != "." && !part.empty()) {
+            ++depth;
+        }
+    }
+    return false;
+}
+
 // A copy must reproduce the project without reaching outside it: every link
-// has to stay inside, and only links, files and folders can be copied.
+// has to stay inside, from the source and from the copy alike, and only
+// links, files and folders can be copied.
 void scanForCopy(const fs::path& base) {
     const auto cannotCopy = [] {
         return VessoraError(L10n::text("The project folder cannot be copied."));
@@ -54,7 +75,8 @@ void scanForCopy(const fs::path& base) {
             std::error_code unresolved;
             const fs::path reached =
                 StandardPath::resolved(item->path().parent_path() / target, unresolved);
-            if (target.is_absolute() || !strictlyInside(base, reached))
+            if (target.is_absolute() || climbsAboveProject(base, item->path(), target) ||
+                !strictlyInside(base, reached))
                 throw VessoraError(
                     L10n::text("The project contains an absolute or external symbolic link. Use "
                                "the existing folder, or replace that link before copying."));

@@ -7,11 +7,13 @@
 #include "VessoraCore/Import/SQLDumpScanner.hpp"
 #include "VessoraCore/Records/DatabaseName.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace vessora::SQLDump {
 
@@ -47,6 +49,29 @@ bool hasSQLExtension(const fs::path& path) {
     fail("Could not open file", source, error);
 }
 
+// A compressed archive or other binary file named .sql: its first bytes
+// carry a compressor's magic number or a NUL byte, which no SQL text
+// written by a dump tool begins with.
+bool looksBinary(int fd) {
+    char start[8192];
+    ssize_t count;
+    do
+        count = ::pread(fd, start, sizeof start, 0);
+    while (count < 0 && errno == EINTR);
+    if (count <= 0)
+        return false;
+    const std::string_view bytes(start, std::size_t(count));
+    for (const std::string_view magic :
+         {std::string_view("\x1f\x8b"), std::string_view("PK\x03\x04"), std::string_view("BZh"),
+          std::string_view("\xfd"
+                           "7zXZ\0",
+                           6),
+          std::string_view("\x28\xb5\x2f\xfd"), std::string_view("7z\xbc\xaf\x27\x1c")})
+        if (bytes.starts_with(magic))
+            return true;
+    return bytes.find('\0') != std::string_view::npos;
+}
+
 // Opens the dump without following it into a FIFO's wait and checks its
 // kind and size on the opened file itself.
 UniqueFd openDump(const fs::path& source) {
@@ -59,6 +84,11 @@ UniqueFd openDump(const fs::path& source) {
     if (!hasSQLExtension(source) || !S_ISREG(info.st_mode) || info.st_size < 1 ||
         std::uint64_t(info.st_size) > largestFile)
         refuseFile();
+    if (looksBinary(fd.get()))
+        throw VessoraError(L10n::text(
+            "The SQL file “%@” is not plain SQL text: it looks compressed or binary. Choose an "
+            "uncompressed .sql file.",
+            {source.filename().string()}));
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0)
         ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
@@ -101,6 +131,24 @@ private:
     std::uint64_t total_ = 0;
 };
 
+// The 1-based line of the byte at `offset`, read again from the dump.
+std::uint64_t lineAt(int fd, std::uint64_t offset) {
+    std::uint64_t line = 1;
+    std::vector<char> buffer(std::size_t(1) << 20);
+    std::uint64_t at = 0;
+    while (at < offset) {
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(buffer.size(), offset - at));
+        const ssize_t count = ::pread(fd, buffer.data(), want, off_t(at));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        line += std::uint64_t(std::count(buffer.data(), buffer.data() + count, '\n'));
+        at += std::uint64_t(count);
+    }
+    return line;
+}
+
 } // namespace
 
 Summary prepare(const fs::path& source, const fs::path& destination, std::string_view database) {
@@ -108,7 +156,16 @@ Summary prepare(const fs::path& source, const fs::path& destination, std::string
     const UniqueFd input = openDump(source);
     SQLDumpFileSink output(createOutput(destination), destination);
     FileSource reader(input.get(), source);
-    const Summary summary = SQLDumpScanner::scan(reader, output, database);
+    Summary summary;
+    try {
+        summary = SQLDumpScanner::scan(reader, output, database);
+    } catch (const SQLDumpScanner::UnendedSelection& unended) {
+        throw VessoraError(L10n::text(
+            "The statement on line %@ of the SQL file selects a database but does not end after "
+            "its name, so the statements after it would be lost. Add the missing semicolon, or "
+            "export the dump again.",
+            {std::to_string(lineAt(input.get(), unended.offset))}));
+    }
     output.close();
     return summary;
 }

@@ -300,8 +300,12 @@ private:
     void conclude(std::size_t upTo) {
         if (!significant_)
             return;
-        const std::optional<std::string> replacement =
-            SQLDumpStatement::adapt(head(upTo), summary_, database_);
+        std::optional<std::string> replacement;
+        try {
+            replacement = SQLDumpStatement::adapt(head(upTo), summary_, database_);
+        } catch (const SQLDumpStatement::RunsOn&) {
+            throw UnendedSelection{*significant_};
+        }
         if (!replacement)
             return;
         if (statementOutput_ >= written_) {

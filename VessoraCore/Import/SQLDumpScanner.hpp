@@ -34,9 +34,11 @@
 // statement exceeds 64 MB. Export smaller INSERT batches."),
 // an unsupported delimiter, data that ends inside a quote, a block comment or
 // an executable comment (the server would refuse it),
-// a dump without a counted statement, and whatever adapt() refuses; errors of
-// the source and the sink pass through. After a failure the sink holds a
-// partial output.
+// a dump without a counted statement, and whatever adapt() refuses; a
+// database-selecting statement that runs on past its name is thrown as
+// UnendedSelection with the input offset of its first significant byte, for
+// the caller to name its line. Errors of the source and the sink pass through. After a failure the
+// sink holds a partial output.
 #pragma once
 
 #include "VessoraCore/Import/SQLDumpSummary.hpp"
@@ -50,6 +52,10 @@ namespace vessora::SQLDumpScanner {
 inline constexpr std::uint64_t statementLimit = std::uint64_t(64) << 20;
 inline constexpr std::size_t defaultWindow = std::size_t(1) << 20;
 inline constexpr std::size_t smallestWindow = 2048;
+
+struct UnendedSelection {
+    std::uint64_t offset = 0;
+};
 
 class Source {
 public:

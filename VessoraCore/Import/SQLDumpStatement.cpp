@@ -16,14 +16,12 @@ bool isDatabaseWord(const std::string& token) {
     return word == "DATABASE" || word == "SCHEMA";
 }
 
-// The database a USE or CREATE DATABASE/SCHEMA statement names, if any.
-std::optional<std::string> namedDatabase(const std::string& keyword,
-                                         const std::vector<std::string>& tokens) {
-    if (keyword == "USE") {
-        if (tokens.size() < 2)
-            return std::nullopt;
-        return tokens[1];
-    }
+// Where the database name stands among the tokens of a USE or CREATE
+// DATABASE/SCHEMA statement, if the statement names one.
+std::optional<std::size_t> nameIndex(const std::string& keyword,
+                                     const std::vector<std::string>& tokens) {
+    if (keyword == "USE")
+        return tokens.size() < 2 ? std::nullopt : std::optional<std::size_t>(1);
     if (keyword != "CREATE" || tokens.size() < 2 || !isDatabaseWord(tokens[1]))
         return std::nullopt;
     std::size_t next = 2;
@@ -33,7 +31,47 @@ std::optional<std::string> namedDatabase(const std::string& keyword,
         next += 3;
     if (next >= tokens.size())
         return std::nullopt;
-    return tokens[next];
+    return next;
+}
+
+// The words after the name, with "=" split off ("CHARSET=utf8mb4").
+std::vector<std::string> clauseWords(const std::vector<std::string>& tokens, std::size_t from) {
+    std::vector<std::string> words;
+    for (std::size_t i = from; i < tokens.size(); ++i) {
+        std::string_view rest = tokens[i];
+        while (!rest.empty()) {
+            const std::size_t equals = rest.find('=');
+            if (equals != 0)
+                words.push_back(UnicodeText::uppercased(std::string(rest.substr(0, equals))));
+            if (equals == std::string_view::npos)
+                break;
+            words.push_back("=");
+            rest.remove_prefix(equals + 1);
+        }
+    }
+    return words;
+}
+
+// Whether a CREATE DATABASE's words after the name are only character set
+// and collation clauses: [DEFAULT] {CHARACTER SET | CHARSET | COLLATE} [=] value.
+bool onlyCharacterClauses(const std::vector<std::string>& words) {
+    std::size_t i = 0;
+    while (i < words.size()) {
+        if (words[i] == "DEFAULT")
+            ++i;
+        if (i + 1 < words.size() && words[i] == "CHARACTER" && words[i + 1] == "SET")
+            i += 2;
+        else if (i < words.size() && (words[i] == "CHARSET" || words[i] == "COLLATE"))
+            ++i;
+        else
+            return false;
+        if (i < words.size() && words[i] == "=")
+            ++i;
+        if (i >= words.size() || words[i] == "=")
+            return false;
+        ++i;
+    }
+    return true;
 }
 
 std::string selection(std::string_view database) {
@@ -97,9 +135,17 @@ std::optional<std::string> adapt(std::string_view head, SQLDump::Summary& summar
     if (keyword == "DROP" && tokens.size() >= 2 && isDatabaseWord(tokens[1]))
         throw VessoraError(L10n::text("The dump drops a database. Export a single application "
                                       "database without DROP DATABASE."));
-    const std::optional<std::string> named = namedDatabase(keyword, tokens);
-    if (!named)
+    const std::optional<std::size_t> at = nameIndex(keyword, tokens);
+    if (!at)
         return std::nullopt;
+    // The statement is exchanged whole, so anything after the name (a
+    // missing delimiter) would be lost with it.
+    const std::vector<std::string> whole =
+        head.size() >= headLimit ? std::vector<std::string>() : SQLDumpTokens::all(head);
+    const std::vector<std::string> words = clauseWords(whole, *at + 1);
+    if (whole.size() <= *at || (keyword == "USE" ? !words.empty() : !onlyCharacterClauses(words)))
+        throw RunsOn();
+    const std::string* named = &whole[*at];
     if (summary.sourceDatabase && *summary.sourceDatabase != *named)
         throw VessoraError(L10n::text("This dump selects multiple databases. Export one "
                                       "application database at a time."));

@@ -11,7 +11,11 @@
 //   - DROP DATABASE and DROP SCHEMA,
 //   - a USE or CREATE naming a second, different database (names compare
 //     byte for byte, so "Shop" differs from "shop").
-// Otherwise it returns the replacement, or nothing to keep the statement.
+// A USE that goes on after its name, or a CREATE that goes on with anything
+// but IF NOT EXISTS and character set and collation clauses, throws RunsOn:
+// the dump lacks a delimiter there, and exchanging the statement would drop
+// what follows. Otherwise it returns the replacement, or nothing to keep the
+// statement.
 #pragma once
 
 #include "VessoraCore/Import/SQLDumpSummary.hpp"
@@ -24,6 +28,8 @@
 namespace vessora::SQLDumpStatement {
 
 inline constexpr std::size_t headLimit = 8192;
+
+struct RunsOn {};
 
 std::optional<std::string> adapt(std::string_view head, SQLDump::Summary& summary,
                                  std::string_view database);

@@ -4,6 +4,7 @@
 #include "VessoraCore/Process/LogText.hpp"
 
 #include <iterator>
+#include <limits>
 
 namespace vessora::SQLDumpTokens {
 
@@ -30,12 +31,12 @@ bool isSandboxSwitch(std::string_view version, std::string_view rest) {
 // The tokens of `bytes`; stops once enough are held or a line comment runs
 // to the end. An executable comment's content is tokenized on its own and
 // appended whole, so a call may return more than enough.
-std::vector<std::string> collect(std::string_view bytes) {
+std::vector<std::string> collect(std::string_view bytes, std::size_t limit) {
     std::vector<std::string> out;
     std::size_t i = 0;
     const std::size_t size = bytes.size();
     while (i < size) {
-        if (out.size() >= enough)
+        if (out.size() >= limit)
             return out;
         const char c = bytes[i];
         if (isBlank(c)) {
@@ -78,7 +79,7 @@ std::vector<std::string> collect(std::string_view bytes) {
                     ++digits;
                 const std::string_view rest = content.substr(digits);
                 if (!isSandboxSwitch(content.substr(0, digits), rest)) {
-                    std::vector<std::string> inside = collect(rest);
+                    std::vector<std::string> inside = collect(rest, limit);
                     out.insert(out.end(), std::make_move_iterator(inside.begin()),
                                std::make_move_iterator(inside.end()));
                 }
@@ -118,7 +119,11 @@ std::vector<std::string> collect(std::string_view bytes) {
 } // namespace
 
 std::vector<std::string> tokens(std::string_view bytes) {
-    return collect(bytes);
+    return collect(bytes, enough);
+}
+
+std::vector<std::string> all(std::string_view bytes) {
+    return collect(bytes, std::numeric_limits<std::size_t>::max());
 }
 
 } // namespace vessora::SQLDumpTokens

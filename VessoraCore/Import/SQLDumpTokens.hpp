@@ -18,5 +18,7 @@ namespace vessora::SQLDumpTokens {
 inline constexpr std::size_t enough = 12;
 
 std::vector<std::string> tokens(std::string_view bytes);
+// Every token, for a statement whose whole text matters.
+std::vector<std::string> all(std::string_view bytes);
 
 } // namespace vessora::SQLDumpTokens

@@ -171,6 +171,11 @@ CommandResult run(const std::filesystem::path& executable,
         failFile("Could not open the command log", logPath, errno);
     if (temporary)
         temporaryLog.own(logPath);
+    // A caller's log may be shared with earlier runs: the output is only
+    // what this run adds to it.
+    struct stat opened {};
+    const std::uintmax_t start =
+        ::fstat(log.get(), &opened) == 0 ? static_cast<std::uintmax_t>(opened.st_size) : 0;
 
     const pid_t pid =
         ChildProcess::launch(executable, arguments, ChildProcess::environment(options.environment),
@@ -198,12 +203,13 @@ CommandResult run(const std::filesystem::path& executable,
 
     CommandResult result;
     result.status = child.reap(executable);
-    result.output = options.outputLimit ? LogText::tail(logPath, *options.outputLimit)
-                                        : LogText::whole(logPath);
+    result.output = options.outputLimit ? LogText::tail(logPath, *options.outputLimit, start)
+                                        : LogText::whole(logPath, start);
     struct stat written {};
     if (options.outputLimit && ::fstat(log.get(), &written) == 0)
-        result.outputTruncated =
-            static_cast<std::uintmax_t>(written.st_size) > *options.outputLimit;
+        result.outputTruncated = static_cast<std::uintmax_t>(written.st_size) -
+                                     std::min<std::uintmax_t>(start, written.st_size) >
+                                 *options.outputLimit;
     return result;
 }
 

@@ -10,8 +10,9 @@
 // callers judge it (CommandResult::failureMessage).
 //
 // Without options.log a private temporary log is used and removed at the
-// end. A caller's log is appended to, so the output includes earlier runs.
-// Output: the whole log as UTF-8 (empty when it is not valid UTF-8), or with
+// end. A caller's log is appended to; the output is only what this run
+// wrote to it (all of it when the log was cut shorter meanwhile).
+// Output: that text as UTF-8 (empty when it is not valid UTF-8), or with
 // options.outputLimit its last N bytes, invalid sequences replaced, and
 // outputTruncated set when the log held more than that.
 #pragma once

@@ -17,15 +17,19 @@ namespace {
                                             std::error_code(errno, std::generic_category()));
 }
 
-std::string readFrom(const std::filesystem::path& file, std::optional<std::size_t> limit) {
+std::string readFrom(const std::filesystem::path& file, std::optional<std::size_t> limit,
+                     std::uintmax_t from) {
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
         fail("Could not open the command log", file);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         fail("Could not read the command log", file);
-    auto size = static_cast<std::size_t>(info.st_size);
-    off_t offset = limit && size > *limit ? static_cast<off_t>(size - *limit) : 0;
+    auto size = static_cast<std::uintmax_t>(info.st_size);
+    // A log that became shorter than `from` was started anew: all of it counts.
+    const std::uintmax_t start = from <= size ? from : 0;
+    std::uintmax_t first = limit && size - start > *limit ? size - *limit : start;
+    off_t offset = static_cast<off_t>(first);
 
     std::string bytes;
     char buffer[65536];
@@ -50,13 +54,13 @@ std::string readFrom(const std::filesystem::path& file, std::optional<std::size_
 
 } // namespace
 
-std::string whole(const std::filesystem::path& file) {
-    auto bytes = readFrom(file, std::nullopt);
+std::string whole(const std::filesystem::path& file, std::uintmax_t from) {
+    auto bytes = readFrom(file, std::nullopt, from);
     return UnicodeText::isValidUTF8(bytes) ? bytes : std::string();
 }
 
-std::string tail(const std::filesystem::path& file, std::size_t limit) {
-    return replacingInvalidUTF8(readFrom(file, limit));
+std::string tail(const std::filesystem::path& file, std::size_t limit, std::uintmax_t from) {
+    return replacingInvalidUTF8(readFrom(file, limit, from));
 }
 
 std::string replacingInvalidUTF8(std::string_view bytes) {

@@ -52,7 +52,23 @@ bool isReserved(std::string_view name) {
 
 } // namespace
 
+std::size_t grantLength(std::string_view name) {
+    std::size_t length = name.size();
+    for (char c : name)
+        if (c == '_' || c == '%')
+            ++length;
+    return length;
+}
+
 void validate(std::string_view name) {
+    validateStored(name);
+    if (grantLength(name) > 64)
+        throw VessoraError(L10n::text("This database name is too long for its access grants, which "
+                                      "count each underscore twice. Use at most 64 characters, "
+                                      "underscores counted twice."));
+}
+
+void validateStored(std::string_view name) {
     if (!matchesPattern(name) || isReserved(name)) {
         throw VessoraError(L10n::text("Use 1–64 letters, numbers, underscores or hyphens for the "
                                       "database name. Start with a letter or underscore. System "

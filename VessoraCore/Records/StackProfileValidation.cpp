@@ -102,7 +102,7 @@ void StackProfile::validate(const std::vector<StackProfile>& profiles) {
         if (profile.standardPorts && !(profile.hostname && profile.virtualHost)) {
             fail("Standard web ports require a virtual host.");
         }
-        DatabaseName::validate(profile.databaseName);
+        DatabaseName::validateStored(profile.databaseName);
         validateWebFolder(profile);
         if (!supportedVersions(profile) || !validName(profile.name)) {
             fail("Invalid environment name or unsupported version.");

@@ -103,6 +103,10 @@ fs::path StackPaths::tlsImportCertificate() const {
 fs::path StackPaths::migrationReport() const {
     return directory() / "migration-report.json";
 }
+
+fs::path StackPaths::importLog() const {
+    return logs() / "sql-import.log";
+}
 fs::path StackPaths::databasePassword() const {
     return config() / "database-password";
 }

@@ -55,6 +55,9 @@ public:
     std::filesystem::path tlsPrivateKey() const;
     std::filesystem::path tlsImportCertificate() const;
     std::filesystem::path migrationReport() const;
+    // "logs/sql-import.log": what the SQL client said while it loaded an
+    // imported dump, kept beside the server logs.
+    std::filesystem::path importLog() const;
     // "config/database-password": the application account's stored password.
     std::filesystem::path databasePassword() const;
 

@@ -36,6 +36,8 @@ Prepared scanned(std::string_view dump, std::string_view database, std::size_t w
         result.summary = SQLDumpScanner::scan(source, sink, database, window);
     } catch (const VessoraError& error) {
         result.error = error.what();
+    } catch (const SQLDumpScanner::UnendedSelection& unended) {
+        result.error = "unended selection at byte " + std::to_string(unended.offset);
     }
     result.output = sink.bytes();
     return result;
@@ -60,6 +62,8 @@ public:
             split();
         } catch (const VessoraError& error) {
             result.error = error.what();
+        } catch (const SQLDumpStatement::RunsOn&) {
+            result.error = "unended selection at byte " + std::to_string(unendedAt_);
         }
         result.output = out_;
         result.summary = summary_;
@@ -120,6 +124,7 @@ private:
     void statement(std::size_t from, std::size_t to) {
         const std::size_t start = significant(from, to);
         std::optional<std::string> replacement;
+        unendedAt_ = start;
         if (start < to)
             replacement = SQLDumpStatement::adapt(head(from, to), summary_, database_);
         out_ += replacement ? *replacement : std::string(dump_.substr(from, to - from));
@@ -244,6 +249,7 @@ private:
     std::size_t position_ = 0;
     std::size_t start_ = 0;
     SQLDump::Summary summary_;
+    std::size_t unendedAt_ = 0;
 };
 
 std::string describe(const char* name, const Prepared& p) {

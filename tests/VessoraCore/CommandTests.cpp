@@ -177,7 +177,9 @@ TEST_F(CommandTests, CallerLogIsAppendedToAndKeepsItsMode) {
     auto log = work.path() / "new" / "folder" / "run.log";
     Command::run(sh, {"-c", "echo first"}, {.log = log});
     auto second = Command::run(sh, {"-c", "echo second"}, {.log = log});
-    EXPECT_EQ(second.output, "first\nsecond\n");
+    // The output is this run's only; the log keeps both.
+    EXPECT_EQ(second.output, "second\n");
+    EXPECT_EQ(fileText(log), "first\nsecond\n");
     struct stat info {};
     ASSERT_EQ(::stat(log.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -191,6 +193,27 @@ TEST_F(CommandTests, CallerLogIsAppendedToAndKeepsItsMode) {
     EXPECT_EQ(fileText(shared), "earlier\nlater\n");
     ASSERT_EQ(::stat(shared.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+// A shared log holds earlier runs' errors: a failure reports only what this
+// run wrote, also under an output limit, and a log cut shorter meanwhile
+// counts from its start.
+TEST_F(CommandTests, TheOutputIsWhatThisRunAddedToASharedLog) {
+    auto shared = work.path() / "install.log";
+    PrivateFile::write(shared, "Error: php@8.4: not available from Debian's packages\n");
+    auto failed = Command::run(sh, {"-c", "echo 'Error: mariadb@10.11: refused' >&2; exit 1"},
+                               {.log = shared, .outputLimit = 3000});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.output, "Error: mariadb@10.11: refused\n");
+    EXPECT_FALSE(failed.outputTruncated);
+    auto limited = Command::run(sh, {"-c", "printf 0123456789"}, {.log = shared, .outputLimit = 4});
+    EXPECT_EQ(limited.output, "6789");
+    EXPECT_TRUE(limited.outputTruncated);
+
+    // Emptied by the program itself: what is there now is all this run's.
+    auto cut =
+        Command::run(sh, {"-c", ": > '" + shared.string() + "'; echo anew"}, {.log = shared});
+    EXPECT_EQ(cut.output, "anew\n");
 }
 
 TEST_F(CommandTests, PrivateInputLeavesNoFileBehind) {

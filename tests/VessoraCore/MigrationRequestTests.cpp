@@ -165,6 +165,20 @@ TEST_F(MigrationRequestTest, CopyModeRefusesLinksThatLeaveTheProject) {
     EXPECT_EQ(withLink(".", "self"), externalLink);
     fs::remove(project / "src/loop-a");
 
+    // Up to "/" and down again into the project's own folder: inside from
+    // the source, but from the copy it leads back into the source.
+    std::string toRoot = "../..";
+    for (const auto& part : project.relative_path())
+        toRoot += part.empty() ? "" : "/..";
+    EXPECT_EQ(withLink(toRoot + project.string() + "/src", "public/assets/source"), externalLink);
+    EXPECT_EQ(withLink("../../" + project.filename().string() + "/src", "public/sibling"),
+              externalLink);
+    // Through another link that climbs.
+    fs::create_symlink("..", project / "public/assets/up");
+    EXPECT_EQ(withLink("up/../../outside/secret.txt", "public/assets/peek"), externalLink);
+    EXPECT_EQ(withLink("up/index.php", "public/assets/peek"), "");
+    fs::remove(project / "public/assets/up");
+
     // The project folder given through a link is scanned where it lies.
     fs::create_directory_symlink(project, folder.path() / "project-link");
     MigrationRequest linked = request();

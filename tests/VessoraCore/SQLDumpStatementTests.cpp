@@ -126,6 +126,46 @@ TEST_F(SQLDumpStatementTest, UseAndCreateDatabaseSelectTheTargetInstead) {
     EXPECT_EQ(SQLDumpStatement::adapt("USE shop", summary, "a`b"), "\nUSE `a``b`");
 }
 
+// A selecting statement is exchanged whole: one that runs on past its name
+// (a missing delimiter) would take what follows with it, so it is refused.
+TEST_F(SQLDumpStatementTest, ASelectionThatRunsOnPastItsNameIsRefused) {
+    SQLDump::Summary summary;
+    const auto runsOn = [&summary](std::string_view head) {
+        try {
+            SQLDumpStatement::adapt(head, summary, "new_db");
+        } catch (const SQLDumpStatement::RunsOn&) {
+            return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(runsOn("USE shop\nINSERT INTO t1 VALUES (1)"));
+    EXPECT_TRUE(runsOn("use `shop` select 1"));
+    EXPECT_TRUE(runsOn("CREATE DATABASE shop\nCREATE TABLE t (a INT)"));
+    EXPECT_TRUE(runsOn("CREATE SCHEMA IF NOT EXISTS shop CHARACTER SET"));
+    EXPECT_TRUE(runsOn("CREATE DATABASE shop COLLATE = = x"));
+    EXPECT_TRUE(runsOn("CREATE DATABASE shop /*!40100 DEFAULT CHARACTER SET utf8mb4 */ "
+                       "INSERT INTO t VALUES (1)"));
+    // Past the examined head there is certainly more than a name.
+    EXPECT_TRUE(runsOn("USE shop /* " + std::string(SQLDumpStatement::headLimit, 'x') + " */"));
+    // Many clauses are still read to their end.
+    EXPECT_TRUE(runsOn("CREATE DATABASE shop CHARSET a COLLATE b CHARSET c COLLATE d CHARSET e "
+                       "COLLATE f INSERT"));
+    EXPECT_EQ(summary.sourceDatabase, std::nullopt);
+
+    // What dump tools write stays accepted.
+    for (const char* head :
+         {"CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` /*!40100 DEFAULT CHARACTER SET utf8mb4 "
+          "COLLATE utf8mb4_unicode_ci */",
+          "CREATE DATABASE IF NOT EXISTS `shop` DEFAULT CHARACTER SET utf8mb4 COLLATE "
+          "utf8mb4_general_ci",
+          "CREATE SCHEMA shop CHARSET=utf8mb4 COLLATE = utf8mb4_bin",
+          "create database shop "
+          "default charset 'latin1'",
+          "USE shop -- the dump's own database\n", "USE `shop` /* selected */"})
+        EXPECT_EQ(SQLDumpStatement::adapt(head, summary, "new_db"), "\nUSE `new_db`") << head;
+    EXPECT_EQ(summary.sourceDatabase, "shop");
+}
+
 TEST_F(SQLDumpStatementTest, ASecondDatabaseIsRefusedComparingNamesByteForByte) {
     SQLDump::Summary summary;
     SQLDumpStatement::adapt("USE `shop`", summary, "target");

@@ -104,6 +104,51 @@ TEST_F(SQLDumpTest, TheSourceMustBeANonemptySqlFileOfAtMost512MiB) {
               1);
 }
 
+// A USE without its delimiter would swallow the INSERT after it while the
+// import reports success: refused, naming the statement's line.
+TEST_F(SQLDumpTest, ASelectionWithoutItsDelimiterIsRefusedNamingItsLine) {
+    const std::string sentence =
+        "The statement on line 4 of the SQL file selects a database but does not end after its "
+        "name, so the statements after it would be lost. Add the missing semicolon, or export the "
+        "dump again.";
+    const std::string statements =
+        "CREATE TABLE t1 (a INT);\n-- a comment\n\nUSE shop\nINSERT INTO t1 VALUES (1);\n";
+    EXPECT_EQ(refusal(dump("dump.sql", statements)), sentence);
+    // Counted in the file as it is, a byte-order mark and a small window alike.
+    EXPECT_EQ(refusal(dump("dump.sql", "\xEF\xBB\xBF" + statements)), sentence);
+    const std::string far = std::string(3 << 20, ' ') + "\n";
+    EXPECT_EQ(refusal(dump("dump.sql", "SELECT 1;" + far + "\n" + statements)),
+              "The statement on line 6 of the SQL file selects a database but does not end after "
+              "its name, so the statements after it would be lost. Add the missing semicolon, or "
+              "export the dump again.");
+}
+
+// A compressed or binary file named .sql is refused before anything is
+// written, in a sentence that says so, whatever a lucky scan would make of it.
+TEST_F(SQLDumpTest, ACompressedOrBinaryFileIsRefusedAsNotPlainText) {
+    const std::string notText = "The SQL file “dump.sql” is not plain SQL text: it looks "
+                                "compressed or binary. Choose an uncompressed .sql file.";
+    const std::string statement = "INSERT INTO t VALUES (1);\n";
+    for (const std::string& start :
+         {std::string("\x1f\x8b\x08\x00", 4), std::string("PK\x03\x04"), std::string("BZh91AY"),
+          std::string("\xfd"
+                      "7zXZ\0",
+                      6),
+          std::string("\x28\xb5\x2f\xfd"), std::string("SELECT 1;\0\0\0", 12),
+          std::string("S\0E\0L\0", 6)}) {
+        EXPECT_EQ(refusal(dump("dump.sql", start + statement)), notText) << start;
+        EXPECT_FALSE(fs::exists(output()));
+    }
+    // Bytes of every other value, as unescaped binary strings hold them, pass.
+    std::string binary = "INSERT INTO t VALUES ('";
+    for (int byte = 1; byte < 256; ++byte)
+        if (byte != '\'' && byte != '\\')
+            binary += char(byte);
+    EXPECT_EQ(
+        SQLDump::prepare(dump("dump.sql", binary + "');\n"), output(), "shop_db").statementCount,
+        1);
+}
+
 // Chosen in the wizard, the file may be gone or closed to us by the time the
 // import reads it: a sentence the window can show in its own language.
 TEST_F(SQLDumpTest, AChosenFileThatIsGoneOrUnreadableIsNamedInASentence) {
@@ -134,8 +179,9 @@ TEST_F(SQLDumpTest, AChosenFileThatIsGoneOrUnreadableIsNamedInASentence) {
 }
 
 TEST_F(SQLDumpTest, ADumpOfExactly512MiBIsAccepted) {
-    // Mostly holes: blank statements between a ";" every 32 MiB.
-    const fs::path source = dump("full.sql", "SELECT 1;");
+    // Mostly holes: blank statements between a ";" every 32 MiB. The start
+    // is text, as a dump's start must be.
+    const fs::path source = dump("full.sql", "SELECT 1;" + std::string(8192, ' '));
     {
         std::fstream file(source, std::ios::in | std::ios::out | std::ios::binary);
         for (std::uint64_t at = 32 << 20; at < SQLDump::largestFile; at += 32 << 20) {

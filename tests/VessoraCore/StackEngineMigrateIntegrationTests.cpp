@@ -36,6 +36,8 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 const std::string busyText = "Another Vessora action is still in progress.";
 const std::string incompleteText =
@@ -45,11 +47,6 @@ const std::string successText = "Stack verification passed. Update your projectâ
 const std::string importFailed = "SQL import failed (%). The new environment has been stopped. "
                                  "Check version compatibility, collations, DEFINER clauses and "
                                  "qualified database names before retrying.";
-
-std::string sqlFailure(const std::string& detail) {
-    std::string text = importFailed;
-    return text.replace(text.find('%'), 1, detail);
-}
 
 // The largest statement a dump may hold: 64 MiB before its delimiter.
 constexpr std::size_t largestStatement = std::size_t(64) << 20;
@@ -258,11 +255,16 @@ TEST_F(StackEngineMigrateIntegrationTests, AProjectAndItsDumpBecomeARunningEnvir
     for (const auto& [line, detail] : commands) {
         const fs::path input = work.path() / "commands.sql";
         PrivateFile::writeKeepingMode(input, line + ";\nCREATE TABLE after_command (a INT);\n");
-        EXPECT_EQ(thrownMessage([&] {
-                      StackEngineTesting::importDatabase(*engine, paths(profile), dbPrefix(), input,
-                                                         credentials.password);
-                  }),
-                  sqlFailure(detail))
+        const std::string message = thrownMessage([&] {
+            StackEngineTesting::importDatabase(*engine, paths(profile), dbPrefix(), input,
+                                               credentials.password);
+        });
+        // The client's own words, whole: the server's syntax error, or its
+        // refusal of a backslash command.
+        EXPECT_THAT(message, StartsWith("SQL import failed (" + detail + ": ")) << line;
+        EXPECT_THAT(message, HasSubstr(detail == "ERROR at line 1" ? "Unknown command '\\"
+                                                                   : "You have an error in your "
+                                                                     "SQL syntax"))
             << line;
         EXPECT_FALSE(fs::exists(marker)) << line;
     }
@@ -302,9 +304,25 @@ TEST_F(StackEngineMigrateIntegrationTests, DumpsThatFailOnTheServerEndIncomplete
                                     MigrationPhase::importing));
     EXPECT_EQ(rejected.report.sqlStatements, 2);
     EXPECT_EQ(rejected.report.sqlFileName, "definer.sql");
-    expectIncomplete(rejected, sqlFailure("ERROR 1227 (42000) at line 2"));
+    // The server's own reason, whole, and the client's words kept in the
+    // environment's logs, without the password it was given.
+    const std::string reason = "ERROR 1227 (42000) at line 2: Access denied; you need (at least "
+                               "one of) the SUPER";
+    EXPECT_THAT(rejected.report.message, StartsWith("SQL import failed (" + reason));
+    EXPECT_THAT(rejected.report.message, HasSubstr("privilege(s) for this operation). The new "
+                                                   "environment has been stopped."));
+    const fs::path log = paths(rejected.profile).importLog();
+    ASSERT_TRUE(fs::exists(log));
+    EXPECT_EQ(fs::status(log).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_THAT(PrivateFile::read(log), HasSubstr(reason));
+    const std::string password = PrivateFile::read(paths(rejected.profile).databasePassword());
+    ASSERT_FALSE(password.empty());
+    EXPECT_THAT(PrivateFile::read(log), Not(HasSubstr(password)));
+    expectIncomplete(rejected, rejected.report.message);
 
-    // A client command written into the dump runs nothing.
+    // A client command written into the dump runs nothing; the server's
+    // words say why.
     const fs::path marker = work.path() / "marker";
     const fs::path system = work.path() / "system.sql";
     PrivateFile::writeKeepingMode(system, "CREATE TABLE products (id INT);\nsystem touch " +
@@ -312,7 +330,39 @@ TEST_F(StackEngineMigrateIntegrationTests, DumpsThatFailOnTheServerEndIncomplete
     const MigrationResult commanded =
         migrate(request("System", project, ProjectImportMode::existing, "shop", system));
     EXPECT_FALSE(fs::exists(marker));
-    expectIncomplete(commanded, sqlFailure("ERROR 1064 (42000) at line 2"));
+    EXPECT_THAT(commanded.report.message,
+                StartsWith("SQL import failed (ERROR 1064 (42000) at line 2: You have an error in "
+                           "your SQL syntax"));
+    EXPECT_LE(commanded.report.message.size(), importFailed.size() + 300 + 3);
+    expectIncomplete(commanded, commanded.report.message);
+}
+
+// "USE shop" without its semicolon would take the INSERT after it along with
+// it; the dump is refused before anything is made.
+TEST_F(StackEngineMigrateIntegrationTests, ASelectionWithoutItsDelimiterIsRefusedBeforeAnything) {
+    const fs::path project = makeProject("shop");
+    const fs::path dump = work.path() / "unended.sql";
+    PrivateFile::writeKeepingMode(dump, "CREATE TABLE t1 (a INT);\nUSE shop\n"
+                                        "INSERT INTO t1 VALUES (1);\n");
+    const std::size_t before = engine->allProfiles().size();
+    EXPECT_EQ(thrownMessage([&] {
+                  migrate(request("Unended", project, ProjectImportMode::existing, "shop", dump));
+              }),
+              "The statement on line 2 of the SQL file selects a database but does not end after "
+              "its name, so the statements after it would be lost. Add the missing semicolon, or "
+              "export the dump again.");
+    EXPECT_EQ(engine->allProfiles().size(), before);
+    EXPECT_EQ(stagedItems(), 0u);
+    EXPECT_FALSE(StackEngineTesting::busy(*engine));
+
+    // With its semicolon the same dump imports, the row included.
+    PrivateFile::writeKeepingMode(dump, "CREATE TABLE t1 (a INT);\nUSE shop;\n"
+                                        "INSERT INTO t1 VALUES (1);\n");
+    const MigrationResult result =
+        migrate(request("Ended", project, ProjectImportMode::existing, "shop", dump));
+    ASSERT_TRUE(result.report.succeeded) << result.report.message;
+    EXPECT_EQ(sql(result.profile, "SELECT a FROM shop.t1;"), "1\n");
+    engine->stop(result.profile.id);
 }
 
 TEST_F(StackEngineMigrateIntegrationTests, AFailureAfterTheStartStopsTheEnvironment) {

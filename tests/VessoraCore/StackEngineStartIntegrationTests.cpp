@@ -229,8 +229,9 @@ TEST_F(StackEngineStartIntegrationTests, ApacheImportsADumpWithAStatementOver16M
     PrivateFile::write(broken, "CREATE TABLE t (a INT);\nINSERT INTO t VALUES (1);\nSELEC 2;\n");
     const std::string failed = thrownMessage(
         [&] { StackEngineTesting::startUnlocked(*engine, target.id, broken, /*migrating=*/true); });
-    EXPECT_THAT(failed, StartsWith("SQL import failed (ERROR 1064 (42000) at line 3). The new "
-                                   "environment has been stopped."));
+    EXPECT_THAT(failed, StartsWith("SQL import failed (ERROR 1064 (42000) at line 3: You have an "
+                                   "error in your SQL syntax"));
+    EXPECT_THAT(failed, HasSubstr("). The new environment has been stopped."));
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, target.id));
     EXPECT_FALSE(fs::exists(paths(target).config() / ".migration-client.cnf"));
 

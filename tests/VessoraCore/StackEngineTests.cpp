@@ -327,6 +327,38 @@ TEST_F(StackEngineTests, FailedCreateLeavesNoTrace) {
     EXPECT_FALSE(StackEngineTesting::busy(*engine));
 }
 
+// A name whose grants could never be written is refused when it is chosen;
+// a record that already holds one still loads and its start names why.
+TEST_F(StackEngineTests, ANameTooLongForItsGrantsIsRefusedAndAStoredOneCannotStart) {
+    const std::string grants = "This database name is too long for its access grants, which "
+                               "count each underscore twice. Use at most 64 characters, "
+                               "underscores counted twice.";
+    const std::string name = "a_b_c_d_e_f_g_h_i_j_" + std::string(40, 'x');
+    auto engine = open();
+    EXPECT_EQ(thrownMessage([&] {
+                  engine->create("Long", "php@8.4", "mariadb@11.4", false, "nginx", false,
+                                 std::nullopt, name, std::nullopt, false, false);
+              }),
+              grants);
+    EXPECT_EQ(engine->allProfiles().size(), 2u);
+
+    StackProfile stored = create(*engine, "Stored");
+    engine.reset();
+    nlohmann::json records = nlohmann::json::parse(PrivateFile::read(root() / "profiles.json"));
+    for (auto& record : records)
+        if (record["id"] == stored.id)
+            record["databaseName"] = name;
+    PrivateFile::write(root() / "profiles.json", records.dump());
+    engine = open();
+    const auto profiles = engine->allProfiles();
+    EXPECT_EQ(std::find_if(profiles.begin(), profiles.end(),
+                           [&](const StackProfile& p) { return p.id == stored.id; })
+                  ->databaseName,
+              name);
+    EXPECT_EQ(thrownMessage([&] { engine->start(stored.id); }), grants);
+    EXPECT_EQ(engine->statuses().at(stored.id).description, grants);
+}
+
 TEST_F(StackEngineTests, UpdateRules) {
     auto engine = open();
     StackProfile profile = create(*engine, "Shop", std::string("shop.test"), true);

@@ -6,6 +6,7 @@
 #include "VessoraCore/Records/DatabaseName.hpp"
 #include "VessoraCore/Records/StackProfile.hpp"
 #include "VessoraHostProtocol/HostServiceError.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gtest/gtest.h>
 
@@ -286,6 +287,28 @@ TEST_F(StackProfileValidationTest, DatabaseNames) {
     EXPECT_EQ(failure({profile}), "Use 1–64 letters, numbers, underscores or hyphens for the "
                                   "database name. Start with a letter or underscore. System "
                                   "names are reserved.");
+}
+
+// The grants write each "_" as "\_", and the server refuses a name over 64
+// characters there: a new name must fit once escaped, a stored one still loads.
+TEST_F(StackProfileValidationTest, ANewNameMustFitItsGrantsOnceEscaped) {
+    const std::string grants = "This database name is too long for its access grants, which "
+                               "count each underscore twice. Use at most 64 characters, "
+                               "underscores counted twice.";
+    const std::string tenUnderscores = "a_b_c_d_e_f_g_h_i_j_" + std::string(40, 'x'); // 60
+    ASSERT_EQ(tenUnderscores.size(), 60u);
+    EXPECT_EQ(DatabaseName::grantLength(tenUnderscores), 70u);
+    EXPECT_EQ(thrownMessage([&] { DatabaseName::validate(tenUnderscores); }), grants);
+    const std::string fits = "a_b_" + std::string(58, 'x'); // 62 + 2 escapes
+    EXPECT_NO_THROW(DatabaseName::validate(fits));
+    EXPECT_EQ(thrownMessage([&] { DatabaseName::validate(fits + "y"); }), grants);
+    EXPECT_NO_THROW(DatabaseName::validate(std::string(64, '-').replace(0, 1, "a")));
+
+    // The record rule keeps reading what was stored before.
+    StackProfile profile = make("Stored");
+    profile.databaseName = tenUnderscores;
+    EXPECT_NO_THROW(StackProfile::validate({profile}));
+    EXPECT_NO_THROW(DatabaseName::validateStored(tenUnderscores));
 }
 
 } // namespace
