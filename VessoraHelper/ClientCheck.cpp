@@ -48,6 +48,14 @@ std::optional<std::string> linkTarget(const std::string& path) {
     return buffer;
 }
 
+bool inOwnUserNamespace(pid_t pid) {
+    struct stat own {};
+    struct stat theirs {};
+    const std::string path = "/proc/" + std::to_string(pid) + "/ns/user";
+    return ::stat("/proc/self/ns/user", &own) == 0 && ::stat(path.c_str(), &theirs) == 0 &&
+           own.st_dev == theirs.st_dev && own.st_ino == theirs.st_ino;
+}
+
 } // namespace
 
 std::optional<std::uint64_t> startTime(pid_t pid) {
@@ -98,6 +106,8 @@ std::optional<std::uint32_t> acceptedUser(int fd, const std::filesystem::path& p
     if (::stat(exe.c_str(), &running) != 0 || ::stat(program.c_str(), &installed) != 0 ||
         running.st_dev != installed.st_dev || running.st_ino != installed.st_ino ||
         !S_ISREG(running.st_mode) || running.st_uid != 0 || (running.st_mode & 022) != 0)
+        return std::nullopt;
+    if (!inOwnUserNamespace(peer.pid))
         return std::nullopt;
 
     if (!process.alive() || startTime(peer.pid) != before)

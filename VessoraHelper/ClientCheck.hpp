@@ -3,7 +3,11 @@
 // program: /proc/PID/exe names that path and is the same file, owned by root
 // and writable by nobody else. The process is pinned with a pidfd and its
 // start time is read before and after, so a pid reused meanwhile by another
-// process cannot pass.
+// process cannot pass. The process must also live in the helper's own user
+// namespace: inside a new one a single user holds thousands of subordinate
+// uids, each of which would count as a user of its own (own connection
+// share, own hosts section). A desktop session that itself runs in a user
+// namespace therefore cannot set up local addresses; that is accepted.
 //
 // This identifies the installed application; it is no boundary against code
 // running as the same user: a library injected into that program, or a

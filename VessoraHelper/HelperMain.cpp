@@ -1,5 +1,6 @@
 #include "VessoraHelper/HelperMain.hpp"
 
+#include "VessoraHelper/DescriptorBudget.hpp"
 #include "VessoraHelper/HelperService.hpp"
 #include "VessoraHelper/ListenSocket.hpp"
 #include "VessoraHelper/StopSignals.hpp"
@@ -20,6 +21,8 @@ int run(const HelperSettings& settings) {
         return refusedStatus;
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // Before the service sizes its relay from the limit.
+    DescriptorBudget::raiseSoftLimit();
     try {
         // Before the service starts its threads, which inherit the mask.
         const StopSignals stopSignals;

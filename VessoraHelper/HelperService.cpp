@@ -1,6 +1,7 @@
 #include "VessoraHelper/HelperService.hpp"
 
 #include "VessoraHelper/ClientCheck.hpp"
+#include "VessoraHelper/DescriptorBudget.hpp"
 #include "VessoraHelper/RandomUUID.hpp"
 
 #include <cerrno>
@@ -16,6 +17,11 @@ namespace {
 
 constexpr std::chrono::milliseconds acceptPause{200};
 
+// Connections taken from the backlog per wake. Accepting until the backlog is
+// empty lets a reconnecting flood keep the loop from ever serving the
+// connections it already has; a bounded batch costs them at most one batch.
+constexpr int acceptBatch = 16;
+
 HostServiceWire::Socket openSpare() {
     return HostServiceWire::Socket(::open("/dev/null", O_RDONLY | O_CLOEXEC));
 }
@@ -29,7 +35,11 @@ HelperService::HelperService(HostServiceWire::Socket listener, const HelperSetti
       maxConnections_(settings.maxConnections),
       maxConnectionsPerUser_(settings.maxConnectionsPerUser), idleLimit_(settings.idleLimit),
       stopSignal_(stopSignal), wakeup_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      spare_(openSpare()), coordinator_(settings.hosts, settings.relayEndpoints) {
+      spare_(openSpare()),
+      coordinator_(settings.hosts, settings.relayEndpoints,
+                   DescriptorBudget::relayPairs(DescriptorBudget::softLimit(),
+                                                settings.maxConnections,
+                                                LoopbackRelay::defaultMaxPairs)) {
     settings.validate();
     if (!wakeup_)
         throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -148,7 +158,7 @@ bool HelperService::finishStopping() {
 }
 
 void HelperService::acceptWaiting() {
-    while (true) {
+    for (int taken = 0; taken < acceptBatch; ++taken) {
         const int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             admit(HostServiceWire::Socket(fd));

@@ -11,9 +11,13 @@
 // connection has at most one request in flight: the next message is read
 // only after the reply went out. Replies are sent without blocking
 // (MSG_DONTWAIT, MSG_NOSIGNAL); a client that does not take its reply holds
-// up only itself. When the process runs out of descriptors, the waiting
-// connection is closed with the help of a spare descriptor instead of
-// spinning.
+// up only itself. At most a small batch of waiting connections is accepted
+// per wake before the accepted ones are served, so a reconnecting flood
+// delays others by one batch at most. When the process runs out of
+// descriptors, the waiting connection is closed with the help of a spare
+// descriptor instead of spinning. The relay it starts is bounded so that its
+// connections can never take the descriptors of the listener, the client
+// slots and a hosts-file transaction (DescriptorBudget).
 //
 // The client-program check identifies the installed application; it is no
 // boundary against code running as the same user (a library injected into

@@ -47,7 +47,10 @@ struct Location {
     static constexpr const char* stagingPrefix = ".vessora-hosts-";
 };
 
-// A hosts file holds 1 to maxSize bytes, before and after a change.
+// A hosts file holds 1 to maxSize bytes, before and after a change. One
+// user's section is at most ManagedHosts::maxSectionSize: a change is
+// refused as too large only when everything else in the file already holds
+// more than maxSize minus that.
 inline constexpr std::size_t maxSize = 2'000'000;
 
 inline constexpr const char* lockFailed = "Could not lock the hosts file.";

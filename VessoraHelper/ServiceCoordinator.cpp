@@ -7,8 +7,10 @@
 namespace vessora {
 
 ServiceCoordinator::ServiceCoordinator(HostsFile::Location hosts,
-                                       std::vector<RelayEndpoint> relayEndpoints)
-    : hosts_(std::move(hosts)), relayEndpoints_(std::move(relayEndpoints)) {}
+                                       std::vector<RelayEndpoint> relayEndpoints,
+                                       std::size_t relayMaxPairs)
+    : hosts_(std::move(hosts)), relayEndpoints_(std::move(relayEndpoints)),
+      relayMaxPairs_(relayMaxPairs) {}
 
 ServiceCoordinator::~ServiceCoordinator() {
     queue_.sync([this] {
@@ -73,7 +75,7 @@ ServiceCoordinator::handle(const HostServiceWire::ReceivedMessage& message, std:
 
     std::unique_ptr<LoopbackRelay> started;
     if (request.standardPorts && !relay_) {
-        started = std::make_unique<LoopbackRelay>(relayEndpoints_);
+        started = std::make_unique<LoopbackRelay>(relayEndpoints_, relayMaxPairs_);
         started->start(); // on failure the new relay is dropped, nothing else changed
     }
     try {

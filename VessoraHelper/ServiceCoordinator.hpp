@@ -13,6 +13,7 @@
 #include "VessoraHostProtocol/HostServiceWire.hpp"
 #include "VessoraHostProtocol/LoopbackRelay.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,7 +33,9 @@ public:
     static constexpr const char* ownedElsewhere =
         "Another Vessora session is using local host setup.";
 
-    ServiceCoordinator(HostsFile::Location hosts, std::vector<RelayEndpoint> relayEndpoints);
+    // A relay it starts holds at most `relayMaxPairs` connections.
+    ServiceCoordinator(HostsFile::Location hosts, std::vector<RelayEndpoint> relayEndpoints,
+                       std::size_t relayMaxPairs = LoopbackRelay::defaultMaxPairs);
     ~ServiceCoordinator(); // stops the relay
 
     // Queues the registration of a new connection: it is registered before
@@ -57,6 +60,7 @@ private:
 
     const HostsFile::Location hosts_;
     const std::vector<RelayEndpoint> relayEndpoints_;
+    const std::size_t relayMaxPairs_;
     // Touched only on queue_.
     std::optional<Lease> owner_;
     std::set<Lease> sessions_;

@@ -11,8 +11,6 @@
 namespace vessora {
 namespace {
 
-constexpr std::size_t maxHostnames = 200;
-
 const nlohmann::json& required(const nlohmann::json& object, const char* key) {
     const auto found = object.find(key);
     if (found == object.end() || found->is_null())

@@ -5,6 +5,7 @@
 // three with exactly these types and ignores any other key.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,8 @@ public:
 };
 
 struct HostServiceRequest {
+    static constexpr std::size_t maxHostnames = 200;
+
     std::int64_t version = 1;
     std::vector<std::string> hostnames;
     bool standardPorts = false;

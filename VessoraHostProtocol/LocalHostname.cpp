@@ -20,7 +20,7 @@ bool validLabel(std::string_view label) {
 
 bool valid(const std::string& text) {
     const auto normal = normalized(text);
-    if (!normal || *normal != text || text.size() > 253)
+    if (!normal || *normal != text || text.size() > maxLength)
         return false;
     std::size_t labels = 0;
     std::string_view last;

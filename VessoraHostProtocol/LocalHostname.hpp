@@ -2,10 +2,14 @@
 // stored as, and which stored names the hosts file and the router accept.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
 namespace vessora::LocalHostname {
+
+// The longest valid name, in bytes.
+inline constexpr std::size_t maxLength = 253;
 
 // No text, or a text that is empty once white space and line breaks are
 // trimmed from both ends, gives no result; otherwise the trimmed text with

@@ -11,6 +11,10 @@
 // means the caller writes nothing.
 #pragma once
 
+#include "VessoraHostProtocol/HostServiceRequest.hpp"
+#include "VessoraHostProtocol/LocalHostname.hpp"
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +24,16 @@ namespace vessora::ManagedHosts {
 
 inline constexpr std::string_view beginPrefix = "# BEGIN Vessora user ";
 inline constexpr std::string_view endPrefix = "# END Vessora user ";
+
+// The largest section one user can have: begin and end lines with a 10-digit
+// uid and 200 names (the most a request holds) of 253 bytes, 52,862 bytes in
+// all. It keeps one user's share of the hosts file's 2,000,000-byte limit
+// small, so only the file's foreign content can bring that limit near.
+inline constexpr std::size_t maxSectionSize =
+    (beginPrefix.size() + 11) +
+    HostServiceRequest::maxHostnames * (10 + LocalHostname::maxLength + 1) +
+    (endPrefix.size() + 11);
+static_assert(maxSectionSize == 52'862);
 
 // The section text for `hostnames` (kept in the given order); empty for none.
 std::string section(std::uint32_t userID, const std::vector<std::string>& hostnames);
