@@ -1,5 +1,7 @@
 #include "VessoraCore/Engine/StackEngine.hpp"
 
+#include "VessoraCore/Process/ServerSweep.hpp"
+
 #include "VessoraCore/Foundation/JsonFields.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
@@ -53,12 +55,40 @@ StackEngine::StackEngine(Options options)
     lockRoot();
     // From here on a failure closes lockFD_ as the half-built engine unwinds.
     loadProfiles();
+    stopLeftoverServers();
+    removeImportLeftovers();
     environmentFiles_.recover(profiles_);
     socketDirectory_ = socketDirectoryFor(root_);
     prepareSocketDirectory();
 }
 
-StackEngine::~StackEngine() = default;
+StackEngine::~StackEngine() {
+    // Only this root's folder, and only once nothing of ours can use it; a
+    // server still running keeps its socket there.
+    std::lock_guard lock(mutex_);
+    if (processes_.empty() && !socketDirectory_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(socketDirectory_, ignored);
+    }
+}
+
+void StackEngine::stopLeftoverServers() {
+    std::vector<fs::path> folders{root_ / ".router" / "servers"};
+    for (const StackProfile& profile : profiles_)
+        folders.push_back(StackPaths(root_, profile).serverRecords());
+    ServerSweep::stopRecorded(folders);
+}
+
+void StackEngine::removeImportLeftovers() {
+    std::error_code ignored;
+    fs::remove_all(StackPaths::migrationStaging(root_), ignored);
+    for (const StackProfile& profile : profiles_)
+        fs::remove(StackPaths(root_, profile).migrationClientOptions(), ignored);
+}
+
+fs::path StackEngine::serverRecords(const std::string& id) const {
+    return StackPaths(root_, find(id)).serverRecords();
+}
 
 fs::path StackEngine::resolveRoot(const fs::path& given) {
     const auto refuseUnquotable = [](const std::string& text) {

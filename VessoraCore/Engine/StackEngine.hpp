@@ -19,8 +19,11 @@
 // close-on-exec, so no server inherits it), loads or seeds "profiles.json",
 // finishes interrupted deletions and prepares the private MariaDB socket
 // folder under /tmp. A second engine on the same root, in this process or
-// another, is refused. Destruction only releases the lock: running servers
-// must have been stopped before.
+// another, is refused. Then it ends the servers a killed run of this root
+// left behind (through their records) and removes that run's import
+// leftovers. Destruction releases the lock and, when no server of this
+// engine runs any more, removes its own socket folder; running servers must
+// have been stopped before.
 #pragma once
 
 #include "VessoraCore/Certificates/LocalCertificateInfo.hpp"
@@ -188,6 +191,12 @@ private:
     void lockRoot();
     void loadProfiles();
     void prepareSocketDirectory();
+    // Servers a killed run of this data root left running, found only
+    // through the records it kept, are ended (SIGTERM, time, SIGKILL).
+    void stopLeftoverServers();
+    // Import staging folders and client option files of a killed run.
+    void removeImportLeftovers();
+    std::filesystem::path serverRecords(const std::string& id) const;
 
     // Record lookup: a copy of the first record with this id, else
     // "Unknown environment.".

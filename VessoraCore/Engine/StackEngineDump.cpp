@@ -55,7 +55,7 @@ std::string importFailureDetail(const std::string& output, int status) {
 void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix,
                                  const fs::path& input, const std::string& password) {
     const StackProfile& profile = paths.profile();
-    const RemovedOnExit options(paths.config() / ".migration-client.cnf");
+    const RemovedOnExit options(paths.migrationClientOptions());
     // The client's packet limit matches the server's, so statements up to
     // 64 MiB (plus the packet's command byte) pass in both directions.
     write("[client]\npassword=" + optionValue(password) + "\nmax-allowed-packet=65M\n",

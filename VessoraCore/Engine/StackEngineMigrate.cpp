@@ -74,7 +74,7 @@ MigrationResult StackEngine::migrate(const MigrationRequest& request,
             throw VessoraError(L10n::text("An environment named “%@” already exists.", {name}));
 
     // Removed on every way out, before the busy flag is cleared.
-    const RemovedOnExit staging(root_ / ".migration-staging" / Uuid::random());
+    const RemovedOnExit staging(StackPaths::migrationStaging(root_) / Uuid::random());
     PrivateFile::createDirectories(staging.path());
     std::optional<fs::path> dump;
     SQLDump::Summary summary;

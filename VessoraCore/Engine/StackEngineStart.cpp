@@ -241,7 +241,7 @@ void StackEngine::launch(const std::string& id, std::string service, const fs::p
                          const std::vector<std::string>& arguments, const fs::path& log,
                          const std::map<std::string, std::string>& environment) {
     auto process = std::make_shared<ManagedProcess>(std::move(service), executable, arguments, log,
-                                                    environment);
+                                                    environment, serverRecords(id));
     std::lock_guard lock(mutex_);
     processes_[id].push_back(std::move(process));
 }

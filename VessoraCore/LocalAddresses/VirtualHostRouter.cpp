@@ -182,7 +182,7 @@ void VirtualHostRouter::launch(const std::vector<StackProfile>& profiles,
         "Router", executable,
         std::vector<std::string>{"-p", folder_.string() + "/", "-c",
                                  (folder_ / "nginx.conf").string()},
-        folder_ / "process.log");
+        folder_ / "process.log", std::map<std::string, std::string>{}, folder_ / "servers");
     {
         std::lock_guard guard(mutex_);
         child_ = process;

@@ -1,6 +1,8 @@
 #include "VessoraCore/Process/ManagedProcess.hpp"
 
+#include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Process/ChildProcess.hpp"
+#include "VessoraCore/Process/ServerRecord.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -14,7 +16,8 @@ namespace vessora {
 ManagedProcess::ManagedProcess(std::string service, const std::filesystem::path& executable,
                                const std::vector<std::string>& arguments,
                                const std::filesystem::path& log,
-                               const std::map<std::string, std::string>& environment)
+                               const std::map<std::string, std::string>& environment,
+                               const std::optional<std::filesystem::path>& recordFolder)
     : service_(std::move(service)) {
     output_.reset(::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
     if (!output_)
@@ -27,6 +30,33 @@ ManagedProcess::ManagedProcess(std::string service, const std::filesystem::path&
     pid_ = ChildProcess::launch(executable, arguments, ChildProcess::environment(environment),
                                 input.get(), output_.get());
     exit_ = ChildProcess::exitDescriptor(pid_);
+    if (recordFolder)
+        recordIn(*recordFolder, executable);
+}
+
+ManagedProcess::~ManagedProcess() {
+    if (record_ && !isRunning()) {
+        std::error_code ignored;
+        std::filesystem::remove(*record_, ignored);
+    }
+}
+
+void ManagedProcess::recordIn(const std::filesystem::path& folder,
+                              const std::filesystem::path& executable) {
+    try {
+        const auto record = ServerRecord::of(pid_, service_, executable);
+        if (!record)
+            return; // ended already: nothing to leave behind
+        PrivateFile::createDirectories(folder);
+        const auto file = folder / record->fileName();
+        PrivateFile::write(file, record->toJSON().dump());
+        record_ = file;
+    } catch (...) {
+        // An unrecorded server could outlive a killed run: do not keep it.
+        signal(SIGKILL);
+        waitForExit(std::chrono::seconds(5));
+        throw;
+    }
 }
 
 bool ManagedProcess::reapIfExited() const {

@@ -12,6 +12,10 @@
 // status; after that signal() refuses, because the pid may belong to some
 // other program by then. An owner that drops a process that still runs
 // leaves its reaping to nobody, so owners stop before they drop.
+//
+// With a record folder, the process is recorded there (ServerRecord) as
+// soon as it runs, so a later run can end it if this one is killed; the
+// record goes when the object goes after its process has ended.
 #pragma once
 
 #include "VessoraCore/Foundation/UniqueFd.hpp"
@@ -33,8 +37,9 @@ public:
     // started then) or the program cannot be launched (the log stays).
     ManagedProcess(std::string service, const std::filesystem::path& executable,
                    const std::vector<std::string>& arguments, const std::filesystem::path& log,
-                   const std::map<std::string, std::string>& environment = {});
-    ~ManagedProcess() = default;
+                   const std::map<std::string, std::string>& environment = {},
+                   const std::optional<std::filesystem::path>& recordFolder = std::nullopt);
+    ~ManagedProcess();
     ManagedProcess(const ManagedProcess&) = delete;
     ManagedProcess& operator=(const ManagedProcess&) = delete;
 
@@ -64,6 +69,7 @@ public:
 
 private:
     bool reapIfExited() const; // with mutex_ held
+    void recordIn(const std::filesystem::path& folder, const std::filesystem::path& executable);
 
     std::string service_;
     UniqueFd output_;
@@ -71,6 +77,7 @@ private:
     UniqueFd exit_;
     mutable std::mutex mutex_;
     mutable std::optional<int> status_;
+    std::optional<std::filesystem::path> record_;
 };
 
 } // namespace vessora

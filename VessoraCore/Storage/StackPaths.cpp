@@ -19,6 +19,15 @@ fs::path StackPaths::installLog(const fs::path& root) {
     return root / "logs" / "homebrew-install.log";
 }
 
+fs::path StackPaths::migrationStaging(const fs::path& root) {
+    return root / ".migration-staging";
+}
+fs::path StackPaths::migrationClientOptions() const {
+    return config() / ".migration-client.cnf";
+}
+fs::path StackPaths::serverRecords() const {
+    return directory() / "servers";
+}
 fs::path StackPaths::directory() const {
     return root_ / profile_.id;
 }

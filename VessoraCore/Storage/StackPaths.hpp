@@ -20,6 +20,9 @@ public:
     // The data root's own package-install log, "logs/homebrew-install.log",
     // shared by every environment.
     static std::filesystem::path installLog(const std::filesystem::path& root);
+    // ".migration-staging": one folder per running import, never needed
+    // after the run that made it.
+    static std::filesystem::path migrationStaging(const std::filesystem::path& root);
 
     const std::filesystem::path& root() const { return root_; }
     const StackProfile& profile() const { return profile_; }
@@ -60,6 +63,11 @@ public:
     std::filesystem::path importLog() const;
     // "config/database-password": the application account's stored password.
     std::filesystem::path databasePassword() const;
+    // "config/.migration-client.cnf": the import client's password, only
+    // while the client runs.
+    std::filesystem::path migrationClientOptions() const;
+    // "servers": one record per server launched and not yet seen to end.
+    std::filesystem::path serverRecords() const;
 
     // "Vessora_pma_" + 16 hex digits that depend on the resolved data root
     // and the id, so two data roots never share phpMyAdmin sessions.

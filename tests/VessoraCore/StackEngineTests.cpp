@@ -14,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <future>
 #include <sys/file.h>
@@ -109,6 +110,78 @@ TEST_F(StackEngineTests, FreshRootGetsBuiltInsLockAndPrivateSocketFolder) {
                 ::testing::MatchesRegex("vessora-" + std::to_string(::getuid()) + "-[0-9a-f]{16}"));
     EXPECT_EQ(modeOf(sockets), 0700);
     EXPECT_NE(StackEngine::socketDirectoryFor(engine->root() / "other"), sockets);
+}
+
+// What a killed run leaves behind: its servers, the import's staging folder
+// and client option files. The next engine on the root ends and removes
+// them; an ordinary end removes the engine's own socket folder.
+
+TEST_F(StackEngineTests, KilledRunsServersAreEndedAtConstructionReusedPidsAreNot) {
+    open().reset();
+    const StackPaths studio(fs::canonical(root()), StackProfile::defaults().at(0));
+    const StackPaths legacy(fs::canonical(root()), StackProfile::defaults().at(1));
+    // Launched and recorded by a run that is gone now.
+    auto left = std::make_shared<ManagedProcess>(
+        "MariaDB", "/bin/sleep", std::vector<std::string>{"60"}, folder.path() / "left.log",
+        std::map<std::string, std::string>{}, studio.serverRecords());
+    auto stranger = std::make_shared<ManagedProcess>(
+        "PHP", "/bin/sleep", std::vector<std::string>{"60"}, folder.path() / "other.log",
+        std::map<std::string, std::string>{}, legacy.serverRecords());
+    // The stranger's record names its pid with another start time: a pid
+    // reused since the record was written.
+    const fs::path strangerFile =
+        legacy.serverRecords() / (std::to_string(stranger->pid()) + ".json");
+    auto record = nlohmann::json::parse(PrivateFile::read(strangerFile));
+    record["startTime"] = record["startTime"].get<std::int64_t>() + 7;
+    PrivateFile::write(strangerFile, record.dump());
+
+    auto engine = open();
+    EXPECT_TRUE(left->waitForExit(std::chrono::seconds(5)));
+    EXPECT_EQ(left->terminationStatus(), SIGTERM);
+    EXPECT_TRUE(stranger->isRunning());
+    EXPECT_TRUE(fs::is_empty(studio.serverRecords()));
+    EXPECT_TRUE(fs::is_empty(legacy.serverRecords()));
+    stranger->signal(SIGKILL);
+    EXPECT_TRUE(stranger->waitForExit(std::chrono::seconds(5)));
+}
+
+TEST_F(StackEngineTests, KilledImportsStagingAndOptionFilesAreRemovedAtConstruction) {
+    open().reset();
+    const fs::path resolved = fs::canonical(root());
+    const StackPaths studio(resolved, StackProfile::defaults().at(0));
+    const fs::path staged =
+        StackPaths::migrationStaging(resolved) / "0D3F5A52-1C4B-4E0B-9C55-3E7F4E0C2A11";
+    PrivateFile::createDirectories(staged);
+    PrivateFile::write(staged / "import.sql", "INSERT INTO customers VALUES ('private');\n");
+    PrivateFile::createDirectories(studio.config());
+    PrivateFile::write(studio.migrationClientOptions(), "[client]\npassword=\"secret\"\n");
+    PrivateFile::write(studio.databasePassword(), "kept");
+
+    auto engine = open();
+    EXPECT_FALSE(fs::exists(StackPaths::migrationStaging(resolved)));
+    EXPECT_FALSE(fs::exists(studio.migrationClientOptions()));
+    EXPECT_EQ(PrivateFile::read(studio.databasePassword()), "kept");
+}
+
+TEST_F(StackEngineTests, EndOfRunRemovesOnlyItsOwnIdleSocketFolder) {
+    auto first = open();
+    auto second = open(folder.path() / "other");
+    const fs::path firstSockets = first->socketDirectory();
+    const fs::path secondSockets = second->socketDirectory();
+    first.reset();
+    EXPECT_FALSE(fs::exists(firstSockets));
+    EXPECT_TRUE(fs::is_directory(secondSockets));
+
+    // A server still held at the end keeps its socket where it is.
+    auto process = sleeper("MariaDB");
+    StackEngineTesting::addProcess(*second, "studio", process);
+    second.reset();
+    EXPECT_TRUE(fs::is_directory(secondSockets));
+    process->signal(SIGKILL);
+    process->waitForExit(std::chrono::seconds(5));
+
+    // The same root again gets its folder back.
+    EXPECT_TRUE(fs::is_directory(open()->socketDirectory()));
 }
 
 TEST_F(StackEngineTests, ExistingRecordsAreKeptExactlyEvenWhenEmptyOrInvalid) {

@@ -1,0 +1,393 @@
+// A run killed with SIGKILL on real servers: the engine runs in a forked
+// child that is killed while environments run, in the middle of a start, of
+// a stop and of an import's load. The next engine on the same data root must
+// leave no process of the killed run, free every port it held, leave no
+// staging folder or option file, and start the environment with its data.
+#include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/JsonFields.hpp"
+#include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Process/PortCheck.hpp"
+#include "VessoraCore/Process/ServerRecord.hpp"
+#include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FreePorts.hpp"
+#include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/ServerChecks.hpp"
+#include "tests/Support/StackEngineTesting.hpp"
+#include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vessora {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Processes whose command line names the given text, not zombies.
+std::vector<pid_t> processesNaming(const std::string& text) {
+    std::vector<pid_t> found;
+    for (const auto& item : fs::directory_iterator("/proc")) {
+        std::ifstream file(item.path() / "cmdline", std::ios::binary);
+        const std::string line((std::istreambuf_iterator<char>(file)), {});
+        const std::string name = item.path().filename().string();
+        if (line.find(text) == std::string::npos ||
+            name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const auto info = ProcessInfo::stat(std::stoi(name));
+        if (info && info->state != 'Z')
+            found.push_back(std::stoi(name));
+    }
+    return found;
+}
+
+bool becomes(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// The forked run; killed and reaped when the test ends early.
+class KilledRun {
+public:
+    explicit KilledRun(const std::function<void()>& body) : pid_(::fork()) {
+        if (pid_ == 0) {
+            int code = 0;
+            try {
+                body();
+                // Waits for its kill, as a busy application would.
+                for (;;)
+                    ::pause();
+            } catch (...) {
+                code = 3;
+            }
+            ::_exit(code);
+        }
+    }
+    KilledRun(const KilledRun&) = delete;
+    KilledRun& operator=(const KilledRun&) = delete;
+    ~KilledRun() { kill(); }
+
+    bool exited() {
+        return pid_ <= 0 || ::waitpid(pid_, nullptr, WNOHANG) == pid_ ? (pid_ = -1, true) : false;
+    }
+    void kill() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_;
+};
+
+class StackEngineKilledRunIntegrationTests : public RealServerTest {
+protected:
+    void SetUp() override {
+        RealServerTest::SetUp();
+        if (IsSkipped())
+            return;
+        const auto ports = freePorts(2);
+        routerPorts = {ports[0], ports[1]};
+    }
+    void TearDown() override {
+        if (!standIn)
+            return;
+        // Whatever a failed check left: the sweep of one more engine.
+        try {
+            auto last = engine ? std::move(engine) : open();
+            last->stopAll();
+            fs::remove_all(last->socketDirectory());
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+        }
+    }
+
+    std::unique_ptr<StackEngine> open() {
+        StackEngine::Options options;
+        options.root = root();
+        options.brew = standIn->brew();
+        options.hostClient = helper;
+        options.routerPorts = routerPorts;
+        options.trashHandler = [](const fs::path& item) { fs::remove_all(item); };
+        return std::make_unique<StackEngine>(options);
+    }
+
+    fs::path root() const { return work.path() / "data"; }
+    StackPaths paths(const StackProfile& profile) const { return StackPaths(root(), profile); }
+    fs::path dbPrefix() const { return standIn->root() / "opt" / "mariadb@10.11"; }
+    std::string sql(const StackProfile& profile, const std::string& statement) {
+        return StackEngineTesting::sql(*engine, profile, dbPrefix(), statement, false);
+    }
+
+    // A routed environment with a row in its database, stopped again.
+    StackProfile prepared() {
+        engine = open();
+        StackProfile profile =
+            engine->create("Shop", "php@8.2", "mariadb@10.11", false, "nginx", false, std::nullopt,
+                           "shop_db", "shop.test", true, false);
+        const auto ports = freePorts(3);
+        profile.httpPort = ports[0];
+        profile.phpPort = ports[1];
+        profile.databasePort = ports[2];
+        engine->update(profile);
+        engine->start(profile.id);
+        sql(profile, "CREATE TABLE shop_db.notes (text VARCHAR(20)); INSERT INTO shop_db.notes "
+                     "VALUES ('kept');");
+        engine->stopAll();
+        engine.reset();
+        return profile;
+    }
+
+    // The records the killed run left, read as they are on disk.
+    std::vector<ServerRecord> records(const StackProfile& profile) const {
+        std::vector<ServerRecord> found;
+        for (const fs::path& folder :
+             {paths(profile).serverRecords(), root() / ".router" / "servers"}) {
+            std::error_code error;
+            for (fs::directory_iterator item(folder, error), end; !error && item != end;
+                 item.increment(error))
+                if (item->path().extension() == ".json")
+                    found.push_back(
+                        ServerRecord::fromJSON(JsonFields::parse(PrivateFile::read(item->path()))));
+        }
+        return found;
+    }
+    std::size_t alive(const std::vector<ServerRecord>& found) const {
+        return std::count_if(found.begin(), found.end(),
+                             [](const ServerRecord& record) { return record.isAlive(); });
+    }
+    std::vector<std::int64_t> ports(const StackProfile& profile) const {
+        std::vector<std::int64_t> all = profile.listeningPorts();
+        all.push_back(routerPorts.http);
+        all.push_back(routerPorts.https);
+        return all;
+    }
+
+    // What every kill must end with; the relaunch's time to every port free.
+    void relaunchLeavesNothing(Clock::duration& elapsed, const StackProfile& profile,
+                               const std::vector<ServerRecord>& left) {
+        const auto started = Clock::now();
+        // A launch the kill cut short may hold a copy of the lock descriptor
+        // for a moment, until its exec closes it.
+        becomes(
+            [&] {
+                try {
+                    engine = open();
+                    return true;
+                } catch (const std::exception&) {
+                    return false;
+                }
+            },
+            5000ms);
+        ASSERT_TRUE(engine);
+        EXPECT_TRUE(becomes(
+            [&] {
+                for (std::int64_t port : ports(profile))
+                    if (!PortCheck::isAvailable(port))
+                        return false;
+                return true;
+            },
+            15000ms));
+        elapsed = Clock::now() - started;
+        for (const ServerRecord& record : left) {
+            EXPECT_FALSE(record.isAlive()) << record.service;
+            EXPECT_TRUE(becomes([&] { return !processGroupAlive(record.pid); }, 5000ms))
+                << record.service << " group " << record.pid;
+        }
+        EXPECT_TRUE(fs::is_empty(paths(profile).serverRecords()));
+        EXPECT_TRUE(records(profile).empty());
+        EXPECT_FALSE(fs::exists(root() / ".migration-staging"));
+        EXPECT_FALSE(fs::exists(paths(profile).migrationClientOptions()));
+    }
+
+    void startsWithItsData(const StackProfile& profile) {
+        const std::string error = thrownMessage([&] { engine->start(profile.id); });
+        ASSERT_EQ(error, "");
+        EXPECT_EQ(sql(profile, "SELECT text FROM shop_db.notes;"), "kept\n");
+        EXPECT_EQ(fetch(profile.backendURL() + "/__vessora_health.php").status, 200);
+    }
+
+    void report(const char* point, Clock::duration elapsed, std::size_t killed) {
+        std::cout << "[kill] " << point << ": " << killed << " server records left by the kill, "
+                  << "every port free "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()
+                  << " ms after the relaunch began\n";
+    }
+
+    TemporaryFolder work{"vessora-killed"};
+    std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
+    VirtualHostRouter::Ports routerPorts;
+    std::unique_ptr<StackEngine> engine;
+};
+
+TEST_F(StackEngineKilledRunIntegrationTests, KilledWhileRunningLeavesNothingBehind) {
+    const StackProfile profile = prepared();
+    const fs::path ready = work.path() / "ready";
+    {
+        KilledRun run([&] {
+            auto child = open();
+            child->configureLocalHosts(true);
+            child->start(profile.id);
+            PrivateFile::write(ready, "");
+        });
+        ASSERT_TRUE(becomes([&] { return fs::exists(ready) || run.exited(); }, 120000ms));
+        ASSERT_TRUE(fs::exists(ready));
+        run.kill();
+    }
+    const auto left = records(profile);
+    // MariaDB, PHP-FPM, nginx and the router's nginx outlive the kill itself.
+    ASSERT_EQ(alive(left), 4u);
+    EXPECT_FALSE(PortCheck::isAvailable(profile.databasePort));
+    Clock::duration elapsed{};
+    relaunchLeavesNothing(elapsed, profile, left);
+    ASSERT_TRUE(engine);
+    report("running", elapsed, left.size());
+    startsWithItsData(profile);
+}
+
+TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAStartLeavesNothingBehind) {
+    const StackProfile profile = prepared();
+    bool answered = true;
+    {
+        KilledRun run([&] { open()->start(profile.id); });
+        // MariaDB launched, the web server not yet answering.
+        ASSERT_TRUE(becomes([&] { return !records(profile).empty() || run.exited(); }, 60000ms));
+        answered = PortCheck::accepts(profile.httpPort);
+        run.kill();
+    }
+    EXPECT_FALSE(answered);
+    const auto left = records(profile);
+    ASSERT_GE(alive(left), 1u);
+    Clock::duration elapsed{};
+    relaunchLeavesNothing(elapsed, profile, left);
+    ASSERT_TRUE(engine);
+    report("middle of a start", elapsed, left.size());
+    startsWithItsData(profile);
+}
+
+TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAStopLeavesNothingBehind) {
+    const StackProfile profile = prepared();
+    const fs::path ready = work.path() / "ready";
+    const fs::path go = work.path() / "go";
+    {
+        KilledRun run([&] {
+            auto child = open();
+            child->start(profile.id);
+            PrivateFile::write(ready, "");
+            while (!fs::exists(go))
+                std::this_thread::sleep_for(5ms);
+            child->stop(profile.id);
+        });
+        ASSERT_TRUE(becomes([&] { return fs::exists(ready) || run.exited(); }, 120000ms));
+        ASSERT_TRUE(fs::exists(ready));
+        const auto running = records(profile);
+        // The environment's three servers and the router routing it.
+        const std::size_t initial = alive(running);
+        ASSERT_EQ(initial, 4u);
+        PrivateFile::write(go, "");
+        // The router and the web server have gone, MariaDB has not.
+        ASSERT_TRUE(
+            becomes([&] { return alive(running) <= initial - 2 || run.exited(); }, 15000ms));
+        run.kill();
+    }
+    const auto left = records(profile);
+    ASSERT_GE(alive(left), 1u);
+    Clock::duration elapsed{};
+    relaunchLeavesNothing(elapsed, profile, left);
+    ASSERT_TRUE(engine);
+    report("middle of a stop", elapsed, left.size());
+    startsWithItsData(profile);
+}
+
+TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAnImportLeavesNothingBehind) {
+    // Enough rows that the client is still loading when the kill comes.
+    const fs::path dump = work.path() / "shop.sql";
+    {
+        std::ofstream out(dump);
+        out << "CREATE TABLE products (id INT PRIMARY KEY, name VARCHAR(64));\n";
+        for (int batch = 0; batch < 400; ++batch) {
+            out << "INSERT INTO products VALUES ";
+            for (int row = 0; row < 1000; ++row)
+                out << (row ? "," : "") << "(" << batch * 1000 + row << ",'product "
+                    << batch * 1000 + row << " with a longer name')";
+            out << ";\n";
+        }
+    }
+    const fs::path project = work.path() / "project";
+    fs::create_directories(project / "public");
+    fs::permissions(project, fs::perms(0755));
+    fs::permissions(project / "public", fs::perms(0755));
+    MigrationRequest request;
+    request.name = "Imported";
+    request.projectFolder = project;
+    request.publicDirectory = "public";
+    request.mode = ProjectImportMode::existing;
+    request.databaseName = "shop_db";
+    request.sqlFile = dump;
+    request.php = "php@8.2";
+    request.mariaDB = "mariadb@10.11";
+    request.webserver = "nginx";
+
+    std::optional<StackProfile> created;
+    const auto findCreated = [&] {
+        auto probe = JsonFields::parse(PrivateFile::read(root() / "profiles.json"));
+        for (const auto& item : probe)
+            if (item.value("name", "") == "Imported")
+                created = StackProfile::fromJSON(item);
+        return created.has_value();
+    };
+    engine = open();
+    engine.reset();
+    {
+        KilledRun run([&] { open()->migrate(request, [](MigrationPhase) {}); });
+        ASSERT_TRUE(becomes(
+            [&] {
+                return (findCreated() && fs::exists(paths(*created).migrationClientOptions())) ||
+                       run.exited();
+            },
+            120000ms));
+        ASSERT_TRUE(created);
+        ASSERT_TRUE(fs::exists(paths(*created).migrationClientOptions()));
+        ASSERT_TRUE(fs::exists(root() / ".migration-staging"));
+        ASSERT_TRUE(becomes(
+            [&] {
+                return !processesNaming(paths(*created).migrationClientOptions().string()).empty();
+            },
+            10000ms));
+        run.kill();
+    }
+    // The client loading the dump outlives the kill too.
+    const std::string client = paths(*created).migrationClientOptions().string();
+    EXPECT_FALSE(processesNaming(client).empty());
+    const auto left = records(*created);
+    ASSERT_GE(alive(left), 1u);
+    Clock::duration elapsed{};
+    relaunchLeavesNothing(elapsed, *created, left);
+    ASSERT_TRUE(engine);
+    report("middle of an import's load", elapsed, left.size());
+    EXPECT_TRUE(becomes([&] { return processesNaming(client).empty(); }, 10000ms));
+    EXPECT_EQ(engine->statuses().at(created->id).description, "Migration incomplete");
+}
+
+} // namespace
+} // namespace vessora
