@@ -327,7 +327,7 @@ TEST_F(StackEngineMigrateIntegrationTests, ALoadRaisesTheServerSettingsOnlyWhile
                     StackEngineTesting::importDatabase(*engine, paths(profile), dbPrefix(), input,
                                                        "wrong password");
                 }),
-                HasSubstr("SQL import failed (1)"));
+                ::testing::Eq(sqlFailure("ERROR 1045 (28000)")));
     EXPECT_EQ(sql(profile, settings), configured);
 }
 
