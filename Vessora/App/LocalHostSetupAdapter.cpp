@@ -1,6 +1,14 @@
 #include "Vessora/App/LocalHostSetupAdapter.hpp"
 
+#include "Vessora/App/SystemdBusServiceManager.hpp"
+
 namespace vessora {
+
+LocalHostSetup& LocalHostSetupAdapter::standardSetup() {
+    static LocalHostSetup setup(LocalHostSetup::Options{
+        HelperInstallation::installed(), std::make_shared<SystemdBusServiceManager>(), nullptr});
+    return setup;
+}
 
 LocalHostSetupAdapter::LocalHostSetupAdapter(LocalHostSetup& setup) : setup_(setup) {}
 

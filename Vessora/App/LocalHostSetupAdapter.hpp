@@ -1,5 +1,6 @@
 // The real helper registration behind HostSetup: LocalHostSetup with the
-// installed layout, systemd and the standard user defaults.
+// installed layout, systemd (its status read over D-Bus) and the standard
+// user defaults.
 #pragma once
 
 #include "Vessora/App/HostSetup.hpp"
@@ -9,7 +10,10 @@ namespace vessora {
 
 class LocalHostSetupAdapter : public HostSetup {
 public:
-    explicit LocalHostSetupAdapter(LocalHostSetup& setup = LocalHostSetup::standard());
+    explicit LocalHostSetupAdapter(LocalHostSetup& setup = standardSetup());
+
+    // The instance the application uses.
+    static LocalHostSetup& standardSetup();
 
     ServiceStatus status() override;
     bool needsRefresh() override;

@@ -45,15 +45,19 @@ ServiceStatus SystemdServiceManager::statusFromShow(const std::string& output) {
         if (const auto equals = line.find('='); equals != std::string::npos)
             properties[line.substr(0, equals)] = line.substr(equals + 1);
     }
-    const std::string& load = properties["LoadState"];
+    return statusFromStates(properties["LoadState"], properties["UnitFileState"],
+                            properties["ActiveState"]);
+}
+
+ServiceStatus SystemdServiceManager::statusFromStates(const std::string& load,
+                                                      const std::string& file,
+                                                      const std::string& active) {
     if (load != "loaded" && load != "masked")
         return ServiceStatus::notFound;
-    const std::string& file = properties["UnitFileState"];
     const bool enabled = file == "enabled" || file == "enabled-runtime" || file == "linked" ||
                          file == "linked-runtime";
     if (!enabled)
         return ServiceStatus::notRegistered;
-    const std::string& active = properties["ActiveState"];
     if (active == "active" || active == "reloading")
         return ServiceStatus::enabled;
     return ServiceStatus::requiresApproval;

@@ -37,6 +37,9 @@ public:
 
     // The state "systemctl show" printed, mapped as status() does.
     static ServiceStatus statusFromShow(const std::string& output);
+    // The unit's LoadState, UnitFileState and ActiveState, mapped as status() does.
+    static ServiceStatus statusFromStates(const std::string& load, const std::string& file,
+                                          const std::string& active);
 
 private:
     void privileged(const std::vector<std::string>& systemctlArguments);

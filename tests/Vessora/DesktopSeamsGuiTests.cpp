@@ -2,10 +2,12 @@
 // event loop, and theme icons resolve even on the offscreen platform.
 #include "Vessora/App/FileChooser.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "tests/Support/TemporaryFolder.hpp"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QWidget>
 
@@ -107,6 +109,56 @@ TEST(IconsTest, ANameMissingFromTheDesktopsThemeFallsBack) {
     EXPECT_FALSE(Icons::named("network-wired").isNull());
     EXPECT_FALSE(Icons::named("preferences-desktop-locale").isNull());
     QIcon::setThemeName(theme);
+}
+
+// A theme of our own with one symbolic icon in two sizes.
+class SymbolicIconsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedPaths = QIcon::themeSearchPaths();
+        savedTheme = QIcon::themeName();
+        for (const auto& [size, context] : {std::pair{16, "actions"}, std::pair{32, "status"}}) {
+            const auto dir = folder.path() / "VessoraTest" /
+                             (std::to_string(size) + "x" + std::to_string(size)) / context;
+            std::filesystem::create_directories(dir);
+            QImage image(size, size, QImage::Format_ARGB32);
+            image.fill(Qt::black);
+            ASSERT_TRUE(image.save(
+                QString::fromStdString((dir / "vessora-probe-symbolic.symbolic.png").string())));
+        }
+        QIcon::setThemeSearchPaths({QString::fromStdString(folder.path().string())});
+        QIcon::setThemeName("VessoraTest");
+    }
+    void TearDown() override {
+        QIcon::setThemeSearchPaths(savedPaths);
+        QIcon::setThemeName(savedTheme);
+    }
+
+    static QRgb centre(const QIcon& icon, int size) {
+        const QImage image = icon.pixmap(size, size).toImage();
+        return image.pixel(image.width() / 2, image.height() / 2);
+    }
+
+    TemporaryFolder folder{"vessora-icons"};
+    QStringList savedPaths;
+    QString savedTheme;
+};
+
+TEST_F(SymbolicIconsTest, EachColourIsDrawnFromTheImagesFoundOnceForTheName) {
+    const QIcon red = Icons::symbolic("vessora-probe", Qt::red);
+    const QIcon blue = Icons::symbolic("vessora-probe", Qt::blue);
+    ASSERT_FALSE(red.isNull());
+    EXPECT_EQ(red.availableSizes().size(), 2);
+    EXPECT_EQ(centre(red, 16), QColor(Qt::red).rgba());
+    EXPECT_EQ(centre(blue, 32), QColor(Qt::blue).rgba());
+
+    // A further colour needs no new search: the theme's files are gone.
+    std::filesystem::remove_all(folder.path() / "VessoraTest");
+    const QIcon green = Icons::symbolic("vessora-probe", Qt::green);
+    ASSERT_FALSE(green.isNull());
+    EXPECT_EQ(green.availableSizes().size(), 2);
+    EXPECT_EQ(centre(green, 16), QColor(Qt::green).rgba());
+    EXPECT_TRUE(Icons::symbolic("vessoraabsentprobe", Qt::green).isNull());
 }
 
 } // namespace
