@@ -171,6 +171,11 @@ CommandResult run(const std::filesystem::path& executable,
         failFile("Could not open the command log", logPath, errno);
     if (temporary)
         temporaryLog.own(logPath);
+    // A shared log holds earlier runs; the output is only what this run adds.
+    struct stat before {};
+    if (::fstat(log.get(), &before) != 0)
+        failFile("Could not open the command log", logPath, errno);
+    const auto start = static_cast<std::uintmax_t>(before.st_size);
 
     const pid_t pid =
         ChildProcess::launch(executable, arguments, ChildProcess::environment(options.environment),
@@ -198,12 +203,13 @@ CommandResult run(const std::filesystem::path& executable,
 
     CommandResult result;
     result.status = child.reap(executable);
-    result.output = options.outputLimit ? LogText::tail(logPath, *options.outputLimit)
-                                        : LogText::whole(logPath);
+    result.output = options.outputLimit ? LogText::tailSince(logPath, start, *options.outputLimit)
+                                        : LogText::wholeSince(logPath, start);
     struct stat written {};
-    if (options.outputLimit && ::fstat(log.get(), &written) == 0)
-        result.outputTruncated =
-            static_cast<std::uintmax_t>(written.st_size) > *options.outputLimit;
+    if (options.outputLimit && ::fstat(log.get(), &written) == 0) {
+        const auto size = static_cast<std::uintmax_t>(written.st_size);
+        result.outputTruncated = (size < start ? size : size - start) > *options.outputLimit;
+    }
     return result;
 }
 

@@ -10,10 +10,11 @@
 // callers judge it (CommandResult::failureMessage).
 //
 // Without options.log a private temporary log is used and removed at the
-// end. A caller's log is appended to, so the output includes earlier runs.
-// Output: the whole log as UTF-8 (empty when it is not valid UTF-8), or with
-// options.outputLimit its last N bytes, invalid sequences replaced, and
-// outputTruncated set when the log held more than that.
+// end. A caller's log is appended to, but the output is only what this run
+// wrote (counted from the log's size when the run began; a log that became
+// shorter than that counts from its start): all of it as UTF-8 (empty when
+// not valid UTF-8), or with options.outputLimit its last N bytes, invalid
+// sequences replaced, and outputTruncated set when the run wrote more.
 #pragma once
 
 #include "VessoraCore/Process/CommandResult.hpp"

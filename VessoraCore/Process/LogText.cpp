@@ -17,15 +17,20 @@ namespace {
                                             std::error_code(errno, std::generic_category()));
 }
 
-std::string readFrom(const std::filesystem::path& file, std::optional<std::size_t> limit) {
+std::string readFrom(const std::filesystem::path& file, std::optional<std::size_t> limit,
+                     std::uintmax_t start = 0) {
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
         fail("Could not open the command log", file);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         fail("Could not read the command log", file);
-    auto size = static_cast<std::size_t>(info.st_size);
-    off_t offset = limit && size > *limit ? static_cast<off_t>(size - *limit) : 0;
+    auto size = static_cast<std::uintmax_t>(info.st_size);
+    if (start > size)
+        start = 0;
+    if (limit && size - start > *limit)
+        start = size - *limit;
+    auto offset = static_cast<off_t>(start);
 
     std::string bytes;
     char buffer[65536];
@@ -57,6 +62,15 @@ std::string whole(const std::filesystem::path& file) {
 
 std::string tail(const std::filesystem::path& file, std::size_t limit) {
     return replacingInvalidUTF8(readFrom(file, limit));
+}
+
+std::string wholeSince(const std::filesystem::path& file, std::uintmax_t start) {
+    auto bytes = readFrom(file, std::nullopt, start);
+    return UnicodeText::isValidUTF8(bytes) ? bytes : std::string();
+}
+
+std::string tailSince(const std::filesystem::path& file, std::uintmax_t start, std::size_t limit) {
+    return replacingInvalidUTF8(readFrom(file, limit, start));
 }
 
 std::string replacingInvalidUTF8(std::string_view bytes) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -14,6 +15,12 @@ namespace vessora::LogText {
 
 std::string whole(const std::filesystem::path& file);
 std::string tail(const std::filesystem::path& file, std::size_t limit);
+
+// The same, limited to what the file gained past `start` (a size taken
+// earlier): a file now shorter than `start` was replaced or emptied, so it
+// counts from its beginning.
+std::string wholeSince(const std::filesystem::path& file, std::uintmax_t start);
+std::string tailSince(const std::filesystem::path& file, std::uintmax_t start, std::size_t limit);
 
 // Each maximal ill-formed subsequence becomes one U+FFFD.
 std::string replacingInvalidUTF8(std::string_view bytes);

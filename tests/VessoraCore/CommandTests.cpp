@@ -177,7 +177,8 @@ TEST_F(CommandTests, CallerLogIsAppendedToAndKeepsItsMode) {
     auto log = work.path() / "new" / "folder" / "run.log";
     Command::run(sh, {"-c", "echo first"}, {.log = log});
     auto second = Command::run(sh, {"-c", "echo second"}, {.log = log});
-    EXPECT_EQ(second.output, "first\nsecond\n");
+    EXPECT_EQ(second.output, "second\n");
+    EXPECT_EQ(fileText(log), "first\nsecond\n");
     struct stat info {};
     ASSERT_EQ(::stat(log.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -191,6 +192,32 @@ TEST_F(CommandTests, CallerLogIsAppendedToAndKeepsItsMode) {
     EXPECT_EQ(fileText(shared), "earlier\nlater\n");
     ASSERT_EQ(::stat(shared.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+TEST_F(CommandTests, SharedLogOutputIsOnlyWhatThisRunWrote) {
+    // Another day's install left its errors in the shared log.
+    auto shared = work.path() / "install.log";
+    PrivateFile::writeWithMode(shared, "Error: php@8.4: not available\n", 0600);
+
+    auto failed = Command::run(sh, {"-c", "echo 'Error: mariadb@11.4'; exit 1"}, {.log = shared});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.output, "Error: mariadb@11.4\n");
+    EXPECT_EQ(failed.failureMessage("brew"), "brew failed (1):\nError: mariadb@11.4\n");
+
+    // The limit counts within this run's part; nothing earlier fills it up.
+    auto limited = Command::run(sh, {"-c", "printf abc"}, {.log = shared, .outputLimit = 3000});
+    EXPECT_EQ(limited.output, "abc");
+    EXPECT_FALSE(limited.outputTruncated);
+    auto cut = Command::run(sh, {"-c", "printf 0123456789"}, {.log = shared, .outputLimit = 4});
+    EXPECT_EQ(cut.output, "6789");
+    EXPECT_TRUE(cut.outputTruncated);
+
+    // A log emptied while the run went on counts from its start.
+    const std::string empty = "printf '' > '" + shared.string() + "'; echo fresh";
+    EXPECT_EQ(Command::run(sh, {"-c", empty}, {.log = shared}).output, "fresh\n");
+    PrivateFile::writeWithMode(shared, "Error: php@8.4: not available\n", 0600);
+    EXPECT_EQ(Command::run(sh, {"-c", empty}, {.log = shared, .outputLimit = 100}).output,
+              "fresh\n");
 }
 
 TEST_F(CommandTests, PrivateInputLeavesNoFileBehind) {
