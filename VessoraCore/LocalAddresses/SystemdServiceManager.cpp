@@ -1,5 +1,6 @@
 #include "VessoraCore/LocalAddresses/SystemdServiceManager.hpp"
 
+#include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Process/Command.hpp"
 
 #include <cstdlib>
@@ -18,6 +19,16 @@ constexpr double approvalTimeout = 600;
 constexpr int pkexecDismissed = 126;
 constexpr int pkexecNotAuthorized = 127;
 
+// What a user without systemd or polkit reads instead of a launch error.
+constexpr const char* unavailable =
+    "Local addresses need the system service manager (systemd) and polkit’s pkexec; without "
+    "them your environments keep working on 127.0.0.1 with their ports.";
+
+bool executable(const fs::path& path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
+}
+
 fs::path program(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::istringstream folders(path && *path ? path : "/usr/bin:/bin");
@@ -26,8 +37,7 @@ fs::path program(const std::string& name) {
         if (folder.empty() || folder.front() != '/')
             continue;
         const fs::path candidate = fs::path(folder) / name;
-        std::error_code error;
-        if (fs::is_regular_file(candidate, error) && ::access(candidate.c_str(), X_OK) == 0)
+        if (executable(candidate))
             return candidate;
     }
     return fs::path("/usr/bin") / name;
@@ -35,7 +45,8 @@ fs::path program(const std::string& name) {
 
 } // namespace
 
-SystemdServiceManager::SystemdServiceManager(std::string unit) : unit_(std::move(unit)) {}
+SystemdServiceManager::SystemdServiceManager(std::string unit, fs::path bootedMarker)
+    : unit_(std::move(unit)), bootedMarker_(std::move(bootedMarker)) {}
 
 ServiceStatus SystemdServiceManager::statusFromShow(const std::string& output) {
     std::map<std::string, std::string> properties;
@@ -79,15 +90,21 @@ ServiceStatus SystemdServiceManager::status() {
 }
 
 void SystemdServiceManager::privileged(const std::vector<std::string>& systemctlArguments) {
-    std::vector<std::string> arguments{program("systemctl").string()};
+    std::error_code error;
+    const fs::path pkexec = program("pkexec");
+    const fs::path systemctl = program("systemctl");
+    if (!fs::is_directory(bootedMarker_, error) || !executable(pkexec) || !executable(systemctl))
+        throw ServiceManagerError(ServiceManagerError::Code::failed, L10n::text(unavailable));
+    std::vector<std::string> arguments{systemctl.string()};
     arguments.insert(arguments.end(), systemctlArguments.begin(), systemctlArguments.end());
     CommandOptions options;
     options.timeout = approvalTimeout;
     CommandResult result;
     try {
-        result = Command::run(program("pkexec"), arguments, options);
-    } catch (const std::exception& error) {
-        throw ServiceManagerError(ServiceManagerError::Code::failed, error.what());
+        result = Command::run(pkexec, arguments, options);
+    } catch (const std::exception& failure) {
+        throw ServiceManagerError(ServiceManagerError::Code::failed,
+                                  L10n::text(unavailable) + "\n" + failure.what());
     }
     if (result.status == 0)
         return;

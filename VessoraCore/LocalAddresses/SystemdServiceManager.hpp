@@ -21,14 +21,20 @@ public:
     // The socket unit that starts the helper on demand.
     static constexpr const char* socketUnit = "vessora.host-service.socket";
 
-    explicit SystemdServiceManager(std::string unit = socketUnit);
+    // systemd runs when this folder exists (tests pass one of their own).
+    static constexpr const char* bootedFolder = "/run/systemd/system";
+
+    explicit SystemdServiceManager(std::string unit = socketUnit,
+                                   std::filesystem::path bootedMarker = bootedFolder);
 
     // Unit not loadable: notFound; enabled and listening: enabled; enabled
     // but not listening (stopped or failed): requiresApproval; otherwise
     // notRegistered.
     ServiceStatus status() override;
     // pkexec systemctl enable --now UNIT. A dismissed or failed
-    // authentication is ServiceManagerError::Code::notApproved.
+    // authentication is ServiceManagerError::Code::notApproved. Without a
+    // running systemd, pkexec or systemctl nothing runs and the error says
+    // that local addresses need them.
     void registerService() override;
     // pkexec systemctl disable --now UNIT; the helper's service stops with it.
     void unregisterService() override;
@@ -45,6 +51,7 @@ private:
     void privileged(const std::vector<std::string>& systemctlArguments);
 
     std::string unit_;
+    std::filesystem::path bootedMarker_;
 };
 
 } // namespace vessora

@@ -50,8 +50,23 @@ protected:
 
     TemporaryFolder folder{"vessora-systemd"};
     std::string savedPath;
-    SystemdServiceManager manager;
+    // The folder stands in for systemd's own: systemd runs.
+    SystemdServiceManager manager{SystemdServiceManager::socketUnit, folder.path()};
 };
+
+// A registration that cannot run says what local addresses need, never
+// only the launch error, and runs nothing.
+void expectNeedsSystemdAndPkexec(SystemdServiceManager& manager) {
+    try {
+        manager.registerService();
+        ADD_FAILURE() << "no error";
+    } catch (const ServiceManagerError& error) {
+        EXPECT_EQ(error.code(), ServiceManagerError::Code::failed);
+        EXPECT_EQ(std::string(error.what()),
+                  "Local addresses need the system service manager (systemd) and polkit’s pkexec; "
+                  "without them your environments keep working on 127.0.0.1 with their ports.");
+    }
+}
 
 TEST_F(SystemdServiceManagerTest, UnitStatesMapToRegistrationStatus) {
     show("loaded", "enabled", "active");
@@ -106,6 +121,24 @@ TEST_F(SystemdServiceManagerTest, DismissedPromptIsNotApprovedOtherFailuresFail)
         EXPECT_EQ(error.code(), ServiceManagerError::Code::failed);
         EXPECT_EQ(std::string(error.what()), "systemctl failed (1):\nUnit is masked.\n");
     }
+}
+
+TEST_F(SystemdServiceManagerTest, WithoutSystemdTheErrorSaysWhatLocalAddressesNeed) {
+    SystemdServiceManager withoutSystemd{SystemdServiceManager::socketUnit,
+                                         folder.path() / "no-systemd"};
+    expectNeedsSystemdAndPkexec(withoutSystemd);
+    EXPECT_EQ(log(), "") << "nothing ran";
+}
+
+TEST_F(SystemdServiceManagerTest, WithoutPkexecTheErrorSaysWhatLocalAddressesNeed) {
+    // The lookup falls back to /usr/bin: only a machine without polkit there
+    // can show a missing pkexec.
+    if (fs::exists("/usr/bin/pkexec"))
+        GTEST_SKIP() << "/usr/bin/pkexec is installed";
+    ::setenv("PATH", bin().c_str(), 1);
+    fs::remove(bin() / "pkexec");
+    expectNeedsSystemdAndPkexec(manager);
+    EXPECT_EQ(log(), "");
 }
 
 } // namespace
