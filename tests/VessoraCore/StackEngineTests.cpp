@@ -801,6 +801,43 @@ TEST_F(StackEngineTests, SqlRunsTheClientOverTheSocketWithTheTextOnStandardInput
         "Could not configure database credentials. The environment has been stopped.");
 }
 
+// The dump's client runs in sandbox and binary mode: either alone would
+// still let some client command in a dump through. Its words go to the
+// environment's import log, which the failure names by its first error line.
+TEST_F(StackEngineTests, TheDumpClientRunsSandboxedInBinaryModeIntoTheImportLog) {
+    auto engine = open();
+    const StackProfile profile = engine->allProfiles()[0];
+    const StackPaths paths(engine->root(), profile);
+    const fs::path prefix = folder.path() / "prefix";
+    fs::create_directories(prefix / "bin");
+    const fs::path arguments = folder.path() / "import-arguments";
+    // The SQL runner's calls answer the settings read; the import's call
+    // records its arguments and fails as the server would.
+    PrivateFile::writeWithMode(prefix / "bin/mariadb",
+                               R"(#!/bin/sh
+cat > /dev/null
+if [ "$1" = --no-defaults ]; then printf '134217728\t1\n'; exit 0; fi
+for a in "$@"; do echo "$a"; done > ")" +
+                                   arguments.string() +
+                                   R"("
+echo "ERROR 1146 (42S02) at line 7: Table 'app.t' doesn't exist" >&2
+exit 1
+)",
+                               0700);
+    const fs::path dump = folder.path() / "dump.sql";
+    PrivateFile::write(dump, "SELECT 1;\n");
+    PrivateFile::createDirectories(paths.config());
+    const std::string message = thrownMessage(
+        [&] { StackEngineTesting::importDatabase(*engine, paths, prefix, dump, "secret"); });
+    EXPECT_THAT(message, ::testing::StartsWith("SQL import failed (ERROR 1146 (42S02) at line 7: "
+                                               "Table 'app.t' doesn't exist). "));
+    const std::string given = PrivateFile::read(arguments);
+    EXPECT_THAT(given, ::testing::HasSubstr("\n--sandbox\n"));
+    EXPECT_THAT(given, ::testing::HasSubstr("\n--binary-mode\n"));
+    EXPECT_THAT(PrivateFile::read(paths.importLog()), ::testing::HasSubstr("ERROR 1146"));
+    EXPECT_FALSE(fs::exists(paths.migrationClientOptions()));
+}
+
 // Stopping processes
 
 TEST_F(StackEngineTests, StopSignalsLastLaunchedFirstAndEscalates) {
