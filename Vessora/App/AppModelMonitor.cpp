@@ -5,8 +5,6 @@
 #include "Vessora/App/LogTail.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 
-#include <QVariant>
-
 namespace vessora {
 
 void AppModel::startMonitor() {
@@ -54,18 +52,16 @@ void AppModel::poll(unsigned generation) {
     std::optional<std::filesystem::path> log;
     if (busy_ && !quitStopping_)
         log = StackPaths::installLog(dataRoot_);
-    // The log's size when the running action began (set by setBusy).
-    const std::uintmax_t start = property("installLogStart").toULongLong();
     workers_.run(
         this,
-        [engine = engine_, setup = hostSetup_, askConnection = localHostReady_, log, start] {
+        [engine = engine_, setup = hostSetup_, askConnection = localHostReady_, log] {
             PollReading reading;
             reading.statuses = engine->statuses();
             if (askConnection)
                 reading.connected = engine->localHostConnected();
             reading.hostSetup = readHostSetup(*setup);
             if (log)
-                reading.installLog = LogTail::lastCharacters(*log, installLogCharacters, start);
+                reading.installLog = LogTail::lastCharacters(*log, installLogCharacters);
             return reading;
         },
         [this, generation](PollReading reading) { applyPoll(std::move(reading), generation); },
