@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -43,6 +44,21 @@ QPixmap roundedLogo(const QPixmap& image, qreal scale) {
     painter.drawPixmap(QRectF(0, 0, side, side), image, QRectF(image.rect()));
     return result;
 }
+
+// The list makes any pressed row current, which would select it and rebuild
+// the editor, dropping the unsaved edits of the selected one. A right click
+// only opens the row's menu (a separate event), so its press goes nowhere.
+class RightClickKeepsSelection : public QObject {
+public:
+    explicit RightClickKeepsSelection(QObject* parent) : QObject(parent) {}
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        return (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+                type == QEvent::MouseButtonDblClick) &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::RightButton;
+    }
+};
 
 } // namespace
 
@@ -100,6 +116,7 @@ Sidebar::Sidebar(AppModel& model, AppPreferences& preferences, QWidget* parent)
     connect(list_, &QListWidget::currentItemChanged, this,
             [this](QListWidgetItem* current) { selectionMoved(current); });
     connect(list_, &QWidget::customContextMenuRequested, this, &Sidebar::showContextMenu);
+    list_->viewport()->installEventFilter(new RightClickKeepsSelection(list_));
     connect(&model_, &AppModel::changed, this, &Sidebar::render);
     connect(&preferences, &AppPreferences::changed, this, &Sidebar::render);
     render();

@@ -1,15 +1,22 @@
 // The sidebar through its widgets: rows, run state, versions, the count,
 // the selection in both directions and across polls, the context menu, and
 // what is disabled while an action runs or without an engine.
+#include "Vessora/Windows/DetailPane.hpp"
+#include "Vessora/Windows/EditorSlot.hpp"
+#include "Vessora/Windows/EnvironmentEditor.hpp"
 #include "Vessora/Windows/EnvironmentRow.hpp"
+#include "Vessora/Windows/ProfileDraft.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "tests/Vessora/Support/MainWindowTest.hpp"
 #include "tests/Vessora/Support/RecordingDesktopServices.hpp"
 
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPointer>
 #include <QTest>
+#include <QWindow>
 
 namespace vessora {
 namespace {
@@ -132,6 +139,43 @@ TEST_F(SidebarTest, ContextMenuAsksToDeleteThatRowWithoutSelectingIt) {
     EXPECT_EQ(model().pendingDeletion()->id, "legacy");
     EXPECT_TRUE(model().showDeleteConfirmation());
     EXPECT_EQ(model().selectedID(), "studio");
+    menu->close();
+}
+
+TEST_F(SidebarTest, ARealRightClickOnAnotherRowKeepsTheSelectionAndTheUnsavedEdits) {
+    startMonitor();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+    QPointer<EnvironmentEditor> editor =
+        qobject_cast<EnvironmentEditor*>(window().detail().editorSlot().editor());
+    ASSERT_NE(editor, nullptr);
+    auto* name = editor->findChild<QLineEdit*>("nameField");
+    ASSERT_NE(name, nullptr);
+    name->setFocus();
+    name->selectAll();
+    QTest::keyClicks(name, "Studio Shop");
+    ASSERT_EQ(editor->draft().profile().name, "Studio Shop");
+
+    // Through the window, as the display delivers it: the press, then the
+    // context menu it brings.
+    const QPoint at =
+        list()->viewport()->mapTo(&window(), list()->visualItemRect(list()->item(1)).center());
+    QTest::mousePress(window().windowHandle(), Qt::RightButton, {}, at);
+    QMenu* menu = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        menu = window().findChild<QMenu*>("environmentContextMenu");
+        return menu && menu->isVisible();
+    }));
+    EXPECT_EQ(model().selectedID(), "studio");
+    EXPECT_EQ(list()->currentRow(), 0);
+    ASSERT_EQ(qobject_cast<EnvironmentEditor*>(window().detail().editorSlot().editor()), editor);
+    EXPECT_EQ(editor->draft().profile().name, "Studio Shop");
+
+    menu->findChild<QAction*>("deleteEnvironmentAction")->trigger();
+    ASSERT_TRUE(model().pendingDeletion().has_value());
+    EXPECT_EQ(model().pendingDeletion()->id, "legacy");
+    EXPECT_EQ(model().selectedID(), "studio");
+    ASSERT_FALSE(editor.isNull());
+    EXPECT_EQ(editor->draft().profile().name, "Studio Shop");
     menu->close();
 }
 
