@@ -5,8 +5,12 @@
 #include "Vessora/App/LocalHostSetupAdapter.hpp"
 #include "Vessora/App/StackEngineAdapter.hpp"
 #include "VessoraCore/Packages/PackageCatalog.hpp"
+#include "VessoraCore/Storage/StackPaths.hpp"
+
+#include <QVariant>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 namespace vessora {
@@ -106,6 +110,14 @@ void AppModel::setStatuses(std::map<std::string, StackStatus> statuses) {
 }
 
 void AppModel::setBusy(bool busy) {
+    // The shared install log holds earlier actions' lines: this action shows
+    // only what it adds from here on (the poll reads the mark).
+    if (busy && !busy_) {
+        std::error_code error;
+        const std::uintmax_t size =
+            std::filesystem::file_size(StackPaths::installLog(dataRoot_), error);
+        setProperty("installLogStart", QVariant::fromValue<qulonglong>(error ? 0 : size));
+    }
     assign(busy_, busy, &AppModel::busyChanged);
 }
 

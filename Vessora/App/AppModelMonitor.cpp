@@ -5,6 +5,8 @@
 #include "Vessora/App/LogTail.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 
+#include <QVariant>
+
 namespace vessora {
 
 void AppModel::startMonitor() {
@@ -52,16 +54,18 @@ void AppModel::poll(unsigned generation) {
     std::optional<std::filesystem::path> log;
     if (busy_ && !quitStopping_)
         log = StackPaths::installLog(dataRoot_);
+    // The log's size when the running action began (set by setBusy).
+    const std::uintmax_t start = property("installLogStart").toULongLong();
     workers_.run(
         this,
-        [engine = engine_, setup = hostSetup_, askConnection = localHostReady_, log] {
+        [engine = engine_, setup = hostSetup_, askConnection = localHostReady_, log, start] {
             PollReading reading;
             reading.statuses = engine->statuses();
             if (askConnection)
                 reading.connected = engine->localHostConnected();
             reading.hostSetup = readHostSetup(*setup);
             if (log)
-                reading.installLog = LogTail::lastCharacters(*log, installLogCharacters);
+                reading.installLog = LogTail::lastCharacters(*log, installLogCharacters, start);
             return reading;
         },
         [this, generation](PollReading reading) { applyPoll(std::move(reading), generation); },

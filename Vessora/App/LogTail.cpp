@@ -9,9 +9,11 @@
 
 namespace vessora::LogTail {
 
-std::string lastCharacters(const std::filesystem::path& file, std::size_t characters) {
+std::string lastCharacters(const std::filesystem::path& file, std::size_t characters,
+                           std::uintmax_t start) {
     std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    const std::uintmax_t fileSize = std::filesystem::file_size(file, error);
+    const std::uintmax_t size = start > fileSize ? fileSize : fileSize - start;
     if (error || size == 0 || characters == 0)
         return "";
     // Most log characters are one byte; four per character covers most text
@@ -21,22 +23,22 @@ std::string lastCharacters(const std::filesystem::path& file, std::size_t charac
         for (;;) {
             const bool whole = chunk >= size;
             const QString text =
-                QString::fromStdString(LogText::tail(file, static_cast<std::size_t>(chunk)));
+                QString::fromStdString(LogText::tail(file, static_cast<std::size_t>(chunk), start));
             QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
             finder.toEnd();
             std::size_t counted = 0;
-            qsizetype start = text.size();
+            qsizetype first = text.size();
             while (counted < characters) {
                 const qsizetype previous = finder.toPreviousBoundary();
                 if (previous < 0)
                     break;
-                start = previous;
+                first = previous;
                 ++counted;
             }
             // A character that reaches back to the chunk's start may have
             // been cut: only the whole file proves it complete.
-            if (whole || (counted == characters && start > 0))
-                return text.mid(start).toStdString();
+            if (whole || (counted == characters && first > 0))
+                return text.mid(first).toStdString();
             chunk *= 4;
         }
     } catch (const std::exception&) {

@@ -137,13 +137,12 @@ TEST_F(MonitorTest, NeverReconnectsWhileAnOperationRuns) {
     EXPECT_EQ(connections(), 1);
 }
 
-TEST_F(MonitorTest, ShowsTheEndOfTheInstallLogWhileBusy) {
+TEST_F(MonitorTest, ShowsOnlyWhatTheInstallLogGainedDuringTheAction) {
     const std::filesystem::path log = StackPaths::installLog(root.path());
     PrivateFile::createDirectories(log.parent_path());
-    std::string text;
-    for (int i = 0; i < 500; ++i)
-        text += "line " + std::to_string(i) + " ü\n";
-    PrivateFile::write(log, text);
+    // Another day's install left its errors behind.
+    const std::string earlier = "Error: php@8.4: not available\n";
+    PrivateFile::write(log, earlier);
     startMonitor();
     letPollsPass();
     EXPECT_EQ(model().installLog(), "");
@@ -151,11 +150,17 @@ TEST_F(MonitorTest, ShowsTheEndOfTheInstallLogWhileBusy) {
     engine->hold("install");
     ASSERT_TRUE(model().perform("Installing packages for Studio…", true,
                                 [](AppEngine& e) { e.install("studio"); }));
+    letPollsPass();
+    EXPECT_EQ(model().installLog(), "") << "an earlier action's lines are shown";
+
+    std::string text;
+    for (int i = 0; i < 500; ++i)
+        text += "line " + std::to_string(i) + " ü\n";
+    PrivateFile::write(log, earlier + text);
     ASSERT_TRUE(waitFor([&] { return !model().installLog().empty(); }));
-    const std::string shown = model().installLog();
-    // 3000 characters; "ü" is two bytes but one character.
+    // 3000 characters of this action's part; "ü" is two bytes but one character.
     const std::string expected = QString::fromStdString(text).right(3000).toStdString();
-    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(model().installLog(), expected);
 
     // While idle the last text stays.
     engine->release("install");
@@ -164,6 +169,24 @@ TEST_F(MonitorTest, ShowsTheEndOfTheInstallLogWhileBusy) {
     PrivateFile::write(log, "new text");
     letPollsPass();
     EXPECT_EQ(model().installLog(), expected);
+}
+
+TEST_F(MonitorTest, AnInstallLogShorterThanAtTheActionsStartCountsFromItsBeginning) {
+    const std::filesystem::path log = StackPaths::installLog(root.path());
+    PrivateFile::createDirectories(log.parent_path());
+    PrivateFile::write(log, std::string(5000, 'x') + "\n");
+    startMonitor();
+    engine->hold("install");
+    ASSERT_TRUE(model().perform("Installing packages for Studio…", true,
+                                [](AppEngine& e) { e.install("studio"); }));
+    letPollsPass();
+    EXPECT_EQ(model().installLog(), "");
+    // The log was replaced by a fresh one.
+    PrivateFile::write(log, "==> Fetching php@8.2\n");
+    ASSERT_TRUE(waitFor([&] { return !model().installLog().empty(); }));
+    EXPECT_EQ(model().installLog(), "==> Fetching php@8.2\n");
+    engine->release("install");
+    ASSERT_TRUE(waitForIdle());
 }
 
 class LocalHostsTest : public MonitorTest {};

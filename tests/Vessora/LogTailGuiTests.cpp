@@ -57,5 +57,19 @@ TEST_F(LogTailTest, InvalidBytesShowAsReplacementCharacters) {
     EXPECT_EQ(tail(log, 7), "\xEF\xBF\xBD after");
 }
 
+TEST_F(LogTailTest, CountsOnlyWhatTheLogGainedPastTheStart) {
+    const std::string earlier = "Error: php@8.4: not available\n";
+    const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F"
+                               "\x91\xA7";
+    PrivateFile::write(file, earlier + repeated(family, 3000));
+    // Reading further back for long characters stops at the start.
+    EXPECT_EQ(LogTail::lastCharacters(file, 3001, earlier.size()), repeated(family, 3000));
+    PrivateFile::write(file, earlier);
+    EXPECT_EQ(LogTail::lastCharacters(file, 3000, earlier.size()), "");
+    // A log now shorter than the start was replaced: all of it is new.
+    PrivateFile::write(file, "fresh\n");
+    EXPECT_EQ(LogTail::lastCharacters(file, 3000, earlier.size()), "fresh\n");
+}
+
 } // namespace
 } // namespace vessora
