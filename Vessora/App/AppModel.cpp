@@ -7,8 +7,6 @@
 #include "VessoraCore/Packages/PackageCatalog.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 
-#include <QVariant>
-
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -116,7 +114,7 @@ void AppModel::setBusy(bool busy) {
         std::error_code error;
         const std::uintmax_t size =
             std::filesystem::file_size(StackPaths::installLog(dataRoot_), error);
-        setProperty("installLogStart", QVariant::fromValue<qulonglong>(error ? 0 : size));
+        installLogStart_ = error ? 0 : size;
     }
     assign(busy_, busy, &AppModel::busyChanged);
 }

@@ -282,6 +282,8 @@ private:
     std::string activity_ = "Ready";
     std::optional<std::string> error_;
     std::string installLog_;
+    // The install log's size when the running action began.
+    std::uintmax_t installLogStart_ = 0;
     std::optional<std::string> selectedID_;
     bool showCreate_ = false;
     bool showMigration_ = false;

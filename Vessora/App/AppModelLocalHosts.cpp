@@ -48,8 +48,11 @@ void AppModel::setUpLocalHosts() {
     }
     setBusy(true);
     setError(std::nullopt);
+    // The set-up keeps the activity of the action before it, which may read
+    // "Done": a failure replaces it so the status bar never claims success.
     const auto fail = [this](const std::string& text) {
         setError(text);
+        setActivity("Action failed. Check the error and logs.");
         finishOperation(false, {});
     };
     workers_.run(

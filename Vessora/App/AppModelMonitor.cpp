@@ -5,8 +5,6 @@
 #include "Vessora/App/LogTail.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 
-#include <QVariant>
-
 namespace vessora {
 
 void AppModel::startMonitor() {
@@ -54,8 +52,7 @@ void AppModel::poll(unsigned generation) {
     std::optional<std::filesystem::path> log;
     if (busy_ && !quitStopping_)
         log = StackPaths::installLog(dataRoot_);
-    // The log's size when the running action began (set by setBusy).
-    const std::uintmax_t start = property("installLogStart").toULongLong();
+    const std::uintmax_t start = installLogStart_;
     workers_.run(
         this,
         [engine = engine_, setup = hostSetup_, askConnection = localHostReady_, log, start] {

@@ -56,9 +56,11 @@ void AppShell::start() {
 }
 
 void AppShell::openSettings() {
-    if (!settings_)
+    if (!settings_) {
         settings_ = new SettingsWindow(*preferences_, new PreferencesView(*preferences_, *updates_),
                                        window_.get());
+        settings_->placeOver(*window_);
+    }
     settings_->show();
     settings_->raise();
     settings_->activateWindow();

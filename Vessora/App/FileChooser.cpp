@@ -1,5 +1,6 @@
 #include "Vessora/App/FileChooser.hpp"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QPointer>
 
@@ -20,17 +21,17 @@ public:
         dialog->setOptions(QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
         if (!prompt.isEmpty())
             dialog->setLabelText(QFileDialog::Accept, prompt);
-        if (start)
-            dialog->setDirectory(QString::fromStdString(start->string()));
+        dialog->setDirectory(QString::fromStdString(startFolder(start).string()));
         open(dialog, std::move(answer));
     }
 
     void chooseFile(QWidget* parent, const QString& title, const QStringList& nameFilters,
-                    Answer answer) override {
+                    const std::optional<std::filesystem::path>& start, Answer answer) override {
         auto* dialog = makeDialog(parent, title);
         dialog->setFileMode(QFileDialog::ExistingFile);
         dialog->setOption(QFileDialog::ReadOnly);
         dialog->setNameFilters(nameFilters);
+        dialog->setDirectory(QString::fromStdString(startFolder(start).string()));
         open(dialog, std::move(answer));
     }
 
@@ -64,6 +65,17 @@ std::shared_ptr<FileChooser>& instance() {
 }
 
 } // namespace
+
+std::filesystem::path FileChooser::startFolder(const std::optional<std::filesystem::path>& value) {
+    std::error_code error;
+    if (value && value->is_absolute()) {
+        if (std::filesystem::is_directory(*value, error))
+            return *value;
+        if (std::filesystem::is_directory(value->parent_path(), error))
+            return value->parent_path();
+    }
+    return std::filesystem::path(QDir::homePath().toStdString());
+}
 
 FileChooser& FileChooser::current() {
     std::lock_guard lock(instanceMutex);

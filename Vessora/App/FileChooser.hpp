@@ -29,7 +29,12 @@ public:
                               const QString& prompt = {}) = 0;
     // Existing files matching one of the name filters ("SQL dump (*.sql)").
     virtual void chooseFile(QWidget* parent, const QString& title, const QStringList& nameFilters,
-                            Answer answer) = 0;
+                            const std::optional<std::filesystem::path>& start, Answer answer) = 0;
+
+    // Where a chooser opens for a field holding `value`: the folder itself,
+    // the folder of a file, else the user's home folder (never the folder
+    // the program was started from).
+    static std::filesystem::path startFolder(const std::optional<std::filesystem::path>& value);
 
     static FileChooser& current();
     // None restores the desktop's own.

@@ -1,6 +1,7 @@
 #include "Vessora/Controls/VersionPopUp.hpp"
 
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/Controls/WheelGuard.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QAbstractItemView>
@@ -33,6 +34,7 @@ VersionPopUp::VersionPopUp(QWidget* parent) : QComboBox(parent) {
     setObjectName("versionPopUp");
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(4);
+    WheelGuard::guard(this);
     // The list shows items with their own enabled flags; a disabled item
     // cannot be picked.
     setModel(new QStandardItemModel(this));

@@ -3,6 +3,7 @@
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
+#include "Vessora/Controls/WheelGuard.hpp"
 #include "Vessora/Sheets/DatabaseElidedLabel.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "Vessora/Sheets/DatabaseSheetText.hpp"
@@ -242,6 +243,7 @@ void DatabaseUsersTab::rebuildAccess(const DatabaseAccount& account,
         picker->setObjectName("accessPicker");
         picker->setProperty("database", toQt(database.name));
         picker->setAccessibleName(toQt(database.name));
+        WheelGuard::guard(picker);
         std::vector<DatabaseAccess> levels = DatabaseAccessLevels::assignable();
         // An existing set the system does not describe can be kept as it is.
         if (account.access(database.name) == DatabaseAccess::custom)

@@ -100,7 +100,6 @@ void LocalHTTPSSheet::build() {
     expiryRow_->setObjectName("expiryRow");
     auto* expiry = new QHBoxLayout(expiryRow_);
     expiry->setContentsMargins(0, 0, 0, 0);
-    expiry->setSpacing(6);
     expiryTitle_ = new QLabel(expiryRow_);
     expiryTitle_->setObjectName("expiryTitle");
     expiryDate_ = new QLabel(expiryRow_);
@@ -110,6 +109,8 @@ void LocalHTTPSSheet::build() {
     expiry->addStretch(1);
     FormStyle::makeCaption(expiryRow_);
     FormStyle::makeSecondary(expiryRow_);
+    // One space between title and date, as in running text.
+    expiry->setSpacing(expiryTitle_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
     layout->addWidget(expiryRow_);
 
     fingerprint_ = new SelectableText(this);

@@ -2,6 +2,7 @@
 
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
+#include "Vessora/Controls/WheelGuard.hpp"
 #include "Vessora/Sheets/DatabaseSecretFields.hpp"
 #include "Vessora/Sheets/DatabaseSheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
@@ -43,12 +44,14 @@ NewDatabaseUserForm::NewDatabaseUserForm(DatabaseManagerDraft& draft, QWidget* p
     // Long database names must not squeeze the labels.
     database_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     database_->setMinimumContentsLength(12);
+    WheelGuard::guard(database_);
     pickers->addRow(databaseLabel_, database_);
     accessLabel_ = new QLabel(this);
     access_ = new QComboBox(this);
     access_->setObjectName("accessPicker");
     access_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     access_->setMinimumContentsLength(12);
+    WheelGuard::guard(access_);
     for (const DatabaseAccess level : DatabaseAccessLevels::assignable())
         access_->addItem({}, static_cast<int>(level));
     pickers->addRow(accessLabel_, access_);

@@ -4,7 +4,10 @@
 #include "Vessora/Controls/UiText.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
+#include <QScreen>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace vessora {
 
@@ -19,6 +22,27 @@ SettingsWindow::SettingsWindow(AppPreferences& preferences, QWidget* content, QW
     layout->setSizeConstraint(QLayout::SetFixedSize);
     connect(&preferences, &AppPreferences::changed, this, &SettingsWindow::render);
     render();
+}
+
+QPoint SettingsWindow::placement(QSize frame, QRect over, QRect screen) {
+    QPoint corner(over.x() + (over.width() - frame.width()) / 2,
+                  over.y() + (over.height() - frame.height()) / 2);
+    corner.setX(std::max(screen.left(), std::min(corner.x(), screen.right() + 1 - frame.width())));
+    corner.setY(std::max(screen.top(), std::min(corner.y(), screen.bottom() + 1 - frame.height())));
+    return corner;
+}
+
+void SettingsWindow::placeOver(const QWidget& window) {
+    adjustSize();
+    const QScreen* screen = window.screen();
+    if (!screen)
+        return;
+    // The frame's decoration is unknown before the first show: keep room
+    // for it as the main window's own frame has it.
+    const QSize decoration = window.frameGeometry().size() - window.geometry().size();
+    const QPoint corner =
+        placement(size() + decoration, window.frameGeometry(), screen->availableGeometry());
+    move(corner);
 }
 
 void SettingsWindow::render() {

@@ -17,6 +17,13 @@ public:
     SettingsWindow(AppPreferences& preferences, QWidget* content, QWidget* parent = nullptr);
 
     void render();
+
+    // Moves the window over the centre of `window`, kept whole on that
+    // window's screen. Call before it is first shown.
+    void placeOver(const QWidget& window);
+    // The top-left corner for a frame of `frame` centred over `over` and
+    // then pushed inside `screen` (its top-left edge wins when too small).
+    static QPoint placement(QSize frame, QRect over, QRect screen);
 };
 
 } // namespace vessora

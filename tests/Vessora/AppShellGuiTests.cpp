@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 
 #include <algorithm>
 #include <csignal>
@@ -83,13 +84,13 @@ protected:
 TEST_F(AppShellTest, CloseWaitsForTheRunningActionStopsOnceThenEnds) {
     engine->setStatus("studio", StackStatus{true, "Running", {{"PHP", 4}}});
     startAndWaitForPolls();
-    const auto log = StackPaths::installLog(root.path());
-    std::filesystem::create_directories(log.parent_path());
-    { std::ofstream(log) << "==> Installing php@8.3\n"; }
     engine->hold("install");
     ASSERT_TRUE(shell().model().perform("Installing packages for Legacy…", false,
                                         [](AppEngine& e) { e.install("legacy"); }));
     ASSERT_TRUE(waitUntilHeld("install"));
+    const auto log = StackPaths::installLog(root.path());
+    std::filesystem::create_directories(log.parent_path());
+    { std::ofstream(log) << "==> Installing php@8.3\n"; }
     auto* installLog = shell().window().findChild<QWidget*>("installLog");
     ASSERT_TRUE(waitFor([&] { return installLog->isVisible(); }));
 
@@ -245,6 +246,36 @@ TEST_F(AppShellTest, TheLanguageLinkAndSettingsOpenOneSettingsWindow) {
     EXPECT_EQ(shell().settingsWindow(), settings);
     shell().preferences().setLanguage(AppLanguage::german);
     EXPECT_EQ(settings->windowTitle().toStdString(), "Einstellungen");
+    settings->close();
+    EXPECT_TRUE(waitFor([&] { return shell().settingsWindow() == nullptr; }));
+}
+
+// A main window low on a 1600×1000 screen must not push settings below its edge.
+TEST(SettingsPlacementTest, TheWindowIsCentredOverTheMainWindowAndKeptOnTheScreen) {
+    const QRect screen(0, 0, 1600, 1000);
+    const QSize frame(560, 700);
+    EXPECT_EQ(SettingsWindow::placement(frame, QRect(300, 100, 1000, 800), screen),
+              QPoint(520, 150));
+    const QPoint low = SettingsWindow::placement(frame, QRect(100, 600, 1000, 800), screen);
+    EXPECT_TRUE(screen.contains(QRect(low, frame))) << low.x() << "," << low.y();
+    EXPECT_EQ(low.y(), 300);
+    const QPoint right = SettingsWindow::placement(frame, QRect(1300, 0, 600, 400), screen);
+    EXPECT_TRUE(screen.contains(QRect(right, frame))) << right.x() << "," << right.y();
+    // A screen smaller than the window: its top-left stays reachable.
+    EXPECT_EQ(SettingsWindow::placement(frame, QRect(0, 0, 400, 300), QRect(0, 24, 500, 500)),
+              QPoint(0, 24));
+}
+
+TEST_F(AppShellTest, SettingsOpenOverTheMainWindowWhollyOnItsScreen) {
+    startAndWaitForPolls();
+    QWidget& main = shell().window();
+    const QRect available = main.screen()->availableGeometry();
+    main.move(available.left() + 20, available.bottom() - 60);
+    shell().window().findChild<QAction*>("settingsAction")->trigger();
+    SettingsWindow* settings = shell().settingsWindow();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(available.contains(settings->frameGeometry()))
+        << settings->frameGeometry().y() << "+" << settings->frameGeometry().height();
     settings->close();
     EXPECT_TRUE(waitFor([&] { return shell().settingsWindow() == nullptr; }));
 }

@@ -59,7 +59,7 @@ TEST(FileChooserTest, FileChooserAnswersTheAcceptedFile) {
     window.show();
     std::optional<std::filesystem::path> chosen;
     FileChooser::current().chooseFile(
-        &window, "Dump", {"SQL dump (*.sql)"},
+        &window, "Dump", {"SQL dump (*.sql)"}, std::nullopt,
         [&](std::optional<std::filesystem::path> path) { chosen = path; });
     auto* dialog = openDialog(window);
     ASSERT_NE(dialog, nullptr);
@@ -72,6 +72,46 @@ TEST(FileChooserTest, FileChooserAnswersTheAcceptedFile) {
     static_cast<QDialog*>(dialog)->accept();
     ASSERT_TRUE(chosen);
     EXPECT_EQ(chosen->filename(), "hostname");
+}
+
+// A chooser opens where the field points, else at home; never in the folder
+// the program was started from.
+TEST(FileChooserTest, ChoosersOpenAtTheFieldsValueElseAtHome) {
+    const QString home = QDir::homePath();
+    const QString started = QDir::currentPath();
+    QDir::setCurrent("/usr");
+    QWidget window;
+    window.show();
+    const auto directoryOfOpened = [&](auto open) {
+        open();
+        auto* dialog = openDialog(window);
+        if (!dialog)
+            return QString("no dialog");
+        const QString directory = QDir(dialog->directory()).absolutePath();
+        dialog->reject();
+        QApplication::processEvents();
+        return directory;
+    };
+    const auto folder = [&](std::optional<std::filesystem::path> start) {
+        return directoryOfOpened([&] {
+            FileChooser::current().chooseFolder(&window, "Choose", start,
+                                                [](std::optional<std::filesystem::path>) {});
+        });
+    };
+    const auto file = [&](std::optional<std::filesystem::path> start) {
+        return directoryOfOpened([&] {
+            FileChooser::current().chooseFile(&window, "Dump", {"SQL dump (*.sql)"}, start,
+                                              [](std::optional<std::filesystem::path>) {});
+        });
+    };
+    EXPECT_EQ(folder(std::nullopt), home);
+    EXPECT_EQ(folder(std::filesystem::path("/nowhere/at/all")), home);
+    EXPECT_EQ(folder(std::filesystem::path("relative/path")), home);
+    EXPECT_EQ(folder(std::filesystem::path("/etc")), "/etc");
+    EXPECT_EQ(file(std::nullopt), home);
+    EXPECT_EQ(file(std::filesystem::path("/etc/hostname")), "/etc");
+    EXPECT_EQ(file(std::filesystem::path("/etc/no-such-dump.sql")), "/etc");
+    QDir::setCurrent(started);
 }
 
 TEST(IconsTest, ThemeNamesResolveOffscreenAndUnknownNamesGiveNone) {

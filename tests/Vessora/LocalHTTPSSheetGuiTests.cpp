@@ -8,6 +8,7 @@
 #include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/RecordingDesktopServices.hpp"
 
+#include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -297,6 +298,14 @@ TEST_F(LocalHTTPSSheetTest, FingerprintPrefixAndDateInEveryLanguageWithNothingCu
         EXPECT_EQ(text(sheet, "fingerprint"), QString::fromStdString("SHA-256: " + kFingerprint));
         EXPECT_EQ(text(sheet, "expiryTitle"), row.first);
         EXPECT_EQ(text(sheet, "expiryDate"), row.second);
+        // Title and date read as one phrase: one space apart, not two (the
+        // label rounds its text's width up by a pixel).
+        QApplication::processEvents();
+        auto* title = child<QLabel>(sheet, "expiryTitle");
+        auto* date = child<QLabel>(sheet, "expiryDate");
+        const int titleEnd = title->x() + title->fontMetrics().horizontalAdvance(title->text());
+        EXPECT_LE(date->x() - titleEnd,
+                  title->fontMetrics().horizontalAdvance(QLatin1Char(' ')) + 1);
         EXPECT_EQ(sheet->width(), LocalHTTPSSheet::sheetWidth);
         EXPECT_EQ(clippedTexts(*sheet), std::vector<std::string>{});
     }

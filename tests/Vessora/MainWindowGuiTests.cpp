@@ -225,13 +225,14 @@ TEST_F(MainWindowShapeTest, TheLogAndTheErrorBelowTheEditorScrollIntoView) {
         const QRect area(widget->mapTo(viewport, QPoint(0, 0)), widget->size());
         return widget->isVisible() && viewport->rect().contains(area);
     };
-    const auto log = StackPaths::installLog(root.path());
-    PrivateFile::createDirectories(log.parent_path());
-    PrivateFile::write(log, "==> Installing php@8.4\n");
     engine->hold("install");
     engine->fail("install", "brew install failed (1):\nno bottle");
     ASSERT_TRUE(model().perform("Installing packages for Studio…", true,
                                 [](AppEngine& e) { e.install("studio"); }));
+    // The action shows only what the log gains once it has begun.
+    const auto log = StackPaths::installLog(root.path());
+    PrivateFile::createDirectories(log.parent_path());
+    PrivateFile::write(log, "==> Installing php@8.4\n");
     ASSERT_TRUE(waitFor([&] { return inView("installLog"); }));
     engine->release("install");
     ASSERT_TRUE(waitForIdle());
@@ -288,12 +289,12 @@ TEST_F(MainWindowShapeTest, NoTextIsCutOffInAnyStateOrLanguage) {
     ASSERT_TRUE(waitFor([&] { return find("stopAllButton")->isEnabled(); }));
     check("running");
 
-    const auto log = StackPaths::installLog(root.path());
-    PrivateFile::createDirectories(log.parent_path());
-    PrivateFile::write(log, "==> Downloading https://ghcr.io/v2/homebrew/core/php/8.4/blobs\n");
     engine->hold("install");
     ASSERT_TRUE(model().perform(L10n::text("Installing packages for %@…", {"Legacy"}), true,
                                 [](AppEngine& e) { e.install("legacy"); }));
+    const auto log = StackPaths::installLog(root.path());
+    PrivateFile::createDirectories(log.parent_path());
+    PrivateFile::write(log, "==> Downloading https://ghcr.io/v2/homebrew/core/php/8.4/blobs\n");
     model().setError(std::string("brew install failed (1):\nError: php@8.4: no bottle available "
                                  "for this system, and building from source failed."));
     ASSERT_TRUE(waitFor([&] { return find("installLog")->isVisible(); }));

@@ -125,12 +125,12 @@ TEST_F(StatusBarTest, ErrorAndInstallLogShowTogetherWhileAnActionRuns) {
     window();
     model().setError("Earlier failure.");
     engine->hold("install");
-    const auto log = StackPaths::installLog(root.path());
-    std::filesystem::create_directories(log.parent_path());
-    { std::ofstream(log) << "==> Installing php@8.4\n"; }
     ASSERT_TRUE(model().perform("Installing packages for Studio…", true,
                                 [](AppEngine& e) { e.install("studio"); }));
     ASSERT_TRUE(waitUntilHeld("install"));
+    const auto log = StackPaths::installLog(root.path());
+    std::filesystem::create_directories(log.parent_path());
+    { std::ofstream(log) << "==> Installing php@8.4\n"; }
     // perform clears the error; a failure meanwhile shows above the log.
     model().setError("Checking packages failed.");
     ASSERT_TRUE(waitFor([&] { return find("installLog")->isVisible(); }));
@@ -141,6 +141,21 @@ TEST_F(StatusBarTest, ErrorAndInstallLogShowTogetherWhileAnActionRuns) {
     engine->release("install");
     ASSERT_TRUE(waitForIdle());
     EXPECT_FALSE(find("installLog")->isVisible());
+}
+
+TEST_F(StatusBarTest, AFailedLocalAddressSetUpDoesNotKeepTheEarlierDone) {
+    startMonitor();
+    window();
+    ASSERT_TRUE(model().perform("Saving…", false, [](AppEngine&) {}));
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(activity(), "Done");
+
+    hostSetup->failRegister("Could not launch /usr/bin/pkexec: No such file or directory");
+    model().setUpLocalHosts();
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(model().error(), "Could not launch /usr/bin/pkexec: No such file or directory");
+    EXPECT_NE(activity(), "Done");
+    EXPECT_EQ(activity(), "Action failed. Check the error and logs.");
 }
 
 } // namespace

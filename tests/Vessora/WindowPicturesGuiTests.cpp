@@ -293,6 +293,9 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
              t.listThree();
              t.install({"php@8.4"});
              t.showWindow();
+             t.engine->hold("install");
+             t.clickEditor("installButton");
+             EXPECT_TRUE(t.waitUntilHeld("install"));
              fs::create_directories(StackPaths::installLog(t.root.path()).parent_path());
              PrivateFile::write(StackPaths::installLog(t.root.path()),
                                 "==> Fetching downloads for: php@8.4\n"
@@ -301,9 +304,6 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
                                 "==> Pouring php@8.4--8.4.3.bottle.tar.gz\n"
                                 "==> Caveats\nTo enable PHP in Apache add the following to "
                                 "httpd.conf and restart Apache:\n");
-             t.engine->hold("install");
-             t.clickEditor("installButton");
-             EXPECT_TRUE(t.waitUntilHeld("install"));
              EXPECT_TRUE(t.waitFor([&] { return !t.model().installLog().empty(); }));
              settle();
              return &t.window();

@@ -27,8 +27,8 @@ public:
         requests.push_back({true, title, prompt, start, {}, std::move(answer)});
     }
     void chooseFile(QWidget*, const QString& title, const QStringList& nameFilters,
-                    Answer answer) override {
-        requests.push_back({false, title, {}, std::nullopt, nameFilters, std::move(answer)});
+                    const std::optional<std::filesystem::path>& start, Answer answer) override {
+        requests.push_back({false, title, {}, start, nameFilters, std::move(answer)});
     }
 
     // Answers the oldest open request; none cancels it.
