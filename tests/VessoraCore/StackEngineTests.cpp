@@ -215,7 +215,8 @@ TEST_F(StackEngineTests, SecondEngineOnTheSameRootIsRefused) {
     EXPECT_EQ(thrownMessage([&] { open(folder.path() / "link/"); }), refused);
     EXPECT_EQ(first->allProfiles().size(), 2u);
 
-    // A lock held by anyone else (another process's descriptor) also counts.
+    // The lock file open anywhere else in this process also counts: opening
+    // and closing it again would drop the lock this process holds.
     first.reset();
     UniqueFd other(::open((root() / "engine.lock").c_str(), O_RDWR | O_CLOEXEC));
     ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
