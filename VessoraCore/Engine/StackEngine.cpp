@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -110,13 +111,51 @@ fs::path StackEngine::resolveRoot(const fs::path& given) {
 
 void StackEngine::lockRoot() {
     const fs::path file = root_ / "engine.lock";
+    const std::string refused =
+        L10n::text("Another Vessora instance is already using this data directory.");
+    // Two engines of this process must not both pass the check below.
+    static std::mutex lockStep;
+    std::lock_guard step(lockStep);
+    // Opening the file a second time and closing it again would drop this
+    // process's lock on it, so another engine here is caught first.
+    if (openHere(file))
+        throw VessoraError(refused);
     UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd)
         throw VessoraError(L10n::text("Could not lock the Vessora data directory."));
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
-        throw VessoraError(
-            L10n::text("Another Vessora instance is already using this data directory."));
+    // A record lock belongs to the process that took it: no child shares
+    // it, and it goes the moment that process dies. A copy of the
+    // descriptor held by a child of a killed run (one caught between its
+    // launch and its exec) therefore never keeps the next run out.
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (::fcntl(fd.get(), F_SETLK, &whole) != 0) {
+        if (errno == EACCES || errno == EAGAIN)
+            throw VessoraError(refused);
+        throw VessoraError(L10n::text("Could not lock the Vessora data directory."));
+    }
+    // Earlier builds take only this lock: they stay out while we run. It is
+    // not a refusal here, since such a child's copy may still hold it.
+    (void)::flock(fd.get(), LOCK_EX | LOCK_NB);
     lockFD_ = std::move(fd);
+}
+
+bool StackEngine::openHere(const fs::path& file) {
+    struct stat target {};
+    if (::lstat(file.c_str(), &target) != 0)
+        return false;
+    std::error_code error;
+    for (fs::directory_iterator item("/proc/self/fd", error), end; !error && item != end;
+         item.increment(error)) {
+        const std::string name = item->path().filename().string();
+        struct stat info {};
+        if (name.find_first_not_of("0123456789") == std::string::npos &&
+            ::fstat(std::stoi(name), &info) == 0 && info.st_dev == target.st_dev &&
+            info.st_ino == target.st_ino)
+            return true;
+    }
+    return false;
 }
 
 void StackEngine::loadProfiles() {

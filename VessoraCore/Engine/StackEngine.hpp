@@ -15,15 +15,15 @@
 // only briefly; statuses() sets the flag itself around the stops of its
 // supervision, and only while no operation holds it.
 //
-// Construction resolves and locks the data root ("engine.lock", flock,
-// close-on-exec, so no server inherits it), loads or seeds "profiles.json",
-// finishes interrupted deletions and prepares the private MariaDB socket
-// folder under /tmp. A second engine on the same root, in this process or
-// another, is refused. Then it ends the servers a killed run of this root
-// left behind (through their records) and removes that run's import
-// leftovers. Destruction releases the lock and, when no server of this
-// engine runs any more, removes its own socket folder; running servers must
-// have been stopped before.
+// Construction resolves and locks the data root ("engine.lock", a record lock,
+// which no child shares and which goes with the process that holds it, so a
+// killed run never keeps the next one out), loads or seeds "profiles.json",
+// finishes interrupted deletions and prepares the private MariaDB socket folder
+// under /tmp. A second engine on the same root, in this process or another, is
+// refused. Then it ends the servers a killed run of this root left behind
+// (through their records) and removes that run's import leftovers. Destruction
+// releases the lock and, when no server of this engine runs any more, removes
+// its own socket folder; running servers must have been stopped before.
 #pragma once
 
 #include "VessoraCore/Certificates/LocalCertificateInfo.hpp"
@@ -156,17 +156,16 @@ public:
     // while the environment has processes. The server is not touched.
     void setDatabasePassword(const std::string& id, const std::string& password);
 
-    // Project import: checks the request, prepares the dump in a private
-    // staging folder (".migration-staging/<UUID>/import.sql", removed on
-    // every way out), installs missing packages when allowed, creates the
-    // environment, copies the project in copy mode, writes the report,
-    // starts the environment with the dump loaded and counts its tables.
-    // `progress` is called on the calling thread once per phase it enters,
-    // before that phase's work; an exception it throws fails the import
-    // like any other error. Until the first report ("Migration in
-    // progress.") is written, failures throw; after it, the environment is
-    // stopped, marked "Migration incomplete" and the failed report is
-    // returned instead.
+    // Project import: checks the request, prepares the dump in a private staging
+    // folder (".migration-staging/<UUID>/import.sql", removed on every way out),
+    // installs missing packages when allowed, creates the environment with its
+    // first report (written before its record is stored), copies the project in
+    // copy mode, starts the environment with the dump loaded and counts its
+    // tables. `progress` is called on the calling thread once per phase it
+    // enters, before that phase's work; an exception it throws fails the import
+    // like any other error. Until the first report ("Migration in progress.") is
+    // written, failures throw; after it, the environment is stopped, marked
+    // "Migration incomplete" and the failed report is returned instead.
     using MigrationProgress = std::function<void(MigrationPhase)>;
     MigrationResult migrate(const MigrationRequest& request, const MigrationProgress& progress);
 
@@ -189,6 +188,8 @@ private:
     // Construction steps.
     static std::filesystem::path resolveRoot(const std::filesystem::path& given);
     void lockRoot();
+    // True when a descriptor of this process refers to that file.
+    static bool openHere(const std::filesystem::path& file);
     void loadProfiles();
     void prepareSocketDirectory();
     // Servers a killed run of this data root left running, found only
@@ -252,13 +253,15 @@ private:
     // (an unreadable or undecodable one included).
     static bool importUnfinished(const std::filesystem::path& report);
 
-    StackProfile createUnlocked(const std::string& name, const std::string& php,
-                                const std::string& mariaDB, bool phpMyAdminEnabled,
-                                const std::string& webserver, bool httpsEnabled,
-                                const std::optional<std::string>& documentRoot,
-                                const std::string& databaseName,
-                                const std::optional<std::string>& hostname, bool virtualHost,
-                                bool standardPorts);
+    // `beforeStore` runs once the new folder is made and before the record
+    // is stored: whatever it writes there is in place before the
+    // environment can be seen, and goes with the folder when storing fails.
+    StackProfile
+    createUnlocked(const std::string& name, const std::string& php, const std::string& mariaDB,
+                   bool phpMyAdminEnabled, const std::string& webserver, bool httpsEnabled,
+                   const std::optional<std::string>& documentRoot, const std::string& databaseName,
+                   const std::optional<std::string>& hostname, bool virtualHost, bool standardPorts,
+                   const std::function<void(const StackProfile&)>& beforeStore);
     // Writes "profiles.json", then adopts the list.
     void store(std::vector<StackProfile> profiles);
 

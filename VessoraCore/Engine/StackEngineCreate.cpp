@@ -42,16 +42,15 @@ StackProfile StackEngine::create(const std::string& name, const std::string& php
                                  bool standardPorts) {
     BusyGuard guard(busy_);
     return createUnlocked(name, php, mariaDB, phpMyAdminEnabled, webserver, httpsEnabled,
-                          documentRoot, databaseName, hostname, virtualHost, standardPorts);
+                          documentRoot, databaseName, hostname, virtualHost, standardPorts, {});
 }
 
-StackProfile StackEngine::createUnlocked(const std::string& name, const std::string& php,
-                                         const std::string& mariaDB, bool phpMyAdminEnabled,
-                                         const std::string& webserver, bool httpsEnabled,
-                                         const std::optional<std::string>& documentRoot,
-                                         const std::string& databaseName,
-                                         const std::optional<std::string>& hostname,
-                                         bool virtualHost, bool standardPorts) {
+StackProfile StackEngine::createUnlocked(
+    const std::string& name, const std::string& php, const std::string& mariaDB,
+    bool phpMyAdminEnabled, const std::string& webserver, bool httpsEnabled,
+    const std::optional<std::string>& documentRoot, const std::string& databaseName,
+    const std::optional<std::string>& hostname, bool virtualHost, bool standardPorts,
+    const std::function<void(const StackProfile&)>& beforeStore) {
     std::vector<StackProfile> profiles = allProfiles();
     const EnvironmentPorts::Allocation ports =
         EnvironmentPorts::allocate(profiles, httpsEnabled, PortCheck::isAvailable);
@@ -94,6 +93,8 @@ StackProfile StackEngine::createUnlocked(const std::string& name, const std::str
             write(Configuration::welcomePage(), paths.managedWeb() / "index.php");
         if (profile.httpsEnabled)
             LocalHTTPS::prepare(paths, false);
+        if (beforeStore)
+            beforeStore(profile);
         store(profiles);
     } catch (...) {
         fs::remove_all(folder, error);

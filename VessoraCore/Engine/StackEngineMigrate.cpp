@@ -104,15 +104,7 @@ MigrationResult StackEngine::migrate(const MigrationRequest& request,
         brew_.install(missing, StackPaths::installLog(root_));
     }
 
-    StackProfile profile = createUnlocked(
-        name, request.php, request.mariaDB, request.phpMyAdminEnabled, request.webserver,
-        request.httpsEnabled,
-        request.mode == ProjectImportMode::existing ? std::optional(servedFolder(request))
-                                                    : std::nullopt,
-        request.databaseName, std::nullopt, false, false);
-
     MigrationReport report;
-    report.environmentID = profile.id;
     report.environmentName = name;
     report.sourceProject = request.projectFolder.string();
     report.publicDirectory = request.publicDirectory;
@@ -127,10 +119,35 @@ MigrationResult StackEngine::migrate(const MigrationRequest& request,
     report.php = request.php;
     report.mariaDB = request.mariaDB;
     report.webserver = request.webserver;
-    const fs::path reportFile = StackPaths(root_, profile).migrationReport();
+    fs::path reportFile;
+
+    // The first report is in place before the record is stored, so a run
+    // killed from then on leaves an environment that shows its import as
+    // incomplete rather than one that looks merely stopped.
+    const auto writeFirstReport = [&](const StackProfile& created) {
+        report.environmentID = created.id;
+        reportFile = StackPaths(root_, created).migrationReport();
+        report.save(reportFile);
+    };
+    StackProfile profile;
+    try {
+        profile = createUnlocked(
+            name, request.php, request.mariaDB, request.phpMyAdminEnabled, request.webserver,
+            request.httpsEnabled,
+            request.mode == ProjectImportMode::existing ? std::optional(servedFolder(request))
+                                                        : std::nullopt,
+            request.databaseName, std::nullopt, false, false, writeFirstReport);
+    } catch (...) {
+        // Only the helper request after storing fails with the record kept;
+        // that environment is stored without a report.
+        if (!reportFile.empty()) {
+            std::error_code ignored;
+            fs::remove(reportFile, ignored);
+        }
+        throw;
+    }
 
     try {
-        report.save(reportFile);
         enter(MigrationPhase::copying);
         if (request.mode == ProjectImportMode::copy)
             profile = copyProject(profile, request);

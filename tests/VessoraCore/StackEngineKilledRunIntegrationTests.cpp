@@ -187,18 +187,9 @@ protected:
     void relaunchLeavesNothing(Clock::duration& elapsed, const StackProfile& profile,
                                const std::vector<ServerRecord>& left) {
         const auto started = Clock::now();
-        // A launch the kill cut short may hold a copy of the lock descriptor
-        // for a moment, until its exec closes it.
-        becomes(
-            [&] {
-                try {
-                    engine = open();
-                    return true;
-                } catch (const std::exception&) {
-                    return false;
-                }
-            },
-            5000ms);
+        // At once: whatever the kill caught in the middle of a launch holds
+        // nothing that keeps this run out.
+        ASSERT_EQ(thrownMessage([&] { engine = open(); }), "");
         ASSERT_TRUE(engine);
         EXPECT_TRUE(becomes(
             [&] {
@@ -225,6 +216,32 @@ protected:
         ASSERT_EQ(error, "");
         EXPECT_EQ(sql(profile, "SELECT text FROM shop_db.notes;"), "kept\n");
         EXPECT_EQ(fetch(profile.backendURL() + "/__vessora_health.php").status, 200);
+    }
+
+    // An import of a project served where it lies, with its dump.
+    MigrationRequest importRequest(const fs::path& dump) const {
+        const fs::path project = work.path() / "project";
+        fs::create_directories(project / "public");
+        fs::permissions(project, fs::perms(0755));
+        fs::permissions(project / "public", fs::perms(0755));
+        MigrationRequest request;
+        request.name = "Imported";
+        request.projectFolder = project;
+        request.publicDirectory = "public";
+        request.mode = ProjectImportMode::existing;
+        request.databaseName = "shop_db";
+        request.sqlFile = dump;
+        request.php = "php@8.2";
+        request.mariaDB = "mariadb@10.11";
+        request.webserver = "nginx";
+        return request;
+    }
+    // The stored record of the import, once "profiles.json" holds it.
+    std::optional<StackProfile> imported() const {
+        for (const auto& item : JsonFields::parse(PrivateFile::read(root() / "profiles.json")))
+            if (item.value("name", "") == "Imported")
+                return StackProfile::fromJSON(item);
+        return std::nullopt;
     }
 
     void report(const char* point, Clock::duration elapsed, std::size_t killed) {
@@ -333,27 +350,11 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAnImportLeavesNo
             out << ";\n";
         }
     }
-    const fs::path project = work.path() / "project";
-    fs::create_directories(project / "public");
-    fs::permissions(project, fs::perms(0755));
-    fs::permissions(project / "public", fs::perms(0755));
-    MigrationRequest request;
-    request.name = "Imported";
-    request.projectFolder = project;
-    request.publicDirectory = "public";
-    request.mode = ProjectImportMode::existing;
-    request.databaseName = "shop_db";
-    request.sqlFile = dump;
-    request.php = "php@8.2";
-    request.mariaDB = "mariadb@10.11";
-    request.webserver = "nginx";
+    const MigrationRequest request = importRequest(dump);
 
     std::optional<StackProfile> created;
     const auto findCreated = [&] {
-        auto probe = JsonFields::parse(PrivateFile::read(root() / "profiles.json"));
-        for (const auto& item : probe)
-            if (item.value("name", "") == "Imported")
-                created = StackProfile::fromJSON(item);
+        created = imported();
         return created.has_value();
     };
     engine = open();
@@ -387,6 +388,47 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAnImportLeavesNo
     report("middle of an import's load", elapsed, left.size());
     EXPECT_TRUE(becomes([&] { return processesNaming(client).empty(); }, 10000ms));
     EXPECT_EQ(engine->statuses().at(created->id).description, "Migration incomplete");
+}
+
+TEST_F(StackEngineKilledRunIntegrationTests, KilledOnceAnImportIsStoredShowsItIncomplete) {
+    const fs::path dump = work.path() / "shop.sql";
+    PrivateFile::write(dump, "CREATE TABLE products (id INT PRIMARY KEY);\n");
+    const MigrationRequest request = importRequest(dump);
+    const fs::path copying = work.path() / "copying";
+    engine = open();
+    engine.reset();
+    {
+        KilledRun run([&] {
+            auto child = open();
+            child->configureLocalHosts(true);
+            // The helper request right after the record is stored waits
+            // until the kill comes.
+            helper->hold();
+            child->migrate(request, [&](MigrationPhase phase) {
+                if (phase == MigrationPhase::copying)
+                    PrivateFile::write(copying, "");
+            });
+        });
+        ASSERT_TRUE(becomes([&] { return imported().has_value() || run.exited(); }, 60000ms));
+        run.kill();
+    }
+    const std::optional<StackProfile> created = imported();
+    ASSERT_TRUE(created);
+    // Killed before the import went on to its next phase.
+    EXPECT_FALSE(fs::exists(copying));
+
+    engine = open();
+    EXPECT_EQ(engine->statuses().at(created->id).description, "Migration incomplete");
+    EXPECT_EQ(thrownMessage([&] { engine->start(created->id); }),
+              "This migration is incomplete. Review its report, then remove the new "
+              "environment and retry.");
+    const auto report = MigrationReport::fromJSON(
+        JsonFields::parse(PrivateFile::read(paths(*created).migrationReport())));
+    EXPECT_EQ(report.environmentID, created->id);
+    EXPECT_FALSE(report.succeeded);
+    EXPECT_EQ(report.sqlFileName, "shop.sql");
+    EXPECT_FALSE(fs::exists(root() / ".migration-staging"));
+    EXPECT_TRUE(records(*created).empty());
 }
 
 } // namespace

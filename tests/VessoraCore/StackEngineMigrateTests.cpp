@@ -333,6 +333,34 @@ TEST_F(StackEngineMigrateTests, HoldsTheBusyFlagAndAFailingCallbackEndsTheImport
     EXPECT_FALSE(StackEngineTesting::busy(*engine));
 }
 
+// Whatever of the new environment runs when the import fails after its
+// first report is stopped, not only what a failed start takes down itself.
+TEST_F(StackEngineMigrateTests, AFailureAfterTheFirstReportStopsTheNewEnvironmentsServers) {
+    std::vector<std::shared_ptr<ManagedProcess>> servers;
+    std::string id;
+    const MigrationResult result = engine->migrate(request(), [&](MigrationPhase phase) {
+        if (phase != MigrationPhase::importing)
+            return;
+        id = engine->allProfiles().back().id;
+        for (const char* service : {"MariaDB", "PHP-FPM", "nginx"}) {
+            servers.push_back(std::make_shared<ManagedProcess>(service, "/bin/sleep",
+                                                               std::vector<std::string>{"60"},
+                                                               folder.path() / "servers.log"));
+            StackEngineTesting::addProcess(*engine, id, servers.back());
+        }
+        throw VessoraError("Stopped with the servers up.");
+    });
+    ASSERT_EQ(result.profile.id, id);
+    ASSERT_EQ(servers.size(), 3u);
+    for (const auto& server : servers)
+        EXPECT_FALSE(server->isRunning()) << server->service();
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, id));
+    EXPECT_FALSE(result.report.succeeded);
+    EXPECT_EQ(storedReport(result.profile).message, "Stopped with the servers up.");
+    EXPECT_EQ(engine->statuses().at(id).description, "Migration incomplete");
+    EXPECT_EQ(stagedItems(), 0u);
+}
+
 TEST_F(StackEngineMigrateTests, AFailedHelperRequestKeepsTheStoredEnvironmentWithoutAReport) {
     engine->configureLocalHosts(true);
     helper->fail("Local host setup did not respond.");

@@ -1,6 +1,7 @@
 #include "VessoraCore/Certificates/LocalHTTPS.hpp"
 #include "VessoraCore/Configuration/Configuration.hpp"
 #include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/DescriptorWait.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <future>
 #include <sys/file.h>
@@ -213,7 +215,8 @@ TEST_F(StackEngineTests, SecondEngineOnTheSameRootIsRefused) {
     EXPECT_EQ(thrownMessage([&] { open(folder.path() / "link/"); }), refused);
     EXPECT_EQ(first->allProfiles().size(), 2u);
 
-    // A lock held by anyone else (another process's descriptor) also counts.
+    // The lock file open anywhere else in this process also counts: opening
+    // and closing it again would drop the lock this process holds.
     first.reset();
     UniqueFd other(::open((root() / "engine.lock").c_str(), O_RDWR | O_CLOEXEC));
     ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
@@ -242,6 +245,70 @@ TEST_F(StackEngineTests, LockDescriptorIsNotInherited) {
         }
     }
     EXPECT_EQ(found, 1);
+}
+
+TEST_F(StackEngineTests, AKilledRunsRootOpensAtOnceWhateverKeptACopyOfItsLockDescriptor) {
+    const std::string refused = "Another Vessora instance is already using this data directory.";
+    int pipeEnds[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    UniqueFd reader(pipeEnds[0]);
+    UniqueFd writer(pipeEnds[1]);
+    const pid_t run = ::fork();
+    ASSERT_GE(run, 0);
+    if (run == 0) {
+        try {
+            auto engine = open();
+            // A child that shares every descriptor of the run, as one the
+            // kill catches between its launch and its exec does.
+            const pid_t holder = ::fork();
+            if (holder == 0)
+                for (;;)
+                    ::pause();
+            const std::string text = std::to_string(holder) + "\n";
+            if (::write(writer.get(), text.data(), text.size()) < 0)
+                ::_exit(4);
+            for (;;)
+                ::pause();
+        } catch (...) {
+            ::_exit(3);
+        }
+    }
+    writer.reset();
+    const auto killRun = [&] {
+        ::kill(run, SIGKILL);
+        ::waitpid(run, nullptr, 0);
+    };
+    ASSERT_TRUE(DescriptorWait::readable({reader.get()}, std::chrono::seconds(20))[0]);
+    char buffer[32] = {};
+    const ssize_t got = ::read(reader.get(), buffer, sizeof buffer - 1);
+    const pid_t holder = got > 1 ? static_cast<pid_t>(std::atoi(buffer)) : -1;
+    if (holder <= 0)
+        killRun();
+    ASSERT_GT(holder, 0) << "the run could not open its engine";
+
+    // While the run lives, its lock keeps every other engine out.
+    EXPECT_EQ(thrownMessage([&] { open(); }), refused);
+    killRun();
+    // The copy still refers to the lock file after the run is gone.
+    const fs::path lock = fs::canonical(root() / "engine.lock");
+    bool copyHeld = false;
+    std::error_code error;
+    for (fs::directory_iterator item("/proc/" + std::to_string(holder) + "/fd", error), end;
+         !error && item != end; item.increment(error))
+        copyHeld = copyHeld || fs::read_symlink(item->path(), error) == lock;
+    EXPECT_TRUE(copyHeld);
+    EXPECT_EQ(thrownMessage([&] {
+                  auto engine = open();
+                  // And the relaunched engine keeps others out in turn.
+                  const pid_t other = ::fork();
+                  if (other == 0)
+                      ::_exit(thrownMessage([&] { open(); }) == refused ? 0 : 1);
+                  int status = -1;
+                  ::waitpid(other, &status, 0);
+                  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+              }),
+              "");
+    ::kill(holder, SIGKILL);
 }
 
 TEST_F(StackEngineTests, UnquotablePathsAreRefusedBeforeAnythingIsCreated) {
