@@ -484,7 +484,8 @@ TEST_F(MigrationSheetTest, TheResultOpensTheHTTPSAddressWhenThereIsOne) {
     click("openSiteButton");
     EXPECT_EQ(lastRequest(), "url https://127.0.0.1:8449");
 
-    // A report that is not there opens nothing visible: no message shows.
+    // A refused report leaves the result as it was: no error line, the
+    // wizard stays (the warning over it is DesktopRefusalTest's).
     desktop->accepts = false;
     click("importReportButton");
     EXPECT_EQ(lastRequest(), "open " + (root.path() / "env-https/migration-report.json").string());
