@@ -17,7 +17,7 @@ namespace vessora::DesktopOpening {
 namespace {
 
 void sayRefused(QWidget* asker, const std::string& sentence) {
-    // Without a window to sit on, the alert would float free of any context.
+    // A late refusal for a sheet that has closed has no window to be said in.
     if (!asker)
         return;
     auto* box = new QMessageBox(asker->window());
