@@ -25,10 +25,14 @@ public:
 
     bool openPath(const std::filesystem::path& path) override { return openLocal(path); }
 
-    bool showInFileManager(const std::filesystem::path& path) override {
+    bool showInFileManager(const std::filesystem::path& path,
+                           std::function<void()> refused) override {
         // The answer may come after these services were replaced.
         FileManagerItems::show(QDBusConnection::sessionBus(), path,
-                               [](const std::filesystem::path& folder) { openLocal(folder); });
+                               [refused = std::move(refused)](const std::filesystem::path& folder) {
+                                   if (!openLocal(folder) && refused)
+                                       refused();
+                               });
         return true;
     }
 };

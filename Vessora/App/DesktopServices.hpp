@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,8 +21,11 @@ public:
     // The file selected in the file manager through the freedesktop
     // FileManager1 interface on the session bus where a file manager offers
     // it, else its folder opened. Asks without waiting for the answer, so
-    // it returns true once the request is on its way.
-    virtual bool showInFileManager(const std::filesystem::path& path) = 0;
+    // it returns true once the request is on its way; `refused` runs later
+    // on the main thread when neither the file manager nor the folder's
+    // opener took it.
+    virtual bool showInFileManager(const std::filesystem::path& path,
+                                   std::function<void()> refused) = 0;
 
     // The desktop's own services unless a test set others.
     static DesktopServices& current();

@@ -1,6 +1,6 @@
 #include "Vessora/Sheets/DatabaseManagerSheet.hpp"
 
-#include "Vessora/App/DesktopServices.hpp"
+#include "Vessora/App/DesktopOpening.hpp"
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/AlertWidth.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
@@ -143,7 +143,7 @@ DatabaseManagerSheet::DatabaseManagerSheet(AppModel& model, AppPreferences& pref
     connect(start_, &QPushButton::clicked, this, [this] { draft_->startEnvironment(); });
     connect(credentials_, &QPushButton::clicked, this, [this] { draft_->openCredentials(); });
     connect(phpMyAdmin_, &QPushButton::clicked, this,
-            [this] { DesktopServices::current().openURL(draft_->profile().phpMyAdminURL()); });
+            [this] { DesktopOpening::openURL(this, draft_->profile().phpMyAdminURL()); });
     connect(refresh_, &QPushButton::clicked, this, [this] { draft_->refresh(); });
     connect(done_, &QPushButton::clicked, this, &DatabaseManagerSheet::reject);
     connect(draft_, &DatabaseManagerDraft::changed, this, &DatabaseManagerSheet::render);

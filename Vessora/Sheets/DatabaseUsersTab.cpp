@@ -32,14 +32,20 @@ namespace Style = DatabaseSheetStyle;
 
 namespace {
 
+// An account row is at least this high, more when the desktop's fonts need it.
 constexpr int accountRowHeight = 41;
+// The list shows whole rows only: at least three, and at most five before
+// it scrolls, one row at a time.
+constexpr std::size_t fewestAccountRows = 3;
+constexpr std::size_t mostAccountRows = 5;
 constexpr int accessRowHeight = 24;
 constexpr int accessRowSpacing = 8;
 
 } // namespace
 
-int DatabaseUsersTab::accountListHeight(std::size_t count) {
-    return std::min(std::max(43 * static_cast<int>(std::min<std::size_t>(count, 100)), 120), 240);
+int DatabaseUsersTab::accountListHeight(std::size_t count, int rowHeight, int frame) {
+    const std::size_t rows = std::clamp(count, fewestAccountRows, mostAccountRows);
+    return static_cast<int>(rows) * rowHeight + 2 * frame;
 }
 
 int DatabaseUsersTab::accessPickerWidthFor(AppLanguage language) const {
@@ -74,7 +80,8 @@ DatabaseUsersTab::DatabaseUsersTab(DatabaseManagerDraft& draft, QWidget* parent)
     accounts_->setObjectName("accountList");
     accounts_->setFixedWidth(accountListWidth);
     accounts_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    accounts_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // By whole rows, so scrolling never leaves half a row at an edge.
+    accounts_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     accounts_->setSelectionMode(QAbstractItemView::SingleSelection);
     left->addWidget(accounts_);
     newUser_ = new QPushButton(Icons::symbolic("list-add", palette().color(QPalette::ButtonText)),
@@ -181,18 +188,8 @@ void DatabaseUsersTab::rebuildAccounts(const std::vector<DatabaseAccount>& users
     const QSignalBlocker blocker(accounts_);
     accounts_->clear();
     accountRows_.clear();
-    // Rows as wide as the list's inside, less the scroll bar when the rows
-    // need one, so the lock at a row's end stays in view.
-    const int inside = accountListHeight(users.size()) - 2 * accounts_->frameWidth();
-    const bool scrolls = static_cast<int>(users.size()) * accountRowHeight > inside;
-    const int rowWidth =
-        accountListWidth - 2 * accounts_->frameWidth() -
-        (scrolls ? accounts_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, accounts_)
-                 : 0);
+    std::vector<QWidget*> rows;
     for (const DatabaseAccount& account : users) {
-        auto* item = new QListWidgetItem(accounts_);
-        item->setSizeHint(QSize(rowWidth, accountRowHeight));
-        item->setToolTip(toQt(account.id()));
         auto* row = new QWidget(accounts_);
         row->setObjectName("accountRow");
         auto* layout = new QHBoxLayout(row);
@@ -203,6 +200,8 @@ void DatabaseUsersTab::rebuildAccounts(const std::vector<DatabaseAccount>& users
         auto* name = new DatabaseElidedLabel(row, Qt::ElideRight);
         name->setObjectName("accountName");
         SheetStyle::makeCallout(name);
+        // A text to measure the row by; render() sets it in the language.
+        name->setFullText(toQt(account.name));
         lines->addWidget(name);
         auto* host = new DatabaseElidedLabel(row, Qt::ElideRight);
         host->setObjectName("accountHost");
@@ -216,8 +215,26 @@ void DatabaseUsersTab::rebuildAccounts(const std::vector<DatabaseAccount>& users
             lock->setObjectName("accountLock");
             layout->addWidget(lock);
         }
-        accounts_->setItemWidget(item, row);
+        rows.push_back(row);
         accountRows_.push_back({name, account});
+    }
+
+    // Every row as high as the highest needs, and as wide as the list's
+    // inside, less the scroll bar when the rows need one, so the lock at a
+    // row's end stays in view.
+    accountRowHeight_ = accountRowHeight;
+    for (QWidget* row : rows)
+        accountRowHeight_ = std::max(accountRowHeight_, row->sizeHint().height());
+    const bool scrolls = users.size() > mostAccountRows;
+    const int rowWidth =
+        accountListWidth - 2 * accounts_->frameWidth() -
+        (scrolls ? accounts_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, accounts_)
+                 : 0);
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        auto* item = new QListWidgetItem(accounts_);
+        item->setSizeHint(QSize(rowWidth, accountRowHeight_));
+        item->setToolTip(toQt(users[index].id()));
+        accounts_->setItemWidget(item, rows[index]);
     }
 }
 
@@ -271,7 +288,8 @@ void DatabaseUsersTab::renderAccounts() {
         rebuildAccounts(users);
         shownAccounts_ = users;
     }
-    accounts_->setFixedHeight(accountListHeight(users.size()));
+    accounts_->setFixedHeight(
+        accountListHeight(users.size(), accountRowHeight_, accounts_->frameWidth()));
     for (const AccountRow& row : accountRows_)
         row.name->setFullText(row.account.name.empty() ? toQt(L10n::text("Anonymous"))
                                                        : toQt(row.account.name));

@@ -31,8 +31,9 @@ class DatabaseUsersTab : public QWidget {
 public:
     static constexpr int accountListWidth = 170;
     static constexpr int accessPickerWidth = 155;
-    // The account list's height for `count` accounts: 43 each, 120 to 240.
-    static int accountListHeight(std::size_t count);
+    // The account list's height for `count` accounts of `rowHeight` each
+    // inside a frame `frame` wide: whole rows only, three to five of them.
+    static int accountListHeight(std::size_t count, int rowHeight, int frame);
     // The access list's height for `count` databases: 32 each, 32 to 132.
     static int accessListHeight(std::size_t count);
 
@@ -62,6 +63,7 @@ private:
     DatabaseManagerDraft& draft_;
 
     QListWidget* accounts_;
+    int accountRowHeight_ = 41;
     QPushButton* newUser_;
     std::vector<AccountRow> accountRows_;
     std::optional<std::vector<DatabaseAccount>> shownAccounts_;

@@ -2,7 +2,7 @@
 
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
-#include "Vessora/App/DesktopServices.hpp"
+#include "Vessora/App/DesktopOpening.hpp"
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/App/LocalizedDate.hpp"
 #include "Vessora/Controls/AlertWidth.hpp"
@@ -201,12 +201,12 @@ void LocalHTTPSSheet::connectSignals() {
     connect(&model_, &AppModel::busyChanged, this, &LocalHTTPSSheet::load);
     connect(&preferences_, &AppPreferences::changed, this, &LocalHTTPSSheet::render);
     connect(open_, &QPushButton::clicked, this,
-            [this] { DesktopServices::current().openPath(certificateFile()); });
+            [this] { DesktopOpening::openPath(this, certificateFile()); });
     connect(showFiles_, &QPushButton::clicked, this,
-            [this] { DesktopServices::current().showInFileManager(certificateFile()); });
+            [this] { DesktopOpening::showInFileManager(this, certificateFile()); });
     connect(renew_, &QPushButton::clicked, this, &LocalHTTPSSheet::askRenewal);
     connect(guide_, &QLabel::linkActivated, this,
-            [](const QString& url) { DesktopServices::current().openURL(url.toStdString()); });
+            [this](const QString& url) { DesktopOpening::openURL(this, url.toStdString()); });
     connect(done_, &QPushButton::clicked, this, &QDialog::accept);
 }
 

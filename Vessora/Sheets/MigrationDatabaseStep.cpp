@@ -9,6 +9,7 @@
 #include "Vessora/Sheets/MigrationSheetStyle.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,14 +25,17 @@ namespace Style = MigrationSheetStyle;
 MigrationDatabaseStep::MigrationDatabaseStep(MigrationDraft& draft, QWidget* parent)
     : QWidget(parent), draft_(draft) {
     QVBoxLayout* column = Style::column(this);
+    QGridLayout* form = Style::form(column);
+    databaseTitle_ = Style::rowTitle(this, "databaseTitle");
     databaseName_ = Style::lineEdit(this, "databaseField");
-    column->addWidget(databaseName_);
+    Style::addRow(form, databaseTitle_, databaseName_);
     databaseNote_ = Style::caption(this, "databaseNote");
-    column->addWidget(databaseNote_);
+    Style::addRow(form, nullptr, databaseNote_);
     databaseMessage_ = Style::warning(this, "databaseNameMessage");
-    column->addWidget(databaseMessage_);
+    Style::addRow(form, nullptr, databaseMessage_);
 
     auto* row = new QHBoxLayout;
+    sqlTitle_ = Style::rowTitle(this, "sqlTitle");
     choose_ = Style::button(this, "chooseSQLButton");
     choose_->setIcon(Icons::symbolic("text-x-generic", palette().color(QPalette::ButtonText)));
     remove_ = Style::button(this, "removeSQLButton");
@@ -39,13 +43,13 @@ MigrationDatabaseStep::MigrationDatabaseStep(MigrationDraft& draft, QWidget* par
     row->addWidget(choose_, 0, Qt::AlignVCenter);
     row->addWidget(remove_, 0, Qt::AlignVCenter);
     row->addStretch(1);
-    column->addLayout(row);
+    Style::addRow(form, sqlTitle_, row);
     dump_ = Style::pathLine(this, "sqlPath");
-    column->addWidget(dump_);
+    Style::addRow(form, nullptr, dump_);
     dumpNote_ = Style::caption(this, "sqlNote");
-    column->addWidget(dumpNote_);
+    Style::addRow(form, nullptr, dumpNote_);
     mappingNote_ = Style::caption(this, "mappingNote");
-    column->addWidget(mappingNote_);
+    Style::addRow(form, nullptr, mappingNote_);
 
     connect(databaseName_, &QLineEdit::textEdited, &draft_,
             [this](const QString& text) { draft_.setDatabaseName(fromQt(text)); });
@@ -54,6 +58,8 @@ MigrationDatabaseStep::MigrationDatabaseStep(MigrationDraft& draft, QWidget* par
 }
 
 void MigrationDatabaseStep::render() {
+    databaseTitle_->setText(toQt(L10n::text("Database")));
+    sqlTitle_->setText(toQt(L10n::text("SQL file")));
     DatabaseSheetStyle::syncText(databaseName_, draft_.databaseName());
     databaseName_->setPlaceholderText(toQt(L10n::text("Database name")));
     databaseName_->setAccessibleName(databaseName_->placeholderText());

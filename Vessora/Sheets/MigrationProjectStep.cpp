@@ -12,6 +12,7 @@
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QButtonGroup>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,19 +30,23 @@ namespace Style = MigrationSheetStyle;
 MigrationProjectStep::MigrationProjectStep(AppModel& model, MigrationDraft& draft, QWidget* parent)
     : QWidget(parent), model_(model), draft_(draft) {
     QVBoxLayout* column = Style::column(this);
+    QGridLayout* form = Style::form(column);
+    nameTitle_ = Style::rowTitle(this, "nameTitle");
     name_ = Style::lineEdit(this, "nameField");
-    column->addWidget(name_);
+    Style::addRow(form, nameTitle_, name_);
+    folderTitle_ = Style::rowTitle(this, "folderTitle");
     choose_ = Style::button(this, "chooseFolderButton");
     choose_->setIcon(Icons::symbolic("folder", palette().color(QPalette::ButtonText)));
-    column->addWidget(choose_, 0, Qt::AlignLeft);
+    auto* chooseRow = new QHBoxLayout;
+    chooseRow->addWidget(choose_);
+    chooseRow->addStretch(1);
+    Style::addRow(form, folderTitle_, chooseRow);
     folder_ = Style::pathLine(this, "folderPath");
-    column->addWidget(folder_);
+    Style::addRow(form, nullptr, folder_);
 
     auto* modes = new QHBoxLayout;
     modes->setSpacing(12);
-    modeTitle_ = new QLabel(this);
-    modeTitle_->setObjectName("modeTitle");
-    FormStyle::makeSmall(modeTitle_);
+    modeTitle_ = Style::rowTitle(this, "modeTitle");
     existing_ = new QRadioButton(this);
     existing_->setObjectName("existingModeButton");
     copy_ = new QRadioButton(this);
@@ -51,18 +56,18 @@ MigrationProjectStep::MigrationProjectStep(AppModel& model, MigrationDraft& draf
     modes_ = new QButtonGroup(this);
     modes_->addButton(existing_);
     modes_->addButton(copy_);
-    modes->addWidget(modeTitle_);
     modes->addWidget(existing_);
     modes->addWidget(copy_);
     modes->addStretch(1);
-    column->addLayout(modes);
+    Style::addRow(form, modeTitle_, modes);
     modeNote_ = Style::caption(this, "modeNote");
-    column->addWidget(modeNote_);
+    Style::addRow(form, nullptr, modeNote_);
 
+    publicTitle_ = Style::rowTitle(this, "publicDirectoryTitle");
     publicDirectory_ = Style::lineEdit(this, "publicDirectoryField");
-    column->addWidget(publicDirectory_);
+    Style::addRow(form, publicTitle_, publicDirectory_);
     publicNote_ = Style::caption(this, "publicDirectoryNote");
-    column->addWidget(publicNote_);
+    Style::addRow(form, nullptr, publicNote_);
     nameInUse_ = Style::warning(this, "nameInUseMessage");
     column->addWidget(nameInUse_);
 
@@ -78,6 +83,9 @@ MigrationProjectStep::MigrationProjectStep(AppModel& model, MigrationDraft& draf
 }
 
 void MigrationProjectStep::render() {
+    nameTitle_->setText(toQt(L10n::text("Name")));
+    folderTitle_->setText(toQt(L10n::text("Project")));
+    publicTitle_->setText(toQt(L10n::text("Web folder")));
     DatabaseSheetStyle::syncText(name_, draft_.name());
     name_->setPlaceholderText(toQt(L10n::text("Environment name")));
     name_->setAccessibleName(toQt(L10n::text("Environment name")));

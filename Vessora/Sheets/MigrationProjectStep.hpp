@@ -1,6 +1,6 @@
 // The import wizard's first step: the new environment's name, the project
 // folder (chosen through FileChooser), whether it is served in place or
-// copied, and the web folder inside it. A name another environment has
+// copied, and the web folder inside it, each row titled. A name another environment has
 // already (ignoring case and accents) is named in orange; every other
 // refusal only keeps Next disabled.
 #pragma once
@@ -32,7 +32,9 @@ private:
 
     AppModel& model_;
     MigrationDraft& draft_;
+    QLabel* nameTitle_;
     QLineEdit* name_;
+    QLabel* folderTitle_;
     QPushButton* choose_;
     ElidedSelectableText* folder_;
     QLabel* modeTitle_;
@@ -40,6 +42,7 @@ private:
     QRadioButton* copy_;
     QButtonGroup* modes_;
     QLabel* modeNote_;
+    QLabel* publicTitle_;
     QLineEdit* publicDirectory_;
     QLabel* publicNote_;
     QLabel* nameInUse_;

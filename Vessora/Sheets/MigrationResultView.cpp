@@ -1,7 +1,7 @@
 #include "Vessora/Sheets/MigrationResultView.hpp"
 
 #include "Vessora/App/AppModel.hpp"
-#include "Vessora/App/DesktopServices.hpp"
+#include "Vessora/App/DesktopOpening.hpp"
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
@@ -96,15 +96,13 @@ void MigrationResultView::render() {
 void MigrationResultView::openReport() {
     if (!draft_.result())
         return;
-    // Whether the desktop could open it is not shown: a missing report
-    // simply opens nothing.
-    DesktopServices::current().openPath(
-        StackPaths(model_.dataRoot(), draft_.result()->profile).migrationReport());
+    DesktopOpening::openPath(
+        this, StackPaths(model_.dataRoot(), draft_.result()->profile).migrationReport());
 }
 
 void MigrationResultView::openSite() {
     if (const auto& result = draft_.result())
-        DesktopServices::current().openURL(result->profile.siteURL());
+        DesktopOpening::openURL(this, result->profile.siteURL());
 }
 
 } // namespace vessora

@@ -4,6 +4,7 @@
 #include "Vessora/Sheets/ElidedSelectableText.hpp"
 #include "Vessora/Sheets/SheetStyle.hpp"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,6 +18,38 @@ QVBoxLayout* column(QWidget* step) {
     layout->setSpacing(12);
     layout->setAlignment(Qt::AlignTop);
     return layout;
+}
+
+QGridLayout* form(QVBoxLayout* column) {
+    auto* grid = new QGridLayout;
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(12);
+    grid->setColumnStretch(1, 1);
+    column->addLayout(grid);
+    return grid;
+}
+
+void addRow(QGridLayout* form, QLabel* title, QWidget* control) {
+    const int row = form->rowCount();
+    if (title)
+        form->addWidget(title, row, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    form->addWidget(control, row, 1);
+}
+
+void addRow(QGridLayout* form, QLabel* title, QBoxLayout* controls) {
+    const int row = form->rowCount();
+    if (title)
+        form->addWidget(title, row, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    form->addLayout(controls, row, 1);
+}
+
+QLabel* rowTitle(QWidget* parent, const char* objectName) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(objectName);
+    label->setTextFormat(Qt::PlainText);
+    FormStyle::makeSmall(label);
+    return label;
 }
 
 QLabel* caption(QWidget* parent, const char* objectName) {

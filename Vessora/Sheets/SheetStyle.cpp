@@ -66,6 +66,11 @@ QColor destructive() {
 void fitToContent(QWidget* sheet, int width) {
     for (QWidget* child : sheet->findChildren<QWidget*>())
         child->updateGeometry();
+    // A nested layout keeps the heights it worked out for its width until
+    // it is told its widgets changed; their own updates only reach the
+    // layout of the widget they sit on.
+    for (QLayout* nested : sheet->findChildren<QLayout*>())
+        nested->invalidate();
     sheet->setFixedSize(width, sheet->layout()->totalHeightForWidth(width));
 }
 

@@ -2,7 +2,7 @@
 
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/AppUpdates.hpp"
-#include "Vessora/App/DesktopServices.hpp"
+#include "Vessora/App/DesktopOpening.hpp"
 #include "Vessora/App/LocalizedDate.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
@@ -83,7 +83,7 @@ UpdateDetailsSheet::UpdateDetailsSheet(AppUpdates& updates, AppPreferences& pref
 
     connect(download_, &QPushButton::clicked, this, [this] {
         if (const auto& latest = updates_.latest())
-            DesktopServices::current().openURL(latest->downloadURL());
+            DesktopOpening::openURL(this, latest->downloadURL());
     });
     connect(homebrewToggle_, &QToolButton::toggled, this, [this] { render(); });
     connect(copyCommand_, &QPushButton::clicked, this, [] {
@@ -92,7 +92,7 @@ UpdateDetailsSheet::UpdateDetailsSheet(AppUpdates& updates, AppPreferences& pref
         clipboard->setText(toQt(AppRelease::upgradeCommand()));
     });
     connect(releasePage_, &QPushButton::clicked, this,
-            [] { DesktopServices::current().openURL(AppRelease::websiteURL()); });
+            [this] { DesktopOpening::openURL(this, AppRelease::websiteURL()); });
     connect(checkAgain_, &QPushButton::clicked, this, [this] { updates_.checkManually(); });
     connect(done_, &QPushButton::clicked, this, &QDialog::reject);
     // Done, Escape and the window's close button all end here.

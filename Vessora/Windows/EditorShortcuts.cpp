@@ -1,7 +1,7 @@
 #include "Vessora/Windows/EditorShortcuts.hpp"
 
 #include "Vessora/App/AppModel.hpp"
-#include "Vessora/App/DesktopServices.hpp"
+#include "Vessora/App/DesktopOpening.hpp"
 #include "Vessora/Controls/FormStyle.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Windows/EditorState.hpp"
@@ -32,20 +32,18 @@ EditorShortcuts::EditorShortcuts(const EditorState& state, QWidget* parent)
 
     connect(openSite_, &QPushButton::clicked, this, [this] {
         const StackProfile& saved = state_.saved();
-        DesktopServices::current().openURL(saved.httpsURL().value_or(saved.url()));
+        DesktopOpening::openURL(this, saved.httpsURL().value_or(saved.url()));
     });
-    connect(project_, &QPushButton::clicked, this,
-            [this] { reveal(state_, state_.savedPaths().web()); });
-    connect(logs_, &QPushButton::clicked, this,
-            [this] { reveal(state_, state_.savedPaths().logs()); });
+    connect(project_, &QPushButton::clicked, this, [this] { reveal(state_.savedPaths().web()); });
+    connect(logs_, &QPushButton::clicked, this, [this] { reveal(state_.savedPaths().logs()); });
     connect(databases_, &QPushButton::clicked, this, [this] {
         if (!state_.model().busy())
             state_.draft().setShowDatabase(true);
     });
     connect(importReport_, &QPushButton::clicked, this,
-            [this] { DesktopServices::current().openPath(state_.savedPaths().migrationReport()); });
+            [this] { DesktopOpening::openPath(this, state_.savedPaths().migrationReport()); });
     connect(phpMyAdmin_, &QPushButton::clicked, this,
-            [this] { DesktopServices::current().openURL(state_.saved().phpMyAdminURL()); });
+            [this] { DesktopOpening::openURL(this, state_.saved().phpMyAdminURL()); });
 }
 
 QPushButton* EditorShortcuts::addButton(const char* objectName, const char* icon) {
@@ -58,10 +56,10 @@ QPushButton* EditorShortcuts::addButton(const char* objectName, const char* icon
     return button;
 }
 
-void EditorShortcuts::reveal(const EditorState& state, const std::filesystem::path& folder) {
+void EditorShortcuts::reveal(const std::filesystem::path& folder) {
     std::error_code error;
     const bool present = std::filesystem::exists(folder, error);
-    DesktopServices::current().openPath(present ? folder : state.dataRoot());
+    DesktopOpening::openPath(this, present ? folder : state_.dataRoot());
 }
 
 void EditorShortcuts::render() {

@@ -1,7 +1,7 @@
 // The row of buttons that take the user from an environment to its outside:
 // the site, the web folder, the logs folder, the database manager, the
 // import report and phpMyAdmin. Every target comes from the saved record,
-// never from unsaved edits, and opens through DesktopServices; a folder that
+// never from unsaved edits, and opens through DesktopOpening; a folder that
 // does not exist opens the data root instead. "Databases" only raises the
 // draft's database-sheet flag.
 #pragma once
@@ -22,12 +22,11 @@ class EditorShortcuts : public QWidget {
 public:
     EditorShortcuts(const EditorState& state, QWidget* parent = nullptr);
 
-    // Opens `folder` when something exists there, else the data root.
-    static void reveal(const EditorState& state, const std::filesystem::path& folder);
-
     void render();
 
 private:
+    // Opens `folder` when something exists there, else the data root.
+    void reveal(const std::filesystem::path& folder);
     QPushButton* addButton(const char* objectName, const char* icon);
 
     const EditorState& state_;

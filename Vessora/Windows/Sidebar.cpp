@@ -3,7 +3,7 @@
 #include "Vessora/App/AppModel.hpp"
 #include "Vessora/App/AppPreferences.hpp"
 #include "Vessora/App/Branding.hpp"
-#include "Vessora/App/DesktopServices.hpp"
+#include "Vessora/App/DesktopOpening.hpp"
 #include "Vessora/App/Icons.hpp"
 #include "Vessora/Controls/UiText.hpp"
 #include "Vessora/Windows/Appearance.hpp"
@@ -208,7 +208,7 @@ void Sidebar::buildFooter(QLayout* layout) {
     connect(footerNew_, &QToolButton::clicked, this, [this] { model_.setShowCreate(true); });
     connect(import_, &QPushButton::clicked, this, [this] { model_.setShowMigration(true); });
     connect(support_, &QPushButton::clicked, this,
-            [] { DesktopServices::current().openURL(Branding::supportURL()); });
+            [this] { DesktopOpening::openURL(this, Branding::supportURL()); });
 }
 
 void Sidebar::render() {

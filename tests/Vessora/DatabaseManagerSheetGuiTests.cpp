@@ -9,6 +9,7 @@
 #include "tests/Vessora/Support/RecordingDesktopServices.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabBar>
+#include <QWheelEvent>
 
 #include <gmock/gmock.h>
 
@@ -80,6 +82,40 @@ protected:
     }
 
     void showUsers() { child<QTabBar>("tabPicker")->setCurrentIndex(1); }
+    // The rows the list shows; fails the test for a row shown in part.
+    static int rowsInView(const QListWidget& list) {
+        const QRect view = list.viewport()->rect();
+        int whole = 0;
+        for (int row = 0; row < list.count(); ++row) {
+            const QRect rect = list.visualItemRect(list.item(row));
+            if (!rect.intersects(view))
+                continue;
+            EXPECT_TRUE(view.contains(rect)) << "row " << row << " is cut: " << rect.y() << "+"
+                                             << rect.height() << " in " << view.height();
+            // Nor is its content cut inside it, whatever the fonts.
+            const QWidget* content = list.itemWidget(list.item(row));
+            EXPECT_LE(content->sizeHint().height(), rect.height()) << "row " << row;
+            ++whole;
+        }
+        return whole;
+    }
+    // One notch of a real mouse wheel over the list, down (or up).
+    static void wheel(QListWidget& list, bool down) {
+        const QPoint at = list.viewport()->rect().center();
+        QWheelEvent event(at, list.viewport()->mapToGlobal(at), QPoint(),
+                          QPoint(0, down ? -120 : 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(list.viewport(), &event);
+    }
+    // The accounts `count` of the sample's databases shows.
+    DatabaseAdminSnapshot withAccounts(std::size_t count) const {
+        DatabaseAdminSnapshot snapshot = sampleSnapshot();
+        snapshot.users.clear();
+        for (std::size_t index = 0; index < count; ++index)
+            snapshot.users.push_back(
+                {"user" + std::to_string(index), "127.0.0.1", index % 2 == 0, false, {}});
+        return snapshot;
+    }
     void selectAccount(const std::string& id) {
         auto* list = child<QListWidget>("accountList");
         for (int row = 0; row < list->count(); ++row)
@@ -239,6 +275,35 @@ TEST_F(DatabaseManagerSheetTest, TheDatabasesTabListsEveryDatabaseAtItsHeight) {
     EXPECT_EQ(child("databaseList")->findChildren<QWidget*>("databaseRow").size(), 7);
 }
 
+// However many accounts, and wherever the wheel scrolled to: whole rows.
+TEST_F(DatabaseManagerSheetTest, TheAccountListNeverCutsARow) {
+    DatabaseManagerSheet& sheet = openLoaded();
+    showUsers();
+    auto* list = child<QListWidget>("accountList");
+    for (const std::size_t count : {1u, 4u, 5u, 6u, 12u}) {
+        SCOPED_TRACE(count);
+        const DatabaseAdminSnapshot snapshot = withAccounts(count);
+        engine->setDatabaseSnapshot(profile.id, snapshot);
+        click("refreshButton");
+        ASSERT_TRUE(
+            waitFor([&] { return sheet.draft().snapshot() == snapshot && !model().busy(); }));
+        settle();
+        ASSERT_EQ(list->count(), static_cast<int>(count));
+        EXPECT_EQ(rowsInView(*list), static_cast<int>(std::min<std::size_t>(count, 5)));
+        if (count <= 5)
+            continue;
+        // Down to the last account, a notch at a time, and back.
+        for (int notch = 0; notch < 6; ++notch) {
+            wheel(*list, true);
+            EXPECT_EQ(rowsInView(*list), 5) << "after notch " << notch;
+        }
+        EXPECT_TRUE(list->viewport()->rect().contains(
+            list->visualItemRect(list->item(static_cast<int>(count) - 1))));
+        wheel(*list, false);
+        EXPECT_EQ(rowsInView(*list), 5);
+    }
+}
+
 TEST_F(DatabaseManagerSheetTest, TheUsersTabShowsAccountsAndTheApplicationAccountsLimits) {
     DatabaseManagerSheet& sheet = openLoaded();
     showUsers();
@@ -246,7 +311,9 @@ TEST_F(DatabaseManagerSheetTest, TheUsersTabShowsAccountsAndTheApplicationAccoun
     EXPECT_FALSE(shown("databasesTab"));
     auto* list = child<QListWidget>("accountList");
     ASSERT_EQ(list->count(), 6);
-    EXPECT_EQ(list->height(), 240);
+    // Five whole rows, then it scrolls.
+    EXPECT_EQ(rowsInView(*list), 5);
+    EXPECT_EQ(list->viewport()->height(), 5 * list->visualItemRect(list->item(0)).height());
     EXPECT_EQ(list->width(), 170);
     const auto names = list->findChildren<DatabaseElidedLabel*>("accountName");
     EXPECT_EQ(names[0]->fullText(), "Anonymous");
@@ -325,7 +392,8 @@ TEST_F(DatabaseManagerSheetTest, TheUsersTabShowsAccountsAndTheApplicationAccoun
     click("refreshButton");
     ASSERT_TRUE(waitFor([&] { return sheet.draft().snapshot() == empty && !model().busy(); }));
     EXPECT_EQ(list->count(), 0);
-    EXPECT_EQ(list->height(), 120);
+    // Still room for three rows.
+    EXPECT_GE(list->viewport()->height(), 3 * 41);
     EXPECT_FALSE(shown("accountID"));
     EXPECT_FALSE(shown("accessList"));
     EXPECT_FALSE(shown("protectedLabel"));

@@ -11,6 +11,7 @@
 #include "Vessora/Sheets/MigrationStepIndicator.hpp"
 #include "Vessora/Sheets/SelectableText.hpp"
 #include "Vessora/Sheets/SummaryGrid.hpp"
+#include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/FormTest.hpp"
@@ -484,7 +485,8 @@ TEST_F(MigrationSheetTest, TheResultOpensTheHTTPSAddressWhenThereIsOne) {
     click("openSiteButton");
     EXPECT_EQ(lastRequest(), "url https://127.0.0.1:8449");
 
-    // A report that is not there opens nothing visible: no message shows.
+    // A refused report leaves the result as it was: no error line, the
+    // wizard stays (the warning over it is DesktopRefusalTest's).
     desktop->accepts = false;
     click("importReportButton");
     EXPECT_EQ(lastRequest(), "open " + (root.path() / "env-https/migration-report.json").string());
@@ -514,6 +516,47 @@ TEST_F(MigrationSheetTest, AnImportTheModelRefusesLeavesTheWizardOpenToClose) {
     EXPECT_FALSE(orphan->showMigration());
     ASSERT_TRUE(waitFor([&] { return sheet_.isNull(); }));
     EXPECT_EQ(engine->calls("migrate"), 0);
+}
+
+// A filled field no longer shows its placeholder: a title beside it still
+// says what it holds, in the interface language.
+TEST_F(MigrationSheetTest, EveryFieldKeepsAVisibleTitleWhenFilled) {
+    openSheet();
+    draft().setName("Portal");
+    draft().setPublicDirectory("public");
+    draft().setDatabaseName("portal");
+    struct Titled {
+        int step;
+        const char* field;
+        const char* title;
+        std::string english;
+    };
+    const std::vector<Titled> fields{
+        {MigrationDraft::projectStep, "nameField", "nameTitle", "Name"},
+        {MigrationDraft::projectStep, "publicDirectoryField", "publicDirectoryTitle", "Web folder"},
+        {MigrationDraft::databaseStep, "databaseField", "databaseTitle", "Database"},
+    };
+    for (AppLanguage language : AppLanguages::allCases) {
+        preferences.setLanguage(language);
+        SCOPED_TRACE(AppLanguages::id(language));
+        for (const Titled& titled : fields) {
+            SCOPED_TRACE(titled.field);
+            draft().setStep(titled.step);
+            QTest::qWait(10);
+            auto* field = child<QLineEdit>(titled.field);
+            auto* title = child<QLabel>(titled.title);
+            ASSERT_TRUE(field && title);
+            EXPECT_FALSE(field->text().isEmpty());
+            ASSERT_TRUE(title->isVisible());
+            EXPECT_EQ(title->text().toStdString(), L10n::text(titled.english, {}, language));
+            // On the field's line, before it.
+            const QRect fieldAt(field->mapTo(sheet_, QPoint()), field->size());
+            const QRect titleAt(title->mapTo(sheet_, QPoint()), title->size());
+            EXPECT_LT(titleAt.right(), fieldAt.left());
+            EXPECT_GE(titleAt.center().y(), fieldAt.top());
+            EXPECT_LE(titleAt.center().y(), fieldAt.bottom());
+        }
+    }
 }
 
 TEST_F(MigrationSheetTest, ALanguageChangeRedrawsTheWizard) {

@@ -87,11 +87,11 @@ protected:
     }
 
     // The shop environment running with its databases, selected.
-    EnvironmentEditor* runningShop() {
+    EnvironmentEditor* runningShop(const DatabaseAdminSnapshot& inventory = sampleDatabases()) {
         listThree();
         install();
         setRunning(shop().id);
-        engine->setDatabaseSnapshot(shop().id, sampleDatabases());
+        engine->setDatabaseSnapshot(shop().id, inventory);
         engine->setApplicationPassword(shop().id, "q7Lm2xWv9PzR4tKc");
         showWindow();
         EnvironmentEditor* shopEditor = select(shop().id);
@@ -108,8 +108,9 @@ protected:
     }
 
     // The manager of the running shop with its inventory loaded.
-    DatabaseManagerSheet* loadedDatabaseManager() {
-        DatabaseManagerSheet* manager = databaseManager(runningShop());
+    DatabaseManagerSheet*
+    loadedDatabaseManager(const DatabaseAdminSnapshot& inventory = sampleDatabases()) {
+        DatabaseManagerSheet* manager = databaseManager(runningShop(inventory));
         if (!manager)
             return nullptr;
         EXPECT_TRUE(
@@ -143,6 +144,37 @@ protected:
              {{"shop", privileges(DatabaseAccess::readWrite)}, {"blog", {"SELECT"}}}},
         };
         return snapshot;
+    }
+
+    // The sample databases with `count` accounts, the application's among
+    // them.
+    static DatabaseAdminSnapshot withAccounts(std::size_t count) {
+        static const std::vector<std::string> others{
+            "analytics", "backup",  "ci_runner", "cron",      "deploy", "localadmin",
+            "reporter",  "staging", "support",   "wordpress", "writer"};
+        DatabaseAdminSnapshot snapshot = sampleDatabases();
+        snapshot.users.clear();
+        for (std::size_t index = 0; index + 1 < count && index < others.size(); ++index)
+            snapshot.users.push_back({others[index],
+                                      index % 4 == 0 ? "localhost" : "127.0.0.1",
+                                      index % 4 != 0,
+                                      false,
+                                      {}});
+        snapshot.users.push_back({"vessora", "127.0.0.1", true, true, {}});
+        return snapshot;
+    }
+
+    // The users tab with `count` accounts, the first selected.
+    QWidget* usersTab(std::size_t count) {
+        const DatabaseAdminSnapshot inventory = withAccounts(count);
+        EXPECT_EQ(inventory.users.size(), count);
+        DatabaseManagerSheet* manager = loadedDatabaseManager(inventory);
+        if (!manager)
+            return nullptr;
+        manager->draft().setTab(DatabaseManagerDraft::usersTab);
+        manager->draft().setSelectedUserID(inventory.users.front().id());
+        settle();
+        return manager;
     }
 
     // The certificate sheet of the shop, once it shows the engine's answer.
@@ -551,6 +583,8 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
              settle();
              return manager;
          }},
+        {"database-manager-users-4", [](Test& t) { return t.usersTab(4); }},
+        {"database-manager-users-12", [](Test& t) { return t.usersTab(12); }},
         {"database-manager-failed",
          [](Test& t) -> QWidget* {
              t.engine->fail("databaseAdminSnapshot",

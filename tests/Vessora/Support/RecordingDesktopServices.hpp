@@ -1,10 +1,14 @@
 // Desktop services for tests: records every request instead of opening
-// anything, and answers with `accepts`. Install it with
-// DesktopServices::setCurrent() and remove it at the end of the test.
+// anything, and answers with `accepts`. A file-manager request the desktop
+// takes but refuses later (no file manager answers, the folder cannot be
+// opened either) keeps its refusal in `laterRefusal` for the test to run.
+// Install it with DesktopServices::setCurrent() and remove it at the end of
+// the test.
 #pragma once
 
 #include "Vessora/App/DesktopServices.hpp"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,13 +24,16 @@ public:
         requests.push_back("open " + path.string());
         return accepts;
     }
-    bool showInFileManager(const std::filesystem::path& path) override {
+    bool showInFileManager(const std::filesystem::path& path,
+                           std::function<void()> refused) override {
         requests.push_back("show " + path.string());
+        laterRefusal = std::move(refused);
         return accepts;
     }
 
     std::vector<std::string> requests;
     bool accepts = true;
+    std::function<void()> laterRefusal;
 };
 
 } // namespace vessora
