@@ -25,7 +25,8 @@
 #include "tests/Support/TemporaryFolder.hpp"
 
 #include <QApplication>
-#include <QTest>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <signal.h>
 #include <spawn.h>
@@ -145,6 +146,14 @@ void measureIdleProgram(const std::string& program, int seconds) {
                 used * 1000 * 60 / seconds, seconds, others);
 }
 
+// Runs the event loop for `milliseconds` with nothing else to do, as the
+// program's own loop would (a polling wait would add its own CPU).
+void idleFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 int measureWindow(int environments, int seconds) {
     using namespace vessora;
     namespace fs = std::filesystem;
@@ -193,12 +202,12 @@ int measureWindow(int environments, int seconds) {
     window.show();
     model.startMonitor();
     // Past the first load and the package query.
-    QTest::qWait(5000);
+    idleFor(5000);
     const double before = cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN);
     rusage childrenBefore{};
     ::getrusage(RUSAGE_CHILDREN, &childrenBefore);
     const long started = processesStarted();
-    QTest::qWait(seconds * 1000);
+    idleFor(seconds * 1000);
     const double used = cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN) - before;
     const double childCpu =
         cpuSeconds(RUSAGE_CHILDREN) -
