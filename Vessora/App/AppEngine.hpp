@@ -4,7 +4,8 @@
 // implementations.
 //
 // Every call blocks: the model makes them on worker threads only (see
-// WorkerBridge), never on the main thread. The guarded operations refuse
+// WorkerBridge), never on the main thread. root() and openedProfiles() are
+// values kept from the opening and never wait. The guarded operations refuse
 // with "Another Vessora action is still in progress." while another one runs
 // and throw their failure as an exception whose what() is a finished
 // sentence. The queries are always served; allProfiles(), statuses() and
@@ -38,6 +39,9 @@ public:
 
     // The data root the engine was opened with, links resolved; fixed.
     virtual std::filesystem::path root() const = 0;
+    // The records as the engine loaded them when it opened; fixed, so the
+    // first frame can show them before any worker has run.
+    virtual std::vector<StackProfile> openedProfiles() const = 0;
 
     // Always served.
     virtual std::vector<StackProfile> allProfiles() = 0;

@@ -47,7 +47,7 @@ AppModel::~AppModel() {
 }
 
 void AppModel::openEngine(const Options& options) {
-    // Nothing is retried: without an engine the model shows the built-in
+    // Nothing is retried: without an engine the model keeps the built-in
     // records and every engine action does nothing.
     try {
         dataRoot_ = DataRoot::choose(build_, options.environment ? options.environment
@@ -59,7 +59,12 @@ void AppModel::openEngine(const Options& options) {
     } catch (...) {
         engine_.reset();
         error_ = WorkerBridge::errorText(std::current_exception());
+        return;
     }
+    // The first frame shows the user's own list, never built-in records
+    // they do not have.
+    profiles_ = engine_->openedProfiles();
+    selectedID_ = profiles_.empty() ? std::nullopt : std::optional(profiles_.front().id);
 }
 
 std::optional<StackProfile> AppModel::selectedProfile() const {

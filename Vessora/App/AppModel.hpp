@@ -90,6 +90,7 @@ public:
     AppModel& operator=(const AppModel&) = delete;
 
     // State.
+    // The engine's records from its opening on; the built-in ones without one.
     const std::vector<StackProfile>& profiles() const { return profiles_; }
     const std::map<std::string, StackStatus>& statuses() const { return statuses_; }
     const std::map<std::string, bool>& installed() const { return installed_; }

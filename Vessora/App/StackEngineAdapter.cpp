@@ -3,7 +3,7 @@
 namespace vessora {
 
 StackEngineAdapter::StackEngineAdapter(StackEngine::Options options)
-    : engine_(std::move(options)) {}
+    : engine_(std::move(options)), opened_(engine_.allProfiles()) {}
 
 std::shared_ptr<AppEngine> StackEngineAdapter::open(const std::filesystem::path& root) {
     StackEngine::Options options;
@@ -13,6 +13,10 @@ std::shared_ptr<AppEngine> StackEngineAdapter::open(const std::filesystem::path&
 
 std::filesystem::path StackEngineAdapter::root() const {
     return engine_.root();
+}
+
+std::vector<StackProfile> StackEngineAdapter::openedProfiles() const {
+    return opened_;
 }
 
 std::vector<StackProfile> StackEngineAdapter::allProfiles() {

@@ -19,6 +19,7 @@ public:
     static std::shared_ptr<AppEngine> open(const std::filesystem::path& root);
 
     std::filesystem::path root() const override;
+    std::vector<StackProfile> openedProfiles() const override;
 
     std::vector<StackProfile> allProfiles() override;
     std::map<std::string, StackStatus> statuses() override;
@@ -60,6 +61,7 @@ public:
 
 private:
     StackEngine engine_;
+    const std::vector<StackProfile> opened_;
 };
 
 } // namespace vessora

@@ -40,6 +40,7 @@
 #include "VessoraCore/LocalAddresses/VirtualHostRouter.hpp"
 #include "VessoraCore/Packages/Homebrew.hpp"
 #include "VessoraCore/Process/ManagedProcess.hpp"
+#include "VessoraCore/Process/VersionProbes.hpp"
 #include "VessoraCore/Records/InstallationStatus.hpp"
 #include "VessoraCore/Records/StackProfile.hpp"
 #include "VessoraCore/Records/StackStatus.hpp"
@@ -318,6 +319,11 @@ private:
     void abandonMigration(const std::string& id, MigrationReport& report,
                           const std::string& description);
 
+    // A formula's prefix for the start, asked of Homebrew once until
+    // forgotten; forgetPrefixes() after a failed start or an installation.
+    std::filesystem::path startPrefix(const std::string& formula);
+    void forgetPrefixes();
+
     const std::filesystem::path root_;
     const Homebrew brew_;
     const std::shared_ptr<EngineHostService> hostClient_;
@@ -327,6 +333,13 @@ private:
     const std::chrono::milliseconds readinessPause_;
     UniqueFd lockFD_;
     std::filesystem::path socketDirectory_;
+
+    // What the start asks of the installed programs, kept between starts:
+    // version answers while each program file is unchanged, and Homebrew
+    // prefixes until a start fails or packages are installed.
+    VersionProbes versionProbes_;
+    std::mutex prefixMutex_;
+    std::map<std::string, std::filesystem::path> prefixes_;
 
     std::atomic<bool> busy_{false};
     mutable std::mutex mutex_; // guards everything below

@@ -4,6 +4,7 @@
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/RemovedOnExit.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Import/BulkLoadSettings.hpp"
 #include "VessoraCore/Process/Command.hpp"
 
 #include <regex>
@@ -60,6 +61,9 @@ void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix
     // 64 MiB (plus the packet's command byte) pass in both directions.
     write("[client]\npassword=" + optionValue(password) + "\nmax-allowed-packet=65M\n",
           options.path());
+    // Raised only while the client runs: the server's file keeps its values.
+    const BulkLoadSettings bulkLoad(
+        [&](const std::string& statement) { return sql(profile, prefix, statement, false); });
     const CommandResult result = Command::run(
         prefix / "bin" / "mariadb",
         {"--defaults-file=" + options.path().string(), "--protocol=tcp", "--host=127.0.0.1",

@@ -24,6 +24,8 @@ void StackEngine::install(const std::string& id) {
     // The shared log of every install of this data root; only ever appended to.
     const std::filesystem::path log = root_ / "logs" / "homebrew-install.log";
     // With nothing missing this only checks that brew is there.
+    // No start runs meanwhile (busy), so none keeps a prefix from before.
+    forgetPrefixes();
     brew_.install(missing, log);
 }
 

@@ -101,6 +101,8 @@ MigrationResult StackEngine::migrate(const MigrationRequest& request,
                 throw VessoraError(L10n::text("Stop all environments before installing packages."));
         }
         enter(MigrationPhase::installing);
+        // No start runs meanwhile (busy), so none keeps a prefix from before.
+        forgetPrefixes();
         brew_.install(missing, StackPaths::installLog(root_));
     }
 

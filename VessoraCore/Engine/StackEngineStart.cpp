@@ -30,15 +30,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A short program whose version the start checks; a non-zero status is
-// reported with the program's name and the end of its output.
-std::string versionOutput(const fs::path& program, const std::vector<std::string>& arguments) {
-    const CommandResult result = Command::run(program, arguments, {.timeout = 60});
-    if (result.status != 0)
-        throw VessoraError(result.failureMessage(program.filename().string()));
-    return result.output;
-}
-
 // The value of a query that succeeded, or none when it threw.
 std::optional<fs::path> resultOf(const std::shared_future<fs::path>& query) {
     try {
@@ -119,7 +110,7 @@ StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
     // of the steps, so the same error wins as when they run one after the
     // other.
     const auto prefixOf = [this](const std::string& formula) {
-        return std::async(std::launch::async, [this, formula] { return brew_.prefix(formula); });
+        return std::async(std::launch::async, [this, formula] { return startPrefix(formula); });
     };
     auto phpPrefix = prefixOf(profile.php).share();
     auto dbPrefix = prefixOf(profile.mariaDB).share();
@@ -129,18 +120,21 @@ StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
         phpMyAdminPrefix = prefixOf("phpmyadmin");
     // A failed prefix query leaves its check unrun; the query's own error is
     // the one judged.
-    auto phpVersion = std::async(std::launch::async, [phpPrefix]() -> std::optional<std::string> {
-        const auto prefix = resultOf(phpPrefix);
-        if (!prefix)
-            return std::nullopt;
-        return versionOutput(*prefix / "bin" / "php", {"-n", "-r", "echo PHP_VERSION;"});
-    });
+    auto phpVersion =
+        std::async(std::launch::async, [this, phpPrefix]() -> std::optional<std::string> {
+            const auto prefix = resultOf(phpPrefix);
+            if (!prefix)
+                return std::nullopt;
+            return versionProbes_.output(*prefix / "bin" / "php",
+                                         {"-n", "-r", "echo PHP_VERSION;"});
+        });
     auto mariaDBVersion =
-        std::async(std::launch::async, [dbPrefix]() -> std::optional<std::string> {
+        std::async(std::launch::async, [this, dbPrefix]() -> std::optional<std::string> {
             const auto prefix = resultOf(dbPrefix);
             if (!prefix)
                 return std::nullopt;
-            return versionOutput(*prefix / "bin" / "mariadbd", {"--no-defaults", "--version"});
+            return versionProbes_.output(*prefix / "bin" / "mariadbd",
+                                         {"--no-defaults", "--version"});
         });
     StartPlan plan{profile, paths, phpPrefix.get(), dbPrefix.get(), webPrefix.get()};
 
@@ -246,7 +240,26 @@ void StackEngine::launch(const std::string& id, std::string service, const fs::p
     processes_[id].push_back(std::move(process));
 }
 
+fs::path StackEngine::startPrefix(const std::string& formula) {
+    {
+        std::lock_guard lock(prefixMutex_);
+        if (const auto known = prefixes_.find(formula); known != prefixes_.end())
+            return known->second;
+    }
+    fs::path prefix = brew_.prefix(formula);
+    std::lock_guard lock(prefixMutex_);
+    prefixes_[formula] = prefix;
+    return prefix;
+}
+
+void StackEngine::forgetPrefixes() {
+    std::lock_guard lock(prefixMutex_);
+    prefixes_.clear();
+}
+
 void StackEngine::takeDown(const std::string& id, const std::string& description) {
+    // The failure may come from a prefix that is no longer right.
+    forgetPrefixes();
     try {
         syncRouter(id);
     } catch (const std::exception&) {

@@ -5,10 +5,28 @@
 // no environment running (a HOME of its own under /tmp, so no real data root
 // is touched). Run it with DISPLAY set (Xvfb) or QT_QPA_PLATFORM=offscreen.
 // usage: idle-bench [PROGRAM [SECONDS]]
+//
+// idle-bench --window N [SECONDS]: the model, the real engine and the main
+// window in this process, on Debian's servers behind the Homebrew stand-in,
+// with N environments running: this process's CPU per idle minute (servers
+// excluded, reaped children included) and the processes the poll reaped.
+#include "Vessora/App/AppModel.hpp"
+#include "Vessora/App/AppPreferences.hpp"
+#include "Vessora/App/AppUpdates.hpp"
+#include "Vessora/App/StackEngineAdapter.hpp"
 #include "Vessora/App/SystemdBusServiceManager.hpp"
+#include "Vessora/Windows/MainWindow.hpp"
+#include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/LocalAddresses/SystemdServiceManager.hpp"
+#include "tests/Support/BrewStandIn.hpp"
+#include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FreePorts.hpp"
+#include "tests/Support/TemporaryFolder.hpp"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <signal.h>
 #include <spawn.h>
@@ -128,10 +146,99 @@ void measureIdleProgram(const std::string& program, int seconds) {
                 used * 1000 * 60 / seconds, seconds, others);
 }
 
+// Runs the event loop for `milliseconds` with nothing else to do, as the
+// program's own loop would (a polling wait would add its own CPU).
+void idleFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int measureWindow(int environments, int seconds) {
+    using namespace vessora;
+    namespace fs = std::filesystem;
+    BrewStandIn brew(fs::path(VESSORA_SOURCE_DIR) / "tools");
+    brew.buildDebianPrefixes();
+    TemporaryFolder work("vessora-idle-bench");
+    PrivateFile::createDirectories(work.path() / "data");
+    PrivateFile::write(work.path() / "data" / "profiles.json", "[]");
+    AppModel::Options options;
+    options.build = BuildInfo::release("1.0.0", "1");
+    options.environment = [](const std::string&) { return std::nullopt; };
+    options.openEngine = [&](const fs::path&) {
+        StackEngine::Options engine;
+        engine.root = work.path() / "data";
+        engine.brew = brew.brew();
+        engine.hostClient = std::make_shared<FakeHostService>();
+        const auto routerPorts = freePorts(2);
+        engine.routerPorts = {routerPorts[0], routerPorts[1]};
+        return std::make_shared<StackEngineAdapter>(engine);
+    };
+    options.defaults = UserDefaults::inMemory();
+    AppModel model(options);
+    if (!model.hasEngine()) {
+        std::cerr << model.error().value_or("no engine") << "\n";
+        return 1;
+    }
+    std::vector<std::string> ids;
+    for (int index = 0; index < environments; ++index) {
+        StackProfile profile = model.engine()->create(
+            "Idle " + std::to_string(index), "php@8.2", "mariadb@10.11", false, "nginx", false,
+            std::nullopt, "idle" + std::to_string(index), std::nullopt, false, false);
+        const auto ports = freePorts(3);
+        profile.httpPort = ports[0];
+        profile.phpPort = ports[1];
+        profile.databasePort = ports[2];
+        model.engine()->update(profile);
+        model.engine()->start(profile.id);
+        ids.push_back(profile.id);
+    }
+    AppPreferences preferences(UserDefaults::inMemory());
+    AppUpdates::Options updatesOptions;
+    updatesOptions.build = BuildInfo::developmentBuild();
+    updatesOptions.defaults = UserDefaults::inMemory();
+    AppUpdates updates(updatesOptions);
+    MainWindow window(model, preferences, updates);
+    window.show();
+    model.startMonitor();
+    // Past the first load and the package query.
+    idleFor(5000);
+    const double before = cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN);
+    rusage childrenBefore{};
+    ::getrusage(RUSAGE_CHILDREN, &childrenBefore);
+    const long started = processesStarted();
+    idleFor(seconds * 1000);
+    const double used = cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN) - before;
+    const double childCpu =
+        cpuSeconds(RUSAGE_CHILDREN) -
+        (childrenBefore.ru_utime.tv_sec + childrenBefore.ru_stime.tv_sec +
+         (childrenBefore.ru_utime.tv_usec + childrenBefore.ru_stime.tv_usec) / 1e6);
+    const long others = processesStarted() - started;
+    int running = 0;
+    for (const auto& [id, status] : model.statuses())
+        running += status.running ? 1 : 0;
+    std::printf("window idle, %d environments (%d running at the end): %.1f ms CPU per minute "
+                "over %d s, of it %.1f ms in reaped children; %ld processes started on the "
+                "machine meanwhile (others' included)\n",
+                environments, running, used * 1000 * 60 / seconds, seconds,
+                childCpu * 1000 * 60 / seconds, others);
+    model.stopMonitor();
+    model.engine()->stopAll();
+    fs::remove_all(StackEngine::socketDirectoryFor(model.engine()->root()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
+    QApplication application(argc, argv);
+    if (argc > 2 && std::string(argv[1]) == "--window") {
+        std::cout << "load average before: " << loadAverage() << "\n";
+        const int result =
+            measureWindow(std::atoi(argv[2]), argc > 3 ? std::max(5, std::atoi(argv[3])) : 60);
+        std::cout << "load average after: " << loadAverage() << "\n";
+        return result;
+    }
     std::cout << "load average before: " << loadAverage() << "\n";
     vessora::SystemdServiceManager command;
     vessora::SystemdBusServiceManager bus;

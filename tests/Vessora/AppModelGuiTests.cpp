@@ -35,13 +35,15 @@ StackStatus withProcesses(bool running, std::map<std::string, std::int32_t> proc
 
 class AppModelStateTest : public AppModelTest {};
 
-TEST_F(AppModelStateTest, StartsWithTheBuiltInRecordsAndTheFallbackCatalogue) {
+TEST_F(AppModelStateTest, StartsWithTheEngineRecordsAndTheFallbackCatalogue) {
+    // The user removed both built-in records and made two of their own.
+    const std::vector<StackProfile> own = {environment("env-shop", 8190, 9190, 13390),
+                                           environment("env-blog", 8191, 9191, 13391)};
+    engine->setProfiles(own);
     AppModel& m = model();
     ASSERT_TRUE(m.hasEngine());
-    ASSERT_EQ(m.profiles().size(), 2u);
-    EXPECT_EQ(m.profiles()[0].id, "studio");
-    EXPECT_EQ(m.profiles()[1].id, "legacy");
-    EXPECT_EQ(m.selectedID(), "studio");
+    EXPECT_EQ(m.profiles(), own);
+    EXPECT_EQ(m.selectedID(), "env-shop");
     EXPECT_EQ(m.packages(), PackageCatalog::fallback());
     EXPECT_EQ(m.activity(), "Ready");
     EXPECT_FALSE(m.error());
@@ -49,6 +51,12 @@ TEST_F(AppModelStateTest, StartsWithTheBuiltInRecordsAndTheFallbackCatalogue) {
     EXPECT_EQ(m.dataRoot(), root.path());
     // Opening the model asks nothing of the engine yet.
     EXPECT_TRUE(engine->log().empty());
+
+    // An engine without records: nothing listed, nothing selected.
+    resetModel();
+    engine->setProfiles({});
+    EXPECT_TRUE(model().profiles().empty());
+    EXPECT_EQ(model().selectedID(), std::nullopt);
 }
 
 TEST_F(AppModelStateTest, OnlyADevelopmentBuildTakesAnAbsolutePreviewRoot) {

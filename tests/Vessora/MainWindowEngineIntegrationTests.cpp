@@ -120,5 +120,60 @@ TEST_F(MainWindowEngineTest, ListsTheBuiltInRecordsAndTheRealPackageStatus) {
     model.stopMonitor();
 }
 
+TEST_F(MainWindowEngineTest, TheFirstFrameListsTheRecordsOnDiskNotTheBuiltInOnes) {
+    {
+        // An earlier run: the user made their own environment and removed
+        // both built-in ones.
+        StackEngine::Options engineOptions;
+        engineOptions.root = folder.path();
+        engineOptions.brew = standIn->brew();
+        engineOptions.hostClient = std::make_shared<FakeHostService>();
+        engineOptions.trashHandler = [](const fs::path& item) { fs::remove_all(item); };
+        StackEngine earlier(engineOptions);
+        earlier.create("Shop", "php@8.2", "mariadb@10.11", false, "nginx", false, std::nullopt,
+                       "shop", std::nullopt, false, false);
+        earlier.remove("studio");
+        earlier.remove("legacy");
+    }
+
+    AppModel model(options());
+    ASSERT_TRUE(model.hasEngine()) << model.error().value_or("");
+    AppPreferences preferences(UserDefaults::inMemory());
+    AppUpdates::Options updatesOptions;
+    updatesOptions.build = BuildInfo::developmentBuild();
+    updatesOptions.defaults = UserDefaults::inMemory();
+    AppUpdates updates(updatesOptions);
+    MainWindow window(model, preferences, updates);
+    window.show();
+
+    // No event has been handled yet: what shows is what the window was built with.
+    auto* list = window.findChild<QListWidget*>("environmentList");
+    const auto listed = [&] {
+        std::vector<std::string> names;
+        for (int row = 0; row < list->count(); ++row)
+            names.push_back(list->itemWidget(list->item(row))
+                                ->findChild<QLabel*>("environmentName")
+                                ->accessibleName()
+                                .toStdString());
+        return names;
+    };
+    EXPECT_EQ(listed(), std::vector<std::string>{"Shop"});
+    EXPECT_EQ(list->currentRow(), 0);
+    EXPECT_EQ(window.findChild<QLabel*>("environmentCount")->text().toStdString(), "1 environment");
+    EXPECT_EQ(window.findChild<QWidget*>("editorHeader")
+                  ->findChild<QLabel*>("environmentName")
+                  ->text()
+                  .toStdString(),
+              "Shop");
+
+    // The monitor's first load changes nothing that was shown.
+    model.startMonitor();
+    ASSERT_TRUE(waitFor([&] { return model.packageStatusKnown() && model.statuses().size() == 1; }))
+        << model.error().value_or("");
+    EXPECT_EQ(listed(), std::vector<std::string>{"Shop"});
+    EXPECT_EQ(model.selectedProfile()->name, "Shop");
+    model.stopMonitor();
+}
+
 } // namespace
 } // namespace vessora

@@ -296,6 +296,17 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
              return &t.window();
          }},
         {"main-environments", [](Test& t) { return t.environments(); }},
+        // Before the first poll: the user's own records, statuses not read yet.
+        {"main-first-frame",
+         [](Test& t) -> QWidget* {
+             StackProfile blog = shop();
+             blog.id = "env-8c41d2a7-5e3b-4f19-a6d0-2b7e9c3f1a55";
+             blog.name = "Blog";
+             blog.hostname = std::nullopt;
+             blog.virtualHost = false;
+             t.engine->setProfiles({shop(), blog});
+             return &t.window();
+         }},
         {"main-running",
          [](Test& t) -> QWidget* {
              t.listThree();

@@ -289,6 +289,50 @@ TEST_F(StackEngineMigrateIntegrationTests, AProjectAndItsDumpBecomeARunningEnvir
     EXPECT_EQ(sql(profile, "SELECT name FROM shop_copy.products WHERE id = 2;"), "Kettle\n");
 }
 
+TEST_F(StackEngineMigrateIntegrationTests, ALoadRaisesTheServerSettingsOnlyWhileItRuns) {
+    const MigrationResult result = migrate(
+        request("Tuned", makeProject("tuned"), ProjectImportMode::existing, "tuned", std::nullopt));
+    const StackProfile& profile = result.profile;
+    ASSERT_TRUE(result.report.succeeded) << result.report.message << logs(profile);
+    const std::string settings = "SELECT @@GLOBAL.innodb_buffer_pool_size, "
+                                 "@@GLOBAL.innodb_flush_log_at_trx_commit;";
+    // The values of the environment's own configuration file.
+    const std::string configured = std::to_string(64 << 20) + "\t1\n";
+    ASSERT_EQ(sql(profile, settings), configured);
+    const std::string password = engine->databaseCredentials(profile.id).password;
+    const auto load = [&](const std::string& text) {
+        const fs::path input = work.path() / "load.sql";
+        PrivateFile::writeKeepingMode(input, text);
+        return thrownMessage([&] {
+            StackEngineTesting::importDatabase(*engine, paths(profile), dbPrefix(), input,
+                                               password);
+        });
+    };
+    const std::string record = "CREATE TABLE seen AS SELECT @@GLOBAL.innodb_buffer_pool_size AS "
+                               "pool, @@GLOBAL.innodb_flush_log_at_trx_commit AS flush;\n";
+
+    EXPECT_EQ(load(record), "");
+    EXPECT_EQ(sql(profile, "SELECT pool, flush FROM tuned.seen;"),
+              std::to_string(512 << 20) + "\t2\n");
+    EXPECT_EQ(sql(profile, settings), configured);
+
+    // A load the server rejects halfway puts them back as well.
+    EXPECT_THAT(load("DROP TABLE seen;\n" + record + "INSERT INTO missing VALUES (1);\n"),
+                StartsWith("SQL import failed (ERROR 1146 (42S02) at line 3: "));
+    EXPECT_EQ(sql(profile, "SELECT pool, flush FROM tuned.seen;"),
+              std::to_string(512 << 20) + "\t2\n");
+    EXPECT_EQ(sql(profile, settings), configured);
+
+    // So does a client that cannot even log in.
+    EXPECT_THAT(thrownMessage([&] {
+                    const fs::path input = work.path() / "load.sql";
+                    StackEngineTesting::importDatabase(*engine, paths(profile), dbPrefix(), input,
+                                                       "wrong password");
+                }),
+                StartsWith("SQL import failed (ERROR 1045 (28000): Access denied"));
+    EXPECT_EQ(sql(profile, settings), configured);
+}
+
 TEST_F(StackEngineMigrateIntegrationTests, DumpsThatFailOnTheServerEndIncomplete) {
     const fs::path project = makeProject("shop");
 

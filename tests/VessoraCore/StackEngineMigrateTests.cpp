@@ -8,6 +8,7 @@
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Foundation/Uuid.hpp"
+#include "VessoraCore/Import/BulkLoadSettings.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FolderSnapshot.hpp"
@@ -49,8 +50,12 @@ protected:
         script(db / "bin/mariadbd", "if [ \"$2\" = --version ]; then echo \"" + db.string() +
                                         "/bin/mariadbd  Ver 11.4.2-MariaDB\"; exit 0; fi\n"
                                         "exec sleep 60");
-        // Every SQL text and the dump reach this log.
-        script(db / "bin/mariadb", "cat >> " + sqlLog().string() + "\necho 1");
+        // Every SQL text and the dump reach this log. The settings read is
+        // answered with the one row the real client prints (the file's values).
+        script(db / "bin/mariadb",
+               "input=$(tee -a " + sqlLog().string() +
+                   ")\ncase \"$input\" in\n*'SELECT @@GLOBAL.innodb_buffer_pool_size'*) "
+                   "printf '67108864\\t1\\n' ;;\n*) echo 1 ;;\nesac");
         script(db / "bin/mariadb-install-db", "exit 0");
         script(web / "bin/nginx", "[ \"$1\" = -t ] && exit 0\nexec sleep 60");
 
@@ -241,9 +246,17 @@ TEST_F(StackEngineMigrateTests, CopyImportReportsEachPhaseAndEndsIncompleteWhenT
     EXPECT_FALSE(profile.hostname || profile.virtualHost || profile.standardPorts);
     EXPECT_EQ(snapshotFolder(paths.project()), snapshotFolder(project));
 
-    // The dump reached the client rewritten for the new database.
-    EXPECT_THAT(PrivateFile::read(sqlLog()), HasSubstr("\nUSE `shop_db`;\nUSE `shop_db`;\n"
-                                                       "CREATE TABLE items (id INT);\n"));
+    // The dump reached the client rewritten for the new database, the
+    // server tuned for the load before it and put back to what it had after.
+    const std::string sent = PrivateFile::read(sqlLog());
+    const std::string loaded = "\nUSE `shop_db`;\nUSE `shop_db`;\nCREATE TABLE items (id INT);\n";
+    const std::size_t load = sent.find(loaded);
+    ASSERT_NE(load, std::string::npos) << sent;
+    const std::size_t raise = sent.find(BulkLoadSettings::raiseStatement());
+    EXPECT_LT(raise, load) << sent;
+    const std::size_t restore = sent.find(BulkLoadSettings::restoreStatement(67108864, 1));
+    EXPECT_NE(restore, std::string::npos) << sent;
+    EXPECT_GT(restore, load) << sent;
 
     const MigrationReport& report = result.report;
     EXPECT_FALSE(report.succeeded);

@@ -323,6 +323,37 @@ TEST_F(StackEngineStartTests, VersionChecksStopTheRunBeforeAnyFileIsWritten) {
     EXPECT_FALSE(fs::exists(paths().config() / "php.ini"));
 }
 
+TEST_F(StackEngineStartTests, ChecksRunAgainOnlyForProgramsThatChanged) {
+    const std::string health = "HTTP/PHP/SQL health check failed. See " + profile.id + "/logs.";
+    const fs::path asked = folder.path() / "asked";
+    script(php / "bin/php", "echo php >> " + asked.string() + "\nprintf 8.4.2");
+    script(db / "bin/mariadbd",
+           "if [ \"$2\" = --version ]; then echo mariadbd >> " + asked.string() + "; echo \"" +
+               db.string() + "/bin/mariadbd  Ver 11.4.2-MariaDB\"; exit 0; fi\nexec sleep 60");
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
+    EXPECT_EQ(readOr(asked).size(), std::string("php\nmariadbd\n").size()) << readOr(asked);
+
+    // A program replaced between two starts is checked again, and its new
+    // answer is the one judged.
+    script(php / "bin/php", "echo php >> " + asked.string() + "\nprintf 8.3.7");
+    EXPECT_THAT(thrownMessage([&] { engine->start(profile.id); }), HasSubstr("8.3.7"));
+    EXPECT_EQ(readOr(asked).size(), std::string("php\nmariadbd\nphp\n").size()) << readOr(asked);
+
+    // A failed start asks Homebrew again: a formula that now lives
+    // elsewhere is found there.
+    const fs::path moved = keg("php@8.4-moved");
+    script(moved / "bin/php", "echo moved >> " + asked.string() + "\nprintf 8.4.9");
+    script(moved / "sbin/php-fpm", "[ \"$1\" = -t ] && exit 0\nexec sleep 60");
+    nlohmann::json state = brew.state();
+    state["formulae"]["php@8.4"]["prefix"] = moved.string();
+    brew.setState(state);
+    const std::size_t prefixQueries = brewFormulaeAsked().size();
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
+    EXPECT_GE(brewFormulaeAsked().size(), prefixQueries + 3);
+    EXPECT_THAT(readOr(asked), ::testing::EndsWith("moved\n"));
+}
+
 TEST_F(StackEngineStartTests, ServerThatExitsEndsTheWaitAtOnce) {
     script(db / "bin/mariadbd", "if [ \"$2\" = --version ]; then echo 11.4.2; exit 0; fi\n"
                                 "sleep 0.2; exit 3");

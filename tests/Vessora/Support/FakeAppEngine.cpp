@@ -148,6 +148,11 @@ std::filesystem::path FakeAppEngine::root() const {
     return root_;
 }
 
+std::vector<StackProfile> FakeAppEngine::openedProfiles() const {
+    std::lock_guard lock(mutex_);
+    return profiles_;
+}
+
 std::vector<StackProfile> FakeAppEngine::allProfiles() {
     enter("allProfiles", "");
     std::lock_guard lock(mutex_);

@@ -116,6 +116,9 @@ public:
     bool calledFrom(std::thread::id thread) const;
 
     std::filesystem::path root() const override;
+    // The records set so far, unrecorded and never held: the fake counts as
+    // opened when the model takes it.
+    std::vector<StackProfile> openedProfiles() const override;
     std::vector<StackProfile> allProfiles() override;
     std::map<std::string, StackStatus> statuses() override;
     InstallationStatus installations() override;
