@@ -53,10 +53,19 @@ public:
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
 
-    // A new connection to this bus.
+    // A new connection to this bus. The daemon makes its socket file before
+    // it listens, so a first attempt can be refused: try again, bounded.
     QDBusConnection connect(const QString& name) {
         names_.push_back(name);
-        return QDBusConnection::connectToBus(address_, name);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (true) {
+            QDBusConnection connection = QDBusConnection::connectToBus(address_, name);
+            if (connection.isConnected() || std::chrono::steady_clock::now() > until ||
+                !daemon_->isRunning())
+                return connection;
+            QDBusConnection::disconnectFromBus(name);
+            QTest::qWait(20);
+        }
     }
 
     std::string log() const {
