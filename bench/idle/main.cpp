@@ -19,6 +19,8 @@
 #include "VessoraCore/Engine/StackEngine.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/LocalAddresses/SystemdServiceManager.hpp"
+#include "bench/BenchFigures.hpp"
+#include "bench/BenchStage.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
@@ -50,12 +52,7 @@ extern char** environ;
 
 namespace {
 
-std::string loadAverage() {
-    std::ifstream file("/proc/loadavg");
-    std::string one, five, fifteen;
-    file >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
+using vessora::bench::loadAverage;
 
 double cpuSeconds(int who) {
     rusage usage{};
@@ -157,22 +154,12 @@ void idleFor(int milliseconds) {
 int measureWindow(int environments, int seconds) {
     using namespace vessora;
     namespace fs = std::filesystem;
-    BrewStandIn brew(fs::path(VESSORA_SOURCE_DIR) / "tools");
-    brew.buildDebianPrefixes();
-    TemporaryFolder work("vessora-idle-bench");
-    PrivateFile::createDirectories(work.path() / "data");
-    PrivateFile::write(work.path() / "data" / "profiles.json", "[]");
+    bench::BenchStage stage("vessora-idle-bench");
     AppModel::Options options;
     options.build = BuildInfo::release("1.0.0", "1");
     options.environment = [](const std::string&) { return std::nullopt; };
     options.openEngine = [&](const fs::path&) {
-        StackEngine::Options engine;
-        engine.root = work.path() / "data";
-        engine.brew = brew.brew();
-        engine.hostClient = std::make_shared<FakeHostService>();
-        const auto routerPorts = freePorts(2);
-        engine.routerPorts = {routerPorts[0], routerPorts[1]};
-        return std::make_shared<StackEngineAdapter>(engine);
+        return std::make_shared<StackEngineAdapter>(stage.engineOptions());
     };
     options.defaults = UserDefaults::inMemory();
     AppModel model(options);
@@ -185,10 +172,7 @@ int measureWindow(int environments, int seconds) {
         StackProfile profile = model.engine()->create(
             "Idle " + std::to_string(index), "php@8.2", "mariadb@10.11", false, "nginx", false,
             std::nullopt, "idle" + std::to_string(index), std::nullopt, false, false);
-        const auto ports = freePorts(3);
-        profile.httpPort = ports[0];
-        profile.phpPort = ports[1];
-        profile.databasePort = ports[2];
+        bench::giveFreePorts(profile);
         model.engine()->update(profile);
         model.engine()->start(profile.id);
         ids.push_back(profile.id);

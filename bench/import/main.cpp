@@ -16,6 +16,8 @@
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Process/Command.hpp"
 #include "VessoraCore/Process/ManagedProcess.hpp"
+#include "bench/BenchFigures.hpp"
+#include "bench/BenchStage.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
@@ -39,22 +41,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-std::string loadAverage() {
-    std::ifstream file("/proc/loadavg");
-    std::string one, five, fifteen;
-    if (!(file >> one >> five >> fifteen))
-        return "unknown";
-    return one + " " + five + " " + fifteen;
-}
+using bench::loadAverage;
+using bench::median;
+using bench::secondsSince;
 
 // Returns the number of rows written.
 std::uint64_t writeDump(const fs::path& file, std::uint64_t bytes) {
@@ -171,26 +160,16 @@ void printRow(const char* label, const std::vector<double>& values) {
 
 int run(std::uint64_t mebibytes, int rounds, int untunedRounds) {
     UserDefaults::setStandard(UserDefaults::inMemory());
-    BrewStandIn brew(fs::path(VESSORA_SOURCE_DIR) / "tools");
-    brew.buildDebianPrefixes();
-    const fs::path db = brew.root() / "opt" / "mariadb@10.11";
-    TemporaryFolder work("vessora-import-bench");
-    PrivateFile::createDirectories(work.path() / "data");
-    PrivateFile::write(work.path() / "data" / "profiles.json", "[]");
-    StackEngine::Options options;
-    options.root = work.path() / "data";
-    options.brew = brew.brew();
-    options.hostClient = std::make_shared<FakeHostService>();
-    const auto routerPorts = freePorts(2);
-    options.routerPorts = {routerPorts[0], routerPorts[1]};
-    StackEngine engine(options);
+    bench::BenchStage stage("vessora-import-bench");
+    const fs::path db = stage.brew().root() / "opt" / "mariadb@10.11";
+    StackEngine engine(stage.engineOptions());
 
-    const fs::path project = work.path() / "project";
+    const fs::path project = stage.work() / "project";
     fs::create_directories(project / "public");
     PrivateFile::writeKeepingMode(project / "public/index.php", "<?php echo 'ok';\n");
     fs::permissions(project, fs::perms(0755));
     fs::permissions(project / "public", fs::perms(0755));
-    const fs::path dump = work.path() / "dump.sql";
+    const fs::path dump = stage.work() / "dump.sql";
     const std::uint64_t rows = writeDump(dump, mebibytes << 20);
     std::printf("dump: %.0f MiB, 4 tables, %llu rows\n",
                 static_cast<double>(fs::file_size(dump)) / (1 << 20),

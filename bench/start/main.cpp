@@ -17,6 +17,8 @@
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Process/Command.hpp"
+#include "bench/BenchFigures.hpp"
+#include "bench/BenchStage.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
@@ -37,14 +39,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::loadAverage;
+using bench::median;
+using bench::secondsSince;
 
 long httpStatus(const std::string& url) {
     try {
@@ -52,14 +49,6 @@ long httpStatus(const std::string& url) {
     } catch (const std::exception&) {
         return 0;
     }
-}
-
-std::string loadAverage() {
-    std::ifstream file("/proc/loadavg");
-    std::string one, five, fifteen;
-    if (!(file >> one >> five >> fifteen))
-        return "unknown";
-    return one + " " + five + " " + fifteen;
 }
 
 void stopByHand(std::vector<std::unique_ptr<ManagedProcess>>& servers) {
@@ -146,26 +135,13 @@ double startByHand(const StackEngine& engine, const StackProfile& profile, const
 
 int run() {
     UserDefaults::setStandard(UserDefaults::inMemory());
-    BrewStandIn brew(fs::path(VESSORA_SOURCE_DIR) / "tools");
-    brew.buildDebianPrefixes();
-    TemporaryFolder work("vessora-start-bench");
     // No built-in environments: the poll figure is for exactly 20.
-    PrivateFile::createDirectories(work.path() / "data");
-    PrivateFile::write(work.path() / "data" / "profiles.json", "[]");
-    StackEngine::Options options;
-    options.root = work.path() / "data";
-    options.brew = brew.brew();
-    options.hostClient = std::make_shared<FakeHostService>();
-    const auto routerPorts = freePorts(2);
-    options.routerPorts = {routerPorts[0], routerPorts[1]};
-    StackEngine engine(options);
+    bench::BenchStage stage("vessora-start-bench");
+    BrewStandIn& brew = stage.brew();
+    StackEngine engine(stage.engineOptions());
     StackProfile profile = engine.create("Bench", "php@8.2", "mariadb@10.11", false, "nginx", false,
                                          std::nullopt, "bench", std::nullopt, false, false);
-    // Away from the default range, where other runs may have servers.
-    const auto ports = freePorts(3);
-    profile.httpPort = ports[0];
-    profile.phpPort = ports[1];
-    profile.databasePort = ports[2];
+    bench::giveFreePorts(profile);
     engine.update(profile);
 
     const std::string loadBefore = loadAverage();

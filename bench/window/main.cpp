@@ -6,6 +6,8 @@
 // usage: window-bench PROGRAM ANCHOR [ROUNDS]
 // Prints each side's median and range in milliseconds, the median of the
 // round-by-round ratios and the load average before and after.
+#include "bench/BenchFigures.hpp"
+
 #include <xcb/xcb.h>
 
 #include <poll.h>
@@ -29,14 +31,9 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using vessora::bench::loadAverage;
 
-std::string loadAverage() {
-    std::ifstream file("/proc/loadavg");
-    std::string one, five, fifteen;
-    file >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
+using Clock = std::chrono::steady_clock;
 
 // Milliseconds from exec to the first map of a top-level window, or none
 // within 30 s.

@@ -28,15 +28,27 @@ class MainWindowEngineTest : public RealServerTest {
 protected:
     void TearDown() override { fs::remove_all(StackEngine::socketDirectoryFor(folder.path())); }
 
+    StackEngine::Options engineOptions() const {
+        StackEngine::Options engine;
+        engine.root = folder.path();
+        engine.brew = standIn->brew();
+        engine.hostClient = std::make_shared<FakeHostService>();
+        return engine;
+    }
+
+    // A development build never asks the release feed.
+    static AppUpdates::Options developmentUpdates() {
+        AppUpdates::Options updates;
+        updates.build = BuildInfo::developmentBuild();
+        updates.defaults = UserDefaults::inMemory();
+        return updates;
+    }
+
     AppModel::Options options() {
         AppModel::Options result;
         result.build = BuildInfo::release("1.0.0", "1");
         result.environment = [](const std::string&) { return std::nullopt; };
-        result.openEngine = [root = folder.path()](const fs::path&) {
-            StackEngine::Options engine;
-            engine.root = root;
-            engine.brew = standIn->brew();
-            engine.hostClient = std::make_shared<FakeHostService>();
+        result.openEngine = [engine = engineOptions()](const fs::path&) {
             return std::make_shared<StackEngineAdapter>(engine);
         };
         result.hostSetup = std::make_shared<FakeHostSetup>();
@@ -50,17 +62,13 @@ protected:
     }
 
     TemporaryFolder folder{"vessora-window-root"};
+    AppPreferences preferences{UserDefaults::inMemory()};
+    AppUpdates updates{developmentUpdates()};
 };
 
 TEST_F(MainWindowEngineTest, ListsTheBuiltInRecordsAndTheRealPackageStatus) {
     AppModel model(options());
     ASSERT_TRUE(model.hasEngine()) << model.error().value_or("");
-    AppPreferences preferences(UserDefaults::inMemory());
-    // A development build never asks the release feed.
-    AppUpdates::Options updatesOptions;
-    updatesOptions.build = BuildInfo::developmentBuild();
-    updatesOptions.defaults = UserDefaults::inMemory();
-    AppUpdates updates(updatesOptions);
     MainWindow window(model, preferences, updates);
     window.show();
     model.startMonitor();
@@ -124,12 +132,9 @@ TEST_F(MainWindowEngineTest, TheFirstFrameListsTheRecordsOnDiskNotTheBuiltInOnes
     {
         // An earlier run: the user made their own environment and removed
         // both built-in ones.
-        StackEngine::Options engineOptions;
-        engineOptions.root = folder.path();
-        engineOptions.brew = standIn->brew();
-        engineOptions.hostClient = std::make_shared<FakeHostService>();
-        engineOptions.trashHandler = [](const fs::path& item) { fs::remove_all(item); };
-        StackEngine earlier(engineOptions);
+        StackEngine::Options earlierOptions = engineOptions();
+        earlierOptions.trashHandler = [](const fs::path& item) { fs::remove_all(item); };
+        StackEngine earlier(earlierOptions);
         earlier.create("Shop", "php@8.2", "mariadb@10.11", false, "nginx", false, std::nullopt,
                        "shop", std::nullopt, false, false);
         earlier.remove("studio");
@@ -138,11 +143,6 @@ TEST_F(MainWindowEngineTest, TheFirstFrameListsTheRecordsOnDiskNotTheBuiltInOnes
 
     AppModel model(options());
     ASSERT_TRUE(model.hasEngine()) << model.error().value_or("");
-    AppPreferences preferences(UserDefaults::inMemory());
-    AppUpdates::Options updatesOptions;
-    updatesOptions.build = BuildInfo::developmentBuild();
-    updatesOptions.defaults = UserDefaults::inMemory();
-    AppUpdates updates(updatesOptions);
     MainWindow window(model, preferences, updates);
     window.show();
 
