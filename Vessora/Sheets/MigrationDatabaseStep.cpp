@@ -85,25 +85,15 @@ void MigrationDatabaseStep::render() {
         "are not imported.")));
 }
 
-namespace {
-
-std::optional<std::filesystem::path> fieldPath(const std::optional<std::string>& value) {
-    if (!value || value->empty())
-        return std::nullopt;
-    return std::filesystem::path(*value);
-}
-
-} // namespace
-
 void MigrationDatabaseStep::chooseDump() {
     QPointer<MigrationDraft> draft(&draft_);
-    FileChooser::current().chooseFile(
-        window(), toQt(L10n::text("Choose SQL file…")), {QStringLiteral("SQL (*.sql *.SQL)")},
-        fieldPath(draft_.sql()), [draft](std::optional<std::filesystem::path> chosen) {
-            // A cancelled chooser changes nothing.
-            if (draft && chosen)
-                draft->setSQL(chosen->string());
-        });
+    FileChooser::current().chooseFile(window(), toQt(L10n::text("Choose SQL file…")),
+                                      {QStringLiteral("SQL (*.sql *.SQL)")}, draft_.sql(),
+                                      [draft](std::optional<std::filesystem::path> chosen) {
+                                          // A cancelled chooser changes nothing.
+                                          if (draft && chosen)
+                                              draft->setSQL(chosen->string());
+                                      });
 }
 
 } // namespace vessora

@@ -122,10 +122,8 @@ void MigrationProjectStep::render() {
 void MigrationProjectStep::chooseFolder() {
     // The chooser answers later; the draft may be gone by then.
     QPointer<MigrationDraft> draft(&draft_);
-    std::optional<std::filesystem::path> start;
-    if (draft_.folder() && !draft_.folder()->empty())
-        start = std::filesystem::path(*draft_.folder());
-    FileChooser::current().chooseFolder(window(), toQt(L10n::text("Choose project folder…")), start,
+    FileChooser::current().chooseFolder(window(), toQt(L10n::text("Choose project folder…")),
+                                        draft_.folder(),
                                         [draft](std::optional<std::filesystem::path> chosen) {
                                             if (draft && chosen)
                                                 draft->chooseFolder(chosen->string());

@@ -508,6 +508,16 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
              t.window().findChild<QAction*>("aboutAction")->trigger();
              return t.presented("aboutBox");
          }},
+        {"open-refused",
+         [](Test& t) -> QWidget* {
+             t.environments();
+             t.desktop->accepts = false;
+             auto* support = t.window().findChild<QAbstractButton*>("supportLink");
+             if (!support)
+                 return nullptr;
+             QTest::mouseClick(support, Qt::LeftButton);
+             return t.shownChild<QMessageBox>(&t.window(), "openRefusedAlert");
+         }},
         {"settings",
          [](Test& t) -> QWidget* {
              t.environments();

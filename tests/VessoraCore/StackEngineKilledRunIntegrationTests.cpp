@@ -183,8 +183,9 @@ protected:
         return all;
     }
 
-    // What every kill must end with; the relaunch's time to every port free.
-    void relaunchLeavesNothing(Clock::duration& elapsed, const StackProfile& profile,
+    // What every kill must end with; reports the relaunch's time to every
+    // port free.
+    void relaunchLeavesNothing(const char* point, const StackProfile& profile,
                                const std::vector<ServerRecord>& left) {
         const auto started = Clock::now();
         // At once: whatever the kill caught in the middle of a launch holds
@@ -199,7 +200,7 @@ protected:
                 return true;
             },
             15000ms));
-        elapsed = Clock::now() - started;
+        report(point, Clock::now() - started, left.size());
         for (const ServerRecord& record : left) {
             EXPECT_FALSE(record.isAlive()) << record.service;
             EXPECT_TRUE(becomes([&] { return !processGroupAlive(record.pid); }, 5000ms))
@@ -275,10 +276,8 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledWhileRunningLeavesNothingBehi
     // MariaDB, PHP-FPM, nginx and the router's nginx outlive the kill itself.
     ASSERT_EQ(alive(left), 4u);
     EXPECT_FALSE(PortCheck::isAvailable(profile.databasePort));
-    Clock::duration elapsed{};
-    relaunchLeavesNothing(elapsed, profile, left);
+    relaunchLeavesNothing("running", profile, left);
     ASSERT_TRUE(engine);
-    report("running", elapsed, left.size());
     startsWithItsData(profile);
 }
 
@@ -295,10 +294,8 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAStartLeavesNoth
     EXPECT_FALSE(answered);
     const auto left = records(profile);
     ASSERT_GE(alive(left), 1u);
-    Clock::duration elapsed{};
-    relaunchLeavesNothing(elapsed, profile, left);
+    relaunchLeavesNothing("middle of a start", profile, left);
     ASSERT_TRUE(engine);
-    report("middle of a start", elapsed, left.size());
     startsWithItsData(profile);
 }
 
@@ -329,10 +326,8 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAStopLeavesNothi
     }
     const auto left = records(profile);
     ASSERT_GE(alive(left), 1u);
-    Clock::duration elapsed{};
-    relaunchLeavesNothing(elapsed, profile, left);
+    relaunchLeavesNothing("middle of a stop", profile, left);
     ASSERT_TRUE(engine);
-    report("middle of a stop", elapsed, left.size());
     startsWithItsData(profile);
 }
 
@@ -382,10 +377,8 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAnImportLeavesNo
     EXPECT_FALSE(processesNaming(client).empty());
     const auto left = records(*created);
     ASSERT_GE(alive(left), 1u);
-    Clock::duration elapsed{};
-    relaunchLeavesNothing(elapsed, *created, left);
+    relaunchLeavesNothing("middle of an import's load", *created, left);
     ASSERT_TRUE(engine);
-    report("middle of an import's load", elapsed, left.size());
     EXPECT_TRUE(becomes([&] { return processesNaming(client).empty(); }, 10000ms));
     EXPECT_EQ(engine->statuses().at(created->id).description, "Migration incomplete");
 }
