@@ -46,8 +46,11 @@ void AppShell::start() {
     if (terminating_)
         return;
     started_ = true;
-    QApplication::setWindowIcon(Branding::appIcon());
-    window_->setWindowIcon(Branding::appIcon());
+    // Looked up once: a name the theme lacks is searched and read again at
+    // every call.
+    const QIcon icon = Branding::appIcon();
+    QApplication::setWindowIcon(icon);
+    window_->setWindowIcon(icon);
     window_->show();
     window_->raise();
     window_->activateWindow();

@@ -1,18 +1,21 @@
 #include "Vessora/App/Icons.hpp"
 
+#include "Vessora/App/TintedIconEngine.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QDir>
-#include <QImage>
-#include <QPainter>
-#include <QPixmap>
+#include <QFile>
 #include <QStandardPaths>
 #include <QString>
 
+#include <dirent.h>
+
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
-#include <set>
+#include <tuple>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -44,75 +47,86 @@ void chooseTheme() {
     (void)themeChosen;
 }
 
-// The theme's "<name>-symbolic.symbolic.png" files by name, one per size:
-// the first search folder that holds any of them, and in it for each size
-// the first context that has one. Listed once per theme and search path
-// rather than probed per name, size and context.
-using SymbolicFiles = std::map<QString, std::vector<QString>>;
+// The file names in `folder`, read once per run.
+const std::unordered_set<std::string>& entriesOf(const QString& folder) {
+    static std::map<QString, std::unordered_set<std::string>> read;
+    if (const auto found = read.find(folder); found != read.end())
+        return found->second;
+    std::unordered_set<std::string> names;
+    if (folder.startsWith(':')) {
+        // Qt's resources are no folder on disk.
+        for (const QString& entry : QDir(folder).entryList(QDir::Files))
+            names.insert(entry.toStdString());
+    } else if (const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(QFile::encodeName(folder)),
+                                                             ::closedir);
+               dir) {
+        while (const dirent* entry = ::readdir(dir.get()))
+            names.insert(entry->d_name);
+    }
+    return read.emplace(folder, std::move(names)).first->second;
+}
 
-SymbolicFiles listSymbolicFiles() {
+// The theme's "<name>-symbolic.symbolic.png" files, one per size: the
+// first search folder that holds any of them, and in it for each size the
+// first context that has one. Each folder is read once per run and then
+// looked up, rather than probed per name, size and context.
+std::vector<TintedIconEngine::File> findSymbolicFiles(const QString& name) {
     static const char* contexts[] = {"status",  "actions", "places",     "mimetypes", "emblems",
                                      "devices", "apps",    "categories", "legacy",    "ui"};
-    static const QString suffix = "-symbolic.symbolic.png";
-    SymbolicFiles files;
+    const std::string file = (name + "-symbolic.symbolic.png").toStdString();
     for (const QString& folder : QIcon::themeSearchPaths()) {
-        SymbolicFiles here;
+        std::vector<TintedIconEngine::File> found;
         const QString theme = folder + "/" + QIcon::themeName();
         for (const int size : {16, 24, 32, 48, 64}) {
-            std::set<QString> sized;
             for (const char* context : contexts) {
-                const QDir dir(QString("%1/%2x%2/%3").arg(theme).arg(size).arg(context));
-                for (const QString& entry : dir.entryList({"*" + suffix}, QDir::Files)) {
-                    const QString name = entry.chopped(suffix.size());
-                    if (sized.insert(name).second)
-                        here[name].push_back(dir.filePath(entry));
+                const QString dir = QString("%1/%2x%2/%3").arg(theme).arg(size).arg(context);
+                if (entriesOf(dir).count(file)) {
+                    found.push_back({size, dir + "/" + QString::fromStdString(file)});
+                    break;
                 }
             }
         }
-        // A name found in an earlier folder keeps that folder's images.
-        for (auto& [name, paths] : here)
-            files.emplace(name, std::move(paths));
+        // The first folder that holds the name gives all its images.
+        if (!found.empty())
+            return found;
     }
-    return files;
+    return {};
 }
 
-const std::vector<QString>& symbolicFiles(const QString& name) {
-    static QStringList listedPaths;
-    static QString listedTheme;
-    static std::optional<SymbolicFiles> listed;
-    if (!listed || listedPaths != QIcon::themeSearchPaths() || listedTheme != QIcon::themeName()) {
-        listedPaths = QIcon::themeSearchPaths();
-        listedTheme = QIcon::themeName();
-        listed = listSymbolicFiles();
+const std::vector<TintedIconEngine::File>& symbolicFiles(const QString& name) {
+    static QStringList searchedPaths;
+    static QString searchedTheme;
+    static std::map<QString, std::vector<TintedIconEngine::File>> found;
+    if (searchedPaths != QIcon::themeSearchPaths() || searchedTheme != QIcon::themeName()) {
+        searchedPaths = QIcon::themeSearchPaths();
+        searchedTheme = QIcon::themeName();
+        found.clear();
     }
-    static const std::vector<QString> none;
-    const auto found = listed->find(name);
-    return found == listed->end() ? none : found->second;
+    if (const auto known = found.find(name); known != found.end())
+        return known->second;
+    return found.emplace(name, findSymbolicFiles(name)).first->second;
 }
 
-// The images of a name, loaded once whatever colour they are drawn in.
-const std::vector<QImage>& symbolicImages(const QString& name) {
-    static std::map<QString, std::vector<QImage>> loaded;
-    if (const auto found = loaded.find(name); found != loaded.end())
+QIcon symbolicIcon(const std::string& freedesktopName, const QColor& colour,
+                   std::optional<QColor> disabled) {
+    chooseTheme();
+    // The icon is kept per name and colours; the files behind it are found
+    // once per name and read only at the sizes painted.
+    static std::map<std::tuple<std::string, QRgb, std::optional<QRgb>>, QIcon> cache;
+    const auto key =
+        std::make_tuple(freedesktopName, colour.rgba(),
+                        disabled ? std::optional<QRgb>(disabled->rgba()) : std::nullopt);
+    if (const auto found = cache.find(key); found != cache.end())
         return found->second;
-    std::vector<QImage> images;
-    for (const QString& file : symbolicFiles(name)) {
-        QImage image;
-        if (image.load(file))
-            images.push_back(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
-    }
-    return loaded.emplace(name, std::move(images)).first->second;
-}
-
-QIcon tinted(const std::vector<QImage>& images, const QColor& colour) {
+    const auto& files = symbolicFiles(QString::fromStdString(freedesktopName));
+    // A theme file that cannot be read counts as missing, so the button
+    // falls back rather than coming up blank; the smallest is read here.
     QIcon icon;
-    for (QImage image : images) {
-        QPainter painter(&image);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(image.rect(), colour);
-        painter.end();
-        icon.addPixmap(QPixmap::fromImage(image));
-    }
+    if (!files.empty() && !TintedIconEngine::image(files.front().path).isNull())
+        icon = QIcon(new TintedIconEngine(files, colour, disabled));
+    else
+        icon = named(freedesktopName);
+    cache.emplace(key, icon);
     return icon;
 }
 
@@ -132,18 +146,12 @@ QIcon named(const std::string& freedesktopName) {
 }
 
 QIcon symbolic(const std::string& freedesktopName, const QColor& colour) {
-    chooseTheme();
-    // The drawn icon is kept per name and colour; the files behind it are
-    // found and loaded once per name.
-    static std::map<std::pair<std::string, QRgb>, QIcon> cache;
-    const auto key = std::make_pair(freedesktopName, colour.rgba());
-    if (const auto found = cache.find(key); found != cache.end())
-        return found->second;
-    QIcon icon = tinted(symbolicImages(QString::fromStdString(freedesktopName)), colour);
-    if (icon.isNull())
-        icon = named(freedesktopName);
-    cache.emplace(key, icon);
-    return icon;
+    return symbolicIcon(freedesktopName, colour, std::nullopt);
+}
+
+QIcon symbolic(const std::string& freedesktopName, const QColor& colour,
+               const QColor& disabledColour) {
+    return symbolicIcon(freedesktopName, colour, disabledColour);
 }
 
 } // namespace vessora::Icons

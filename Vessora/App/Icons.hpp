@@ -19,5 +19,8 @@ QIcon named(const std::string& freedesktopName);
 // these as "<name>-symbolic.symbolic.png", which a name lookup never finds;
 // where the theme has none, the icon of named() is used as it is.
 QIcon symbolic(const std::string& freedesktopName, const QColor& colour);
+// The same, drawn in `disabledColour` where its control is disabled.
+QIcon symbolic(const std::string& freedesktopName, const QColor& colour,
+               const QColor& disabledColour);
 
 } // namespace vessora::Icons

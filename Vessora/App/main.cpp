@@ -4,6 +4,7 @@
 // close button.
 #include "Vessora/App/AppShell.hpp"
 #include "Vessora/App/BuildInfo.hpp"
+#include "Vessora/App/FontWarmup.hpp"
 #include "Vessora/App/QtTranslations.hpp"
 #include "Vessora/App/QuitOnSignal.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    const FontWarmup fonts;
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vessora");
     QApplication::setApplicationVersion(QString::fromStdString(BuildInfo::current().version));

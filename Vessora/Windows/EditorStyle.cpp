@@ -30,14 +30,7 @@ void setButtonIcon(QAbstractButton* button, const std::string& name, const QColo
                    int size) {
     // A disabled button greys its icon with its title.
     const QColor greyed = button->palette().color(QPalette::Disabled, QPalette::ButtonText);
-    QIcon icon;
-    for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
-        const QIcon tinted = Icons::symbolic(name, mode == QIcon::Normal ? colour : greyed);
-        for (const QSize& available : tinted.availableSizes())
-            icon.addPixmap(tinted.pixmap(available), mode);
-    }
-    if (icon.isNull())
-        icon = Icons::symbolic(name, colour);
+    const QIcon icon = Icons::symbolic(name, colour, greyed);
     button->setIcon(icon);
     button->setIconSize(QSize(size, size));
 }

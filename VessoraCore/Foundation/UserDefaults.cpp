@@ -96,6 +96,9 @@ void UserDefaults::store(nlohmann::json next) {
 void UserDefaults::set(const std::string& key, nlohmann::json value) {
     std::lock_guard lock(mutex_);
     reloadIfChanged();
+    // The file already says so: no write, and no disk flush at every start.
+    if (const auto stored = values_.find(key); stored != values_.end() && *stored == value)
+        return;
     auto next = values_;
     next[key] = std::move(value);
     store(std::move(next));

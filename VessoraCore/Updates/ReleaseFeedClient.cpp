@@ -4,7 +4,7 @@
 #include "VessoraCore/Updates/UpdateCheckCancelled.hpp"
 #include "VessoraCore/Updates/UpdateCheckError.hpp"
 
-#include <curl/curl.h>
+#include "VessoraCore/Foundation/CurlLibrary.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -17,8 +17,8 @@
 namespace vessora {
 namespace {
 
-using Handle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
-using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
+using Handle = std::unique_ptr<CURL, void (*)(CURL*)>;
+using HeaderList = std::unique_ptr<curl_slist, void (*)(curl_slist*)>;
 
 std::string lowercased(std::string_view text) {
     std::string out(text);
@@ -89,8 +89,9 @@ struct Exchange {
     bool headAcceptable() const {
         long status = 0;
         long redirects = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        curl_easy_getinfo(curl, CURLINFO_REDIRECT_COUNT, &redirects);
+        const CurlLibrary& lib = CurlLibrary::get();
+        lib.easyGetinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        lib.easyGetinfo(curl, CURLINFO_REDIRECT_COUNT, &redirects);
         return status == 200 && redirects == 0 && mimeType() == "application/json" &&
                lengthAcceptable();
     }
@@ -108,7 +109,7 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* targ
         return line.size();
     }
     long status = 0;
-    curl_easy_getinfo(exchange.curl, CURLINFO_RESPONSE_CODE, &status);
+    CurlLibrary::get().easyGetinfo(exchange.curl, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 100 && status < 200)
         return line.size(); // an interim answer; the real one follows
     exchange.headChecked = true;
@@ -157,13 +158,14 @@ std::string ReleaseFeedClient::endpoint() {
 AppRelease ReleaseFeedClient::fetch(std::stop_token stop) const {
     if (stop.stop_requested())
         throw UpdateCheckCancelled();
-    const Handle handle(curl_easy_init(), curl_easy_cleanup);
+    const CurlLibrary& lib = CurlLibrary::get();
+    const Handle handle(lib.easyInit(), lib.easyCleanup);
     if (!handle)
         throw std::runtime_error("Could not create an HTTP request.");
     CURL* curl = handle.get();
-    HeaderList headers(nullptr, curl_slist_free_all);
+    HeaderList headers(nullptr, lib.slistFreeAll);
     for (const char* field : {"Accept: application/json", "Cache-Control: no-cache"}) {
-        curl_slist* next = curl_slist_append(headers.get(), field);
+        curl_slist* next = lib.slistAppend(headers.get(), field);
         if (!next)
             throw std::runtime_error("Could not create an HTTP request.");
         headers.release();
@@ -174,45 +176,45 @@ AppRelease ReleaseFeedClient::fetch(std::stop_token stop) const {
     exchange.curl = curl;
     exchange.stop = stop;
     char message[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
-    curl_easy_setopt(curl, CURLOPT_URL, options_.endpoint.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Vessora Update Check");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROXY, "");
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl, CURLOPT_NETRC, long(CURL_NETRC_IGNORED));
-    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    lib.easySetopt(curl, CURLOPT_ERRORBUFFER, message);
+    lib.easySetopt(curl, CURLOPT_URL, options_.endpoint.c_str());
+    lib.easySetopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+    lib.easySetopt(curl, CURLOPT_HTTPGET, 1L);
+    lib.easySetopt(curl, CURLOPT_HTTPHEADER, headers.get());
+    lib.easySetopt(curl, CURLOPT_USERAGENT, "Vessora Update Check");
+    lib.easySetopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    lib.easySetopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib.easySetopt(curl, CURLOPT_PROXY, "");
+    lib.easySetopt(curl, CURLOPT_NOPROXY, "*");
+    lib.easySetopt(curl, CURLOPT_NETRC, long(CURL_NETRC_IGNORED));
+    lib.easySetopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    lib.easySetopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    lib.easySetopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    lib.easySetopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (options_.trustedCertificates) {
-        curl_easy_setopt(curl, CURLOPT_CAINFO, options_.trustedCertificates->c_str());
-        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        lib.easySetopt(curl, CURLOPT_CAINFO, options_.trustedCertificates->c_str());
+        lib.easySetopt(curl, CURLOPT_CAPATH, nullptr);
     }
     const long idle = long(std::max<std::chrono::seconds::rep>(1, options_.idleTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, idle);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, idle);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(options_.totalTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
+    lib.easySetopt(curl, CURLOPT_CONNECTTIMEOUT, idle);
+    lib.easySetopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib.easySetopt(curl, CURLOPT_LOW_SPEED_TIME, idle);
+    lib.easySetopt(curl, CURLOPT_TIMEOUT_MS, long(options_.totalTimeout.count()));
+    lib.easySetopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+    lib.easySetopt(curl, CURLOPT_HEADERDATA, &exchange);
+    lib.easySetopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+    lib.easySetopt(curl, CURLOPT_WRITEDATA, &exchange);
+    lib.easySetopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib.easySetopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+    lib.easySetopt(curl, CURLOPT_XFERINFODATA, &exchange);
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = lib.easyPerform(curl);
     if (exchange.cancelled)
         throw UpdateCheckCancelled();
     if (exchange.invalid)
         throw UpdateCheckError::invalidResponse();
     if (code != CURLE_OK)
-        throw std::runtime_error(message[0] ? message : curl_easy_strerror(code));
+        throw std::runtime_error(message[0] ? message : lib.easyStrerror(code));
     if (!exchange.headChecked || !exchange.headAcceptable())
         throw UpdateCheckError::invalidResponse();
     return AppRelease::decode(exchange.body);

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <openssl/rand.h>
 
 namespace vessora {
@@ -76,6 +79,34 @@ TEST(DefaultsValueTest, SurvivesTheDefaultsFile) {
     ASSERT_TRUE(when);
     EXPECT_LT(std::chrono::abs(*when - date), std::chrono::microseconds(1));
     EXPECT_EQ(DefaultsValue::bytes(reread.value("what")), "{\"x\":1}");
+}
+
+// Each start stores the system languages; the same value again must leave
+// the file alone rather than replace it (a rename and a disk flush).
+TEST(UserDefaultsTest, AValueAlreadyStoredIsNotWrittenAgain) {
+    TemporaryFolder folder;
+    const auto file = folder.path() / "defaults.json";
+    const auto text = [&file] {
+        std::ifstream in(file);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    UserDefaults defaults(file);
+    defaults.set("languages", json::array({"de"}));
+    // The same values in a shape this store never writes.
+    const std::string handWritten = R"({"languages":["de"]})";
+    std::ofstream(file) << handWritten;
+    defaults.set("languages", json::array({"de"}));
+    UserDefaults(file).set("languages", json::array({"de"}));
+    EXPECT_EQ(text(), handWritten);
+
+    // Another writer changed it: the same call writes again.
+    UserDefaults(file).set("languages", json::array({"fr"}));
+    defaults.set("languages", json::array({"de"}));
+    EXPECT_EQ(UserDefaults(file).value("languages"), json::array({"de"}));
+    // A file that went away is written again too.
+    std::filesystem::remove(file);
+    defaults.set("languages", json::array({"de"}));
+    EXPECT_EQ(UserDefaults(file).value("languages"), json::array({"de"}));
 }
 
 } // namespace
