@@ -242,6 +242,9 @@ private:
     static std::string phpMyAdminStatement(const std::optional<std::string>& password);
     // Initialises the MariaDB data directory unless its marker exists.
     void initializeDatabase(const StartPlan& plan);
+    static bool databaseInitialized(const StackPaths& paths);
+    // Makes the environment's process entry and launches MariaDB into it.
+    void launchDatabase(const StartPlan& plan);
     // Launches one server and appends it to the environment's processes.
     void launch(const std::string& id, std::string service, const std::filesystem::path& executable,
                 const std::vector<std::string>& arguments, const std::filesystem::path& log,

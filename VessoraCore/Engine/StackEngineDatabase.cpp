@@ -38,10 +38,14 @@ std::string StackEngine::phpMyAdminStatement(const std::optional<std::string>& p
            "';\nGRANT ALL PRIVILEGES ON *.* TO 'vessora_admin'@'127.0.0.1' WITH GRANT OPTION;";
 }
 
+bool StackEngine::databaseInitialized(const StackPaths& paths) {
+    return fs::exists(fs::symlink_status(paths.data() / ".vessora-initialized"));
+}
+
 void StackEngine::initializeDatabase(const StartPlan& plan) {
     const fs::path data = plan.paths.data();
     const fs::path marker = data / ".vessora-initialized";
-    if (fs::exists(fs::symlink_status(marker)))
+    if (databaseInitialized(plan.paths))
         return;
     // A data directory with files but no marker may hold someone's data
     // from an interrupted set-up: never initialise over it.

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <future>
 #include <sstream>
 
@@ -352,6 +353,36 @@ TEST_F(StackEngineStartTests, ChecksRunAgainOnlyForProgramsThatChanged) {
     EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
     EXPECT_GE(brewFormulaeAsked().size(), prefixQueries + 3);
     EXPECT_THAT(readOr(asked), ::testing::EndsWith("moved\n"));
+}
+
+TEST_F(StackEngineStartTests, AFailedConfigurationTestStopsTheDatabaseAWarmStartLaunched) {
+    const std::string health = "HTTP/PHP/SQL health check failed. See " + profile.id + "/logs.";
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
+    ASSERT_TRUE(fs::exists(paths().data() / ".vessora-initialized"));
+
+    // A server that never answers: a verdict judged only after the wait
+    // would end in "MariaDB did not start" instead.
+    const fs::path pid = folder.path() / "mariadbd.pid";
+    script(db / "bin/mariadbd", "if [ \"$2\" = --version ]; then echo \"" + db.string() +
+                                    "/bin/mariadbd  Ver 11.4.2-MariaDB\"; exit 0; fi\necho $$ > " +
+                                    pid.string() + "\nexec sleep 60");
+    script(db / "bin/mariadb", "exit 1");
+    script(web / "bin/nginx", "[ \"$1\" = -t ] && { echo 'nginx: [emerg] broken'; exit 1; }\n"
+                              "exec sleep 60");
+    const std::string nginx = "nginx failed (1):\nnginx: [emerg] broken\n";
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), nginx);
+    EXPECT_EQ(description(), nginx);
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
+    const std::string launched = readOr(pid);
+    ASSERT_FALSE(launched.empty()) << "a warm start launches MariaDB beside the tests";
+    EXPECT_NE(::kill(std::stoi(launched), 0), 0) << "MariaDB was stopped again";
+
+    // PHP-FPM's verdict is still the first one judged.
+    script(php / "sbin/php-fpm",
+           "[ \"$1\" = -t ] && { echo 'fpm: broken'; exit 2; }\nexec sleep 60");
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }),
+              "php-fpm failed (2):\nfpm: broken\n");
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
 }
 
 TEST_F(StackEngineStartTests, ServerThatExitsEndsTheWaitAtOnce) {
