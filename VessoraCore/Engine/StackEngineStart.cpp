@@ -207,11 +207,14 @@ void StackEngine::launchStart(const StartPlan& plan, const std::optional<fs::pat
         launchDatabase(plan);
     }
     waitForDatabase(profile, plan.dbPrefix);
-    sql(profile, plan.dbPrefix, setupStatement(profile, plan.applicationPassword), true);
-    if (importSQL)
+    if (importSQL) {
+        sql(profile, plan.dbPrefix, setupStatement(profile, plan.applicationPassword), true);
         importDatabase(paths, plan.dbPrefix, *importSQL, plan.applicationPassword);
-    sql(profile, plan.dbPrefix, phpMyAdminStatement(plan.phpMyAdminPassword),
-        plan.phpMyAdminPassword.has_value());
+        sql(profile, plan.dbPrefix, phpMyAdminStatement(plan.phpMyAdminPassword),
+            plan.phpMyAdminPassword.has_value());
+    } else {
+        setUpAccounts(profile, plan.dbPrefix, plan.applicationPassword, plan.phpMyAdminPassword);
+    }
 
     launch(profile.id, "PHP", plan.phpPrefix / "sbin" / "php-fpm",
            {"-F", "-c", paths.phpConfig().string(), "-y", paths.fpmConfig().string()},
