@@ -240,8 +240,16 @@ private:
     // the internal identity table; then the phpMyAdmin administrator's.
     static std::string setupStatement(const StackProfile& profile, const std::string& password);
     static std::string phpMyAdminStatement(const std::optional<std::string>& password);
+    // Both in one client run, failing with the message and output that two
+    // runs of sql() one after the other would have given.
+    void setUpAccounts(const StackProfile& profile, const std::filesystem::path& prefix,
+                       const std::string& password,
+                       const std::optional<std::string>& phpMyAdminPassword) const;
     // Initialises the MariaDB data directory unless its marker exists.
     void initializeDatabase(const StartPlan& plan);
+    static bool databaseInitialized(const StackPaths& paths);
+    // Makes the environment's process entry and launches MariaDB into it.
+    void launchDatabase(const StartPlan& plan);
     // Launches one server and appends it to the environment's processes.
     void launch(const std::string& id, std::string service, const std::filesystem::path& executable,
                 const std::vector<std::string>& arguments, const std::filesystem::path& log,
@@ -280,6 +288,8 @@ private:
     std::string applicationPassword(const StackPaths& paths) const;
 
     // One SQL text through the MariaDB client over the environment's socket.
+    CommandResult runSQL(const StackProfile& profile, const std::filesystem::path& prefix,
+                         const std::string& statement) const;
     std::string sql(const StackProfile& profile, const std::filesystem::path& prefix,
                     const std::string& statement, bool sensitive) const;
     // The login name MariaDB knows the running user by.

@@ -7,6 +7,9 @@
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/Command.hpp"
 
+#include <algorithm>
+#include <regex>
+
 namespace vessora {
 
 namespace fs = std::filesystem;
@@ -38,10 +41,49 @@ std::string StackEngine::phpMyAdminStatement(const std::optional<std::string>& p
            "';\nGRANT ALL PRIVILEGES ON *.* TO 'vessora_admin'@'127.0.0.1' WITH GRANT OPTION;";
 }
 
+namespace {
+
+// "ERROR 1146 (42S02) at line 3: ..." as the client reports a failing
+// statement of its input.
+const std::regex failedLine("^(ERROR [0-9]+ \\([0-9A-Z]+\\) at line )([0-9]+)(:)",
+                            std::regex::ECMAScript | std::regex::multiline);
+
+} // namespace
+
+void StackEngine::setUpAccounts(const StackProfile& profile, const fs::path& prefix,
+                                const std::string& password,
+                                const std::optional<std::string>& phpMyAdminPassword) const {
+    const std::string setup = setupStatement(profile, password);
+    CommandResult result =
+        runSQL(profile, prefix, setup + "\n" + phpMyAdminStatement(phpMyAdminPassword));
+    if (result.status == 0)
+        return;
+    // The client stops at the first failing statement, as the first of two
+    // runs would have stopped the start. A failure it places after the
+    // set-up's lines is the second text's own, told at the line a run of
+    // that text alone would have named; anything else, a failed connection
+    // included, is the set-up's.
+    const auto setupLines = std::count(setup.begin(), setup.end(), '\n') + 1;
+    std::smatch match;
+    const bool second = std::regex_search(result.output, match, failedLine) &&
+                        match[2].length() < 10 && std::stol(match[2].str()) > setupLines;
+    if (!second || phpMyAdminPassword)
+        throw VessoraError(L10n::text(
+            "Could not configure database credentials. The environment has been stopped."));
+    result.output = match.prefix().str() + match[1].str() +
+                    std::to_string(std::stol(match[2].str()) - setupLines) + match[3].str() +
+                    match.suffix().str();
+    throw VessoraError(result.failureMessage("mariadb"));
+}
+
+bool StackEngine::databaseInitialized(const StackPaths& paths) {
+    return fs::exists(fs::symlink_status(paths.data() / ".vessora-initialized"));
+}
+
 void StackEngine::initializeDatabase(const StartPlan& plan) {
     const fs::path data = plan.paths.data();
     const fs::path marker = data / ".vessora-initialized";
-    if (fs::exists(fs::symlink_status(marker)))
+    if (databaseInitialized(plan.paths))
         return;
     // A data directory with files but no marker may hold someone's data
     // from an interrupted set-up: never initialise over it.

@@ -19,14 +19,19 @@ std::string StackEngine::loginName() {
     return entry->pw_name;
 }
 
+CommandResult StackEngine::runSQL(const StackProfile& profile, const std::filesystem::path& prefix,
+                                  const std::string& statement) const {
+    return Command::run(prefix / "bin" / "mariadb",
+                        {"--no-defaults", "--protocol=socket",
+                         "--socket=" + socketFile(profile.id).string(), "--user=" + loginName(),
+                         "--default-character-set=utf8mb4", "--connect-timeout=2", "--batch",
+                         "--skip-column-names"},
+                        {.timeout = 10, .input = statement});
+}
+
 std::string StackEngine::sql(const StackProfile& profile, const std::filesystem::path& prefix,
                              const std::string& statement, bool sensitive) const {
-    const CommandResult result = Command::run(
-        prefix / "bin" / "mariadb",
-        {"--no-defaults", "--protocol=socket", "--socket=" + socketFile(profile.id).string(),
-         "--user=" + loginName(), "--default-character-set=utf8mb4", "--connect-timeout=2",
-         "--batch", "--skip-column-names"},
-        {.timeout = 10, .input = statement});
+    const CommandResult result = runSQL(profile, prefix, statement);
     if (result.status == 0)
         return result.output;
     if (sensitive)

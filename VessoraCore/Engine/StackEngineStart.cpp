@@ -184,24 +184,37 @@ void StackEngine::launchStart(const StartPlan& plan, const std::optional<fs::pat
             {"-t", "-p", environmentFolder.string(), "-c", paths.nginxConfig().string()},
             {.timeout = 60});
     });
+    // With its data directory already set up, MariaDB comes up while the
+    // tests run. Their verdicts are still judged first (before a launch
+    // error), and a failing one takes the server down with the rest of the
+    // start. A first start keeps the order: nothing touches a new data
+    // directory before the tests have passed.
+    const bool initialized = databaseInitialized(paths);
+    std::exception_ptr launchError;
+    if (initialized) {
+        try {
+            launchDatabase(plan);
+        } catch (const std::exception&) {
+            launchError = std::current_exception();
+        }
+    }
     requireSuccess(fpmTest.get(), "php-fpm");
     requireSuccess(webTest.get(), apache ? "httpd" : "nginx");
-
-    initializeDatabase(plan);
-
-    {
-        std::lock_guard lock(mutex_);
-        processes_[profile.id] = {};
+    if (launchError)
+        std::rethrow_exception(launchError);
+    if (!initialized) {
+        initializeDatabase(plan);
+        launchDatabase(plan);
     }
-    launch(profile.id, "MariaDB", plan.dbPrefix / "bin" / "mariadbd",
-           {"--defaults-file=" + paths.databaseConfig().string()},
-           paths.logs() / "mariadb-process.log");
     waitForDatabase(profile, plan.dbPrefix);
-    sql(profile, plan.dbPrefix, setupStatement(profile, plan.applicationPassword), true);
-    if (importSQL)
+    if (importSQL) {
+        sql(profile, plan.dbPrefix, setupStatement(profile, plan.applicationPassword), true);
         importDatabase(paths, plan.dbPrefix, *importSQL, plan.applicationPassword);
-    sql(profile, plan.dbPrefix, phpMyAdminStatement(plan.phpMyAdminPassword),
-        plan.phpMyAdminPassword.has_value());
+        sql(profile, plan.dbPrefix, phpMyAdminStatement(plan.phpMyAdminPassword),
+            plan.phpMyAdminPassword.has_value());
+    } else {
+        setUpAccounts(profile, plan.dbPrefix, plan.applicationPassword, plan.phpMyAdminPassword);
+    }
 
     launch(profile.id, "PHP", plan.phpPrefix / "sbin" / "php-fpm",
            {"-F", "-c", paths.phpConfig().string(), "-y", paths.fpmConfig().string()},
@@ -238,6 +251,16 @@ void StackEngine::launch(const std::string& id, std::string service, const fs::p
                                                     environment, serverRecords(id));
     std::lock_guard lock(mutex_);
     processes_[id].push_back(std::move(process));
+}
+
+void StackEngine::launchDatabase(const StartPlan& plan) {
+    {
+        std::lock_guard lock(mutex_);
+        processes_[plan.profile.id] = {};
+    }
+    launch(plan.profile.id, "MariaDB", plan.dbPrefix / "bin" / "mariadbd",
+           {"--defaults-file=" + plan.paths.databaseConfig().string()},
+           plan.paths.logs() / "mariadb-process.log");
 }
 
 fs::path StackEngine::startPrefix(const std::string& formula) {

@@ -293,6 +293,40 @@ TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheir
     helper->fail(std::nullopt);
 }
 
+TEST_F(StackEngineStartIntegrationTests, AFailedConfigurationTestOnAWarmStartStopsTheRealDatabase) {
+    // Debian's nginx behind a keg of its own, whose test fails once asked to.
+    const fs::path keg = work.path() / "nginx-keg";
+    const fs::path broken = work.path() / "broken";
+    fs::create_directories(keg / "bin");
+    PrivateFile::writeWithMode(keg / "bin/nginx",
+                               "#!/bin/sh\nif [ \"$1\" = -t ] && [ -e " + broken.string() +
+                                   " ]; then echo 'nginx: [emerg] broken'; exit 1; fi\nexec " +
+                                   (standIn->root() / "opt/nginx/bin/nginx").string() + " \"$@\"\n",
+                               0755);
+    nlohmann::json changed = state;
+    changed["formulae"]["nginx"]["prefix"] = keg.string();
+    standIn->setState(changed);
+    const StackProfile profile = create("Warm", "nginx", false, false);
+    ASSERT_TRUE(start(profile));
+    engine->stop(profile.id);
+
+    PrivateFile::write(broken, "");
+    const fs::path errorLog = paths(profile).logs() / "mariadb-error.log";
+    const auto logged = fs::file_size(errorLog);
+    const std::string nginx = "nginx failed (1):\nnginx: [emerg] broken\n";
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), nginx);
+    EXPECT_EQ(status(profile.id).description, nginx);
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
+    EXPECT_GT(fs::file_size(errorLog), logged) << "MariaDB ran beside the tests";
+    for (const std::int64_t port : profile.listeningPorts())
+        EXPECT_TRUE(PortCheck::isAvailable(port)) << port;
+
+    // Mended, it starts again on the same data.
+    fs::remove(broken);
+    ASSERT_TRUE(start(profile));
+    expectServing(profile);
+}
+
 TEST_F(StackEngineStartIntegrationTests, PhpMyAdminOverHTTPSKeepsACookieNamePerEnvironment) {
     // Both on 127.0.0.1, where browsers share cookies across ports.
     const StackProfile first = create("First", "nginx", true, true);

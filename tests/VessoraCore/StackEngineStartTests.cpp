@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <future>
 #include <sstream>
 
@@ -168,10 +169,10 @@ TEST_F(StackEngineStartTests, StepsRunInTheirOrder) {
     script(db / "bin/mariadb", "input=$(cat)\n[ -e " + mariaDBLog +
                                    " ] || echo sql-before-mariadbd" + note +
                                    "\ncase \"$input\" in\n"
-                                   "*'CREATE DATABASE'*) echo sql-setup" +
-                                   note +
+                                   "*'CREATE DATABASE'*vessora_admin*) echo sql-setup" +
+                                   note + "; echo sql-phpmyadmin" + note +
                                    ";;\n"
-                                   "*vessora_admin*) echo sql-phpmyadmin" +
+                                   "*'CREATE DATABASE'*|*vessora_admin*) echo sql-split" +
                                    note +
                                    ";;\n"
                                    "*) echo sql-query" +
@@ -197,6 +198,8 @@ TEST_F(StackEngineStartTests, StepsRunInTheirOrder) {
     EXPECT_LT(at("sql-phpmyadmin"), at("fpm"));
     EXPECT_LT(at("sql-phpmyadmin"), at("nginx")) << "the web server comes last";
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "mariadbd"), 1);
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "sql-split"), 0)
+        << "both set-up texts go to one client run, the accounts' first";
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "sql-before-mariadbd"), 0)
         << "MariaDB is launched before the client asks it anything";
     EXPECT_EQ(steps.size(), 9u) << ::testing::PrintToString(steps);
@@ -352,6 +355,77 @@ TEST_F(StackEngineStartTests, ChecksRunAgainOnlyForProgramsThatChanged) {
     EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
     EXPECT_GE(brewFormulaeAsked().size(), prefixQueries + 3);
     EXPECT_THAT(readOr(asked), ::testing::EndsWith("moved\n"));
+}
+
+TEST_F(StackEngineStartTests, AFailedConfigurationTestStopsTheDatabaseAWarmStartLaunched) {
+    const std::string health = "HTTP/PHP/SQL health check failed. See " + profile.id + "/logs.";
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), health);
+    ASSERT_TRUE(fs::exists(paths().data() / ".vessora-initialized"));
+
+    // A server that never answers: a verdict judged only after the wait
+    // would end in "MariaDB did not start" instead.
+    const fs::path pid = folder.path() / "mariadbd.pid";
+    script(db / "bin/mariadbd", "if [ \"$2\" = --version ]; then echo \"" + db.string() +
+                                    "/bin/mariadbd  Ver 11.4.2-MariaDB\"; exit 0; fi\necho $$ > " +
+                                    pid.string() + "\nexec sleep 60");
+    script(db / "bin/mariadb", "exit 1");
+    script(web / "bin/nginx", "[ \"$1\" = -t ] && { echo 'nginx: [emerg] broken'; exit 1; }\n"
+                              "exec sleep 60");
+    const std::string nginx = "nginx failed (1):\nnginx: [emerg] broken\n";
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), nginx);
+    EXPECT_EQ(description(), nginx);
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
+    const std::string launched = readOr(pid);
+    ASSERT_FALSE(launched.empty()) << "a warm start launches MariaDB beside the tests";
+    EXPECT_NE(::kill(std::stoi(launched), 0), 0) << "MariaDB was stopped again";
+
+    // PHP-FPM's verdict is still the first one judged.
+    script(php / "sbin/php-fpm",
+           "[ \"$1\" = -t ] && { echo 'fpm: broken'; exit 2; }\nexec sleep 60");
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }),
+              "php-fpm failed (2):\nfpm: broken\n");
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
+}
+
+TEST_F(StackEngineStartTests, SetUpFailuresKeepTheTextsOfTheirOwnStatements) {
+    // A client that fails at the first input line holding `word`, and
+    // reports it as the real client does: the statement, then its line.
+    const auto failAt = [&](const std::string& word) {
+        script(db / "bin/mariadb",
+               "input=$(cat)\ncase \"$input\" in *'CREATE DATABASE'*) ;; *) echo 1; exit 0;; "
+               "esac\n"
+               "line=$(printf '%s\\n' \"$input\" | grep -n '" +
+                   word +
+                   "' | head -n 1 | cut -d: -f1)\n"
+                   "[ -n \"$line\" ] || exit 0\n"
+                   "echo --------------; printf '%s\\n' \"$input\" | sed -n \"${line}p\"; "
+                   "echo --------------; echo\n"
+                   "echo \"ERROR 1105 (HY000) at line $line: refused\"; exit 1");
+    };
+    failAt("DROP USER");
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }),
+              "mariadb failed (1):\n--------------\nDROP USER IF EXISTS "
+              "'vessora_admin'@'127.0.0.1';\n--------------\n\nERROR 1105 (HY000) at line 1: "
+              "refused\n")
+        << "as a run of the drop alone would have told it";
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
+
+    const std::string credentials =
+        "Could not configure database credentials. The environment has been stopped.";
+    for (const char* word : {"CREATE DATABASE", "GRANT SELECT"}) {
+        failAt(word);
+        EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), credentials) << word;
+    }
+    // With phpMyAdmin on, its account statements are secret as well.
+    const fs::path copy = folder.path() / "kegs/phpmyadmin/share/phpmyadmin";
+    PrivateFile::createDirectories(copy / "vendor");
+    PrivateFile::write(copy / "index.php", "<?php");
+    PrivateFile::write(copy / "vendor/autoload.php", "<?php");
+    profile.phpMyAdminEnabled = true;
+    engine->update(profile);
+    failAt("vessora_admin");
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), credentials);
+    EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
 }
 
 TEST_F(StackEngineStartTests, ServerThatExitsEndsTheWaitAtOnce) {
