@@ -369,8 +369,11 @@ TEST_F(StackEngineStartTests, AFailedConfigurationTestStopsTheDatabaseAWarmStart
                                     "/bin/mariadbd  Ver 11.4.2-MariaDB\"; exit 0; fi\necho $$ > " +
                                     pid.string() + "\nexec sleep 60");
     script(db / "bin/mariadb", "exit 1");
-    script(web / "bin/nginx", "[ \"$1\" = -t ] && { echo 'nginx: [emerg] broken'; exit 1; }\n"
-                              "exec sleep 60");
+    // The test fails once the launched server has written its pid (or after
+    // 10 s), so a loaded machine cannot stop it before it says it ran.
+    script(web / "bin/nginx", "[ \"$1\" = -t ] && { for i in $(seq 100); do [ -s " + pid.string() +
+                                  " ] && break; sleep 0.1; done\n"
+                                  "echo 'nginx: [emerg] broken'; exit 1; }\nexec sleep 60");
     const std::string nginx = "nginx failed (1):\nnginx: [emerg] broken\n";
     EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), nginx);
     EXPECT_EQ(description(), nginx);
