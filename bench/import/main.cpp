@@ -1,18 +1,22 @@
 // The project import of a large generated dump against loading the same dump
 // by hand. The dump is written as mariadb-dump writes one: header settings in
-// executable comments, four tables with a primary key and a secondary index,
-// DISABLE/ENABLE KEYS, and extended INSERTs of about 1 MiB. Prints, each the
-// median (and range) of the rounds, interleaved:
+// executable comments, a shop's four tables (users, orders, order lines,
+// comments) with their secondary indexes, DISABLE/ENABLE KEYS, and extended
+// INSERTs of about 1 MiB, the same for the same size (fixed seed). Prints, each the
+// median (and range) of the rounds, each round running them in this order:
 //   1. the import's "importing" phase (start of the servers and the load),
 //   2. the hand load into a server started from the environment's own
 //      configuration with only innodb-buffer-pool-size raised to 512M,
-//   3. once, the hand load with the configuration as it is (64M pool),
+//   3. the hand load with the configuration as it is (64M pool),
 // and the ratios import / tuned hand load (goal at most 1.25) and untuned
-// hand load / import (goal at least 3), with the load average.
-// Usage: import-bench [MiB [rounds [untuned]]]  (default 461 MiB, 1 round,
-// untuned 1; 0 skips the slow untuned load). Run as an unprivileged user.
+// hand load / import (goal at least 3), with the load average of each round.
+// Usage: import-bench [MiB [rounds [untuned [lock file]]]]  (default 461 MiB,
+// 1 round, untuned 1; 0 skips the slow untuned load). With a lock file, for
+// example /tmp/vessora-bench.lock, each round holds it while it runs, so the
+// dump is written outside it. Run as an unprivileged user.
 #include "VessoraCore/Engine/StackEngine.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/UniqueFd.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Process/Command.hpp"
 #include "VessoraCore/Process/ManagedProcess.hpp"
@@ -23,14 +27,18 @@
 #include "tests/Support/FreePorts.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <thread>
@@ -45,61 +53,203 @@ using bench::loadAverage;
 using bench::median;
 using bench::secondsSince;
 
-// Returns the number of rows written.
+// A shop's tables as a real dump holds them. What decides the load's speed
+// is the order in which rows reach each secondary index: the primary keys
+// ascend, but emails, the customers of orders, the products of order lines
+// and the authors of comments arrive in random order, so every row touches
+// an index page of its own anywhere in an index far larger than a 64 MiB
+// pool. Dates follow the ids, as they do in a shop that has been running.
+struct Table {
+    const char* name;
+    const char* columns; // the CREATE TABLE body
+    double share;        // of the dump's bytes
+};
+
+constexpr Table tables[] = {
+    {"users",
+     "  `id` int(10) unsigned NOT NULL AUTO_INCREMENT,\n"
+     "  `email` varchar(190) NOT NULL,\n"
+     "  `name` varchar(80) NOT NULL,\n"
+     "  `created_at` datetime NOT NULL,\n"
+     "  PRIMARY KEY (`id`),\n"
+     "  UNIQUE KEY `users_email_unique` (`email`),\n"
+     "  KEY `users_created_at_index` (`created_at`)",
+     0.14},
+    {"orders",
+     "  `id` int(10) unsigned NOT NULL AUTO_INCREMENT,\n"
+     "  `user_id` int(10) unsigned NOT NULL,\n"
+     "  `status` varchar(16) NOT NULL,\n"
+     "  `total` decimal(10,2) NOT NULL,\n"
+     "  `created_at` datetime NOT NULL,\n"
+     "  PRIMARY KEY (`id`),\n"
+     "  KEY `orders_user_id_index` (`user_id`),\n"
+     "  KEY `orders_status_index` (`status`),\n"
+     "  KEY `orders_created_at_index` (`created_at`)",
+     0.34},
+    {"order_items",
+     "  `id` int(10) unsigned NOT NULL AUTO_INCREMENT,\n"
+     "  `order_id` int(10) unsigned NOT NULL,\n"
+     "  `product_id` int(10) unsigned NOT NULL,\n"
+     "  `quantity` smallint(5) unsigned NOT NULL,\n"
+     "  `price` decimal(8,2) NOT NULL,\n"
+     "  PRIMARY KEY (`id`),\n"
+     "  KEY `order_items_order_id_index` (`order_id`),\n"
+     "  KEY `order_items_product_id_index` (`product_id`)",
+     0.36},
+    {"comments",
+     "  `id` int(10) unsigned NOT NULL AUTO_INCREMENT,\n"
+     "  `user_id` int(10) unsigned NOT NULL,\n"
+     "  `order_id` int(10) unsigned NOT NULL,\n"
+     "  `body` text NOT NULL,\n"
+     "  `created_at` datetime NOT NULL,\n"
+     "  PRIMARY KEY (`id`),\n"
+     "  KEY `comments_user_id_index` (`user_id`),\n"
+     "  KEY `comments_order_id_index` (`order_id`)",
+     0.16},
+};
+
+constexpr const char* givenNames[] = {"anna",  "ben",  "clara", "david", "emma",  "felix",
+                                      "greta", "hugo", "ida",   "jonas", "karin", "luca",
+                                      "mia",   "noah", "olga",  "paul",  "rosa",  "sven"};
+constexpr const char* familyNames[] = {"baker",   "fischer", "garcia", "jensen", "kowalski",
+                                       "martin",  "meyer",   "moreau", "novak",  "rossi",
+                                       "schmidt", "silva",   "smith",  "weber",  "young"};
+constexpr const char* domains[] = {"example.com", "example.org", "mail.example.net", "shop.example",
+                                   "web.example.de"};
+constexpr const char* statuses[] = {"pending", "paid", "shipped", "delivered", "cancelled"};
+constexpr const char* words[] = {"teapot", "kettle", "arrived", "quickly", "thanks",  "the",
+                                 "parcel", "was",    "broken",  "lovely",  "colour",  "size",
+                                 "again",  "would",  "order",   "great",   "service", "slow"};
+constexpr std::uint64_t products = 20000;
+constexpr std::uint64_t secondsPerRow = 37; // dates advance with the ids
+
+template <std::size_t N>
+const char* pick(std::mt19937_64& random, const char* const (&from)[N]) {
+    return from[random() % N];
+}
+
+// Since 2019-01-01, `id` steps of `secondsPerRow` plus up to an hour.
+std::string dateFor(std::uint64_t id, std::mt19937_64& random) {
+    const std::time_t at =
+        static_cast<std::time_t>(1546300800 + id * secondsPerRow + random() % 3600);
+    std::tm parts{};
+    ::gmtime_r(&at, &parts);
+    char text[24];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+// One row of `table` in the client's text form, without the separator.
+std::string row(int table, std::uint64_t id, std::uint64_t users, std::uint64_t orders,
+                std::uint64_t& order, std::mt19937_64& random) {
+    char text[512];
+    switch (table) {
+    case 0: {
+        const char* given = pick(random, givenNames);
+        const char* family = pick(random, familyNames);
+        // A bijection of the id keeps every address unique and their order random.
+        const auto tag = static_cast<std::uint32_t>(id * 2654435761u);
+        std::snprintf(text, sizeof text, "(%llu,'%s.%s.%08x@%s','%s %s','%s')",
+                      static_cast<unsigned long long>(id), given, family, tag,
+                      pick(random, domains), given, family, dateFor(id, random).c_str());
+        break;
+    }
+    case 1:
+        std::snprintf(text, sizeof text, "(%llu,%llu,'%s',%llu.%02llu,'%s')",
+                      static_cast<unsigned long long>(id),
+                      static_cast<unsigned long long>(random() % users + 1), pick(random, statuses),
+                      static_cast<unsigned long long>(random() % 900 + 5),
+                      static_cast<unsigned long long>(random() % 100), dateFor(id, random).c_str());
+        break;
+    case 2:
+        // One to four lines per order, in the order's sequence.
+        if (random() % 5 < 2 && order < orders)
+            ++order;
+        std::snprintf(text, sizeof text, "(%llu,%llu,%llu,%llu,%llu.%02llu)",
+                      static_cast<unsigned long long>(id), static_cast<unsigned long long>(order),
+                      static_cast<unsigned long long>(random() % products + 1),
+                      static_cast<unsigned long long>(random() % 4 + 1),
+                      static_cast<unsigned long long>(random() % 200 + 1),
+                      static_cast<unsigned long long>(random() % 100));
+        break;
+    default: {
+        std::string body;
+        for (std::uint64_t word = 0, count = random() % 24 + 8; word < count; ++word)
+            body += (word == 0 ? "" : " ") + std::string(pick(random, words));
+        std::snprintf(text, sizeof text, "(%llu,%llu,%llu,'%s','%s')",
+                      static_cast<unsigned long long>(id),
+                      static_cast<unsigned long long>(random() % users + 1),
+                      static_cast<unsigned long long>(random() % orders + 1), body.c_str(),
+                      dateFor(id, random).c_str());
+    }
+    }
+    return text;
+}
+
+// Writes a dump of about `bytes` and returns the number of rows written.
 std::uint64_t writeDump(const fs::path& file, std::uint64_t bytes) {
     std::ofstream out(file, std::ios::binary);
     out << "-- MariaDB dump 10.19  Distrib 10.11.6-MariaDB, for debian-linux-gnu (x86_64)\n--\n"
+           "-- Host: localhost    Database: shop\n"
+           "-- ------------------------------------------------------\n"
+           "-- Server version\t10.11.6-MariaDB-0+deb12u1\n\n"
            "/*!40101 SET @OLD_CHARACTER_SET_CLIENT=@@CHARACTER_SET_CLIENT */;\n"
+           "/*!40101 SET @OLD_CHARACTER_SET_RESULTS=@@CHARACTER_SET_RESULTS */;\n"
+           "/*!40101 SET @OLD_COLLATION_CONNECTION=@@COLLATION_CONNECTION */;\n"
            "/*!40101 SET NAMES utf8mb4 */;\n"
            "/*!40103 SET @OLD_TIME_ZONE=@@TIME_ZONE */;\n/*!40103 SET TIME_ZONE='+00:00' */;\n"
            "/*!40014 SET @OLD_UNIQUE_CHECKS=@@UNIQUE_CHECKS, UNIQUE_CHECKS=0 */;\n"
            "/*!40014 SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS, FOREIGN_KEY_CHECKS=0 */;\n"
-           "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;\n";
+           "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;\n"
+           "/*!40111 SET @OLD_SQL_NOTES=@@SQL_NOTES, SQL_NOTES=0 */;\n";
     std::mt19937_64 random(42);
-    const char* words[] = {"teapot", "kettle", "cup", "saucer", "spoon", "jar", "tray", "lid"};
-    const int tables = 4;
     std::uint64_t rows = 0;
-    for (int table = 0; table < tables; ++table) {
-        const std::string name = "t" + std::to_string(table);
+    std::uint64_t users = 1;
+    std::uint64_t orders = 1;
+    for (int table = 0; table < int(std::size(tables)); ++table) {
+        const std::string name = tables[table].name;
         out << "\n--\n-- Table structure for table `" << name << "`\n--\n\n"
             << "DROP TABLE IF EXISTS `" << name << "`;\n"
-            << "CREATE TABLE `" << name
-            << "` (\n  `id` int(11) NOT NULL,\n  `customer` int(11) NOT NULL,\n"
-               "  `name` varchar(40) NOT NULL,\n  `price` decimal(8,2) DEFAULT NULL,\n"
-               "  `created` datetime NOT NULL,\n  PRIMARY KEY (`id`),\n"
-               "  KEY `customer` (`customer`),\n  KEY `name` (`name`)\n"
-               ") ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;\n\n"
+            << "/*!40101 SET @saved_cs_client     = @@character_set_client */;\n"
+            << "/*!40101 SET character_set_client = utf8 */;\n"
+            << "CREATE TABLE `" << name << "` (\n"
+            << tables[table].columns
+            << "\n) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_unicode_ci;\n"
+            << "/*!40101 SET character_set_client = @saved_cs_client */;\n\n"
+            << "--\n-- Dumping data for table `" << name << "`\n--\n\n"
             << "LOCK TABLES `" << name << "` WRITE;\n/*!40000 ALTER TABLE `" << name
             << "` DISABLE KEYS */;\n";
-        const auto end = static_cast<std::uint64_t>(out.tellp()) + bytes / tables;
-        std::uint64_t id = 1;
+        const auto end = static_cast<std::uint64_t>(out.tellp()) +
+                         static_cast<std::uint64_t>(double(bytes) * tables[table].share);
+        std::uint64_t id = 0;
+        std::uint64_t order = 1;
         while (static_cast<std::uint64_t>(out.tellp()) < end) {
+            // mariadb-dump's default net buffer: statements of about 1 MiB.
             std::string statement = "INSERT INTO `" + name + "` VALUES ";
             bool first = true;
             while (statement.size() < 1000000) {
-                char row[160];
-                std::snprintf(
-                    row, sizeof row,
-                    "%s(%llu,%llu,'%s %s',%llu.%02llu,'2024-%02llu-%02llu %02llu:%02llu:00')",
-                    first ? "" : ",", static_cast<unsigned long long>(id++),
-                    static_cast<unsigned long long>(random() % 5000000), words[random() % 8],
-                    words[random() % 8], static_cast<unsigned long long>(random() % 1000),
-                    static_cast<unsigned long long>(random() % 100),
-                    static_cast<unsigned long long>(random() % 12 + 1),
-                    static_cast<unsigned long long>(random() % 28 + 1),
-                    static_cast<unsigned long long>(random() % 24),
-                    static_cast<unsigned long long>(random() % 60));
-                statement += row;
+                if (!first)
+                    statement += ',';
+                statement += row(table, ++id, users, orders, order, random);
                 first = false;
                 ++rows;
             }
             out << statement << ";\n";
         }
+        if (table == 0)
+            users = id;
+        if (table == 1)
+            orders = id;
         out << "/*!40000 ALTER TABLE `" << name << "` ENABLE KEYS */;\nUNLOCK TABLES;\n";
     }
-    out << "/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\n"
+    out << "/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;\n\n"
+           "/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\n"
            "/*!40014 SET FOREIGN_KEY_CHECKS=@OLD_FOREIGN_KEY_CHECKS */;\n"
-           "/*!40014 SET UNIQUE_CHECKS=@OLD_UNIQUE_CHECKS */;\n\n-- Dump completed\n";
+           "/*!40014 SET UNIQUE_CHECKS=@OLD_UNIQUE_CHECKS */;\n"
+           "/*!40101 SET CHARACTER_SET_CLIENT=@OLD_CHARACTER_SET_CLIENT */;\n"
+           "/*!40101 SET CHARACTER_SET_RESULTS=@OLD_CHARACTER_SET_RESULTS */;\n"
+           "/*!40101 SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION */;\n"
+           "/*!40111 SET SQL_NOTES=@OLD_SQL_NOTES */;\n\n-- Dump completed\n";
     return rows;
 }
 
@@ -152,13 +302,23 @@ double loadByHand(const StackEngine& engine, const StackProfile& profile, const 
     return seconds;
 }
 
+// Blocks until `file` is locked; nothing for an empty name.
+UniqueFd lock(const std::string& file) {
+    if (file.empty())
+        return {};
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd || ::flock(fd.get(), LOCK_EX) != 0)
+        throw std::runtime_error("cannot lock " + file);
+    return fd;
+}
+
 void printRow(const char* label, const std::vector<double>& values) {
     std::printf("%-52s median %.1f s, range %.1f–%.1f s\n", label, median(values),
                 *std::min_element(values.begin(), values.end()),
                 *std::max_element(values.begin(), values.end()));
 }
 
-int run(std::uint64_t mebibytes, int rounds, int untunedRounds) {
+int run(std::uint64_t mebibytes, int rounds, bool withUntuned, const std::string& lockFile) {
     UserDefaults::setStandard(UserDefaults::inMemory());
     bench::BenchStage stage("vessora-import-bench");
     const fs::path db = stage.brew().root() / "opt" / "mariadb@10.11";
@@ -171,15 +331,22 @@ int run(std::uint64_t mebibytes, int rounds, int untunedRounds) {
     fs::permissions(project / "public", fs::perms(0755));
     const fs::path dump = stage.work() / "dump.sql";
     const std::uint64_t rows = writeDump(dump, mebibytes << 20);
-    std::printf("dump: %.0f MiB, 4 tables, %llu rows\n",
-                static_cast<double>(fs::file_size(dump)) / (1 << 20),
+    std::printf("dump: %.0f MiB, %zu tables, %llu rows\n",
+                static_cast<double>(fs::file_size(dump)) / (1 << 20), std::size(tables),
                 static_cast<unsigned long long>(rows));
+    std::fflush(stdout);
+    // On disk before the first round, whose load would otherwise share the
+    // disk with the write-back of the whole dump.
+    const UniqueFd written(::open(dump.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!written || ::fsync(written.get()) != 0)
+        throw std::runtime_error("cannot write the dump to disk");
 
-    const std::string loadBefore = loadAverage();
     std::vector<double> imports, tuned, untuned;
     int failures = 0;
-    StackProfile last;
     for (int round = 0; round < rounds; ++round) {
+        // Held for one round at a time, so other benchmarks get their turn.
+        const UniqueFd held = lock(lockFile);
+        const std::string loadBefore = loadAverage();
         MigrationRequest request;
         request.name = "Bench " + std::to_string(round);
         request.projectFolder = project;
@@ -216,13 +383,19 @@ int run(std::uint64_t mebibytes, int rounds, int untunedRounds) {
         }
         imports.push_back(*importing);
         engine.stop(result.profile.id);
-        last = result.profile;
-        tuned.push_back(loadByHand(engine, last, db, dump, {"--innodb-buffer-pool-size=512M"}));
-        if (round + 1 < rounds)
-            engine.remove(result.profile.id);
+        tuned.push_back(
+            loadByHand(engine, result.profile, db, dump, {"--innodb-buffer-pool-size=512M"}));
+        if (withUntuned)
+            untuned.push_back(loadByHand(engine, result.profile, db, dump, {}));
+        std::printf("round %d: import %.1f s, by hand 512M %.1f s", round + 1, imports.back(),
+                    tuned.back());
+        if (withUntuned)
+            std::printf(", by hand 64M %.1f s", untuned.back());
+        std::printf("; load average before %s, after %s\n", loadBefore.c_str(),
+                    loadAverage().c_str());
+        std::fflush(stdout);
+        engine.remove(result.profile.id);
     }
-    for (int round = 0; round < untunedRounds; ++round)
-        untuned.push_back(loadByHand(engine, last, db, dump, {}));
 
     if (failures > 0)
         std::printf("%d of %d imports FAILED; their figures are the time until the failure\n",
@@ -236,8 +409,6 @@ int run(std::uint64_t mebibytes, int rounds, int untunedRounds) {
         std::printf("ratio untuned hand load / import: %.2f (goal at least 3)\n",
                     median(untuned) / median(imports));
     }
-    std::printf("load average (1, 5, 15 min): before %s, after %s\n", loadBefore.c_str(),
-                loadAverage().c_str());
     engine.stopAll();
     fs::remove_all(engine.socketDirectory());
     UserDefaults::setStandard(nullptr);
@@ -255,8 +426,8 @@ int main(int argc, char** argv) {
     try {
         const std::uint64_t mebibytes = argc > 1 ? std::stoull(argv[1]) : 461;
         const int rounds = argc > 2 ? std::max(1, std::stoi(argv[2])) : 1;
-        const int untuned = argc > 3 ? std::stoi(argv[3]) : 1;
-        return run(mebibytes, rounds, untuned);
+        const bool untuned = argc > 3 ? std::stoi(argv[3]) != 0 : true;
+        return run(mebibytes, rounds, untuned, argc > 4 ? argv[4] : "");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "import-bench: %s\n", error.what());
         return 1;
