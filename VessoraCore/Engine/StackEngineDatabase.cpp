@@ -44,9 +44,17 @@ std::string StackEngine::phpMyAdminStatement(const std::optional<std::string>& p
 namespace {
 
 // "ERROR 1146 (42S02) at line 3: ..." as the client reports a failing
-// statement of its input.
-const std::regex failedLine("^(ERROR [0-9]+ \\([0-9A-Z]+\\) at line )([0-9]+)(:)",
-                            std::regex::ECMAScript | std::regex::multiline);
+// statement of its input. Built at first use, not at program start.
+const std::regex& failedLine() {
+    static const std::regex line("^(ERROR [0-9]+ \\([0-9A-Z]+\\) at line )([0-9]+)(:)",
+                                 std::regex::ECMAScript | std::regex::multiline);
+    return line;
+}
+
+// Written once the data directory is set up.
+fs::path initializedMarker(const StackPaths& paths) {
+    return paths.data() / ".vessora-initialized";
+}
 
 } // namespace
 
@@ -65,7 +73,7 @@ void StackEngine::setUpAccounts(const StackProfile& profile, const fs::path& pre
     // included, is the set-up's.
     const auto setupLines = std::count(setup.begin(), setup.end(), '\n') + 1;
     std::smatch match;
-    const bool second = std::regex_search(result.output, match, failedLine) &&
+    const bool second = std::regex_search(result.output, match, failedLine()) &&
                         match[2].length() < 10 && std::stol(match[2].str()) > setupLines;
     if (!second || phpMyAdminPassword)
         throw VessoraError(L10n::text(
@@ -77,12 +85,12 @@ void StackEngine::setUpAccounts(const StackProfile& profile, const fs::path& pre
 }
 
 bool StackEngine::databaseInitialized(const StackPaths& paths) {
-    return fs::exists(fs::symlink_status(paths.data() / ".vessora-initialized"));
+    return fs::exists(fs::symlink_status(initializedMarker(paths)));
 }
 
 void StackEngine::initializeDatabase(const StartPlan& plan) {
     const fs::path data = plan.paths.data();
-    const fs::path marker = data / ".vessora-initialized";
+    const fs::path marker = initializedMarker(plan.paths);
     if (databaseInitialized(plan.paths))
         return;
     // A data directory with files but no marker may hold someone's data

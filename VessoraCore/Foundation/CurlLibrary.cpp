@@ -1,5 +1,7 @@
 #include "VessoraCore/Foundation/CurlLibrary.hpp"
 
+#include "VessoraCore/Foundation/L10n.hpp"
+
 #include <dlfcn.h>
 
 #include <stdexcept>
@@ -28,8 +30,8 @@ Loaded load() {
     void* handle = ::dlopen(libraryName, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* reason = ::dlerror();
-        loaded.failure = std::string("Could not load the HTTP library ") + libraryName + ": " +
-                         (reason ? reason : "unknown error") + ".";
+        loaded.failure = L10n::text("Could not load the HTTP library %@: %@",
+                                    {libraryName, reason ? reason : "unknown error"});
         return loaded;
     }
     CurlLibrary& curl = loaded.library;
@@ -42,8 +44,8 @@ Loaded load() {
                           resolve(handle, "curl_slist_append", curl.slistAppend) &&
                           resolve(handle, "curl_slist_free_all", curl.slistFreeAll);
     if (!complete)
-        loaded.failure = std::string("The HTTP library ") + libraryName +
-                         " lacks a function this program needs.";
+        loaded.failure =
+            L10n::text("The HTTP library %@ lacks a function Vessora needs.", {libraryName});
     return loaded;
 }
 
