@@ -46,11 +46,7 @@ void AppShell::start() {
     if (terminating_)
         return;
     started_ = true;
-    // Looked up once: a name the theme lacks is searched and read again at
-    // every call.
-    const QIcon icon = Branding::appIcon();
-    QApplication::setWindowIcon(icon);
-    window_->setWindowIcon(icon);
+    QApplication::setWindowIcon(Branding::windowIcon());
     window_->show();
     window_->raise();
     window_->activateWindow();

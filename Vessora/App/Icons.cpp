@@ -11,6 +11,7 @@
 #include <dirent.h>
 
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -47,11 +48,9 @@ void chooseTheme() {
     (void)themeChosen;
 }
 
-// The file names in `folder`, read once per run.
-const std::unordered_set<std::string>& entriesOf(const QString& folder) {
-    static std::map<QString, std::unordered_set<std::string>> read;
-    if (const auto found = read.find(folder); found != read.end())
-        return found->second;
+using Listing = std::map<QString, std::unordered_set<std::string>>;
+
+std::unordered_set<std::string> namesIn(const QString& folder) {
     std::unordered_set<std::string> names;
     if (folder.startsWith(':')) {
         // Qt's resources are no folder on disk.
@@ -63,7 +62,31 @@ const std::unordered_set<std::string>& entriesOf(const QString& folder) {
         while (const dirent* entry = ::readdir(dir.get()))
             names.insert(entry->d_name);
     }
-    return read.emplace(folder, std::move(names)).first->second;
+    return names;
+}
+
+// The folders that prefetch() reads on a thread of their own.
+std::future<Listing>& pendingListing() {
+    static std::future<Listing> pending;
+    return pending;
+}
+
+// The file names in `folder`, read once per run.
+const std::unordered_set<std::string>& entriesOf(const QString& folder) {
+    static Listing read;
+    if (std::future<Listing>& pending = pendingListing(); pending.valid())
+        read.merge(pending.get());
+    if (const auto found = read.find(folder); found != read.end())
+        return found->second;
+    return read.emplace(folder, namesIn(folder)).first->second;
+}
+
+const int symbolicSizes[] = {16, 24, 32, 48, 64};
+const char* const symbolicContexts[] = {"status",  "actions", "places",     "mimetypes", "emblems",
+                                        "devices", "apps",    "categories", "legacy",    "ui"};
+
+QString symbolicFolder(const QString& theme, int size, const char* context) {
+    return QString("%1/%2x%2/%3").arg(theme).arg(size).arg(context);
 }
 
 // The theme's "<name>-symbolic.symbolic.png" files, one per size: the
@@ -71,15 +94,13 @@ const std::unordered_set<std::string>& entriesOf(const QString& folder) {
 // first context that has one. Each folder is read once per run and then
 // looked up, rather than probed per name, size and context.
 std::vector<TintedIconEngine::File> findSymbolicFiles(const QString& name) {
-    static const char* contexts[] = {"status",  "actions", "places",     "mimetypes", "emblems",
-                                     "devices", "apps",    "categories", "legacy",    "ui"};
     const std::string file = (name + "-symbolic.symbolic.png").toStdString();
     for (const QString& folder : QIcon::themeSearchPaths()) {
         std::vector<TintedIconEngine::File> found;
         const QString theme = folder + "/" + QIcon::themeName();
-        for (const int size : {16, 24, 32, 48, 64}) {
-            for (const char* context : contexts) {
-                const QString dir = QString("%1/%2x%2/%3").arg(theme).arg(size).arg(context);
+        for (const int size : symbolicSizes) {
+            for (const char* context : symbolicContexts) {
+                const QString dir = symbolicFolder(theme, size, context);
                 if (entriesOf(dir).count(file)) {
                     found.push_back({size, dir + "/" + QString::fromStdString(file)});
                     break;
@@ -131,6 +152,24 @@ QIcon symbolicIcon(const std::string& freedesktopName, const QColor& colour,
 }
 
 } // namespace
+
+void prefetch() {
+    chooseTheme();
+    if (pendingListing().valid())
+        return;
+    std::vector<QString> folders;
+    for (const QString& searchPath : QIcon::themeSearchPaths())
+        for (const int size : symbolicSizes)
+            for (const char* context : symbolicContexts)
+                folders.push_back(
+                    symbolicFolder(searchPath + "/" + QIcon::themeName(), size, context));
+    pendingListing() = std::async(std::launch::async, [folders = std::move(folders)] {
+        Listing listing;
+        for (const QString& folder : folders)
+            listing.emplace(folder, namesIn(folder));
+        return listing;
+    });
+}
 
 QIcon named(const std::string& freedesktopName) {
     chooseTheme();

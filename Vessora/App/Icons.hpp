@@ -12,6 +12,11 @@
 
 namespace vessora::Icons {
 
+// Starts reading the theme's folders of symbolic images on a thread of its
+// own; symbolic() otherwise reads each the first time it looks there. Call
+// it once the application object exists.
+void prefetch();
+
 QIcon named(const std::string& freedesktopName);
 
 // The theme's symbolic (single-colour) form of the icon, drawn in `colour`,

@@ -3,10 +3,12 @@
 // every environment. SIGTERM, SIGINT and SIGHUP take the same road as the
 // close button.
 #include "Vessora/App/AppShell.hpp"
+#include "Vessora/App/Branding.hpp"
 #include "Vessora/App/BuildInfo.hpp"
-#include "Vessora/App/FontWarmup.hpp"
+#include "Vessora/App/Icons.hpp"
 #include "Vessora/App/QtTranslations.hpp"
 #include "Vessora/App/QuitOnSignal.hpp"
+#include "Vessora/App/StartupWarmup.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
 #include <QApplication>
@@ -24,7 +26,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const FontWarmup fonts;
+    const StartupWarmup warmup;
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vessora");
     QApplication::setApplicationVersion(QString::fromStdString(BuildInfo::current().version));
@@ -33,6 +35,9 @@ int main(int argc, char** argv) {
     // Only the shell ends the program, once the environments have stopped.
     QApplication::setQuitOnLastWindowClosed(false);
     QtTranslations::install(AppLanguages::id(L10n::language()));
+    // Read while the window is being built.
+    Branding::prefetch();
+    Icons::prefetch();
 
     // Before the engine starts any server, so no signal can end the program
     // the plain way while one runs.

@@ -95,6 +95,10 @@ std::string format(std::string_view templateText, const std::vector<std::string>
     return out;
 }
 
+void preload() {
+    (void)tables();
+}
+
 std::string text(std::string_view key, const std::vector<std::string>& arguments,
                  std::optional<AppLanguage> chosen) {
     AppLanguage lang = chosen ? *chosen : language();

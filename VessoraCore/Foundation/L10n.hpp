@@ -21,6 +21,9 @@ AppLanguage language();
 std::string text(std::string_view key, const std::vector<std::string>& arguments = {},
                  std::optional<AppLanguage> language = std::nullopt);
 
+// Reads the string tables now rather than at the first lookup.
+void preload();
+
 // Fills "%@" (and "%N$@") placeholders; "%%" becomes "%". Exposed for tests.
 std::string format(std::string_view templateText, const std::vector<std::string>& arguments);
 

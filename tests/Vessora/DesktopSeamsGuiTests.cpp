@@ -1,5 +1,7 @@
 // The desktop's own chooser answers through its callback without a nested
-// event loop, and theme icons resolve even on the offscreen platform.
+// event loop, theme icons resolve even on the offscreen platform, and the
+// program's own images come from its bundle.
+#include "Vessora/App/Branding.hpp"
 #include "Vessora/App/FileChooser.hpp"
 #include "Vessora/App/Icons.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
@@ -13,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -199,6 +202,81 @@ TEST_F(SymbolicIconsTest, EachColourIsDrawnFromTheImagesFoundOnceForTheName) {
     EXPECT_EQ(green.availableSizes().size(), 2);
     EXPECT_EQ(centre(green, 16), QColor(Qt::green).rgba());
     EXPECT_TRUE(Icons::symbolic("vessoraabsentprobe", Qt::green).isNull());
+}
+
+// Folders read ahead on a thread give the same images as those read at the
+// first look, and are not read again.
+TEST_F(SymbolicIconsTest, FoldersReadAheadAnswerLikeThoseReadAtTheFirstLook) {
+    Icons::prefetch();
+    // A lookup elsewhere waits for the folders read ahead, and reads none of
+    // this theme's.
+    const TemporaryFolder elsewhere("vessora-other-icons");
+    QIcon::setThemeSearchPaths({QString::fromStdString(elsewhere.path().string())});
+    EXPECT_TRUE(Icons::symbolic("vessoraabsentprobe", Qt::red).isNull());
+    QIcon::setThemeSearchPaths({QString::fromStdString(folder.path().string())});
+    const auto late = folder.path() / "VessoraTest" / "24x24" / "actions";
+    std::filesystem::create_directories(late);
+    QImage image(24, 24, QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    ASSERT_TRUE(image.save(
+        QString::fromStdString((late / "vessora-probe-symbolic.symbolic.png").string())));
+
+    const QIcon red = Icons::symbolic("vessora-probe", Qt::red);
+    ASSERT_FALSE(red.isNull());
+    // 16 and 32 as listed ahead; the 24 came after its folder was read.
+    EXPECT_EQ(red.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
+    EXPECT_EQ(centre(red, 16), QColor(Qt::red).rgba());
+    EXPECT_EQ(centre(red, 32), QColor(Qt::red).rgba());
+}
+
+// The application icon is the bundle's own image at every size it ships,
+// whatever an icon theme holds under the program's name.
+TEST(BrandingTest, TheApplicationIconIsTheBundlesImageAtEverySize) {
+    const QStringList savedPaths = QIcon::themeSearchPaths();
+    const QString savedTheme = QIcon::themeName();
+    TemporaryFolder themes("vessora-theme");
+    const auto apps = themes.path() / "Other" / "48x48" / "apps";
+    std::filesystem::create_directories(apps);
+    {
+        std::ofstream index(themes.path() / "Other" / "index.theme");
+        index << "[Icon Theme]\nName=Other\nDirectories=48x48/apps\n\n"
+                 "[48x48/apps]\nSize=48\nType=Fixed\n";
+    }
+    QImage red(48, 48, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(QString::fromStdString((apps / "vessora.png").string())));
+    QIcon::setThemeSearchPaths({QString::fromStdString(themes.path().string())});
+    QIcon::setThemeName("Other");
+
+    Branding::prefetch();
+    const QIcon& icon = Branding::appIcon();
+    const auto shipped = std::filesystem::path(VESSORA_SOURCE_DIR) / "Resources" / "Branding";
+    QList<QSize> sizes;
+    for (const auto& entry : std::filesystem::directory_iterator(shipped / "hicolor")) {
+        const QImage file(QString::fromStdString((entry.path() / "apps/vessora.png").string()));
+        ASSERT_FALSE(file.isNull()) << entry.path();
+        sizes.push_back(file.size());
+        EXPECT_TRUE(icon.pixmap(file.size())
+                        .toImage()
+                        .convertToFormat(QImage::Format_ARGB32_Premultiplied) ==
+                    file.convertToFormat(QImage::Format_ARGB32_Premultiplied))
+            << entry.path();
+    }
+    std::sort(sizes.begin(), sizes.end(),
+              [](const QSize& a, const QSize& b) { return a.width() < b.width(); });
+    EXPECT_GE(sizes.size(), 5);
+    EXPECT_EQ(icon.availableSizes(), sizes);
+    // The windows carry every size up to 256 pixels.
+    sizes.removeIf([](const QSize& size) { return size.width() > 256; });
+    EXPECT_EQ(Branding::windowIcon().availableSizes(), sizes);
+    EXPECT_TRUE(sizes.contains(QSize(256, 256)));
+
+    const QImage logo(QString::fromStdString((shipped / "vessora-icon-dark-v1.png").string()));
+    ASSERT_FALSE(logo.isNull());
+    EXPECT_TRUE(Branding::icon().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied) ==
+                logo.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    QIcon::setThemeSearchPaths(savedPaths);
+    QIcon::setThemeName(savedTheme);
 }
 
 } // namespace
