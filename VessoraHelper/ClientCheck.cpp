@@ -60,8 +60,17 @@ bool inOwnUserNamespace(pid_t pid) {
 
 std::optional<std::uint64_t> startTime(pid_t pid) {
     std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
+    return startTimeIn(file);
+}
+
+std::optional<std::uint64_t> startTimeIn(std::istream& stat) {
+    // One line. Read through the stream, which turns a failed read (ESRCH
+    // once the process is gone) into a failed stream: read straight from
+    // the buffer, it throws, and a peer that exits at the wrong moment
+    // would end the helper.
+    std::string text;
+    if (!std::getline(stat, text))
+        return std::nullopt;
     // The command name may hold blanks and parentheses: count fields after
     // the last ")". Field 3 (state) comes first; the start time is field 22.
     const std::size_t close = text.rfind(')');

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <istream>
 #include <optional>
 #include <sys/types.h>
 
@@ -28,5 +29,9 @@ std::optional<std::uint32_t> acceptedUser(int fd, const std::filesystem::path& p
 
 // The start time of process `pid` in clock ticks since boot, or none.
 std::optional<std::uint64_t> startTime(pid_t pid);
+
+// The same from an opened /proc/PID/stat; none when it cannot be read, as
+// when the process ended after the file was opened.
+std::optional<std::uint64_t> startTimeIn(std::istream& stat);
 
 } // namespace vessora::ClientCheck

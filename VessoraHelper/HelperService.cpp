@@ -5,6 +5,7 @@
 #include "VessoraHelper/RandomUUID.hpp"
 
 #include <cerrno>
+#include <exception>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -192,7 +193,13 @@ void HelperService::acceptWaiting() {
 void HelperService::admit(HostServiceWire::Socket socket) {
     if (connections_.size() >= maxConnections_)
         return;
-    const std::optional<std::uint32_t> user = ClientCheck::acceptedUser(socket.fd(), program_);
+    // A peer that cannot be examined is refused; the service goes on.
+    std::optional<std::uint32_t> user;
+    try {
+        user = ClientCheck::acceptedUser(socket.fd(), program_);
+    } catch (const std::exception&) {
+        return;
+    }
     if (!user)
         return;
     std::size_t ofUser = 0;

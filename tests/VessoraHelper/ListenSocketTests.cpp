@@ -4,8 +4,10 @@
 
 #include "HelperTestSupport.hpp"
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <poll.h>
@@ -119,6 +121,24 @@ TEST(ClientCheckTest, ReadsStartTimesAndRefusesAnUninstalledPeer) {
                                                       : std::nullopt;
     EXPECT_EQ(ClientCheck::acceptedUser(a.fd(), self), expected);
     EXPECT_EQ(ClientCheck::acceptedUser(a.fd(), "/usr/bin/true"), std::nullopt);
+}
+
+// A peer that ends between the open and the read of its stat file is
+// refused, and the helper goes on: the read fails with "No such process".
+TEST(ClientCheckTest, APeerGoneBeforeItsStatFileIsReadIsRefused) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+    ASSERT_TRUE(stat.is_open());
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    std::optional<std::uint64_t> read;
+    EXPECT_NO_THROW(read = ClientCheck::startTimeIn(stat));
+    EXPECT_FALSE(read);
 }
 
 // Field 22 of /proc/PID/stat, read another way: the fields after the
