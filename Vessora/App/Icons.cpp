@@ -81,12 +81,23 @@ const std::unordered_set<std::string>& entriesOf(const QString& folder) {
     return read.emplace(folder, namesIn(folder)).first->second;
 }
 
-const int symbolicSizes[] = {16, 24, 32, 48, 64};
-const char* const symbolicContexts[] = {"status",  "actions", "places",     "mimetypes", "emblems",
-                                        "devices", "apps",    "categories", "legacy",    "ui"};
+struct SymbolicFolder {
+    int size;
+    QString path;
+};
 
-QString symbolicFolder(const QString& theme, int size, const char* context) {
-    return QString("%1/%2x%2/%3").arg(theme).arg(size).arg(context);
+// Where a theme under `searchPath` keeps its symbolic images, by size, then
+// in the order of the contexts searched.
+std::vector<SymbolicFolder> symbolicFoldersIn(const QString& searchPath) {
+    static const char* const contexts[] = {"status",  "actions", "places", "mimetypes",
+                                           "emblems", "devices", "apps",   "categories",
+                                           "legacy",  "ui"};
+    const QString theme = searchPath + "/" + QIcon::themeName();
+    std::vector<SymbolicFolder> folders;
+    for (const int size : {16, 24, 32, 48, 64})
+        for (const char* context : contexts)
+            folders.push_back({size, QString("%1/%2x%2/%3").arg(theme).arg(size).arg(context)});
+    return folders;
 }
 
 // The theme's "<name>-symbolic.symbolic.png" files, one per size: the
@@ -95,17 +106,12 @@ QString symbolicFolder(const QString& theme, int size, const char* context) {
 // looked up, rather than probed per name, size and context.
 std::vector<TintedIconEngine::File> findSymbolicFiles(const QString& name) {
     const std::string file = (name + "-symbolic.symbolic.png").toStdString();
-    for (const QString& folder : QIcon::themeSearchPaths()) {
+    for (const QString& searchPath : QIcon::themeSearchPaths()) {
         std::vector<TintedIconEngine::File> found;
-        const QString theme = folder + "/" + QIcon::themeName();
-        for (const int size : symbolicSizes) {
-            for (const char* context : symbolicContexts) {
-                const QString dir = symbolicFolder(theme, size, context);
-                if (entriesOf(dir).count(file)) {
-                    found.push_back({size, dir + "/" + QString::fromStdString(file)});
-                    break;
-                }
-            }
+        for (const SymbolicFolder& folder : symbolicFoldersIn(searchPath)) {
+            if ((found.empty() || found.back().size != folder.size) &&
+                entriesOf(folder.path).count(file))
+                found.push_back({folder.size, folder.path + "/" + QString::fromStdString(file)});
         }
         // The first folder that holds the name gives all its images.
         if (!found.empty())
@@ -157,16 +163,14 @@ void prefetch() {
     chooseTheme();
     if (pendingListing().valid())
         return;
-    std::vector<QString> folders;
+    std::vector<SymbolicFolder> folders;
     for (const QString& searchPath : QIcon::themeSearchPaths())
-        for (const int size : symbolicSizes)
-            for (const char* context : symbolicContexts)
-                folders.push_back(
-                    symbolicFolder(searchPath + "/" + QIcon::themeName(), size, context));
+        for (SymbolicFolder& folder : symbolicFoldersIn(searchPath))
+            folders.push_back(std::move(folder));
     pendingListing() = std::async(std::launch::async, [folders = std::move(folders)] {
         Listing listing;
-        for (const QString& folder : folders)
-            listing.emplace(folder, namesIn(folder));
+        for (const SymbolicFolder& folder : folders)
+            listing.emplace(folder.path, namesIn(folder.path));
         return listing;
     });
 }
