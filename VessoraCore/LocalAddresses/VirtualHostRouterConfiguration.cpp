@@ -117,6 +117,10 @@ std::string VirtualHostRouter::configuration(const fs::path& root,
         "http {\n"
         "    access_log off;\n"
         "    client_max_body_size 128m;\n"
+        // A bucket must hold the longest name with its pointer and end
+        // marker: 272 bytes for a 253-byte hostname, rounded up to the cache
+        // line. The default, one 64-byte line, holds names of 46 bytes.
+        "    server_names_hash_bucket_size 512;\n"
         "    client_body_temp_path " +
         quoted3((router / "body").string()) +
         ";\n"

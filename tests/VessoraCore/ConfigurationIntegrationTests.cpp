@@ -14,6 +14,7 @@
 #include "VessoraCore/Process/ManagedProcess.hpp"
 #include "VessoraCore/Storage/WebDirectory.hpp"
 #include "tests/Support/BrewStandIn.hpp"
+#include "tests/Support/LongestHostname.hpp"
 #include "tests/Support/RealServerTest.hpp"
 
 #include <gmock/gmock.h>
@@ -458,6 +459,23 @@ TEST_F(ConfigurationIntegrationTest, ServersAcceptEveryVariantAndMariaDBAnswers)
     auto settings = sql("SELECT @@port, @@bind_address, @@max_allowed_packet, @@max_connections");
     EXPECT_EQ(settings.output,
               std::to_string(profile.databasePort) + "\t127.0.0.1\t68157440\t30\n");
+}
+
+// The environment's own server names carry the hostname too; the longest
+// one the rules allow passes both web servers' tests.
+TEST_F(ConfigurationIntegrationTest, ALongestHostnamePassesBothWebServersTests) {
+    profile.hostname = longestHostname();
+    ASSERT_EQ(profile.hostname->size(), 253u);
+    profile.virtualHost = true;
+    profile.httpsEnabled = true;
+    for (const char* webserver : {"nginx", "httpd"}) {
+        SCOPED_TRACE(webserver);
+        profile.webserver = webserver;
+        prepare();
+        auto web = testWebServer();
+        EXPECT_EQ(web.status, 0) << web.output;
+        EXPECT_THAT(web.output, Not(HasSubstr("warn"))) << web.output;
+    }
 }
 
 TEST_F(ConfigurationIntegrationTest, NginxServesSiteHealthAndPhpMyAdmin) {

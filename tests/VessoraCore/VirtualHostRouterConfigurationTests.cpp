@@ -39,6 +39,7 @@ events { worker_connections 512; }
 http {
     access_log off;
     client_max_body_size 128m;
+    server_names_hash_bucket_size 512;
     client_body_temp_path "/data/.router/body";
     proxy_temp_path "/data/.router/proxy";
     map $http_upgrade $upgrade_connection { default upgrade; '' close; }

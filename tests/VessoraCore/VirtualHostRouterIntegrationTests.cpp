@@ -9,6 +9,7 @@
 #include "VessoraCore/Process/Command.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
 #include "tests/Support/FreePorts.hpp"
+#include "tests/Support/LongestHostname.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
 #include <gtest/gtest.h>
@@ -223,6 +224,26 @@ TEST_F(VirtualHostRouterIntegrationTest, CandidateNginxRejectsLeavesRouterServin
     router.apply({a}, nginx);
     EXPECT_NE(router.child(), first);
     EXPECT_EQ(http("shop.test").second, "env-a http port=80 host=shop.test");
+}
+
+// The longest hostname the rules allow, 253 bytes, beside short ones: nginx's
+// test of the router text takes it, and requests for each name reach their
+// own environment over HTTP and HTTPS.
+TEST_F(VirtualHostRouterIntegrationTest, ALongestHostnameRoutesBesideShortOnes) {
+    const std::string longest = longestHostname();
+    ASSERT_EQ(longest.size(), 253u);
+    const StackProfile c = environment("env-c", longest, free);
+    const StackPaths paths(root.path(), c);
+    LocalHTTPS::prepare(paths, false);
+    const Backend backend(servers.path() / c.id, paths);
+
+    router.apply({a, c, b}, nginx);
+    const std::string https = std::to_string(ports.https);
+    EXPECT_EQ(http(longest), std::pair(0, "env-c http port=80 host=" + longest));
+    EXPECT_EQ(this->https(c, longest),
+              std::pair(0, "env-c https port=" + https + " host=" + longest + ":" + https));
+    EXPECT_EQ(http("shop.test"), std::pair(0, std::string("env-a http port=80 host=shop.test")));
+    EXPECT_EQ(this->https(b, "api.blog.local").first, 0);
 }
 
 } // namespace
