@@ -106,7 +106,21 @@ CommandResult runOpenssl(const std::vector<std::string>& arguments) {
     return Command::run(openssl(), arguments, options);
 }
 
-void prepare(const StackPaths& paths, bool renew) {
+namespace {
+
+// What becomes of an identity that is already in force.
+enum class Existing { keep, replaceFailing, replace };
+
+bool passes(const StackPaths& paths) {
+    try {
+        validate(paths);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void prepareIdentity(const StackPaths& paths, Existing existing) {
     const StackProfile& profile = paths.profile();
     if (profile.hostname)
         LocalHostname::validate(*profile.hostname);
@@ -121,10 +135,12 @@ void prepare(const StackPaths& paths, bool renew) {
     bool existed = somethingExists(identity);
     if (existed) {
         requireDirectory(identity);
-        if (!renew) {
+        if (existing == Existing::keep) {
             validate(paths);
             return;
         }
+        if (existing == Existing::replaceFailing && passes(paths))
+            return;
     } else if (isSymbolicLink(identity)) {
         throw identityError();
     }
@@ -145,6 +161,16 @@ void prepare(const StackPaths& paths, bool renew) {
         }
         throw;
     }
+}
+
+} // namespace
+
+void prepare(const StackPaths& paths, bool renew) {
+    prepareIdentity(paths, renew ? Existing::replace : Existing::keep);
+}
+
+void refresh(const StackPaths& paths) {
+    prepareIdentity(paths, Existing::replaceFailing);
 }
 
 } // namespace vessora::LocalHTTPS

@@ -7,7 +7,8 @@
 // identity is built in a private staging folder beside the old one, checked
 // in full and only then moved into place with two renames, so a failed build
 // or renewal leaves the identity in force untouched. An existing identity is
-// never rebuilt unless renewal is asked for.
+// rebuilt only when renewal is asked for, or by refresh() when it fails a
+// check.
 //
 // Every call blocks while its openssl or curl command runs (run them from a
 // worker thread). The safety rules refuse folders reached through symbolic
@@ -32,6 +33,11 @@ const std::filesystem::path& openssl();
 // E/config/tls/previous-UUID. Throws the hostname rule's HostServiceError
 // before touching the disk.
 void prepare(const StackPaths& paths, bool renew);
+
+// As prepare(), but an identity in force that fails a check (expired, made
+// for another hostname, incomplete) is replaced as a renewal replaces it
+// instead of being reported. The folder safety rules still refuse.
+void refresh(const StackPaths& paths);
 
 // Expiry, fingerprint and whether this computer trusts the certificate for
 // the record's hostname (or "localhost"). Runs no program; changes nothing

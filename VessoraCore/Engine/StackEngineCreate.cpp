@@ -137,7 +137,13 @@ void StackEngine::update(const StackProfile& given) {
     if (profile.httpsEnabled) {
         // validate() guarantees a port while HTTPS is on.
         PortCheck::requireAvailable(profile.httpsPort.value_or(0));
-        LocalHTTPS::prepare(paths, profile.hostname != stored.hostname);
+        // An identity kept while HTTPS was off may have expired or name an
+        // earlier hostname; renewal refuses while HTTPS is off, so turning
+        // it on is where a new one is made.
+        if (!stored.httpsEnabled || profile.hostname != stored.hostname)
+            LocalHTTPS::prepare(paths, true);
+        else
+            LocalHTTPS::refresh(paths);
     }
     store(std::move(profiles));
     sendHostRequest();

@@ -4,12 +4,15 @@
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/Command.hpp"
 #include "VessoraHostProtocol/HostServiceError.hpp"
+#include "tests/Support/ExpiredIdentity.hpp"
 #include "tests/Support/FolderSnapshot.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <openssl/x509v3.h>
 #include <regex>
 #include <sys/stat.h>
@@ -103,17 +106,6 @@ protected:
         return StackPaths(root, profile);
     }
 
-    // Re-signs the identity's certificate with its own key so that it ended
-    // yesterday, and writes the matching DER file.
-    void expireCertificate(const StackPaths& identity) {
-        fs::path expired = folder.path() / "expired.crt";
-        openssl({"x509", "-in", identity.tlsCertificate().string(), "-signkey",
-                 identity.tlsPrivateKey().string(), "-days", "-1", "-out", expired.string()});
-        PrivateFile::write(identity.tlsCertificate(), PrivateFile::read(expired));
-        openssl({"x509", "-in", expired.string(), "-outform", "DER", "-out",
-                 identity.tlsImportCertificate().string()});
-    }
-
     TemporaryFolder folder{"vessora-https"};
     fs::path root;
 };
@@ -196,7 +188,7 @@ TEST_F(LocalHTTPSTest, PrepareKeepsAValidIdentityAndRenewalReplacesIt) {
 TEST_F(LocalHTTPSTest, ExpiredIdentityIsReportedKeptAndDescribed) {
     StackPaths studio = paths();
     LocalHTTPS::prepare(studio, false);
-    expireCertificate(studio);
+    expireIdentity(studio, folder.path());
     FolderSnapshot expired = snapshotFolder(studio.tlsIdentity());
 
     EXPECT_EQ(messageOf([&] { LocalHTTPS::prepare(studio, false); }), kExpired);
@@ -259,6 +251,51 @@ TEST_F(LocalHTTPSTest, NewHostnameNeedsARenewal) {
     EXPECT_NO_THROW(LocalHTTPS::prepare(shop, false));
     // A record whose hostname changed again fails for the new name.
     EXPECT_EQ(messageOf([&] { LocalHTTPS::prepare(paths("other.test"), false); }), kIdentity);
+}
+
+// The save's rule: what still passes stays, what fails a check is replaced
+// as a renewal replaces it, and unsafe folders are refused as before.
+TEST_F(LocalHTTPSTest, RefreshReplacesOnlyAnIdentityThatFailsItsChecks) {
+    StackPaths shop = paths("shop.test");
+    LocalHTTPS::refresh(shop);
+    EXPECT_NO_THROW(LocalHTTPS::prepare(shop, false));
+    const FolderSnapshot first = snapshotFolder(shop.tlsIdentity());
+    LocalHTTPS::refresh(shop);
+    EXPECT_EQ(snapshotFolder(shop.tlsIdentity()), first);
+    EXPECT_EQ(entriesOf(shop.tls()), std::vector<std::string>{"identity"});
+
+    // Made for another name, expired, incomplete: each is replaced, the old
+    // set kept beside it.
+    const StackPaths other = paths("other.test");
+    const std::vector<std::function<void()>> faults{
+        [] {},
+        [&] { expireIdentity(other, folder.path()); },
+        [&] { fs::remove(other.tlsImportCertificate()); },
+    };
+    std::size_t backups = 1;
+    for (const auto& fault : faults) {
+        fault();
+        const FolderSnapshot before = snapshotFolder(other.tlsIdentity());
+        LocalHTTPS::refresh(other);
+        EXPECT_NO_THROW(LocalHTTPS::prepare(other, false));
+        EXPECT_NE(snapshotFolder(other.tlsIdentity()).at("localhost.key"),
+                  before.at("localhost.key"));
+        const std::vector<std::string> entries = entriesOf(other.tls());
+        ASSERT_EQ(entries.size(), 1 + backups);
+        EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                                [&](const std::string& entry) {
+                                    return snapshotFolder(other.tls() / entry) == before;
+                                }),
+                  1);
+        ++backups;
+    }
+
+    // A linked identity folder is still refused, and nothing is built.
+    fs::path elsewhere = folder.path() / "elsewhere";
+    fs::rename(other.tlsIdentity(), elsewhere);
+    fs::create_directory_symlink(elsewhere, other.tlsIdentity());
+    EXPECT_EQ(messageOf([&] { LocalHTTPS::refresh(other); }), kIdentity);
+    EXPECT_EQ(entriesOf(other.tls()).size(), backups);
 }
 
 TEST_F(LocalHTTPSTest, InvalidHostnameIsRefusedBeforeAnythingIsCreated) {

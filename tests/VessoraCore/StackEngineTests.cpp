@@ -7,6 +7,7 @@
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
 #include "tests/Support/BrewStandIn.hpp"
+#include "tests/Support/ExpiredIdentity.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -541,6 +543,78 @@ TEST_F(StackEngineTests, UpdateRules) {
     EXPECT_EQ(thrownMessage([&] { engine->renewCertificate(profile.id); }),
               "Stop the environment before changing its settings.");
     StackEngineTesting::stopProcesses(*engine, profile.id);
+}
+
+// HTTPS off, then on again after the identity stopped fitting: the save
+// makes a new one (the old kept beside it) that the start's check accepts.
+class StackEngineHttpsSaveTests : public StackEngineTests {
+protected:
+    void SetUp() override {
+        StackEngineTests::SetUp();
+        engine = open();
+        profile = create(*engine, "Shop", std::string("a.test"), true);
+    }
+
+    StackPaths paths() const { return StackPaths(engine->root(), profile); }
+    std::string save(const std::function<void(StackProfile&)>& change) {
+        change(profile);
+        return thrownMessage([&] { engine->update(profile); });
+    }
+    std::string startCheck() const {
+        return thrownMessage([&] { LocalHTTPS::prepare(paths(), false); });
+    }
+    std::string fingerprint() const { return engine->certificateInfo(profile.id).fingerprint; }
+    std::size_t backups() const {
+        std::size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(paths().tls()))
+            count += entry.path().filename().string().starts_with("previous-") ? 1 : 0;
+        return count;
+    }
+
+    std::unique_ptr<StackEngine> engine;
+    StackProfile profile;
+};
+
+TEST_F(StackEngineHttpsSaveTests, HostnameChangedWhileHttpsWasOff) {
+    const std::string before = fingerprint();
+    EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = false; }), "");
+    EXPECT_EQ(save([](StackProfile& p) { p.hostname = "b.test"; }), "");
+    EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = true; }), "");
+    EXPECT_EQ(startCheck(), "");
+    EXPECT_NE(fingerprint(), before);
+    EXPECT_EQ(backups(), 1u);
+    EXPECT_EQ(thrownMessage([&] { engine->renewCertificate(profile.id); }), "");
+}
+
+TEST_F(StackEngineHttpsSaveTests, ExpiredIdentity) {
+    // Expired while HTTPS was off.
+    EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = false; }), "");
+    expireIdentity(paths(), folder.path());
+    std::string before = fingerprint();
+    EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = true; }), "");
+    EXPECT_EQ(startCheck(), "");
+    EXPECT_NE(fingerprint(), before);
+    EXPECT_EQ(backups(), 1u);
+
+    // Expired with HTTPS on: any save replaces it.
+    expireIdentity(paths(), folder.path());
+    before = fingerprint();
+    EXPECT_EQ(save([](StackProfile& p) { p.name = "Shop two"; }), "");
+    EXPECT_EQ(startCheck(), "");
+    EXPECT_NE(fingerprint(), before);
+    EXPECT_EQ(backups(), 2u);
+}
+
+TEST_F(StackEngineHttpsSaveTests, AValidIdentityIsKeptUnlessHttpsIsTurnedOn) {
+    const std::string before = fingerprint();
+    EXPECT_EQ(save([](StackProfile& p) { p.name = "Shop two"; }), "");
+    EXPECT_EQ(fingerprint(), before);
+    EXPECT_EQ(backups(), 0u);
+
+    EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = false; }), "");
+    EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = true; }), "");
+    EXPECT_NE(fingerprint(), before);
+    EXPECT_EQ(backups(), 1u);
 }
 
 TEST_F(StackEngineTests, DeleteStopsThenRemovesEverything) {
