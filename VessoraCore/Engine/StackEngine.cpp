@@ -95,9 +95,14 @@ fs::path StackEngine::resolveRoot(const fs::path& given) {
     const auto refuseUnquotable = [](const std::string& text) {
         if (text.find_first_of("\n\r") != std::string::npos)
             throw VessoraError(L10n::text("The data path must not contain a newline."));
-        // The server configuration files cannot quote it everywhere.
+        // nginx and Apache read no escape for it, and PHP expands "${...}"
+        // inside its quoted settings.
         if (text.find('$') != std::string::npos)
             throw VessoraError(L10n::text("The data path must not contain a dollar sign."));
+        // PHP takes every ";" in the session folder's setting for a field
+        // separator, so sessions would go to a relative folder.
+        if (text.find(';') != std::string::npos)
+            throw VessoraError(L10n::text("The data path must not contain a semicolon."));
     };
     refuseUnquotable(given.string());
     std::error_code error;

@@ -320,6 +320,9 @@ TEST_F(StackEngineTests, UnquotablePathsAreRefusedBeforeAnythingIsCreated) {
               "The data path must not contain a newline.");
     EXPECT_EQ(thrownMessage([&] { open(folder.path() / "da$ta"); }),
               "The data path must not contain a dollar sign.");
+    EXPECT_EQ(thrownMessage([&] { open(folder.path() / "da;ta"); }),
+              "The data path must not contain a semicolon.");
+    EXPECT_FALSE(fs::exists(folder.path() / "da;ta"));
     // A link whose target has a dollar sign is caught after resolving.
     fs::create_directory(folder.path() / "pri$ce");
     fs::create_directory_symlink(folder.path() / "pri$ce", folder.path() / "plain");
