@@ -3,7 +3,9 @@
 // PHP-FPM and each web server started on free loopback ports, serving a
 // static file, PHP, the health page and phpMyAdmin's copy. The data root's
 // name holds a space, both quotes, a backslash and glob characters, so every
-// quoting form meets a real parser.
+// quoting form meets a real parser. The custom web folder's name also holds
+// "$" and ";", which the data root may not: the servers only see it through
+// the environment's own link.
 #include "VessoraCore/Certificates/LocalHTTPS.hpp"
 #include "VessoraCore/Configuration/Configuration.hpp"
 #include "VessoraCore/Configuration/PhpMyAdminFiles.hpp"
@@ -423,7 +425,7 @@ protected:
 };
 
 TEST_F(ConfigurationIntegrationTest, ServersAcceptEveryVariantAndMariaDBAnswers) {
-    TemporaryFolder site{"vessora site [1] 'x'"};
+    TemporaryFolder site{"vessora site [1] 'x' $HOME;"};
     struct Variant {
         std::string webserver;
         bool https, phpMyAdmin;
@@ -479,7 +481,7 @@ TEST_F(ConfigurationIntegrationTest, ALongestHostnamePassesBothWebServersTests) 
 }
 
 TEST_F(ConfigurationIntegrationTest, NginxServesSiteHealthAndPhpMyAdmin) {
-    TemporaryFolder site{"vessora site [1] 'x'"};
+    TemporaryFolder site{"vessora site [1] 'x' $HOME;"};
     profile.webserver = "nginx";
     profile.documentRoot = site.path().string();
     serveThreeWays();
