@@ -155,8 +155,9 @@ TEST_F(DataRootCharactersTest, EveryRootTheEngineTakesIsReadRightByEveryServer) 
         expectRouter(engine->root(), profile);
         // Under a "?" the start refuses Apache before writing anything.
         if (item.character != "?") {
+            // Written as the start writes it; saving the record would check
+            // its ports, which servers of other tests may hold by now.
             profile.webserver = "httpd";
-            engine->update(profile);
             paths = StackPaths(engine->root(), profile);
             StackEngineTesting::prepare(*engine, paths, prefix("mariadb@10.11"), prefix("httpd"),
                                         "TOKEN");

@@ -9,6 +9,7 @@
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/ExpiredIdentity.hpp"
 #include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FreePorts.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Support/ThrownMessage.hpp"
@@ -556,6 +557,10 @@ protected:
         StackEngineTests::SetUp();
         engine = open();
         profile = create(*engine, "Shop", std::string("a.test"), true);
+        // Every save with HTTPS on checks its port: one outside the bases
+        // the engine allocates from, which servers of other tests may take.
+        profile.httpsPort = freePorts(1).at(0);
+        engine->update(profile);
     }
 
     StackPaths paths() const { return StackPaths(engine->root(), profile); }
