@@ -12,7 +12,9 @@ namespace vessora {
 
 class TemporaryFolder {
 public:
-    explicit TemporaryFolder(const std::string& prefix = "vessora-test");
+    // In the system's temporary folder, or in `parent` when one is given.
+    explicit TemporaryFolder(const std::string& prefix = "vessora-test",
+                             const std::filesystem::path& parent = {});
     ~TemporaryFolder();
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
@@ -23,8 +25,11 @@ private:
     std::filesystem::path path_;
 };
 
-inline TemporaryFolder::TemporaryFolder(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+inline TemporaryFolder::TemporaryFolder(const std::string& prefix,
+                                        const std::filesystem::path& parent) {
+    const std::filesystem::path in =
+        parent.empty() ? std::filesystem::temp_directory_path() : parent;
+    std::string pattern = (in / (prefix + "-XXXXXX")).string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!::mkdtemp(buffer.data()))
