@@ -386,6 +386,27 @@ TEST_F(EnvironmentFilesTest, RecoveryKeepsAnEntryTheTrashCannotTakeAndNamesIt) {
     EXPECT_EQ(recoverOther(), "no error");
 }
 
+TEST_F(EnvironmentFilesTest, RecoveryThatCannotMoveAnEntryBackNamesIt) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write into a read-only folder";
+    fs::create_directory(journal());
+    fs::rename(root / "legacy", journal() / "legacy");
+    FolderSnapshot kept = snapshotFolder(journal() / "legacy");
+    // The data root refuses the move back.
+    fs::permissions(root, fs::perms(0500));
+    const std::string message = recoverFailure(files());
+    fs::permissions(root, fs::perms(0700));
+    EXPECT_EQ(message.rfind("Deletion and recovery failed: ", 0), 0u) << message;
+    EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
+    EXPECT_NE(message.find(". Inspect the preserved data in " + (journal() / "legacy").string() +
+                           ", then restart Vessora."),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(snapshotFolder(journal() / "legacy"), kept);
+    EXPECT_EQ(recoverFailure(files()), "no error");
+    EXPECT_EQ(snapshotFolder(root / "legacy"), kept);
+}
+
 TEST_F(EnvironmentFilesTest, RecoveryStopsAtUnknownEntriesAndOccupiedFolders) {
     fs::create_directory(journal());
     std::ofstream(journal() / ".DS_Store") << "";
