@@ -13,7 +13,8 @@
 // under its id: requireNotPending() is the check.
 //
 // Errors: VessoraError with a finished sentence, or the file system's
-// (or the trash handler's) own error unchanged. Not thread-safe: the engine
+// (or the trash handler's) own error unchanged; a failed undo or recovery
+// names the data it left in the journal. Not thread-safe: the engine
 // calls it one operation at a time.
 #pragma once
 
@@ -61,8 +62,9 @@ public:
     // atomically, mode 0600.
     void persist(const std::vector<StackProfile>& profiles,
                  const std::filesystem::path& file) const;
-    // Reads a records file as persist() writes it; the reader's, the JSON
-    // parser's or the record check's error when it cannot.
+    // Reads a records file as persist() writes it, without checking the list
+    // as a whole; the reader's, the JSON parser's or a record's decoding
+    // error when it cannot.
     static std::vector<StackProfile> load(const std::filesystem::path& file);
 
     // Refuses with "A previous deletion is still pending. Restart Vessora."

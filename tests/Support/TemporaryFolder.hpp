@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <vector>
 
@@ -24,6 +25,16 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Whether both paths exist and lie on different file systems, so that no
+// rename reaches one from the other ("/dev/shm" is usually such a place).
+inline bool onDifferentFileSystems(const std::filesystem::path& first,
+                                   const std::filesystem::path& second) {
+    struct stat one {};
+    struct stat two {};
+    return ::stat(first.c_str(), &one) == 0 && ::stat(second.c_str(), &two) == 0 &&
+           one.st_dev != two.st_dev;
+}
 
 inline TemporaryFolder::TemporaryFolder(const std::string& prefix,
                                         const std::filesystem::path& parent) {

@@ -344,10 +344,7 @@ TEST_F(EnvironmentFilesTest, RecoveryUndoesUncommittedAndFinishesCommittedDeleti
 
 TEST_F(EnvironmentFilesTest, RecoveryKeepsAnEntryTheTrashCannotTakeAndNamesIt) {
     // A data root on another file system than the user's Trash.
-    struct stat shm {};
-    struct stat tmp {};
-    if (::stat("/dev/shm", &shm) != 0 || ::stat(folder.path().c_str(), &tmp) != 0 ||
-        shm.st_dev == tmp.st_dev)
+    if (!onDifferentFileSystems("/dev/shm", folder.path()))
         GTEST_SKIP() << "no second file system for the data root";
     TemporaryFolder other("vessora-journal", "/dev/shm");
     // As the default handler does, with the Trash in the test's folder.

@@ -613,10 +613,7 @@ TEST_F(StackEngineTests, AFolderLeftInTheDeletionJournalIsNotWrittenUntilTheNext
 }
 
 TEST_F(StackEngineTests, ADeletionTheTrashCannotTakeStopsTheLaunchNamingTheFolderToInspect) {
-    struct stat shm {};
-    struct stat tmp {};
-    if (::stat("/dev/shm", &shm) != 0 || ::stat(folder.path().c_str(), &tmp) != 0 ||
-        shm.st_dev == tmp.st_dev)
+    if (!onDifferentFileSystems("/dev/shm", folder.path()))
         GTEST_SKIP() << "no second file system for the data root";
     // A data root on another file system than the user's Trash.
     const TemporaryFolder other("vessora-engine", "/dev/shm");
