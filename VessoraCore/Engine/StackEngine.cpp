@@ -2,7 +2,6 @@
 
 #include "VessoraCore/Process/ServerSweep.hpp"
 
-#include "VessoraCore/Foundation/JsonFields.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/Sha256.hpp"
@@ -175,13 +174,7 @@ void StackEngine::loadProfiles() {
         profiles_ = std::move(defaults);
         return;
     }
-    const nlohmann::json json = JsonFields::parse(PrivateFile::read(file));
-    if (!json.is_array())
-        throw JsonDecodingError("The environment records must be a JSON array.");
-    std::vector<StackProfile> loaded;
-    for (const nlohmann::json& item : json)
-        loaded.push_back(StackProfile::fromJSON(item));
-    profiles_ = loaded;
+    profiles_ = EnvironmentFiles::load(file);
     StackProfile::validate(profiles_);
 }
 
@@ -242,6 +235,12 @@ StackProfile StackEngine::find(const std::string& id) const {
         if (profile.id == id)
             return profile;
     throw VessoraError(L10n::text("Unknown environment."));
+}
+
+StackProfile StackEngine::findInPlace(const std::string& id) const {
+    StackProfile profile = find(id);
+    environmentFiles_.requireNotPending(id);
+    return profile;
 }
 
 bool StackEngine::hasProcesses(const std::string& id) const {

@@ -203,6 +203,10 @@ private:
     // Record lookup: a copy of the first record with this id, else
     // "Unknown environment.".
     StackProfile find(const std::string& id) const;
+    // The same for an operation that writes into the environment's folder:
+    // refused while that folder is in the deletion journal, until the next
+    // construction has put it back.
+    StackProfile findInPlace(const std::string& id) const;
     bool hasProcesses(const std::string& id) const;
     std::filesystem::path socketFile(const std::string& id) const;
 
@@ -338,7 +342,8 @@ private:
     const Homebrew brew_;
     const std::shared_ptr<EngineHostService> hostClient_;
     const std::unique_ptr<VirtualHostRouter> router_;
-    const EnvironmentFiles environmentFiles_;
+    // Not const only so tests can replace its records writer.
+    EnvironmentFiles environmentFiles_;
     const StopPauses stopPauses_;
     const std::chrono::milliseconds readinessPause_;
     UniqueFd lockFD_;

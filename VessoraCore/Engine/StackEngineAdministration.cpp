@@ -83,7 +83,7 @@ std::string StackEngine::executeSQL(const std::string& id, const std::string& st
 DatabaseCredentials StackEngine::databaseCredentials(const std::string& id) {
     if (busy_.load())
         throw VessoraError(L10n::text("Another Vessora action is still in progress."));
-    const StackProfile profile = find(id);
+    const StackProfile profile = findInPlace(id);
     const StackPaths paths(root_, profile);
     PrivateFile::createDirectories(paths.config());
     return DatabaseCredentials{profile.databaseName, profile.databasePort,
@@ -92,7 +92,7 @@ DatabaseCredentials StackEngine::databaseCredentials(const std::string& id) {
 
 void StackEngine::setDatabasePassword(const std::string& id, const std::string& password) {
     BusyGuard guard(busy_);
-    const StackProfile profile = find(id);
+    const StackProfile profile = findInPlace(id);
     if (hasProcesses(id))
         throw VessoraError(L10n::text("Stop the environment before changing its settings."));
     DatabasePassword::validate(password);

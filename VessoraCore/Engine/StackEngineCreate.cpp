@@ -113,7 +113,7 @@ void StackEngine::store(std::vector<StackProfile> profiles) {
 
 void StackEngine::update(const StackProfile& given) {
     BusyGuard guard(busy_);
-    const StackProfile stored = find(given.id);
+    const StackProfile stored = findInPlace(given.id);
     if (given.databaseName != stored.databaseName)
         throw VessoraError(L10n::text("The database name is fixed after creation. Import into "
                                       "a new environment to use another name."));

@@ -96,7 +96,7 @@ LocalCertificateInfo StackEngine::certificateInfo(const std::string& id) const {
 
 void StackEngine::renewCertificate(const std::string& id) {
     BusyGuard guard(busy_);
-    const StackProfile profile = find(id);
+    const StackProfile profile = findInPlace(id);
     if (hasProcesses(id))
         throw VessoraError(L10n::text("Stop the environment before changing its settings."));
     if (!profile.httpsEnabled)

@@ -70,7 +70,7 @@ void StackEngine::start(const std::string& id) {
 
 void StackEngine::startUnlocked(const std::string& id, const std::optional<fs::path>& importSQL,
                                 bool migrating) {
-    const StackProfile profile = find(id);
+    const StackProfile profile = findInPlace(id);
     if (!migrating && importUnfinished(StackPaths(root_, profile).migrationReport()))
         throw VessoraError(L10n::text("This migration is incomplete. Review its report, then "
                                       "remove the new environment and retry."));

@@ -55,6 +55,21 @@ std::string describe(std::exception_ptr error) {
     }
 }
 
+// For a sentence that puts its own period after the description.
+std::string withoutFinalPeriod(std::string text) {
+    if (!text.empty() && text.back() == '.')
+        text.pop_back();
+    return text;
+}
+
+// "Deletion and recovery failed: …" with the data left to inspect.
+VessoraError recoveryFailed(std::exception_ptr error, const fs::path& preserved) {
+    return VessoraError(L10n::text(
+        "Deletion and recovery failed: %@. Inspect the preserved data in %@, then restart "
+        "Vessora.",
+        {withoutFinalPeriod(describe(error)), preserved.string()}));
+}
+
 } // namespace
 
 EnvironmentFiles::EnvironmentFiles(fs::path root, TrashHandler trash)
@@ -94,7 +109,28 @@ void EnvironmentFiles::persist(const std::vector<StackProfile>& profiles,
     nlohmann::json array = nlohmann::json::array();
     for (const StackProfile& profile : profiles)
         array.push_back(profile.toJSON());
-    PrivateFile::write(file, JsonFields::pretty(array));
+    const std::string text = JsonFields::pretty(array);
+    if (writer_)
+        writer_(file, text);
+    else
+        PrivateFile::write(file, text);
+}
+
+std::vector<StackProfile> EnvironmentFiles::load(const fs::path& file) {
+    const nlohmann::json json = JsonFields::parse(PrivateFile::read(file));
+    if (!json.is_array())
+        throw JsonDecodingError("The environment records must be a JSON array.");
+    std::vector<StackProfile> profiles;
+    for (const nlohmann::json& item : json)
+        profiles.push_back(StackProfile::fromJSON(item));
+    return profiles;
+}
+
+void EnvironmentFiles::requireNotPending(const std::string& id) const {
+    // Anything written under that id now would be a new, empty folder beside
+    // the preserved one, and would block its recovery.
+    if (existsFollowingLinks(root_ / journalName / id))
+        throw VessoraError(L10n::text("A previous deletion is still pending. Restart Vessora."));
 }
 
 void EnvironmentFiles::remove(const StackProfile& profile,
@@ -114,8 +150,7 @@ void EnvironmentFiles::remove(const StackProfile& profile,
     requireDirectory(journal);
     step(JournalStep::journalReady);
 
-    if (existsFollowingLinks(entry))
-        throw VessoraError(L10n::text("A previous deletion is still pending. Restart Vessora."));
+    requireNotPending(id);
 
     const bool existed = existsFollowingLinks(folder);
     if (existed) {
@@ -157,25 +192,30 @@ void EnvironmentFiles::remove(const StackProfile& profile,
 void EnvironmentFiles::undo(const std::string& failure, const StackProfile& profile,
                             const std::vector<StackProfile>& profiles, bool existed) const {
     const fs::path journal = root_ / journalName;
-    auto recoveryFailed = [&](std::exception_ptr error) {
-        return VessoraError(L10n::text(
-            "Deletion and recovery failed: %@. Inspect the preserved data in %@, then restart "
-            "Vessora.",
-            {describe(error), journal.string()}));
-    };
+    const fs::path records = root_ / recordsName;
 
+    // A records write that failed left the old file whole. Rewriting it
+    // anyway would fail the same way on a full disk and keep the folder from
+    // the rename back that would have worked.
+    bool recordsKept = false;
     try {
-        persist(profiles, root_ / recordsName);
-    } catch (...) {
-        throw recoveryFailed(std::current_exception());
+        recordsKept = load(records) == profiles;
+    } catch (const std::exception&) {
     }
-    step(JournalStep::recordsRestored);
+    if (!recordsKept) {
+        try {
+            persist(profiles, records);
+        } catch (...) {
+            throw recoveryFailed(std::current_exception(), journal);
+        }
+        step(JournalStep::recordsRestored);
+    }
 
     if (existed) {
         try {
             FileMove::move(journal / profile.id, root_ / profile.id);
         } catch (...) {
-            throw recoveryFailed(std::current_exception());
+            throw recoveryFailed(std::current_exception(), journal);
         }
         step(JournalStep::folderRestored);
     }
@@ -208,9 +248,19 @@ void EnvironmentFiles::recover(const std::vector<StackProfile>& profiles) const 
                     "Recovery blocked: %@ already exists. Data in %@ has been preserved.",
                     {target.string(), entry.string()}));
             }
-            FileMove::move(entry, target);
+            try {
+                FileMove::move(entry, target);
+            } catch (...) {
+                throw recoveryFailed(std::current_exception(), entry);
+            }
         } else {
-            trash_(entry);
+            // A Trash on another file system refuses every time: the entry
+            // stays, named, for a person to move away before the next start.
+            try {
+                trash_(entry);
+            } catch (...) {
+                throw recoveryFailed(std::current_exception(), entry);
+            }
         }
         step(JournalStep::entryRecovered);
     }

@@ -52,6 +52,10 @@ struct StackEngineTesting {
         return engine.localHostsEnabled_;
     }
     static VirtualHostRouter& router(StackEngine& engine) { return *engine.router_; }
+    // The engine's store, for its test seams (records writer, step observer).
+    static EnvironmentFiles& environmentFiles(StackEngine& engine) {
+        return engine.environmentFiles_;
+    }
 
     static void stopProcesses(StackEngine& engine, const std::string& id) {
         engine.stopProcesses(id);

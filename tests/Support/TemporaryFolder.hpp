@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <vector>
 
@@ -12,7 +13,9 @@ namespace vessora {
 
 class TemporaryFolder {
 public:
-    explicit TemporaryFolder(const std::string& prefix = "vessora-test");
+    // In the system's temporary folder, or in `parent` when one is given.
+    explicit TemporaryFolder(const std::string& prefix = "vessora-test",
+                             const std::filesystem::path& parent = {});
     ~TemporaryFolder();
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
@@ -23,8 +26,21 @@ private:
     std::filesystem::path path_;
 };
 
-inline TemporaryFolder::TemporaryFolder(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+// Whether both paths exist and lie on different file systems, so that no
+// rename reaches one from the other ("/dev/shm" is usually such a place).
+inline bool onDifferentFileSystems(const std::filesystem::path& first,
+                                   const std::filesystem::path& second) {
+    struct stat one {};
+    struct stat two {};
+    return ::stat(first.c_str(), &one) == 0 && ::stat(second.c_str(), &two) == 0 &&
+           one.st_dev != two.st_dev;
+}
+
+inline TemporaryFolder::TemporaryFolder(const std::string& prefix,
+                                        const std::filesystem::path& parent) {
+    const std::filesystem::path in =
+        parent.empty() ? std::filesystem::temp_directory_path() : parent;
+    std::string pattern = (in / (prefix + "-XXXXXX")).string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!::mkdtemp(buffer.data()))

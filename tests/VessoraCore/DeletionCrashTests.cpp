@@ -11,12 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -108,8 +111,9 @@ protected:
     }
 
     // Runs the deletion in a child that kills itself right after `killAt`.
-    // With `trashFails`, the trash handler throws, so the undo runs.
-    void deleteAndKill(JournalStep killAt, bool trashFails) {
+    // With `trashFails`, the trash handler throws, so the undo runs; with
+    // `diskFull`, every records write fails and leaves the old file.
+    void deleteAndKill(JournalStep killAt, bool trashFails, bool diskFull = false) {
         pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
@@ -118,6 +122,12 @@ protected:
                     throw std::runtime_error("The Trash is unavailable.");
                 UserTrash(trashRoot).trashItem(item);
             });
+            if (diskFull) {
+                store.writeRecordsWith([](const fs::path& file, std::string_view) {
+                    throw fs::filesystem_error("Could not write file", file,
+                                               std::error_code(ENOSPC, std::generic_category()));
+                });
+            }
             store.observeSteps([killAt](JournalStep reached) {
                 if (reached == killAt)
                     ::raise(SIGKILL);
@@ -218,6 +228,12 @@ TEST_F(DeletionCrashTest, KilledDuringTheUndoOfAFailedTrashIsUndone) {
         expectUndone(restart());
         expectOthersUntouched();
     }
+}
+
+TEST_F(DeletionCrashTest, KilledAfterTheFolderCameBackFromAFailedRecordsWriteIsWhole) {
+    deleteAndKill(JournalStep::folderRestored, false, true);
+    expectUndone(restart());
+    expectOthersUntouched();
 }
 
 TEST_F(DeletionCrashTest, KilledDuringRecoveryIsPickedUpByTheNextRecovery) {

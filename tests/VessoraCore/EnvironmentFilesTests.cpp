@@ -250,6 +250,59 @@ TEST_F(EnvironmentFilesTest, FailingRecordCopyIsUndone) {
     EXPECT_TRUE(trashed.empty());
 }
 
+TEST_F(EnvironmentFilesTest, RecordsWriteFailingOnAFullDiskOnlyMovesTheFolderBack) {
+    // A full disk: every write fails, and the file it would replace stays.
+    int writes = 0;
+    const auto fullDisk = [&writes](const fs::path& file, std::string_view) {
+        ++writes;
+        throw fs::filesystem_error("Could not write file", file,
+                                   std::error_code(ENOSPC, std::generic_category()));
+    };
+    const std::string before = PrivateFile::read(records());
+    FolderSnapshot legacy = snapshotFolder(root / "legacy");
+    EnvironmentFiles store = files();
+    store.writeRecordsWith(fullDisk);
+    std::vector<JournalStep> steps;
+    store.observeSteps([&steps](JournalStep reached) { steps.push_back(reached); });
+
+    const std::string message = removeFailure(store, profiles.at(1));
+    EXPECT_EQ(message.rfind("The environment was not deleted: ", 0), 0u) << message;
+    EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
+    EXPECT_EQ(snapshotFolder(root / "legacy"), legacy);
+    EXPECT_EQ(countEntries(journal()), 0u);
+    EXPECT_EQ(PrivateFile::read(records()), before);
+    // The unchanged records were not written again.
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(steps, (std::vector<JournalStep>{JournalStep::journalReady, JournalStep::folderMoved,
+                                               JournalStep::folderRestored}));
+
+    // Without a folder there is nothing to move back and nothing to rewrite.
+    fs::remove_all(root / "legacy");
+    writes = 0;
+    EXPECT_EQ(removeFailure(store, profiles.at(1)).rfind("The environment was not deleted: ", 0),
+              0u);
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(PrivateFile::read(records()), before);
+    EXPECT_TRUE(trashed.empty());
+}
+
+TEST_F(EnvironmentFilesTest, RecordsWrittenBeforeAFailureAreRestoredBeforeTheFolder) {
+    // The record copy fails after "profiles.json" was rewritten without the
+    // record: the records go back first, so a failure there leaves a
+    // deletion recovery finishes instead of a folder no record lists.
+    fs::create_directory(root / "legacy/vessora-environment.json");
+    EnvironmentFiles store = files();
+    std::vector<JournalStep> steps;
+    store.observeSteps([&steps](JournalStep reached) { steps.push_back(reached); });
+    const std::string message = removeFailure(store, profiles.at(1));
+    EXPECT_EQ(message.rfind("The environment was not deleted: ", 0), 0u) << message;
+    EXPECT_EQ(readRecords(records()), profiles);
+    EXPECT_EQ(steps,
+              (std::vector<JournalStep>{JournalStep::journalReady, JournalStep::folderMoved,
+                                        JournalStep::recordsWritten, JournalStep::recordsRestored,
+                                        JournalStep::folderRestored}));
+}
+
 TEST_F(EnvironmentFilesTest, FailedUndoKeepsTheFolderInTheJournal) {
     // Neither the new nor the old records file can take a directory's place.
     fs::remove(records());
@@ -274,9 +327,12 @@ TEST_F(EnvironmentFilesTest, RecoveryUndoesUncommittedAndFinishesCommittedDeleti
     fs::rename(root / kCustomID, journal() / kCustomID);
     files().persist({profiles.at(0), profiles.at(1)}, records());
 
-    // A trash handler's error ends the recovery with the entry kept.
+    // A trash handler's error ends the recovery with the entry kept and named.
     EnvironmentFiles failing(root, [](const fs::path&) { throw std::runtime_error("No Trash."); });
-    EXPECT_EQ(recoverFailure(failing), "No Trash.");
+    EXPECT_EQ(recoverFailure(failing), "Deletion and recovery failed: No Trash. Inspect the "
+                                       "preserved data in " +
+                                           (journal() / kCustomID).string() +
+                                           ", then restart Vessora.");
     EXPECT_TRUE(fs::is_directory(journal() / kCustomID / "public"));
 
     EXPECT_EQ(recoverFailure(filesWithTrash()), "no error");
@@ -284,6 +340,68 @@ TEST_F(EnvironmentFilesTest, RecoveryUndoesUncommittedAndFinishesCommittedDeleti
     EXPECT_EQ(trashed, std::vector<fs::path>{journal() / kCustomID});
     EXPECT_TRUE(fs::is_directory(folder.path() / "Trash/files" / kCustomID / "public"));
     EXPECT_TRUE(fs::is_empty(journal()));
+}
+
+TEST_F(EnvironmentFilesTest, RecoveryKeepsAnEntryTheTrashCannotTakeAndNamesIt) {
+    // A data root on another file system than the user's Trash.
+    if (!onDifferentFileSystems("/dev/shm", folder.path()))
+        GTEST_SKIP() << "no second file system for the data root";
+    TemporaryFolder other("vessora-journal", "/dev/shm");
+    // As the default handler does, with the Trash in the test's folder.
+    const UserTrash trash(folder.path() / "Trash");
+    const EnvironmentFiles store(other.path(), [&](const fs::path& item) {
+        trash.trashItem(item, other.path() / item.filename());
+    });
+
+    // A deletion committed by the records, then killed before the Trash.
+    store.persist({profiles.at(0)}, other.path() / "profiles.json");
+    const fs::path entry = other.path() / ".pending-deletions/legacy";
+    fs::create_directories(entry / "public");
+    std::ofstream(entry / "public/index.php") << "<?php // legacy";
+    FolderSnapshot kept = snapshotFolder(entry);
+
+    const auto recoverOther = [&] {
+        try {
+            store.recover({profiles.at(0)});
+        } catch (const std::exception& error) {
+            return std::string(error.what());
+        }
+        return std::string("no error");
+    };
+    const std::string expected =
+        "Deletion and recovery failed: Could not move " + entry.string() +
+        " to the Trash because it is on another file system. Inspect the preserved data in " +
+        entry.string() + ", then restart Vessora.";
+    EXPECT_EQ(recoverOther(), expected);
+    // Every later start says the same until a person has moved it away.
+    EXPECT_EQ(recoverOther(), expected);
+    EXPECT_EQ(snapshotFolder(entry), kept);
+    EXPECT_TRUE(snapshotFolder(trash.root() / "info").empty());
+    EXPECT_TRUE(snapshotFolder(trash.root() / "files").empty());
+
+    fs::rename(entry, other.path() / "legacy-inspected");
+    EXPECT_EQ(recoverOther(), "no error");
+}
+
+TEST_F(EnvironmentFilesTest, RecoveryThatCannotMoveAnEntryBackNamesIt) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write into a read-only folder";
+    fs::create_directory(journal());
+    fs::rename(root / "legacy", journal() / "legacy");
+    FolderSnapshot kept = snapshotFolder(journal() / "legacy");
+    // The data root refuses the move back.
+    fs::permissions(root, fs::perms(0500));
+    const std::string message = recoverFailure(files());
+    fs::permissions(root, fs::perms(0700));
+    EXPECT_EQ(message.rfind("Deletion and recovery failed: ", 0), 0u) << message;
+    EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
+    EXPECT_NE(message.find(". Inspect the preserved data in " + (journal() / "legacy").string() +
+                           ", then restart Vessora."),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(snapshotFolder(journal() / "legacy"), kept);
+    EXPECT_EQ(recoverFailure(files()), "no error");
+    EXPECT_EQ(snapshotFolder(root / "legacy"), kept);
 }
 
 TEST_F(EnvironmentFilesTest, RecoveryStopsAtUnknownEntriesAndOccupiedFolders) {

@@ -398,5 +398,37 @@ TEST_F(StackEngineStartIntegrationTests, DeletingARunningEnvironmentStopsItFirst
     EXPECT_EQ(engine->statuses().count(profile.id), 0u);
 }
 
+TEST_F(StackEngineStartIntegrationTests, ADeleteOnAFullDiskKeepsTheEnvironmentWithItsData) {
+    const StackProfile profile = create("Shop", "nginx", false, false);
+    ASSERT_TRUE(start(profile));
+    sql(profile, "CREATE TABLE shop_db.notes (text VARCHAR(20));"
+                 "INSERT INTO shop_db.notes VALUES ('kept');");
+    const StackStatus running = status(profile.id);
+    const std::string records = PrivateFile::read(engine->root() / "profiles.json");
+
+    // A full disk: every write fails, and the file it would replace stays.
+    EnvironmentFiles& files = StackEngineTesting::environmentFiles(*engine);
+    files.writeRecordsWith([](const fs::path& file, std::string_view) {
+        throw fs::filesystem_error("Could not write file", file,
+                                   std::error_code(ENOSPC, std::generic_category()));
+    });
+    const std::string error = thrownMessage([&] { engine->remove(profile.id); });
+    files.writeRecordsWith(nullptr);
+    EXPECT_THAT(error, StartsWith("The environment was not deleted: "));
+    EXPECT_THAT(error, HasSubstr("No space left on device"));
+    expectGone(profile, running);
+    EXPECT_EQ(PrivateFile::read(engine->root() / "profiles.json"), records);
+    EXPECT_EQ(engine->allProfiles().back(), profile);
+    EXPECT_TRUE(fs::is_empty(engine->root() / ".pending-deletions"));
+    EXPECT_FALSE(fs::exists(trash() / profile.id));
+
+    // It starts on its own data, not on a new, empty folder.
+    const auto initLog = fs::file_size(paths(profile).logs() / "database-init.log");
+    ASSERT_TRUE(start(profile));
+    expectServing(profile);
+    EXPECT_EQ(fs::file_size(paths(profile).logs() / "database-init.log"), initLog);
+    EXPECT_EQ(sql(profile, "SELECT text FROM shop_db.notes;"), "kept\n");
+}
+
 } // namespace
 } // namespace vessora

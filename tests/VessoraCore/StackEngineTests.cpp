@@ -6,9 +6,11 @@
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
+#include "VessoraCore/Storage/UserTrash.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/ExpiredIdentity.hpp"
 #include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FolderSnapshot.hpp"
 #include "tests/Support/FreePorts.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
@@ -655,6 +657,86 @@ TEST_F(StackEngineTests, DeleteStopsThenRemovesEverything) {
     // Freed ports may be used again.
     const StackProfile third = create(*engine, "Third");
     EXPECT_EQ(third.httpPort, first.httpPort);
+}
+
+TEST_F(StackEngineTests, AFolderLeftInTheDeletionJournalIsNotWrittenUntilTheNextLaunch) {
+    auto engine = open();
+    const StackProfile profile = create(*engine, "Kept", std::string("kept.test"), true);
+    // What a delete leaves when its undo could not move the folder back: the
+    // record still listed, the folder in the journal.
+    const fs::path entry = root() / ".pending-deletions" / profile.id;
+    fs::create_directory(entry.parent_path());
+    fs::rename(root() / profile.id, entry);
+    const FolderSnapshot preserved = snapshotFolder(entry);
+    const std::string records = PrivateFile::read(root() / "profiles.json");
+
+    const std::string pending = "A previous deletion is still pending. Restart Vessora.";
+    StackProfile renamed = profile;
+    renamed.name = "Renamed";
+    EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), pending);
+    EXPECT_EQ(thrownMessage([&] { engine->update(renamed); }), pending);
+    EXPECT_EQ(thrownMessage([&] { engine->renewCertificate(profile.id); }), pending);
+    EXPECT_EQ(thrownMessage([&] { engine->setDatabasePassword(profile.id, "secret"); }), pending);
+    EXPECT_EQ(thrownMessage([&] { engine->databaseCredentials(profile.id); }), pending);
+    EXPECT_EQ(thrownMessage([&] { engine->remove(profile.id); }), pending);
+    // No new, empty folder beside the preserved one.
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root() / profile.id)));
+    EXPECT_EQ(snapshotFolder(entry), preserved);
+    EXPECT_EQ(PrivateFile::read(root() / "profiles.json"), records);
+    EXPECT_EQ(engine->allProfiles().back(), profile);
+    EXPECT_FALSE(StackEngineTesting::busy(*engine));
+
+    // The next launch moves it back; then it is the user's to change again.
+    engine.reset();
+    engine = open();
+    EXPECT_EQ(snapshotFolder(root() / profile.id), preserved);
+    engine->update(renamed);
+    EXPECT_EQ(engine->allProfiles().back().name, "Renamed");
+}
+
+TEST_F(StackEngineTests, ADeletionTheTrashCannotTakeStopsTheLaunchNamingTheFolderToInspect) {
+    if (!onDifferentFileSystems("/dev/shm", folder.path()))
+        GTEST_SKIP() << "no second file system for the data root";
+    // A data root on another file system than the user's Trash.
+    const TemporaryFolder other("vessora-engine", "/dev/shm");
+    const fs::path data = other.path() / "data";
+    const UserTrash trash(folder.path() / "Trash");
+    auto options = StackEngineTesting::quickOptions(data, brew.brew(), helper);
+    options.trashHandler = [&](const fs::path& item) {
+        trash.trashItem(item, data / item.filename());
+    };
+    auto engine = std::make_unique<StackEngine>(options);
+    socketFolders.push_back(engine->socketDirectory());
+    const StackProfile profile = create(*engine, "Elsewhere");
+    const fs::path entry = data / ".pending-deletions" / profile.id;
+
+    // A delete there is refused and undone.
+    const FolderSnapshot before = snapshotFolder(data / profile.id);
+    EXPECT_EQ(thrownMessage([&] { engine->remove(profile.id); }),
+              "The environment was not deleted: Could not move " + entry.string() +
+                  " to the Trash because it is on another file system.");
+    FolderSnapshot back = snapshotFolder(data / profile.id);
+    back.erase("vessora-environment.json");
+    EXPECT_EQ(back, before);
+    engine.reset();
+
+    // A run killed right after the records change left the folder in the
+    // journal: every launch names it until a person has moved it away.
+    EnvironmentFiles(data).persist(StackProfile::defaults(), data / "profiles.json");
+    fs::rename(data / profile.id, entry);
+    const FolderSnapshot preserved = snapshotFolder(entry);
+    const std::string refused =
+        "Deletion and recovery failed: Could not move " + entry.string() +
+        " to the Trash because it is on another file system. Inspect the preserved data in " +
+        entry.string() + ", then restart Vessora.";
+    EXPECT_EQ(thrownMessage([&] { StackEngine refusedEngine(options); }), refused);
+    EXPECT_EQ(thrownMessage([&] { StackEngine refusedEngine(options); }), refused);
+    EXPECT_EQ(snapshotFolder(entry), preserved);
+    EXPECT_TRUE(snapshotFolder(trash.root() / "files").empty());
+
+    fs::rename(entry, other.path() / "inspected");
+    engine = std::make_unique<StackEngine>(options);
+    EXPECT_THAT(idsOf(engine->allProfiles()), ElementsAre("studio", "legacy"));
 }
 
 TEST_F(StackEngineTests, HelperFailureAfterAChangeKeepsTheChange) {

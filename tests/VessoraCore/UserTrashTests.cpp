@@ -129,10 +129,7 @@ TEST_F(UserTrashTest, FailuresLeaveItemAndTrashUnchanged) {
     EXPECT_TRUE(snapshotFolder(trash.root() / "info").empty());
 
     // Another file system: refused, nothing copied.
-    struct stat shm {};
-    struct stat tmp {};
-    if (::stat("/dev/shm", &shm) != 0 || ::stat(folder.path().c_str(), &tmp) != 0 ||
-        shm.st_dev == tmp.st_dev)
+    if (!onDifferentFileSystems("/dev/shm", folder.path()))
         GTEST_SKIP() << "no second file system to move from";
     std::string pattern = "/dev/shm/vessora-trash-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
