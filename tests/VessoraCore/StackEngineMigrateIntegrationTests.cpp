@@ -97,6 +97,18 @@ protected:
     std::string sql(const StackProfile& profile, const std::string& statement) {
         return StackEngineTesting::sql(*engine, profile, dbPrefix(), statement, false);
     }
+    // The real mariadb-dump over a running environment's socket, as the
+    // user running the tests.
+    CommandResult mariadbDump(const StackProfile& profile, const fs::path& file,
+                              const std::vector<std::string>& options) const {
+        const passwd* user = ::getpwuid(::geteuid());
+        std::vector<std::string> arguments{
+            "--no-defaults", "--protocol=socket",
+            "--socket=" + (engine->socketDirectory() / (profile.id + ".sock")).string(),
+            "--user=" + std::string(user ? user->pw_name : ""), "--result-file=" + file.string()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return Command::run("/usr/bin/mariadb-dump", arguments, {.timeout = 120});
+    }
     std::string logs(const StackProfile& profile) const {
         std::string text;
         std::error_code error;
@@ -163,15 +175,8 @@ TEST_F(StackEngineMigrateIntegrationTests, AProjectAndItsDumpBecomeARunningEnvir
                         "CREATE TABLE shop.big (id INT PRIMARY KEY, b LONGTEXT);"
                         "INSERT INTO shop.big VALUES (1, REPEAT('x', 20 * 1024 * 1024));");
     const fs::path dump = work.path() / "shop.sql";
-    const passwd* user = ::getpwuid(::geteuid());
-    ASSERT_NE(user, nullptr);
-    const CommandResult dumped = Command::run(
-        "/usr/bin/mariadb-dump",
-        {"--no-defaults", "--protocol=socket",
-         "--socket=" + (engine->socketDirectory() / (source.profile.id + ".sock")).string(),
-         "--user=" + std::string(user->pw_name), "--max-allowed-packet=64M",
-         "--result-file=" + dump.string(), "shop"},
-        {.timeout = 120});
+    const CommandResult dumped =
+        mariadbDump(source.profile, dump, {"--max-allowed-packet=64M", "shop"});
     ASSERT_EQ(dumped.status, 0) << dumped.output;
     engine->stop(source.profile.id);
     // Then the largest statement a dump may hold, written by hand after a
@@ -430,15 +435,7 @@ TEST_F(StackEngineMigrateIntegrationTests, ADumpOfADatabaseWithACommentImportsWi
     const std::string original = contents(source.profile, "blog");
     ASSERT_EQ(original.substr(0, 2), "1\t") << original;
     const fs::path dump = work.path() / "blog.sql";
-    const passwd* user = ::getpwuid(::geteuid());
-    ASSERT_NE(user, nullptr);
-    const CommandResult dumped = Command::run(
-        "/usr/bin/mariadb-dump",
-        {"--no-defaults", "--protocol=socket",
-         "--socket=" + (engine->socketDirectory() / (source.profile.id + ".sock")).string(),
-         "--user=" + std::string(user->pw_name), "--result-file=" + dump.string(), "--databases",
-         "blog"},
-        {.timeout = 120});
+    const CommandResult dumped = mariadbDump(source.profile, dump, {"--databases", "blog"});
     ASSERT_EQ(dumped.status, 0) << dumped.output;
     engine->stop(source.profile.id);
     const std::string text = PrivateFile::read(dump);
