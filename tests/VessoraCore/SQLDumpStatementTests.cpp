@@ -180,6 +180,10 @@ TEST_F(SQLDumpStatementTest, ACreatedNameMayBeFollowedByEveryClauseTheServerAcce
          "COLLATE utf8mb4_0900_ai_ci */ /*!80016 DEFAULT ENCRYPTION='N' */",
          "shop"},
         {"CREATE DATABASE shop /*M!100500 COMMENT 'm' */ /*!READ ONLY = 0*/", "shop"},
+        // A read-only MySQL 8 database: its state in a plain comment.
+        {"CREATE DATABASE `shop` /*!40100 DEFAULT CHARACTER SET utf8mb4 */ /*!80016 DEFAULT "
+         "ENCRYPTION='N' */ /* READ ONLY = 1 */",
+         "shop"},
         // The --compatible=ansi form, and quotes doubled or escaped.
         {"CREATE DATABASE /*!32312 IF NOT EXISTS*/ \"shop\" /*!40100 DEFAULT CHARACTER SET "
          "latin1 */ COMMENT 'it''s \\' ok; */ -- #'",
