@@ -14,9 +14,6 @@ namespace vessora {
 namespace {
 
 constexpr int flushOncePerSecond = 2;
-// A resize still running refuses the next one; the put-back waits for it.
-constexpr int restoreAttempts = 100;
-constexpr std::chrono::milliseconds restorePause(100);
 
 bool parse(const std::string& output, std::int64_t& bufferPool, std::int64_t& flushAtCommit) {
     std::istringstream values(output);
@@ -38,17 +35,21 @@ std::string BulkLoadSettings::raiseStatement() {
            std::to_string(bufferPoolSize) + ");\n";
 }
 
-std::string BulkLoadSettings::restoreStatement(std::int64_t bufferPool,
-                                               std::int64_t flushAtCommit) {
-    return "SET GLOBAL innodb_buffer_pool_size=" + std::to_string(bufferPool) +
-           ";\nSET GLOBAL innodb_flush_log_at_trx_commit=" + std::to_string(flushAtCommit) + ";\n" +
+std::string BulkLoadSettings::restoreFlushStatement(std::int64_t flushAtCommit) {
+    return "SET GLOBAL innodb_flush_log_at_trx_commit=" + std::to_string(flushAtCommit) + ";\n" +
            readStatement() + "\n";
 }
 
-BulkLoadSettings::BulkLoadSettings(Runner run) : run_(std::move(run)) {
+std::string BulkLoadSettings::restorePoolStatement(std::int64_t bufferPool) {
+    return "SET GLOBAL innodb_buffer_pool_size=" + std::to_string(bufferPool) + ";\n" +
+           readStatement() + "\n";
+}
+
+BulkLoadSettings::BulkLoadSettings(Runner run) : BulkLoadSettings(std::move(run), Retry()) {}
+
+BulkLoadSettings::BulkLoadSettings(Runner run, Retry retry) : run_(std::move(run)), retry_(retry) {
     if (!parse(run_(readStatement()), bufferPool_, flushAtCommit_))
         throw VessoraError(L10n::text("Could not read the database server's settings."));
-    restore_ = restoreStatement(bufferPool_, flushAtCommit_);
     try {
         run_(raiseStatement());
     } catch (const std::exception&) {
@@ -63,17 +64,43 @@ BulkLoadSettings::~BulkLoadSettings() {
 }
 
 void BulkLoadSettings::restore() noexcept {
-    try {
-        for (int attempt = 0; attempt < restoreAttempts; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + retry_.attempts * retry_.pause;
+    int attempts = 0;
+    // Durability first: the resize may fail or keep being refused.
+    putBack(
+        restoreFlushStatement(flushAtCommit_),
+        [this](std::int64_t, std::int64_t flushAtCommit) {
+            return flushAtCommit == flushAtCommit_;
+        },
+        attempts, deadline);
+    putBack(
+        restorePoolStatement(bufferPool_),
+        [this](std::int64_t bufferPool, std::int64_t) { return bufferPool == bufferPool_; },
+        attempts, deadline);
+    // What still differs is lost only until the server's next start, which
+    // reads its file.
+}
+
+bool BulkLoadSettings::putBack(const std::string& statement,
+                               const std::function<bool(std::int64_t, std::int64_t)>& holds,
+                               int& attempts,
+                               std::chrono::steady_clock::time_point deadline) noexcept {
+    for (bool first = true;; first = false) {
+        if (!first) {
+            if (attempts >= retry_.attempts || std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(retry_.pause);
+        }
+        ++attempts;
+        try {
             std::int64_t bufferPool = 0;
             std::int64_t flushAtCommit = -1;
-            if (parse(run_(restore_), bufferPool, flushAtCommit) && bufferPool == bufferPool_ &&
-                flushAtCommit == flushAtCommit_)
-                return;
-            std::this_thread::sleep_for(restorePause);
+            if (parse(run_(statement), bufferPool, flushAtCommit) &&
+                holds(bufferPool, flushAtCommit))
+                return true;
+        } catch (...) {
+            // A client that failed, as one the server answered otherwise.
         }
-    } catch (...) {
-        // Lost only until the server's next start, which reads its file.
     }
 }
 

@@ -8,9 +8,11 @@
 // and read back page by page; and the redo log flushed once a second rather
 // than at every commit. Putting the flush setting back to 1 makes the next
 // commit flush everything written before it, so nothing loaded stays
-// unflushed once the load has ended.
+// unflushed once the load has ended. It is put back first and on its own:
+// a resize the server fails must not keep durability weakened.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,29 +26,45 @@ public:
 
     static constexpr std::int64_t bufferPoolSize = 512LL << 20;
 
+    // How often and how long the put-back tries, both parts together: a
+    // part the server fails or refuses (a resize still running refuses the
+    // next one) is tried again after the pause.
+    struct Retry {
+        int attempts = 100;
+        std::chrono::milliseconds pause{100};
+    };
+
     // Reads the current values, then raises them. Throws the runner's error,
     // or "Could not read the database server's settings." for output that is
     // not two whole numbers; a failed raise puts back what it changed first.
     explicit BulkLoadSettings(Runner run);
-    // Puts every value back, waiting up to 10 s for a resize still running
-    // to let it; never throws.
+    BulkLoadSettings(Runner run, Retry retry);
+    // Puts every value back, trying each part at least once and then again
+    // within the retry bound (100 runs and 10 s by default); never throws.
     ~BulkLoadSettings();
 
     BulkLoadSettings(const BulkLoadSettings&) = delete;
     BulkLoadSettings& operator=(const BulkLoadSettings&) = delete;
 
-    // The statements that read, raise, and put back (reading again).
+    // The statements that read, raise, and put back each value (reading
+    // both again).
     static std::string raiseStatement();
-    static std::string restoreStatement(std::int64_t bufferPool, std::int64_t flushAtCommit);
+    static std::string restoreFlushStatement(std::int64_t flushAtCommit);
+    static std::string restorePoolStatement(std::int64_t bufferPool);
     static const char* readStatement();
 
 private:
     void restore() noexcept;
+    // Runs `statement` until `holds` accepts the values read back or the
+    // bound ends; `attempts` counts the runs of the whole put-back.
+    bool putBack(const std::string& statement,
+                 const std::function<bool(std::int64_t, std::int64_t)>& holds, int& attempts,
+                 std::chrono::steady_clock::time_point deadline) noexcept;
 
     Runner run_;
+    Retry retry_;
     std::int64_t bufferPool_ = 0;
     std::int64_t flushAtCommit_ = -1;
-    std::string restore_;
 };
 
 } // namespace vessora

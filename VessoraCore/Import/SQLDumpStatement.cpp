@@ -3,6 +3,7 @@
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/UnicodeText.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Import/SQLDumpCreateDatabase.hpp"
 #include "VessoraCore/Import/SQLDumpTokens.hpp"
 
 #include <vector>
@@ -32,46 +33,6 @@ std::optional<std::size_t> nameIndex(const std::string& keyword,
     if (next >= tokens.size())
         return std::nullopt;
     return next;
-}
-
-// The words after the name, with "=" split off ("CHARSET=utf8mb4").
-std::vector<std::string> clauseWords(const std::vector<std::string>& tokens, std::size_t from) {
-    std::vector<std::string> words;
-    for (std::size_t i = from; i < tokens.size(); ++i) {
-        std::string_view rest = tokens[i];
-        while (!rest.empty()) {
-            const std::size_t equals = rest.find('=');
-            if (equals != 0)
-                words.push_back(UnicodeText::uppercased(std::string(rest.substr(0, equals))));
-            if (equals == std::string_view::npos)
-                break;
-            words.push_back("=");
-            rest.remove_prefix(equals + 1);
-        }
-    }
-    return words;
-}
-
-// Whether a CREATE DATABASE's words after the name are only character set
-// and collation clauses: [DEFAULT] {CHARACTER SET | CHARSET | COLLATE} [=] value.
-bool onlyCharacterClauses(const std::vector<std::string>& words) {
-    std::size_t i = 0;
-    while (i < words.size()) {
-        if (words[i] == "DEFAULT")
-            ++i;
-        if (i + 1 < words.size() && words[i] == "CHARACTER" && words[i + 1] == "SET")
-            i += 2;
-        else if (i < words.size() && (words[i] == "CHARSET" || words[i] == "COLLATE"))
-            ++i;
-        else
-            return false;
-        if (i < words.size() && words[i] == "=")
-            ++i;
-        if (i >= words.size() || words[i] == "=")
-            return false;
-        ++i;
-    }
-    return true;
 }
 
 std::string selection(std::string_view database) {
@@ -139,13 +100,20 @@ std::optional<std::string> adapt(std::string_view head, SQLDump::Summary& summar
     if (!at)
         return std::nullopt;
     // The statement is exchanged whole, so anything after the name (a
-    // missing delimiter) would be lost with it.
-    const std::vector<std::string> whole =
-        head.size() >= headLimit ? std::vector<std::string>() : SQLDumpTokens::all(head);
-    const std::vector<std::string> words = clauseWords(whole, *at + 1);
-    if (whole.size() <= *at || (keyword == "USE" ? !words.empty() : !onlyCharacterClauses(words)))
+    // missing delimiter) would be lost with it. Past the examined head
+    // there is certainly more than a name.
+    if (head.size() >= headLimit)
         throw RunsOn();
-    const std::string* named = &whole[*at];
+    std::optional<std::string> named;
+    if (keyword == "USE") {
+        const std::vector<std::string> whole = SQLDumpTokens::all(head);
+        if (whole.size() == *at + 1)
+            named = whole[*at];
+    } else {
+        named = SQLDumpCreateDatabase::name(head);
+    }
+    if (!named)
+        throw RunsOn();
     if (summary.sourceDatabase && *summary.sourceDatabase != *named)
         throw VessoraError(L10n::text("This dump selects multiple databases. Export one "
                                       "application database at a time."));

@@ -12,9 +12,9 @@
 //   - a USE or CREATE naming a second, different database (names compare
 //     byte for byte, so "Shop" differs from "shop").
 // A USE that goes on after its name, or a CREATE that goes on with anything
-// but IF NOT EXISTS and character set and collation clauses, throws RunsOn:
-// the dump lacks a delimiter there, and exchanging the statement would drop
-// what follows. Otherwise it returns the replacement, or nothing to keep the
+// but the clauses the server accepts after the name (SQLDumpCreateDatabase),
+// throws RunsOn: the dump lacks a delimiter there, and exchanging the
+// statement would drop what follows. Otherwise it returns the replacement, or nothing to keep the
 // statement.
 #pragma once
 

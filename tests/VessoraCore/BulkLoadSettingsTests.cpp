@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 
@@ -34,10 +35,11 @@ struct Server {
 const std::string raise = "SET GLOBAL innodb_flush_log_at_trx_commit=2;\n"
                           "SET GLOBAL innodb_buffer_pool_size="
                           "GREATEST(@@GLOBAL.innodb_buffer_pool_size,536870912);\n";
-// The values read, not any default.
-const std::string restore = "SET GLOBAL innodb_buffer_pool_size=1073741824;\n"
-                            "SET GLOBAL innodb_flush_log_at_trx_commit=0;\n" +
-                            std::string(BulkLoadSettings::readStatement()) + "\n";
+// The values read, not any default; the flush setting first, on its own.
+const std::string restoreFlush = "SET GLOBAL innodb_flush_log_at_trx_commit=0;\n" +
+                                 std::string(BulkLoadSettings::readStatement()) + "\n";
+const std::string restorePool = "SET GLOBAL innodb_buffer_pool_size=1073741824;\n" +
+                                std::string(BulkLoadSettings::readStatement()) + "\n";
 
 TEST(BulkLoadSettingsTests, PutsBackWhatItReadOnEveryWayOut) {
     Server server;
@@ -45,7 +47,8 @@ TEST(BulkLoadSettingsTests, PutsBackWhatItReadOnEveryWayOut) {
         const BulkLoadSettings settings(server.runner());
         EXPECT_THAT(server.statements, ElementsAre(BulkLoadSettings::readStatement(), raise));
     }
-    EXPECT_THAT(server.statements, ElementsAre(BulkLoadSettings::readStatement(), raise, restore));
+    EXPECT_THAT(server.statements,
+                ElementsAre(BulkLoadSettings::readStatement(), raise, restoreFlush, restorePool));
 
     // A load that throws.
     Server failed;
@@ -54,7 +57,8 @@ TEST(BulkLoadSettingsTests, PutsBackWhatItReadOnEveryWayOut) {
                   throw VessoraError("load failed");
               }),
               "load failed");
-    EXPECT_THAT(failed.statements, ElementsAre(BulkLoadSettings::readStatement(), raise, restore));
+    EXPECT_THAT(failed.statements,
+                ElementsAre(BulkLoadSettings::readStatement(), raise, restoreFlush, restorePool));
 
     // A raise the server refuses may have changed the flush setting already.
     Server refusing;
@@ -62,14 +66,7 @@ TEST(BulkLoadSettingsTests, PutsBackWhatItReadOnEveryWayOut) {
     EXPECT_EQ(thrownMessage([&] { const BulkLoadSettings settings(refusing.runner()); }),
               "refused");
     EXPECT_THAT(refusing.statements,
-                ElementsAre(BulkLoadSettings::readStatement(), raise, restore));
-
-    // A failed put-back ends the guard quietly: the server's next start
-    // reads its own file.
-    Server lost;
-    lost.failingCall = 3;
-    EXPECT_EQ(thrownMessage([&] { const BulkLoadSettings settings(lost.runner()); }), "");
-    EXPECT_EQ(lost.statements.size(), 3u);
+                ElementsAre(BulkLoadSettings::readStatement(), raise, restoreFlush, restorePool));
 }
 
 TEST(BulkLoadSettingsTests, APutBackTheServerDefersIsRepeatedUntilItHolds) {
@@ -79,11 +76,74 @@ TEST(BulkLoadSettingsTests, APutBackTheServerDefersIsRepeatedUntilItHolds) {
     const BulkLoadSettings::Runner runner = [&](const std::string& statement) {
         server.statements.push_back(statement);
         ++reads;
-        return reads == 1 || reads > 4 ? server.answer : std::string("536870912\t0\n");
+        return reads == 1 || reads == 3 || reads > 5 ? server.answer
+                                                     : std::string("536870912\t0\n");
     };
     { const BulkLoadSettings settings(runner); }
     EXPECT_THAT(server.statements,
-                ElementsAre(BulkLoadSettings::readStatement(), raise, restore, restore, restore));
+                ElementsAre(BulkLoadSettings::readStatement(), raise, restoreFlush, restorePool,
+                            restorePool, restorePool));
+}
+
+// A client that fails is tried again as one the server answered otherwise,
+// each part on its own, and a resize that keeps failing never keeps the
+// weakened flush setting.
+TEST(BulkLoadSettingsTests, APutBackThatFailsIsTriedAgainAndTheFlushSettingComesFirst) {
+    const BulkLoadSettings::Retry quick{.attempts = 6, .pause = std::chrono::milliseconds(1)};
+    // Once, on the first put-back run.
+    Server once;
+    once.failingCall = 3;
+    { const BulkLoadSettings settings(once.runner(), quick); }
+    EXPECT_THAT(once.statements, ElementsAre(BulkLoadSettings::readStatement(), raise, restoreFlush,
+                                             restoreFlush, restorePool));
+    // Once, on the pool's part.
+    Server later;
+    later.failingCall = 4;
+    { const BulkLoadSettings settings(later.runner(), quick); }
+    EXPECT_THAT(later.statements, ElementsAre(BulkLoadSettings::readStatement(), raise,
+                                              restoreFlush, restorePool, restorePool));
+
+    // A server that fails every resize, as a client error: the flush
+    // setting is back before the first resize, and the resize is tried
+    // until the bound ends.
+    std::vector<std::string> statements;
+    std::string flush = "0";
+    const BulkLoadSettings::Runner failingResize = [&](const std::string& statement) {
+        statements.push_back(statement);
+        if (statement.starts_with("SET GLOBAL innodb_buffer_pool_size=1073741824"))
+            throw VessoraError("mariadb failed (1):\nERROR 1231 (42000) at line 1: Variable "
+                               "'innodb_buffer_pool_size' can't be set to the value");
+        if (statement.starts_with("SET GLOBAL innodb_flush_log_at_trx_commit=0"))
+            flush = "0";
+        else if (statement.starts_with("SET GLOBAL innodb_flush_log_at_trx_commit=2"))
+            flush = "2";
+        return statement.find("SELECT") != std::string::npos
+                   ? std::string(statements.size() == 1 ? "1073741824" : "536870912") + "\t" +
+                         flush + "\n"
+                   : std::string();
+    };
+    {
+        const BulkLoadSettings settings(failingResize, quick);
+        EXPECT_EQ(flush, "2");
+    }
+    EXPECT_EQ(flush, "0");
+    EXPECT_THAT(statements,
+                ElementsAre(BulkLoadSettings::readStatement(), raise, restoreFlush, restorePool,
+                            restorePool, restorePool, restorePool, restorePool));
+
+    // One that fails always ends the guard quietly within the bound: the
+    // server's next start reads its own file.
+    std::vector<std::string> lost;
+    const BulkLoadSettings::Runner failing = [&](const std::string& statement) -> std::string {
+        lost.push_back(statement);
+        if (lost.size() > 2)
+            throw VessoraError("refused");
+        return lost.size() == 1 ? "1073741824\t0\n" : "";
+    };
+    EXPECT_EQ(thrownMessage([&] { const BulkLoadSettings settings(failing, quick); }), "");
+    EXPECT_THAT(lost,
+                ElementsAre(BulkLoadSettings::readStatement(), raise, restoreFlush, restoreFlush,
+                            restoreFlush, restoreFlush, restoreFlush, restoreFlush, restorePool));
 }
 
 TEST(BulkLoadSettingsTests, ValuesItCannotReadChangeNothing) {
@@ -99,9 +159,12 @@ TEST(BulkLoadSettingsTests, ValuesItCannotReadChangeNothing) {
     Server plain;
     plain.answer = "67108864\t1\n";
     { const BulkLoadSettings settings(plain.runner()); }
-    EXPECT_EQ(plain.statements.back(), "SET GLOBAL innodb_buffer_pool_size=67108864;\n"
-                                       "SET GLOBAL innodb_flush_log_at_trx_commit=1;\n" +
-                                           std::string(BulkLoadSettings::readStatement()) + "\n");
+    EXPECT_THAT(plain.statements,
+                ElementsAre(BulkLoadSettings::readStatement(), raise,
+                            "SET GLOBAL innodb_flush_log_at_trx_commit=1;\n" +
+                                std::string(BulkLoadSettings::readStatement()) + "\n",
+                            "SET GLOBAL innodb_buffer_pool_size=67108864;\n" +
+                                std::string(BulkLoadSettings::readStatement()) + "\n"));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/ChildProcess.hpp"
 #include "VessoraCore/Process/Command.hpp"
+#include "VessoraCore/Process/LogText.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
 #include <gmock/gmock.h>
@@ -209,6 +210,21 @@ TEST_F(CommandTests, TheOutputIsWhatThisRunAddedToASharedLog) {
     auto limited = Command::run(sh, {"-c", "printf 0123456789"}, {.log = shared, .outputLimit = 4});
     EXPECT_EQ(limited.output, "6789");
     EXPECT_TRUE(limited.outputTruncated);
+
+    // A run that adds nothing returns nothing of what the log held: a start
+    // at the log's size is an empty tail, not the whole file.
+    const std::string before = fileText(shared);
+    auto silent = Command::run(sh, {"-c", "exit 3"}, {.log = shared, .outputLimit = 3000});
+    EXPECT_EQ(silent.status, 3);
+    EXPECT_EQ(silent.output, "");
+    EXPECT_FALSE(silent.outputTruncated);
+    EXPECT_EQ(Command::run(sh, {"-c", "exit 3"}, {.log = shared}).output, "");
+    EXPECT_EQ(fileText(shared), before);
+    EXPECT_EQ(LogText::tail(shared, 3000, before.size()), "");
+    EXPECT_EQ(LogText::whole(shared, before.size()), "");
+    EXPECT_EQ(LogText::tail(shared, 4, before.size() - 1), "9");
+    // A start past the end: the log was started anew, all of it counts.
+    EXPECT_EQ(LogText::tail(shared, 4, before.size() + 1), "6789");
 
     // Emptied by the program itself: what is there now is all this run's.
     auto cut =

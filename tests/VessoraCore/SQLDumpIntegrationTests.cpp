@@ -10,6 +10,7 @@
 #include "VessoraCore/Process/ManagedProcess.hpp"
 #include "tests/Support/SQLDumpReference.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
+#include "tests/Support/ThrownMessage.hpp"
 
 #include <gtest/gtest.h>
 
@@ -241,6 +242,124 @@ TEST_F(SQLDumpIntegrationTest, ADatabaseDumpLoadsIntoTheTargetAndLeavesTheSource
     ASSERT_EQ(server->sql("CALL shop_copy.add_row(4)").status, 0);
     EXPECT_EQ(server->value("SELECT entry FROM shop_copy.audit"), "row 4;*/ done");
     EXPECT_EQ(server->value("SELECT COUNT(*) FROM shop.blobs WHERE id = 4"), "0");
+}
+
+// A database with a comment: mariadb-dump writes it after the character set
+// comment of its CREATE DATABASE, quoted, with a ";" and a quote inside.
+// Every mode that dumps one database loads into the target; one that drops
+// the database or dumps several is refused before anything is loaded.
+TEST_F(SQLDumpIntegrationTest, ADatabaseWithACommentLoadsInEveryModeThatDumpsOneDatabase) {
+    ASSERT_EQ(server
+                  ->sql("CREATE DATABASE blog CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci "
+                        "COMMENT 'The blog; it''s the main site /* */';"
+                        "CREATE TABLE blog.posts (id INT PRIMARY KEY, title VARCHAR(80), body "
+                        "TEXT);"
+                        "INSERT INTO blog.posts VALUES (1, 'Hello; world', 'Grüße 🍰'), "
+                        "(2, 'it''s', NULL);")
+                  .status,
+              0);
+    const std::string rows = "SELECT id, HEX(title), HEX(body) FROM %.posts ORDER BY id";
+    const auto contents = [&](const std::string& database) {
+        std::string query = rows;
+        query.replace(query.find('%'), 1, "`" + database + "`");
+        return server->value(query);
+    };
+    const std::string original = contents("blog");
+    ASSERT_EQ(original.find("failed"), std::string::npos) << original;
+
+    const std::vector<std::vector<std::string>> modes{
+        {"--databases", "blog"},
+        {"--databases", "blog", "--compact"},
+        {"--databases", "blog", "--skip-comments"},
+        {"--databases", "blog", "--skip-opt"},
+        {"--databases", "blog", "--skip-extended-insert", "--complete-insert"},
+        {"--databases", "blog", "--hex-blob", "--single-transaction", "--routines", "--events"},
+        {"--databases", "blog", "--compatible=ansi"},
+        {"--databases", "blog", "--insert-ignore", "--tz-utc", "--quote-names"},
+        {"--databases", "blog", "--replace", "--no-tablespaces", "--add-locks"},
+        {"--databases", "blog", "--dump-date", "--order-by-primary", "--skip-quote-names"},
+    };
+    int copy = 0;
+    for (const std::vector<std::string>& mode : modes) {
+        std::string described;
+        for (const std::string& option : mode)
+            described += option + " ";
+        const fs::path file = path("blog.sql");
+        const CommandResult dumped = server->dump(file, mode);
+        ASSERT_EQ(dumped.status, 0) << dumped.output;
+        std::string text = readFile(file);
+        ASSERT_NE(text.find("COMMENT 'The blog; it''s the main site /* */'"), std::string::npos)
+            << described << text;
+        const std::string target = "blog_copy" + std::to_string(++copy);
+        const SQLDump::Summary summary = SQLDump::prepare(file, path("import.sql"), target);
+        // The name as written: ANSI quotes stay on it.
+        EXPECT_EQ(summary.sourceDatabase, mode.back() == "--compatible=ansi" ? "\"blog\"" : "blog")
+            << described;
+        const std::string prepared = readFile(path("import.sql"));
+        EXPECT_EQ(prepared.find("CREATE DATABASE"), std::string::npos) << described;
+        EXPECT_EQ(prepared, SQLDumpTesting::reference(text, target).output) << described;
+        // Made as the engine makes an environment's database: the dump's
+        // own CREATE DATABASE is exchanged, and a mode without table
+        // options leaves the character set to the database's.
+        ASSERT_EQ(server->sql("CREATE DATABASE " + target + " CHARACTER SET utf8mb4").status, 0);
+        const CommandResult loaded = server->load(path("import.sql"), target);
+        ASSERT_EQ(loaded.status, 0) << described << loaded.output;
+        EXPECT_EQ(contents(target), original) << described;
+    }
+
+    // As a MySQL 8 server writes it, with an encryption clause MariaDB skips.
+    {
+        const fs::path file = path("blog-mysql8.sql");
+        ASSERT_EQ(server->dump(file, {"--databases", "blog"}).status, 0);
+        std::string text = readFile(file);
+        const std::string charset = "COLLATE utf8mb4_general_ci */";
+        const std::size_t at = text.find(charset);
+        ASSERT_NE(at, std::string::npos) << text;
+        text.insert(at + charset.size(), " /*!80016 DEFAULT ENCRYPTION='N' */");
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+        EXPECT_EQ(SQLDump::prepare(file, path("import.sql"), "blog_mysql8").sourceDatabase, "blog");
+        ASSERT_EQ(server->sql("CREATE DATABASE blog_mysql8 CHARACTER SET utf8mb4").status, 0);
+        const CommandResult loaded = server->load(path("import.sql"), "blog_mysql8");
+        ASSERT_EQ(loaded.status, 0) << loaded.output;
+        EXPECT_EQ(contents("blog_mysql8"), original);
+    }
+
+    // phpMyAdmin's form: its own header and CREATE DATABASE, the rows
+    // written the way it writes them.
+    {
+        const fs::path file = path("blog-phpmyadmin.sql");
+        std::ofstream(file, std::ios::binary | std::ios::trunc)
+            << "-- phpMyAdmin SQL Dump\n-- version 5.2.1\n\n"
+               "SET SQL_MODE = \"NO_AUTO_VALUE_ON_ZERO\";\nSTART TRANSACTION;\n"
+               "SET time_zone = \"+00:00\";\n\n\n"
+               "/*!40101 SET @OLD_CHARACTER_SET_CLIENT=@@CHARACTER_SET_CLIENT */;\n"
+               "/*!40101 SET NAMES utf8mb4 */;\n\n--\n-- Database: `blog`\n--\n"
+               "CREATE DATABASE IF NOT EXISTS `blog` DEFAULT CHARACTER SET utf8mb4 COLLATE "
+               "utf8mb4_general_ci;\nUSE `blog`;\n\n"
+               "CREATE TABLE `posts` (\n  `id` int(11) NOT NULL,\n  `title` varchar(80) "
+               "DEFAULT NULL,\n  `body` text DEFAULT NULL\n) ENGINE=InnoDB DEFAULT "
+               "CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;\n\n"
+               "INSERT INTO `posts` (`id`, `title`, `body`) VALUES\n"
+               "(1, 'Hello; world', 'Grüße 🍰'),\n(2, 'it\\'s', NULL);\n\n"
+               "ALTER TABLE `posts`\n  ADD PRIMARY KEY (`id`);\nCOMMIT;\n\n"
+               "/*!40101 SET CHARACTER_SET_CLIENT=@OLD_CHARACTER_SET_CLIENT */;\n";
+        EXPECT_EQ(SQLDump::prepare(file, path("import.sql"), "blog_pma").sourceDatabase, "blog");
+        ASSERT_EQ(server->sql("CREATE DATABASE blog_pma CHARACTER SET utf8mb4").status, 0);
+        const CommandResult loaded = server->load(path("import.sql"), "blog_pma");
+        ASSERT_EQ(loaded.status, 0) << loaded.output;
+        EXPECT_EQ(contents("blog_pma"), original);
+    }
+
+    // The modes that cannot load into one database are still refused.
+    ASSERT_EQ(server->dump(path("drop.sql"), {"--databases", "blog", "--add-drop-database"}).status,
+              0);
+    EXPECT_EQ(thrownMessage([&] { SQLDump::prepare(path("drop.sql"), path("import.sql"), "x"); }),
+              "The dump drops a database. Export a single application database without DROP "
+              "DATABASE.");
+    ASSERT_EQ(server->dump(path("two.sql"), {"--databases", "blog", "shop"}).status, 0);
+    EXPECT_EQ(thrownMessage([&] { SQLDump::prepare(path("two.sql"), path("import.sql"), "x"); }),
+              "This dump selects multiple databases. Export one application database at a time.");
+    EXPECT_EQ(contents("blog"), original);
 }
 
 TEST_F(SQLDumpIntegrationTest, ATableDumpWithoutDatabaseStatementsPassesByteForByte) {

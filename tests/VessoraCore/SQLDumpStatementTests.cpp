@@ -166,6 +166,83 @@ TEST_F(SQLDumpStatementTest, ASelectionThatRunsOnPastItsNameIsRefused) {
     EXPECT_EQ(summary.sourceDatabase, "shop");
 }
 
+// What follows a created database's name, as the server reads it: each
+// accepted form was run on MariaDB 10.11, and each refused one fails there
+// or is a statement of its own after a missing delimiter.
+TEST_F(SQLDumpStatementTest, ACreatedNameMayBeFollowedByEveryClauseTheServerAccepts) {
+    const std::vector<std::pair<std::string, std::string>> accepted{
+        // mariadb-dump of a database with a comment: the ";" is quoted.
+        {"CREATE DATABASE /*!32312 IF NOT EXISTS*/ `blog` /*!40100 DEFAULT CHARACTER SET utf8mb4 "
+         "COLLATE utf8mb4_general_ci */ COMMENT 'The blog; main site'",
+         "blog"},
+        // A MySQL 8 dump: the words in an executable comment are no clauses.
+        {"CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` /*!40100 DEFAULT CHARACTER SET utf8mb4 "
+         "COLLATE utf8mb4_0900_ai_ci */ /*!80016 DEFAULT ENCRYPTION='N' */",
+         "shop"},
+        {"CREATE DATABASE shop /*M!100500 COMMENT 'm' */ /*!READ ONLY = 0*/", "shop"},
+        // A read-only MySQL 8 database: its state in a plain comment.
+        {"CREATE DATABASE `shop` /*!40100 DEFAULT CHARACTER SET utf8mb4 */ /*!80016 DEFAULT "
+         "ENCRYPTION='N' */ /* READ ONLY = 1 */",
+         "shop"},
+        // The --compatible=ansi form, and quotes doubled or escaped.
+        {"CREATE DATABASE /*!32312 IF NOT EXISTS*/ \"shop\" /*!40100 DEFAULT CHARACTER SET "
+         "latin1 */ COMMENT 'it''s \\' ok; */ -- #'",
+         "\"shop\""},
+        {"CREATE DATABASE shop CHAR SET latin1", "shop"},
+        {"CREATE DATABASE shop CHARACTER SET = DEFAULT", "shop"},
+        {"CREATE DATABASE shop CHARSET \"latin1\" COLLATE `latin1_bin`", "shop"},
+        {"CREATE DATABASE shop COMMENT = \"dq; /*\"", "shop"},
+        {"create schema shop comment ''", "shop"},
+        {"CREATE DATABASE shop COMMENT 'x' CHARSET latin1 COMMENT 'y' COLLATE latin1_bin", "shop"},
+        {"CREATE DATABASE shop CHARSET=latin1 COLLATE=latin1_bin COMMENT='c'", "shop"},
+        {"CREATE DATABASE shop CHARSET latin1 /* plain */ COLLATE latin1_bin # done\n", "shop"},
+        {"CREATE DATABASE shop\n  DEFAULT COLLATE utf8mb4_general_ci\n  DEFAULT CHARSET utf8mb4\n",
+         "shop"},
+        {"CREATE DATABASE `a``b` COMMENT 'Grüße; 🍰'", "a`b"},
+        // A name the IF NOT EXISTS words could be taken for.
+        {"CREATE DATABASE if", "if"}};
+    for (const auto& [head, name] : accepted) {
+        SQLDump::Summary summary;
+        std::optional<std::string> adapted;
+        try {
+            adapted = SQLDumpStatement::adapt(head, summary, "new_db");
+        } catch (const SQLDumpStatement::RunsOn&) {
+            adapted = "refused as running on";
+        }
+        EXPECT_EQ(adapted, "\nUSE `new_db`") << head;
+        EXPECT_EQ(summary.sourceDatabase, name) << head;
+    }
+
+    const auto runsOn = [](std::string_view head) {
+        SQLDump::Summary summary;
+        try {
+            SQLDumpStatement::adapt(head, summary, "new_db");
+        } catch (const SQLDumpStatement::RunsOn&) {
+            return summary.sourceDatabase == std::nullopt;
+        }
+        return false;
+    };
+    for (const char* head :
+         {// The issue's kind: a statement after a missing delimiter.
+          "CREATE DATABASE `shop` COMMENT 'x'\nINSERT INTO t1 VALUES (1)",
+          "CREATE DATABASE shop /*!40100 DEFAULT CHARSET utf8mb4 */\nUSE shop",
+          "CREATE DATABASE shop COMMENT 'a; b' CREATE TABLE t (a INT)",
+          // What the server refuses after the name.
+          "CREATE DATABASE shop COMMENT x", "CREATE DATABASE shop COMMENT 'a' 'b'",
+          "CREATE DATABASE shop DEFAULT COMMENT 'x'", "CREATE DATABASE shop DEFAULT ENCRYPTION='N'",
+          "CREATE DATABASE shop CHARSET latin1, COLLATE latin1_bin",
+          "CREATE DATABASE shop DEFAULT DEFAULT CHARSET latin1",
+          "CREATE DATABASE shop CHARSET latin1 DEFAULT", "CREATE DATABASE shop CHARACTER latin1",
+          "CREATE DATABASE shop CHARSET", "CREATE DATABASE shop COMMENT =",
+          "CREATE DATABASE shop COLLATE = = x", "CREATE DATABASE shop ()",
+          // Left open: a quote, an executable comment, a plain comment.
+          "CREATE DATABASE shop COMMENT 'x", "CREATE DATABASE shop COMMENT 'x\\'",
+          "CREATE DATABASE shop /*!40100 CHARSET latin1", "CREATE DATABASE shop /* x",
+          "CREATE DATABASE `shop", "CREATE DATABASE shop /*!40100 COMMENT '*/'"}) {
+        EXPECT_TRUE(runsOn(head)) << head;
+    }
+}
+
 TEST_F(SQLDumpStatementTest, ASecondDatabaseIsRefusedComparingNamesByteForByte) {
     SQLDump::Summary summary;
     SQLDumpStatement::adapt("USE `shop`", summary, "target");

@@ -121,6 +121,11 @@ TEST_F(SQLDumpTest, ASelectionWithoutItsDelimiterIsRefusedNamingItsLine) {
               "The statement on line 6 of the SQL file selects a database but does not end after "
               "its name, so the statements after it would be lost. Add the missing semicolon, or "
               "export the dump again.");
+    // A created database's clauses end where the server's grammar ends.
+    EXPECT_EQ(refusal(dump("dump.sql", "CREATE TABLE t1 (a INT);\n-- a comment\n\n"
+                                       "CREATE DATABASE `shop` COMMENT 'x'\n"
+                                       "INSERT INTO t1 VALUES (1);\n")),
+              sentence);
 }
 
 // A compressed or binary file named .sql is refused before anything is

@@ -97,6 +97,18 @@ protected:
     std::string sql(const StackProfile& profile, const std::string& statement) {
         return StackEngineTesting::sql(*engine, profile, dbPrefix(), statement, false);
     }
+    // The real mariadb-dump over a running environment's socket, as the
+    // user running the tests.
+    CommandResult mariadbDump(const StackProfile& profile, const fs::path& file,
+                              const std::vector<std::string>& options) const {
+        const passwd* user = ::getpwuid(::geteuid());
+        std::vector<std::string> arguments{
+            "--no-defaults", "--protocol=socket",
+            "--socket=" + (engine->socketDirectory() / (profile.id + ".sock")).string(),
+            "--user=" + std::string(user ? user->pw_name : ""), "--result-file=" + file.string()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return Command::run("/usr/bin/mariadb-dump", arguments, {.timeout = 120});
+    }
     std::string logs(const StackProfile& profile) const {
         std::string text;
         std::error_code error;
@@ -163,15 +175,8 @@ TEST_F(StackEngineMigrateIntegrationTests, AProjectAndItsDumpBecomeARunningEnvir
                         "CREATE TABLE shop.big (id INT PRIMARY KEY, b LONGTEXT);"
                         "INSERT INTO shop.big VALUES (1, REPEAT('x', 20 * 1024 * 1024));");
     const fs::path dump = work.path() / "shop.sql";
-    const passwd* user = ::getpwuid(::geteuid());
-    ASSERT_NE(user, nullptr);
-    const CommandResult dumped = Command::run(
-        "/usr/bin/mariadb-dump",
-        {"--no-defaults", "--protocol=socket",
-         "--socket=" + (engine->socketDirectory() / (source.profile.id + ".sock")).string(),
-         "--user=" + std::string(user->pw_name), "--max-allowed-packet=64M",
-         "--result-file=" + dump.string(), "shop"},
-        {.timeout = 120});
+    const CommandResult dumped =
+        mariadbDump(source.profile, dump, {"--max-allowed-packet=64M", "shop"});
     ASSERT_EQ(dumped.status, 0) << dumped.output;
     engine->stop(source.profile.id);
     // Then the largest statement a dump may hold, written by hand after a
@@ -407,6 +412,67 @@ TEST_F(StackEngineMigrateIntegrationTests, ASelectionWithoutItsDelimiterIsRefuse
     ASSERT_TRUE(result.report.succeeded) << result.report.message;
     EXPECT_EQ(sql(result.profile, "SELECT a FROM shop.t1;"), "1\n");
     engine->stop(result.profile.id);
+}
+
+// mariadb-dump --databases of a database with a comment writes it quoted
+// after the character set, with the ";" inside; a MySQL 8 server adds an
+// executable encryption clause. Both import with every row, the page
+// included, where they were once refused as a missing semicolon.
+TEST_F(StackEngineMigrateIntegrationTests, ADumpOfADatabaseWithACommentImportsWithItsRows) {
+    const MigrationResult source = migrate(
+        request("Blog", makeProject("source"), ProjectImportMode::existing, "blog", std::nullopt));
+    ASSERT_TRUE(source.report.succeeded) << source.report.message << logs(source.profile);
+    sql(source.profile,
+        "ALTER DATABASE blog COMMENT 'The blog; it''s the main site';"
+        "CREATE TABLE blog.products (id INT PRIMARY KEY, name VARCHAR(40));"
+        "INSERT INTO blog.products VALUES (1, 'Teapot; large'), (2, 'Grüße 🍰'), (3, NULL);");
+    const std::string rows = "SELECT id, HEX(name) FROM %.products ORDER BY id;";
+    const auto contents = [&](const StackProfile& profile, const std::string& database) {
+        std::string query = rows;
+        query.replace(query.find('%'), 1, database);
+        return sql(profile, query);
+    };
+    const std::string original = contents(source.profile, "blog");
+    ASSERT_EQ(original.substr(0, 2), "1\t") << original;
+    const fs::path dump = work.path() / "blog.sql";
+    const CommandResult dumped = mariadbDump(source.profile, dump, {"--databases", "blog"});
+    ASSERT_EQ(dumped.status, 0) << dumped.output;
+    engine->stop(source.profile.id);
+    const std::string text = PrivateFile::read(dump);
+    const std::string created = "CREATE DATABASE /*!32312 IF NOT EXISTS*/ `blog` /*!40100 DEFAULT "
+                                "CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci */ COMMENT "
+                                "'The blog; it''s the main site';";
+    ASSERT_THAT(text, HasSubstr(created));
+    const fs::path mysql8 = work.path() / "blog-mysql8.sql";
+    std::string mysql8Text = text;
+    mysql8Text.insert(mysql8Text.find(created) + created.find(" COMMENT"),
+                      " /*!80016 DEFAULT ENCRYPTION='N' */");
+    PrivateFile::writeKeepingMode(mysql8, mysql8Text);
+
+    int copy = 0;
+    for (const fs::path& file : {dump, mysql8}) {
+        const std::string database = "blog_copy" + std::to_string(++copy);
+        const fs::path project = makeProject(database);
+        const MigrationResult result = migrate(request(
+            "Copy " + std::to_string(copy), project, ProjectImportMode::existing, database, file));
+        ASSERT_TRUE(result.report.succeeded)
+            << file << result.report.message << logs(result.profile);
+        EXPECT_EQ(result.report.sourceDatabase, "blog") << file;
+        EXPECT_EQ(contents(result.profile, database), original) << file;
+        // Nothing else was made: the copy is the environment's own database.
+        EXPECT_EQ(sql(result.profile, "SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE "
+                                      "SCHEMA_NAME LIKE 'blog%';"),
+                  "1\n")
+            << file;
+        const DatabaseCredentials credentials = engine->databaseCredentials(result.profile.id);
+        PrivateFile::writeKeepingMode(
+            project / "config.php", "<?php return ['port' => " + std::to_string(credentials.port) +
+                                        ", 'db' => '" + database + "', 'password' => '" +
+                                        credentials.password + "'];\n");
+        const LoopbackHTTP::Answer page = LoopbackHTTP::get(result.profile.backendURL() + "/", 15);
+        EXPECT_EQ(page.body, "Teapot; large") << file;
+        engine->stop(result.profile.id);
+    }
 }
 
 TEST_F(StackEngineMigrateIntegrationTests, AFailureAfterTheStartStopsTheEnvironment) {

@@ -6,6 +6,7 @@
 #include "VessoraCore/Engine/StackEngine.hpp"
 #include "VessoraCore/Foundation/JsonFields.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/UnicodeText.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Foundation/Uuid.hpp"
 #include "VessoraCore/Import/BulkLoadSettings.hpp"
@@ -254,9 +255,12 @@ TEST_F(StackEngineMigrateTests, CopyImportReportsEachPhaseAndEndsIncompleteWhenT
     ASSERT_NE(load, std::string::npos) << sent;
     const std::size_t raise = sent.find(BulkLoadSettings::raiseStatement());
     EXPECT_LT(raise, load) << sent;
-    const std::size_t restore = sent.find(BulkLoadSettings::restoreStatement(67108864, 1));
+    const std::size_t restore = sent.find(BulkLoadSettings::restoreFlushStatement(1));
     EXPECT_NE(restore, std::string::npos) << sent;
     EXPECT_GT(restore, load) << sent;
+    const std::size_t pool = sent.find(BulkLoadSettings::restorePoolStatement(67108864));
+    EXPECT_NE(pool, std::string::npos) << sent;
+    EXPECT_GT(pool, restore) << sent;
 
     const MigrationReport& report = result.report;
     EXPECT_FALSE(report.succeeded);
@@ -372,6 +376,58 @@ TEST_F(StackEngineMigrateTests, AFailureAfterTheFirstReportStopsTheNewEnvironmen
     EXPECT_EQ(storedReport(result.profile).message, "Stopped with the servers up.");
     EXPECT_EQ(engine->statuses().at(id).description, "Migration incomplete");
     EXPECT_EQ(stagedItems(), 0u);
+}
+
+// The client's error line reaches the report cut to 300 bytes, never inside
+// a character: the server's words may be in any language.
+TEST_F(StackEngineMigrateTests, TheImportsFailureDetailIsCutAtACharacterBoundary) {
+    const StackProfile profile =
+        engine->create("Cut", "php@8.4", "mariadb@11.4", false, "nginx", false, std::nullopt,
+                       "cut_db", std::nullopt, false, false);
+    const StackPaths paths(engine->root(), profile);
+    const fs::path prefix = folder.path() / "kegs" / "mariadb@11.4";
+    const fs::path errorLine = folder.path() / "error-line.txt";
+    // The settings are read and put back as usual; the load itself fails
+    // with the prepared line.
+    script(prefix / "bin/mariadb",
+           "input=$(cat)\ncase \" $* \" in *\" --sandbox \"*) echo 'Loading...'; cat '" +
+               errorLine.string() +
+               "' >&2; exit 1 ;; esac\ncase \"$input\" in\n*'SELECT "
+               "@@GLOBAL.innodb_buffer_pool_size'*) printf '67108864\\t1\\n' ;;\nesac");
+    const fs::path input = folder.path() / "load.sql";
+    PrivateFile::writeKeepingMode(input, "SELECT 1;\n");
+    const std::string start = "ERROR 1644 (45000) at line 1: ";
+    const auto detail = [&](const std::string& line) {
+        PrivateFile::writeKeepingMode(errorLine, line + "\n");
+        const std::string message = thrownMessage(
+            [&] { StackEngineTesting::importDatabase(*engine, paths, prefix, input, "secret"); });
+        const std::string head = "SQL import failed (";
+        const std::string tail = "). The new environment has been stopped. Check version "
+                                 "compatibility, collations, DEFINER clauses and qualified "
+                                 "database names before retrying.";
+        EXPECT_TRUE(message.starts_with(head) && message.ends_with(tail)) << message;
+        return message.substr(head.size(), message.size() - head.size() - tail.size());
+    };
+
+    // Characters of two, three and four bytes, byte 300 at each of their
+    // bytes: the cut falls before the character it would split.
+    for (const std::string character : {"é", "€", "🍰"}) {
+        for (std::size_t shift = 0; shift < character.size(); ++shift) {
+            std::string line = start + std::string(250 + shift, 'x');
+            const std::size_t run = line.size();
+            while (line.size() < 340)
+                line += character;
+            const std::size_t into = (300 - run) % character.size();
+            const std::string expected = line.substr(0, 300 - into) + "…";
+            const std::string cut = detail(line);
+            EXPECT_TRUE(UnicodeText::isValidUTF8(cut)) << character << shift;
+            EXPECT_EQ(cut, expected) << character << shift;
+        }
+    }
+    // 300 bytes are kept whole; one more is cut.
+    const std::string exact = start + std::string(300 - start.size() - 2, 'y') + "é";
+    EXPECT_EQ(detail(exact), exact);
+    EXPECT_EQ(detail(exact + "z"), exact + "…");
 }
 
 TEST_F(StackEngineMigrateTests, AFailedHelperRequestKeepsTheStoredEnvironmentWithoutAReport) {

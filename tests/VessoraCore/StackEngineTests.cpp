@@ -876,7 +876,16 @@ TEST_F(StackEngineTests, InstallAsksBrewOnlyForWhatIsMissing) {
     state["knobs"]["install_fails"] = true;
     state["formulae"]["nginx"]["installed"] = nlohmann::json::array();
     brew.setState(state);
-    EXPECT_THAT(thrownMessage([&] { engine->install(profile.id); }), HasSubstr("brew failed"));
+    EXPECT_THAT(thrownMessage([&] { engine->install(profile.id); }),
+                HasSubstr("stand-in install failure"));
+    // The install log is shared: a failure that writes nothing to it reports
+    // nothing of the one before.
+    state["knobs"]["install_fails"] = false;
+    state["knobs"]["install_fails_silently"] = true;
+    brew.setState(state);
+    EXPECT_EQ(thrownMessage([&] { engine->install(profile.id); }), "brew failed (1):\n");
+    EXPECT_THAT(PrivateFile::read(root() / "logs/homebrew-install.log"),
+                HasSubstr("stand-in install failure"));
     EXPECT_FALSE(StackEngineTesting::busy(*engine));
 }
 
