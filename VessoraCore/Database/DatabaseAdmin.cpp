@@ -92,10 +92,13 @@ DatabaseAccount DatabaseAdmin::requireEditable(const std::string& user, const st
 
 void DatabaseAdmin::createDatabase(const std::string& name, bool grantApplicationAccess) const {
     DatabaseName::validate(name);
-    run("CREATE DATABASE " + SQLQuoting::identifier(name) + " CHARACTER SET utf8mb4;");
+    std::string sql = "CREATE DATABASE " + SQLQuoting::identifier(name) +
+                      " CHARACTER SET utf8mb4;" +
+                      leftoverRevokes(run(leftoverGrantsQuery(name)), name);
     if (grantApplicationAccess)
-        run("GRANT ALL PRIVILEGES ON " + SQLQuoting::grantPattern(name) + ".* TO " +
-            applicationAccount + ";");
+        sql += "\nGRANT ALL PRIVILEGES ON " + SQLQuoting::grantPattern(name) + ".* TO " +
+               applicationAccount + ";";
+    run(sql);
 }
 
 void DatabaseAdmin::createUser(const std::string& name, const std::string& password,
