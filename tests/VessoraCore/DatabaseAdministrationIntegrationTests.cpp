@@ -394,7 +394,9 @@ TEST_F(DatabaseAdministrationIntegrationTests,
     EXPECT_TRUE(dave->canEdit);
     EXPECT_TRUE(dave->privileges.empty());
     // Only leftovers of the window's own grant: dora can be deleted now.
-    engine->deleteDatabaseUser(profile.id, "dora", applicationHost);
+    EXPECT_EQ(
+        thrownMessage([&] { engine->deleteDatabaseUser(profile.id, "dora", applicationHost); }),
+        "");
     EXPECT_EQ(find(snapshot(), "dora@127.0.0.1"), nullptr);
 
     // Created again without application access: nobody holds anything on it.
@@ -419,7 +421,9 @@ TEST_F(DatabaseAdministrationIntegrationTests,
     ASSERT_EQ(appDropped.status, 0) << appDropped.output;
     const DatabaseAdminSnapshot afterAppDrop = snapshot();
     ASSERT_FALSE(hasDatabase(afterAppDrop, "notes_db"));
-    EXPECT_TRUE(find(afterAppDrop, "vessora@127.0.0.1")->canEdit);
+    const DatabaseAccount* application = find(afterAppDrop, "vessora@127.0.0.1");
+    ASSERT_NE(application, nullptr);
+    EXPECT_TRUE(application->canEdit);
     engine->createDatabase(profile.id, "notes_db", false);
     EXPECT_EQ(access("vessora", "notes_db"), DatabaseAccess::none);
     EXPECT_THAT(login("vessora", password, "USE notes_db").output,
