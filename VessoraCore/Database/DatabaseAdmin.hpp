@@ -84,6 +84,8 @@ private:
     // failed" sentence with the server's error number and SQLSTATE.
     CommandResult execute(const std::string& sql) const;
     std::string run(const std::string& sql) const { return execute(sql).output; }
+    // The output of a read, refused when the output limit cut it.
+    std::string readAll(const std::string& sql) const;
 
     // The non-empty lines of the client's output.
     static std::vector<std::string_view> outputLines(std::string_view output);
