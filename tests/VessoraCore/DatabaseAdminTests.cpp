@@ -204,10 +204,12 @@ TEST_F(DatabaseAdminTest, CreateDatabase) {
     const std::vector<std::string> statements = client.statements();
     ASSERT_EQ(statements.size(), 4u);
     // The stored grants are looked up first; creation and grant go in one run.
-    EXPECT_THAT(statements[0], ::testing::HasSubstr("FROM mysql.db WHERE BINARY Db='new\\_db';"));
+    EXPECT_THAT(statements[0],
+                ::testing::HasSubstr("FROM mysql.db p WHERE BINARY p.Db='new\\_db' "));
     EXPECT_EQ(statements[1], "CREATE DATABASE `new_db` CHARACTER SET utf8mb4;\n"
                              "GRANT ALL PRIVILEGES ON `new\\_db`.* TO 'vessora'@'127.0.0.1';");
-    EXPECT_THAT(statements[2], ::testing::HasSubstr("FROM mysql.db WHERE BINARY Db='plain-db';"));
+    EXPECT_THAT(statements[2],
+                ::testing::HasSubstr("FROM mysql.db p WHERE BINARY p.Db='plain-db' "));
     EXPECT_EQ(statements[3], "CREATE DATABASE `plain-db` CHARACTER SET utf8mb4;");
 
     const std::string nameRule = "Use 1–64 letters, numbers, underscores or hyphens for the "
