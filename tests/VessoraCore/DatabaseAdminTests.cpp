@@ -215,7 +215,8 @@ TEST_F(DatabaseAdminTest, CreateDatabase) {
     const std::string nameRule = "Use 1–64 letters, numbers, underscores or hyphens for the "
                                  "database name. Start with a letter or underscore. System "
                                  "names are reserved.";
-    for (const char* bad : {"a`b", "sys", "VESSORA_INTERNAL", "1db", "", "a b"})
+    for (const char* bad :
+         {"a`b", "sys", "VESSORA_INTERNAL", "1db", "", "a b", "stale%db", "a\\_b"})
         EXPECT_EQ(thrownMessage([&] { admin().createDatabase(bad, true); }), nameRule) << bad;
     EXPECT_EQ(client.calls.size(), 4u);
 }
