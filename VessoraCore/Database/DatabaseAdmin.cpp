@@ -48,14 +48,18 @@ CommandResult DatabaseAdmin::execute(const std::string& sql) const {
                                   {detail}));
 }
 
-DatabaseAdminSnapshot DatabaseAdmin::snapshot() const {
-    const CommandResult result = execute(inventoryQuery());
+std::string DatabaseAdmin::readAll(const std::string& sql) const {
+    CommandResult result = execute(sql);
     // Cut at a line boundary the rest would still decode, silently missing
     // databases, accounts or the grants that protect an account.
     if (result.outputTruncated)
         throw VessoraError(L10n::text("The database inventory is larger than 4 MiB and cannot be "
                                       "read completely. No changes were made."));
-    return decode(result.output, profile_, administrator_);
+    return std::move(result.output);
+}
+
+DatabaseAdminSnapshot DatabaseAdmin::snapshot() const {
+    return decode(readAll(inventoryQuery()), profile_, administrator_);
 }
 
 std::string DatabaseAdmin::privilegeSQL(DatabaseAccess access) {
@@ -92,10 +96,13 @@ DatabaseAccount DatabaseAdmin::requireEditable(const std::string& user, const st
 
 void DatabaseAdmin::createDatabase(const std::string& name, bool grantApplicationAccess) const {
     DatabaseName::validate(name);
-    run("CREATE DATABASE " + SQLQuoting::identifier(name) + " CHARACTER SET utf8mb4;");
+    std::string sql = "CREATE DATABASE " + SQLQuoting::identifier(name) +
+                      " CHARACTER SET utf8mb4;" +
+                      leftoverRevokes(readAll(leftoverGrantsQuery(name)), name);
     if (grantApplicationAccess)
-        run("GRANT ALL PRIVILEGES ON " + SQLQuoting::grantPattern(name) + ".* TO " +
-            applicationAccount + ";");
+        sql += "\nGRANT ALL PRIVILEGES ON " + SQLQuoting::grantPattern(name) + ".* TO " +
+               applicationAccount + ";";
+    run(sql);
 }
 
 void DatabaseAdmin::createUser(const std::string& name, const std::string& password,

@@ -60,8 +60,12 @@ public:
     // limit is refused rather than decoded in part.
     DatabaseAdminSnapshot snapshot() const;
 
-    // CREATE DATABASE (utf8mb4), then, when asked, all privileges on it for
-    // the application account. Reads no inventory.
+    // CREATE DATABASE (utf8mb4), then the removal of every grant MariaDB
+    // kept for a dropped database of exactly that name (database, table,
+    // column and routine level, whoever holds them), then, when asked, all
+    // privileges on it for the application account: the new database opens
+    // to nobody else. One client run, so an existing database stops it
+    // before any grant is touched. Reads no inventory.
     void createDatabase(const std::string& name, bool grantApplicationAccess) const;
     // A new account at 127.0.0.1 with the level on one existing database
     // (none: no grant at all).
@@ -80,6 +84,15 @@ private:
     // failed" sentence with the server's error number and SQLSTATE.
     CommandResult execute(const std::string& sql) const;
     std::string run(const std::string& sql) const { return execute(sql).output; }
+    // The output of a read, refused when the output limit cut it.
+    std::string readAll(const std::string& sql) const;
+
+    // The non-empty lines of the client's output.
+    static std::vector<std::string_view> outputLines(std::string_view output);
+    // One JSON line per stored grant on exactly this database's name, and
+    // the REVOKE statements (each after a line feed) that remove them.
+    static std::string leftoverGrantsQuery(const std::string& database);
+    static std::string leftoverRevokes(std::string_view output, const std::string& database);
 
     // "ALL PRIVILEGES" for admin; the level's set sorted and joined with
     // ", " for readOnly and readWrite; empty otherwise.

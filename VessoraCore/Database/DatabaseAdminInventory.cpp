@@ -42,37 +42,42 @@ Record decodeRecord(std::string_view line) {
         JsonFields::optionalString(json, "collation")};
 }
 
-std::vector<Record> decodeLines(std::string_view output) {
-    std::vector<Record> records;
-    while (!output.empty()) {
-        const std::size_t end = output.find('\n');
-        const std::string_view line = output.substr(0, end);
-        if (!line.empty())
-            records.push_back(decodeRecord(line));
-        if (end == std::string_view::npos)
-            break;
-        output.remove_prefix(end + 1);
-    }
-    return records;
-}
-
 // The grantee text MariaDB's privilege tables use; quotes inside are not
 // doubled there either.
 std::string grantee(const std::string& name, const std::string& host) {
     return "'" + name + "'@'" + host + "'";
 }
 
+// The database a grant's stored schema text names exactly: the escaped form
+// of a name the database-name rule accepts; nothing for a pattern.
+std::optional<std::string> exactDatabase(const std::string& schema) {
+    std::string name;
+    for (std::size_t index = 0; index < schema.size(); ++index) {
+        if (schema[index] == '\\' && index + 1 < schema.size() && schema[index + 1] == '_')
+            ++index;
+        name += schema[index];
+    }
+    if (SQLQuoting::escapedSchema(name) != schema ||
+        !ManagedDatabase{name}.supportsNativeManagement())
+        return std::nullopt;
+    return name;
+}
+
 } // namespace
 
 const std::string& DatabaseAdmin::inventoryQuery() {
     static const std::string query =
+        // Schema names compare as bytes: information_schema's collation
+        // ignores case, so Case_db would count case_db's tables. A join, not a
+        // correlated subquery, whose result cache keys on that collation too.
         "SELECT JSON_OBJECT('kind','database','name',s.SCHEMA_NAME,'collation',"
-        "s.DEFAULT_COLLATION_NAME,'tables',\n"
-        "  (SELECT COUNT(*) FROM information_schema.TABLES t WHERE "
-        "t.TABLE_SCHEMA=s.SCHEMA_NAME))\n"
-        "  FROM information_schema.SCHEMATA s WHERE s.SCHEMA_NAME NOT IN "
+        "s.DEFAULT_COLLATION_NAME,'tables',COALESCE(c.table_count,0))\n"
+        "  FROM information_schema.SCHEMATA s LEFT JOIN (SELECT CAST(TABLE_SCHEMA AS BINARY) AS "
+        "schema_bytes,COUNT(*) AS table_count FROM information_schema.TABLES GROUP BY "
+        "schema_bytes) c ON c.schema_bytes=CAST(s.SCHEMA_NAME AS BINARY)\n"
+        "  WHERE s.SCHEMA_NAME NOT IN "
         "('mysql','information_schema','performance_schema','sys','vessora_internal') ORDER BY "
-        "s.SCHEMA_NAME;\n"
+        "s.SCHEMA_NAME,CAST(s.SCHEMA_NAME AS BINARY);\n"
         "SELECT JSON_OBJECT('kind','user','name',User,'host',Host) FROM mysql.user ORDER BY "
         "User,Host;\n"
         "SELECT JSON_OBJECT('kind','grant','grantee',GRANTEE,'database',TABLE_SCHEMA,'privilege',"
@@ -98,9 +103,24 @@ const std::string& DatabaseAdmin::inventoryQuery() {
     return query;
 }
 
+std::vector<std::string_view> DatabaseAdmin::outputLines(std::string_view output) {
+    std::vector<std::string_view> lines;
+    while (!output.empty()) {
+        const std::size_t end = output.find('\n');
+        if (end != 0)
+            lines.push_back(output.substr(0, end));
+        if (end == std::string_view::npos)
+            break;
+        output.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
 DatabaseAdminSnapshot DatabaseAdmin::decode(std::string_view output, const StackProfile& profile,
                                             std::string_view administrator) {
-    const std::vector<Record> records = decodeLines(output);
+    std::vector<Record> records;
+    for (const std::string_view line : outputLines(output))
+        records.push_back(decodeRecord(line));
     DatabaseAdminSnapshot snapshot;
 
     std::set<std::string> manageable;
@@ -125,24 +145,19 @@ DatabaseAdminSnapshot DatabaseAdmin::decode(std::string_view output, const Stack
             advanced.insert(grantee(*record.name, *record.host));
     }
 
-    // By the schema text a grant made on exactly that database stores.
-    std::map<std::string, std::string> byEscapedName;
-    for (const std::string& name : manageable)
-        byEscapedName.emplace(SQLQuoting::escapedSchema(name), name);
-
     std::map<std::string, std::map<std::string, std::set<std::string>>> privileges;
     for (const Record& record : records) {
         if (record.kind != "grant" || !record.grantee || !record.database || !record.privilege)
             continue;
-        const auto match = byEscapedName.find(*record.database);
-        if (match == byEscapedName.end()) {
-            // Another schema, a wildcard pattern or an unescaped "_": not ours.
+        const std::optional<std::string> name = exactDatabase(*record.database);
+        if (!name || record.grantable == 1)
+            // A wildcard pattern, an unescaped "_", a schema the rule refuses
+            // or the right to pass access on: not ours.
             advanced.insert(*record.grantee);
-            continue;
-        }
-        if (record.grantable == 1)
-            advanced.insert(*record.grantee);
-        privileges[*record.grantee][match->second].insert(*record.privilege);
+        // MariaDB keeps a dropped database's grants: on a name no database
+        // has, such a grant opens nothing.
+        if (name && manageable.count(*name) != 0)
+            privileges[*record.grantee][*name].insert(*record.privilege);
     }
 
     for (const Record& record : records) {

@@ -131,6 +131,41 @@ TEST_F(DatabaseAdminDecodeTest, UnderscoreGrantsCountOnlyWhenEscaped) {
     EXPECT_TRUE(plain.privileges.empty());
 }
 
+TEST_F(DatabaseAdminDecodeTest, GrantsLeftByADroppedDatabaseOpenNothing) {
+    // MariaDB keeps old_db's grants after DROP DATABASE. Only the exact,
+    // escaped name of a database the rule accepts is such a leftover; a
+    // pattern that matches names, one that still could and a system schema
+    // protect the account as before.
+    const std::string output = database("shop_db") + user("gone") + user("gone_plain") +
+                               user("dashed") + user("both") + user("option") + user("pattern") +
+                               user("wildcard") + user("system") + user("digit") + user("stray") +
+                               grants("'gone'@'127.0.0.1'", "old\\_db", adminNames) +
+                               grants("'gone_plain'@'127.0.0.1'", "olddb", {"SELECT"}) +
+                               grants("'dashed'@'127.0.0.1'", "old-db", {"SELECT"}) +
+                               grants("'both'@'127.0.0.1'", "Shop\\_db", {"SELECT"}) +
+                               grants("'both'@'127.0.0.1'", "shop\\_db", {"SELECT", "SHOW VIEW"}) +
+                               grants("'option'@'127.0.0.1'", "old\\_db", {"SELECT"}, 1) +
+                               grants("'pattern'@'127.0.0.1'", "old_db", {"SELECT"}) +
+                               grants("'wildcard'@'127.0.0.1'", "old\\_%", {"SELECT"}) +
+                               grants("'system'@'127.0.0.1'", "vessora\\_internal", {"SELECT"}) +
+                               grants("'digit'@'127.0.0.1'", "1old", {"SELECT"}) +
+                               grants("'stray'@'127.0.0.1'", "old\\db", {"SELECT"});
+    const DatabaseAdminSnapshot snapshot = decode(output);
+    for (const char* id : {"gone@127.0.0.1", "gone_plain@127.0.0.1", "dashed@127.0.0.1"}) {
+        EXPECT_TRUE(account(snapshot, id).canEdit) << id;
+        EXPECT_TRUE(account(snapshot, id).privileges.empty()) << id;
+    }
+    const DatabaseAccount& both = account(snapshot, "both@127.0.0.1");
+    EXPECT_TRUE(both.canEdit);
+    EXPECT_EQ(both.privileges,
+              (std::map<std::string, Privileges>{{"shop_db", Privileges{"SELECT", "SHOW VIEW"}}}));
+    for (const char* id : {"option@127.0.0.1", "pattern@127.0.0.1", "wildcard@127.0.0.1",
+                           "system@127.0.0.1", "digit@127.0.0.1", "stray@127.0.0.1"}) {
+        EXPECT_FALSE(account(snapshot, id).canEdit) << id;
+        EXPECT_TRUE(account(snapshot, id).privileges.empty()) << id;
+    }
+}
+
 TEST_F(DatabaseAdminDecodeTest, GrantsTheSystemDoesNotManageProtectTheAccount) {
     const std::string output =
         database("1shop", 3) + database("shop_db") + user("digit") + user("pattern") +

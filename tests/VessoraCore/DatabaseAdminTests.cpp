@@ -141,12 +141,12 @@ TEST_F(DatabaseAdminTest, ClientCallIsExact) {
 }
 
 TEST_F(DatabaseAdminTest, FailuresNameTheServerErrorOrTheStatus) {
+    client.answer("");
     client.answer("ERROR 1007 (HY000) at line 2: Can't create database 'blog'; database exists\n",
                   1);
     EXPECT_EQ(thrownMessage([&] { admin().createDatabase("blog", true); }),
               "Database operation failed (ERROR 1007 (HY000)). " + refresh);
-    // The failed CREATE ends the command: no GRANT follows.
-    EXPECT_EQ(client.calls.size(), 1u);
+    EXPECT_EQ(client.calls.size(), 2u);
 
     client.answer("ERROR 2002 at line 1: Can't connect\n", 1);
     EXPECT_EQ(thrownMessage([&] { admin().snapshot(); }),
@@ -173,7 +173,10 @@ TEST_F(DatabaseAdminTest, ACutInventoryIsRefusedAndNothingRuns) {
     EXPECT_EQ(thrownMessage([&] { admin().snapshot(); }), refused);
     client.answer(inventory(), 0, true);
     EXPECT_EQ(thrownMessage([&] { admin().deleteUser("plain", "127.0.0.1"); }), refused);
-    EXPECT_EQ(client.calls.size(), 2u);
+    // A cut list of a dropped database's grants would leave some in place.
+    client.answer(line({{"name", "dave"}, {"host", "127.0.0.1"}, {"grant", 0}}), 0, true);
+    EXPECT_EQ(thrownMessage([&] { admin().createDatabase("old_db", false); }), refused);
+    EXPECT_EQ(client.calls.size(), 3u);
 }
 
 TEST_F(DatabaseAdminTest, AClientAnswerOverTheLimitIsRefusedThroughTheRealRunner) {
@@ -198,26 +201,62 @@ TEST_F(DatabaseAdminTest, AClientAnswerOverTheLimitIsRefusedThroughTheRealRunner
 TEST_F(DatabaseAdminTest, CreateDatabase) {
     admin().createDatabase("new_db", true);
     admin().createDatabase("plain-db", false);
-    EXPECT_EQ(
-        client.statements(),
-        (std::vector<std::string>{"CREATE DATABASE `new_db` CHARACTER SET utf8mb4;",
-                                  "GRANT ALL PRIVILEGES ON `new\\_db`.* TO 'vessora'@'127.0.0.1';",
-                                  "CREATE DATABASE `plain-db` CHARACTER SET utf8mb4;"}));
+    const std::vector<std::string> statements = client.statements();
+    ASSERT_EQ(statements.size(), 4u);
+    // The stored grants are looked up first; creation and grant go in one run.
+    EXPECT_THAT(statements[0],
+                ::testing::HasSubstr("FROM mysql.db p WHERE BINARY p.Db='new\\_db' "));
+    EXPECT_EQ(statements[1], "CREATE DATABASE `new_db` CHARACTER SET utf8mb4;\n"
+                             "GRANT ALL PRIVILEGES ON `new\\_db`.* TO 'vessora'@'127.0.0.1';");
+    EXPECT_THAT(statements[2],
+                ::testing::HasSubstr("FROM mysql.db p WHERE BINARY p.Db='plain-db' "));
+    EXPECT_EQ(statements[3], "CREATE DATABASE `plain-db` CHARACTER SET utf8mb4;");
 
     const std::string nameRule = "Use 1–64 letters, numbers, underscores or hyphens for the "
                                  "database name. Start with a letter or underscore. System "
                                  "names are reserved.";
-    for (const char* bad : {"a`b", "sys", "VESSORA_INTERNAL", "1db", "", "a b"})
+    for (const char* bad :
+         {"a`b", "sys", "VESSORA_INTERNAL", "1db", "", "a b", "stale%db", "a\\_b"})
         EXPECT_EQ(thrownMessage([&] { admin().createDatabase(bad, true); }), nameRule) << bad;
-    EXPECT_EQ(client.calls.size(), 3u);
+    EXPECT_EQ(client.calls.size(), 4u);
+}
 
-    // A failing grant leaves the database created: nothing is rolled back.
+TEST_F(DatabaseAdminTest, CreateDatabaseRevokesTheGrantsADroppedOneLeft) {
+    // What the server kept for old_db: database-level rows (one with the
+    // grant option, one of a role), a table row and a routine row, from
+    // names that need quoting.
+    client.answer(line({{"name", "dave"}, {"host", "127.0.0.1"}, {"grant", 0}}) + "\n" +
+                  line({{"name", "o'neil"}, {"host", "%"}, {"grant", 1}}) +
+                  line({{"name", "PUBLIC"}, {"host", ""}, {"grant", 0}}) +
+                  line({{"name", "eve"}, {"host", "127.0.0.1"}, {"table", "t`x"}, {"grant", 1}}) +
+                  line({{"name", "eve"},
+                        {"host", "127.0.0.1"},
+                        {"routine", "tally"},
+                        {"type", "FUNCTION"},
+                        {"grant", 0}}));
+    admin().createDatabase("old_db", false);
+    ASSERT_EQ(client.calls.size(), 2u);
+    EXPECT_EQ(client.statements()[1],
+              "CREATE DATABASE `old_db` CHARACTER SET utf8mb4;\n"
+              "REVOKE ALL PRIVILEGES ON `old\\_db`.* FROM 'dave'@'127.0.0.1';\n"
+              "REVOKE ALL PRIVILEGES ON `old\\_db`.* FROM 'o''neil'@'%';\n"
+              "REVOKE GRANT OPTION ON `old\\_db`.* FROM 'o''neil'@'%';\n"
+              "REVOKE ALL PRIVILEGES ON `old\\_db`.* FROM 'PUBLIC';\n"
+              "REVOKE ALL PRIVILEGES ON `old_db`.`t``x` FROM 'eve'@'127.0.0.1';\n"
+              "REVOKE GRANT OPTION ON `old_db`.`t``x` FROM 'eve'@'127.0.0.1';\n"
+              "REVOKE ALL PRIVILEGES ON FUNCTION `old_db`.`tally` FROM 'eve'@'127.0.0.1';");
+
+    // A failing statement leaves the database created: nothing is rolled back.
     client.answer("");
     client.answer("ERROR 1044 (42000) at line 2: Access denied\n", 1);
     EXPECT_THAT(thrownMessage([&] { admin().createDatabase("other", true); }),
                 ::testing::StartsWith("Database operation failed (ERROR 1044 (42000))."));
-    EXPECT_EQ(client.statements().back(),
-              "GRANT ALL PRIVILEGES ON `other`.* TO 'vessora'@'127.0.0.1';");
+    EXPECT_EQ(client.calls.size(), 4u);
+
+    // An answer that is not the lookup's stops before the database is made.
+    client.answer("not json\n");
+    EXPECT_FALSE(thrownMessage([&] { admin().createDatabase("third", false); }).empty());
+    EXPECT_EQ(client.calls.size(), 5u);
 }
 
 TEST_F(DatabaseAdminTest, CreateUser) {

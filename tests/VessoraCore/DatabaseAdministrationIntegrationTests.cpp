@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <map>
 #include <thread>
 
 namespace vessora {
@@ -326,6 +327,152 @@ TEST_F(DatabaseAdministrationIntegrationTests, AccessLevelsAccountsAndRefusals) 
     EXPECT_EQ(find(snapshot(), "shop_user@127.0.0.1"), nullptr);
     expectNoLogin("shop_user", "shop pw");
     expectNoPasswordInLogs({applicationPassword, "shop pw"});
+}
+
+TEST_F(DatabaseAdministrationIntegrationTests,
+       ARecreatedDatabaseStartsWithoutTheGrantsOfTheDroppedOne) {
+    ASSERT_TRUE(start());
+    const auto sql = [&](const std::string& statement) {
+        return engine->executeSQL(profile.id, statement);
+    };
+    // Every grant stored for stale_db at any level, as the server keeps it.
+    const auto storedForStale = [&] {
+        return sql("SELECT CONCAT('db ',User,'@',Host) FROM mysql.db WHERE BINARY "
+                   "Db='stale\\_db' UNION ALL SELECT CONCAT('table ',User,'@',Host) FROM "
+                   "mysql.tables_priv WHERE BINARY Db='stale_db' UNION ALL SELECT "
+                   "CONCAT('column ',User,'@',Host) FROM mysql.columns_priv WHERE BINARY "
+                   "Db='stale_db' UNION ALL SELECT CONCAT('routine ',User,'@',Host) FROM "
+                   "mysql.procs_priv WHERE BINARY Db='stale_db' ORDER BY 1;");
+    };
+    // The bystander's grants, on names like stale_db but not it.
+    const auto bystander = [&] {
+        return sql("SELECT CONCAT(Db,' ',Select_priv) FROM mysql.db WHERE User='bystander' "
+                   "UNION ALL SELECT CONCAT(Db,'.',Table_name) FROM mysql.tables_priv WHERE "
+                   "User='bystander' ORDER BY 1;");
+    };
+
+    // The window makes stale_db and two users with the full level on it.
+    engine->createDatabase(profile.id, "stale_db", false);
+    engine->createDatabaseUser(profile.id, "dave", "dave pw", "stale_db", DatabaseAccess::admin);
+    engine->createDatabaseUser(profile.id, "dora", "dora pw", "stale_db", DatabaseAccess::admin);
+    // Made elsewhere: grants on its tables, columns and routines, with and
+    // without the grant option, and for a role.
+    engine->createDatabaseUser(profile.id, "eve", "eve pw", "shop_db", DatabaseAccess::none);
+    sql("CREATE TABLE stale_db.t (i INT, c INT);");
+    sql("CREATE PROCEDURE stale_db.p() SELECT 1;");
+    sql("GRANT SELECT ON stale_db.t TO 'eve'@'127.0.0.1' WITH GRANT OPTION;");
+    sql("GRANT SELECT (c) ON stale_db.t TO 'eve'@'127.0.0.1';");
+    sql("GRANT EXECUTE ON PROCEDURE stale_db.p TO 'eve'@'127.0.0.1' WITH GRANT OPTION;");
+    sql("GRANT INSERT ON `stale\\_db`.* TO 'eve'@'127.0.0.1' WITH GRANT OPTION;");
+    sql("CREATE ROLE stale_reader;");
+    sql("GRANT SELECT ON `stale\\_db`.* TO stale_reader;");
+    // And on names like it, none of them a leftover of stale_db: other
+    // case, a longer name, a table of Stale_db, and the unescaped pattern
+    // and a wildcard, which someone set to cover names like it.
+    engine->createDatabaseUser(profile.id, "bystander", "by pw", "shop_db", DatabaseAccess::none);
+    engine->createDatabase(profile.id, "Stale_db", false);
+    sql("CREATE TABLE Stale_db.t (i INT);");
+    for (const char* schema : {"Stale\\_db", "stale\\_db2", "stale_db", "stale\\_%"})
+        sql(std::string("GRANT SELECT ON `") + schema + "`.* TO 'bystander'@'127.0.0.1';");
+    sql("GRANT SELECT ON Stale_db.t TO 'bystander'@'127.0.0.1';");
+    const std::string bystanderBefore = bystander();
+    // (The engine's SQL runner prints a backslash doubled.)
+    EXPECT_EQ(bystanderBefore,
+              "Stale\\\\_db Y\nStale_db.t\nstale\\\\_% Y\nstale\\\\_db2 Y\nstale_db Y\n");
+
+    // dave drops it from his own client, as the level allows.
+    const CommandResult dropped = login("dave", "dave pw", "DROP DATABASE stale_db;");
+    ASSERT_EQ(dropped.status, 0) << dropped.output;
+    ASSERT_FALSE(hasDatabase(snapshot(), "stale_db"));
+    EXPECT_EQ(storedForStale(), "column eve@127.0.0.1\ndb dave@127.0.0.1\ndb dora@127.0.0.1\n"
+                                "db eve@127.0.0.1\ndb stale_reader@\nroutine eve@127.0.0.1\n"
+                                "table eve@127.0.0.1\n");
+    // The leftover grant opens nothing: dave is still the window's own user.
+    const DatabaseAdminSnapshot afterDrop = snapshot();
+    const DatabaseAccount* dave = find(afterDrop, "dave@127.0.0.1");
+    ASSERT_NE(dave, nullptr);
+    EXPECT_TRUE(dave->canEdit);
+    EXPECT_TRUE(dave->privileges.empty());
+    // Only leftovers of the window's own grant: dora can be deleted now.
+    EXPECT_EQ(
+        thrownMessage([&] { engine->deleteDatabaseUser(profile.id, "dora", applicationHost); }),
+        "");
+    EXPECT_EQ(find(snapshot(), "dora@127.0.0.1"), nullptr);
+
+    // A row whose account is gone, as a hand edit of the privilege tables
+    // leaves it: it opens nothing, and REVOKE would refuse it.
+    sql("INSERT INTO mysql.db (Host,Db,User,Select_priv) VALUES "
+        "('127.0.0.1','stale\\_db','ghost','Y');");
+    sql("FLUSH PRIVILEGES;");
+
+    // Created again without application access: nobody holds anything on it.
+    engine->createDatabase(profile.id, "stale_db", false);
+    EXPECT_EQ(storedForStale(), "db ghost@127.0.0.1\n");
+    EXPECT_EQ(access("dave", "stale_db"), DatabaseAccess::none);
+    EXPECT_EQ(access("vessora", "stale_db"), DatabaseAccess::none);
+    EXPECT_THAT(login("dave", "dave pw", "USE stale_db").output,
+                ::testing::HasSubstr("ERROR 1044"));
+    EXPECT_THAT(login("eve", "eve pw", "USE stale_db").output, ::testing::HasSubstr("ERROR 1044"));
+    // What was granted on the similar names is all still there.
+    EXPECT_EQ(bystander(), bystanderBefore);
+    engine->deleteDatabaseUser(profile.id, "dave", applicationHost);
+    expectNoLogin("dave", "dave pw");
+
+    // The application account: notes_db with its access, dropped by the
+    // application, made again without it.
+    const std::string password = engine->databaseCredentials(profile.id).password;
+    engine->createDatabase(profile.id, "notes_db", true);
+    EXPECT_EQ(access("vessora", "notes_db"), DatabaseAccess::admin);
+    const CommandResult appDropped = login("vessora", password, "DROP DATABASE notes_db;");
+    ASSERT_EQ(appDropped.status, 0) << appDropped.output;
+    const DatabaseAdminSnapshot afterAppDrop = snapshot();
+    ASSERT_FALSE(hasDatabase(afterAppDrop, "notes_db"));
+    const DatabaseAccount* application = find(afterAppDrop, "vessora@127.0.0.1");
+    ASSERT_NE(application, nullptr);
+    EXPECT_TRUE(application->canEdit);
+    engine->createDatabase(profile.id, "notes_db", false);
+    EXPECT_EQ(access("vessora", "notes_db"), DatabaseAccess::none);
+    EXPECT_THAT(login("vessora", password, "USE notes_db").output,
+                ::testing::HasSubstr("ERROR 1044"));
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM mysql.db WHERE BINARY Db='notes\\_db';"), "0\n");
+    // Its own database keeps the access the start gave it.
+    EXPECT_EQ(access("vessora", "shop_db"), DatabaseAccess::admin);
+
+    // An existing database is refused before any of its grants is touched.
+    engine->setDatabaseAccess(profile.id, "eve", applicationHost,
+                              {{"stale_db", {}, DatabaseAccess::readOnly}});
+    EXPECT_THAT(thrownMessage([&] { engine->createDatabase(profile.id, "stale_db", false); }),
+                StartsWith("Database operation failed (ERROR 1007 (HY000))."));
+    EXPECT_EQ(access("eve", "stale_db"), DatabaseAccess::readOnly);
+}
+
+TEST_F(DatabaseAdministrationIntegrationTests, NamesThatDifferOnlyInCaseCountTheirOwnTables) {
+    ASSERT_TRUE(start());
+    engine->createDatabase(profile.id, "Case_db", false);
+    engine->createDatabase(profile.id, "case_db", false);
+    const auto counts = [&] {
+        std::map<std::string, std::int64_t> result;
+        for (const ManagedDatabase& database : snapshot().databases)
+            result[database.name] = database.tableCount;
+        return result;
+    };
+    const auto sql = [&](const std::string& statement) {
+        engine->executeSQL(profile.id, statement);
+    };
+    // Tables in the one listed second, then in the one listed first.
+    sql("CREATE TABLE case_db.a (i INT);");
+    sql("CREATE TABLE case_db.b (i INT);");
+    std::map<std::string, std::int64_t> seen = counts();
+    EXPECT_EQ(seen["Case_db"], 0);
+    EXPECT_EQ(seen["case_db"], 2);
+    sql("DROP TABLE case_db.a, case_db.b;");
+    sql("CREATE TABLE Case_db.a (i INT);");
+    sql("CREATE TABLE Case_db.b (i INT);");
+    sql("CREATE VIEW Case_db.v AS SELECT 1 AS one;");
+    seen = counts();
+    EXPECT_EQ(seen["Case_db"], 3);
+    EXPECT_EQ(seen["case_db"], 0);
+    EXPECT_EQ(seen["shop_db"], 0);
 }
 
 TEST_F(DatabaseAdministrationIntegrationTests, PasswordsLogInAsWrittenAndTheBusyFlagHolds) {
