@@ -129,9 +129,11 @@ bool ServerRecord::isAlive() const {
         return false;
     if (isScript(program))
         return true;
-    // Unreadable (another user's process) counts as not ours.
+    // Unreadable (another user's process) counts as not ours. A program file
+    // replaced by rename (a package upgrade) still runs as the old file,
+    // which the kernel names with a suffix.
     const auto exe = executableOf(pid);
-    return exe && *exe == program;
+    return exe && (*exe == program || *exe == program + " (deleted)");
 }
 
 } // namespace vessora

@@ -39,9 +39,10 @@ struct ServerRecord {
                                           const std::filesystem::path& program);
 
     // The same boot, the same start time, still at the head of its own
-    // process group and not a zombie, and running the recorded program. A
-    // program that is a script replaces itself with the one it wraps, so
-    // for a script the other checks decide alone.
+    // process group and not a zombie, and running the recorded program, or
+    // the file that was there before an upgrade replaced it. A program that
+    // is a script replaces itself with the one it wraps, so for a script the
+    // other checks decide alone.
     bool isAlive() const;
 
     // The file name of the record in its folder.
