@@ -164,6 +164,27 @@ TEST_F(ServerSweepTests, ServerWhoseProgramWasReplacedByRenameIsStillEnded) {
     EXPECT_FALSE(fs::exists(recordFile(*process)));
 }
 
+TEST_F(ServerSweepTests, ServerLaunchedThroughAScriptThatIsGoneIsStillEnded) {
+    // A wrapper in a keg that an upgrade has since removed.
+    const fs::path wrapper = work.path() / "php-fpm";
+    PrivateFile::writeWithMode(wrapper, "#!/bin/sh\nexec " + sleeper.string() + " 60\n", 0700);
+    auto process = launch(wrapper);
+    ASSERT_TRUE(
+        becomes([&] { return executableOf(process->pid()) == fs::canonical(sleeper).string(); }));
+    const ServerRecord record = read(*process);
+    EXPECT_TRUE(record.script);
+    fs::remove(wrapper);
+    EXPECT_TRUE(record.isAlive());
+    // An older record, without the flag, reads the file it names.
+    nlohmann::json older = record.toJSON();
+    older.erase("script");
+    EXPECT_FALSE(ServerRecord::fromJSON(older).script);
+
+    EXPECT_EQ(ServerSweep::stopRecorded({records()}, {.grace = 3000ms, .kill = 1000ms}), 1);
+    ASSERT_TRUE(endsSoon(*process));
+    EXPECT_EQ(process->terminationStatus(), SIGTERM);
+}
+
 TEST_F(ServerSweepTests, SweepEndsTheWorkersTheServerStarted) {
     const fs::path worker = work.path() / "worker";
     auto process = launch("/bin/sh", {"-c", "sleep 60 & echo $! > " + worker.string() + "; wait"});

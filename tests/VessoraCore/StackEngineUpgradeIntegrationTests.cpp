@@ -73,9 +73,10 @@ protected:
             ADD_FAILURE() << error.what();
         }
         // A server the sweep failed to take for its own is still ended.
-        if (const auto left = escaped ? ProcessInfo::stat(escaped->pid) : std::nullopt;
-            left && left->startTime == escaped->startTime && left->state != 'Z')
-            ::kill(-escaped->pid, SIGKILL);
+        for (const ServerRecord& left : escaped)
+            if (const auto info = ProcessInfo::stat(left.pid);
+                info && info->startTime == left.startTime && info->state != 'Z')
+                ::kill(-left.pid, SIGKILL);
     }
 
     std::unique_ptr<StackEngine> open() {
@@ -146,10 +147,12 @@ protected:
     VirtualHostRouter::Ports routerPorts;
     std::unique_ptr<StackEngine> engine;
     std::unique_ptr<ManagedProcess> run;
-    std::optional<ServerRecord> escaped;
+    // The servers a killed run left.
+    std::vector<ServerRecord> escaped;
 };
 
-TEST_F(StackEngineUpgradeIntegrationTests, KilledRunsDatabaseIsStoppedAfterItsProgramWasReplaced) {
+TEST_F(StackEngineUpgradeIntegrationTests,
+       KilledRunsServersAreStoppedAfterAnUpgradeReplacedTheirPrograms) {
     // Homebrew's kegs hold their own programs, which an upgrade replaces.
     const fs::path mariadbd = keg("mariadb@10.11") / "bin" / "mariadbd";
     const fs::path debian = fs::canonical(mariadbd);
@@ -172,19 +175,28 @@ TEST_F(StackEngineUpgradeIntegrationTests, KilledRunsDatabaseIsStoppedAfterItsPr
     run->signal(SIGKILL);
     ASSERT_TRUE(run->waitForExit(10s));
 
+    // MariaDB, PHP-FPM and nginx outlive the kill.
+    escaped = records(profile);
+    ASSERT_EQ(escaped.size(), 3u);
     const auto database = record(profile, "MariaDB");
     ASSERT_TRUE(database);
-    escaped = database;
     ASSERT_EQ(database->program, mariadbd.string());
-    ASSERT_TRUE(database->isAlive());
+    for (const ServerRecord& left : escaped)
+        ASSERT_TRUE(left.isAlive()) << left.service;
     replaceByRename(mariadbd);
     const fs::path exe = "/proc/" + std::to_string(database->pid) + "/exe";
     ASSERT_EQ(fs::read_symlink(exe).string(), mariadbd.string() + " (deleted)");
     EXPECT_FALSE(PortCheck::isAvailable(profile.databasePort));
+    // And brew upgrade removed the keg of PHP-FPM's wrapper.
+    const fs::path php = keg("php@8.2");
+    standIn->upgrade("php@8.2", php.filename().string() + "_1", false);
+    ASSERT_FALSE(fs::exists(php));
 
     ASSERT_EQ(thrownMessage([&] { engine = open(); }), "");
-    EXPECT_FALSE(database->isAlive());
-    EXPECT_TRUE(becomes([&] { return !processGroupAlive(database->pid); }, 5000ms));
+    for (const ServerRecord& left : escaped) {
+        EXPECT_FALSE(left.isAlive()) << left.service;
+        EXPECT_TRUE(becomes([&] { return !processGroupAlive(left.pid); }, 5000ms)) << left.service;
+    }
     EXPECT_TRUE(records(profile).empty());
     for (const std::int64_t port : profile.listeningPorts())
         EXPECT_TRUE(becomes([&] { return PortCheck::isAvailable(port); }, 15000ms)) << port;
