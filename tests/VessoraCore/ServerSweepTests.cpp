@@ -8,6 +8,7 @@
 #include "VessoraCore/Process/ManagedProcess.hpp"
 #include "VessoraCore/Process/ServerRecord.hpp"
 #include "VessoraCore/Process/ServerSweep.hpp"
+#include "tests/Support/Becomes.hpp"
 #include "tests/Support/ServerChecks.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
@@ -62,13 +63,7 @@ protected:
     // our child, so its end is seen once it is reaped.
     static bool endsSoon(ManagedProcess& process) { return process.waitForExit(3s); }
     static bool becomes(const std::function<bool()>& condition) {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
+        return vessora::becomes(condition, 5s);
     }
     static std::string executableOf(pid_t pid) {
         return fs::read_symlink("/proc/" + std::to_string(pid) + "/exe").string();

@@ -8,6 +8,7 @@
 #include "VessoraCore/Process/ManagedProcess.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
 #include "VessoraCore/Process/ServerRecord.hpp"
+#include "tests/Support/Becomes.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
 #include "tests/Support/RealServerTest.hpp"
@@ -20,25 +21,12 @@
 
 #include <chrono>
 #include <csignal>
-#include <functional>
-#include <thread>
 
 namespace vessora {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-bool becomes(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 // What an upgrade does to a program file: the new file is written beside it
 // and renamed over it, so a running server keeps the old, now nameless one.
