@@ -58,7 +58,7 @@ std::filesystem::path BrewStandIn::upgrade(const std::string& formula, const std
     const fs::path old = fs::canonical(opt);
     const fs::path keg = root() / "Cellar" / formula / version;
     fs::copy(old, keg, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    // Relinked in one step, as brew does: a reader sees the old or the new link.
+    // Relinked in one step: a reader sees the old link or the new one.
     const fs::path link = opt.string() + ".new";
     fs::create_directory_symlink(fs::path("..") / "Cellar" / formula / version, link);
     fs::rename(link, opt);
