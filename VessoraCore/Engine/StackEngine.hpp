@@ -333,8 +333,9 @@ private:
     void abandonMigration(const std::string& id, MigrationReport& report,
                           const std::string& description);
 
-    // A formula's prefix for the start, asked of Homebrew once until
-    // forgotten; forgetPrefixes() after a failed start or an installation.
+    // A formula's keg for the start, asked of Homebrew once while the path
+    // Homebrew answered still leads there, until forgotten; forgetPrefixes()
+    // after a failed start or an installation.
     std::filesystem::path startPrefix(const std::string& formula);
     void forgetPrefixes();
 
@@ -351,10 +352,11 @@ private:
 
     // What the start asks of the installed programs, kept between starts:
     // version answers while each program file is unchanged, and Homebrew
-    // prefixes until a start fails or packages are installed.
+    // prefixes while their links are unchanged, until a start fails or
+    // packages are installed.
     VersionProbes versionProbes_;
     std::mutex prefixMutex_;
-    std::map<std::string, std::filesystem::path> prefixes_;
+    std::map<std::string, BrewPrefix> prefixes_;
 
     std::atomic<bool> busy_{false};
     mutable std::mutex mutex_; // guards everything below

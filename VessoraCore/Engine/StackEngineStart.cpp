@@ -266,13 +266,14 @@ void StackEngine::launchDatabase(const StartPlan& plan) {
 fs::path StackEngine::startPrefix(const std::string& formula) {
     {
         std::lock_guard lock(prefixMutex_);
-        if (const auto known = prefixes_.find(formula); known != prefixes_.end())
-            return known->second;
+        // An upgrade made outside points the answer at another keg.
+        if (const auto known = prefixes_.find(formula);
+            known != prefixes_.end() && known->second.isCurrent())
+            return known->second.keg;
     }
-    fs::path prefix = brew_.prefix(formula);
+    BrewPrefix prefix = brew_.answeredPrefix(formula);
     std::lock_guard lock(prefixMutex_);
-    prefixes_[formula] = prefix;
-    return prefix;
+    return prefixes_.insert_or_assign(formula, std::move(prefix)).first->second.keg;
 }
 
 void StackEngine::forgetPrefixes() {

@@ -62,6 +62,10 @@ void Homebrew::requireAvailable() const {
 }
 
 std::filesystem::path Homebrew::prefix(const std::string& formula) const {
+    return answeredPrefix(formula).keg;
+}
+
+BrewPrefix Homebrew::answeredPrefix(const std::string& formula) const {
     requireAvailable();
     auto result = Command::run(executable_, {"--prefix", "--installed", std::string(tap) + formula},
                                {.timeout = queryTimeout});
@@ -71,9 +75,7 @@ std::filesystem::path Homebrew::prefix(const std::string& formula) const {
     auto path = UnicodeText::trimmed(result.output);
     if (path.empty() || path.front() != '/' || containsLineBreak(path))
         throw VessoraError(L10n::text("Invalid Homebrew path for %@.", {formula}));
-    std::error_code error;
-    auto resolved = std::filesystem::weakly_canonical(path, error);
-    return error ? std::filesystem::path(path).lexically_normal() : resolved;
+    return BrewPrefix::resolve(path);
 }
 
 std::vector<FormulaInfo> Homebrew::info(const std::vector<std::string>& formulae) const {

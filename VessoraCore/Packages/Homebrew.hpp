@@ -10,6 +10,7 @@
 // end of the output; the runner's own errors (launch, time-out) pass through.
 #pragma once
 
+#include "VessoraCore/Packages/BrewPrefix.hpp"
 #include "VessoraCore/Packages/FormulaInfo.hpp"
 #include "VessoraCore/Records/InstallationStatus.hpp"
 
@@ -33,6 +34,8 @@ public:
     // Throws "Invalid Homebrew path for %@." unless brew printed exactly one
     // absolute path.
     std::filesystem::path prefix(const std::string& formula) const;
+    // The same, with the path brew printed, for callers that keep the keg.
+    BrewPrefix answeredPrefix(const std::string& formula) const;
 
     // The catalogue (base formulae, then the PHP and MariaDB series they
     // list) and which of its formulae, plus "phpmyadmin", are installed.

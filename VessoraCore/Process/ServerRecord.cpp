@@ -80,11 +80,8 @@ void ServerRecord::validate() const {
 }
 
 nlohmann::json ServerRecord::toJSON() const {
-    return {{"service", service},
-            {"pid", pid},
-            {"startTime", startTime},
-            {"bootID", bootID},
-            {"program", program}};
+    return {{"service", service}, {"pid", pid},         {"startTime", startTime},
+            {"bootID", bootID},   {"program", program}, {"script", script}};
 }
 
 ServerRecord ServerRecord::fromJSON(const nlohmann::json& value) {
@@ -100,6 +97,8 @@ ServerRecord ServerRecord::fromJSON(const nlohmann::json& value) {
     record.bootID = JsonFields::requiredString(value, "bootID");
     record.program = JsonFields::requiredString(value, "program");
     record.validate();
+    const auto script = JsonFields::optionalBool(value, "script");
+    record.script = script ? *script : isScript(record.program);
     return record;
 }
 
@@ -116,6 +115,7 @@ std::optional<ServerRecord> ServerRecord::of(pid_t pid, std::string service,
     record.startTime = info->startTime;
     record.bootID = ProcessInfo::bootID();
     record.program = error ? program.string() : resolved.string();
+    record.script = isScript(record.program);
     return record;
 }
 
@@ -127,11 +127,13 @@ bool ServerRecord::isAlive() const {
         return false;
     if (info->state == 'Z' || info->state == 'X' || info->state == 'x')
         return false;
-    if (isScript(program))
+    if (script)
         return true;
-    // Unreadable (another user's process) counts as not ours.
+    // Unreadable (another user's process) counts as not ours. A program file
+    // replaced by rename (a package upgrade) still runs as the old file,
+    // which the kernel names with a suffix.
     const auto exe = executableOf(pid);
-    return exe && *exe == program;
+    return exe && (*exe == program || *exe == program + " (deleted)");
 }
 
 } // namespace vessora

@@ -26,6 +26,10 @@ struct ServerRecord {
     std::string bootID;
     // The executable launched, with symbolic links resolved.
     std::string program;
+    // Whether that file was a script when it was launched; read then, since
+    // an upgrade may have replaced or removed it by the time a later run
+    // looks. A record without it (an older one) reads the file.
+    bool script = false;
 
     // Throws std::invalid_argument naming the fault.
     void validate() const;
@@ -39,9 +43,10 @@ struct ServerRecord {
                                           const std::filesystem::path& program);
 
     // The same boot, the same start time, still at the head of its own
-    // process group and not a zombie, and running the recorded program. A
-    // program that is a script replaces itself with the one it wraps, so
-    // for a script the other checks decide alone.
+    // process group and not a zombie, and running the recorded program, or
+    // the file that was there before an upgrade replaced it. A program that
+    // was a script replaced itself with the one it wraps, so for a script
+    // the other checks decide alone.
     bool isAlive() const;
 
     // The file name of the record in its folder.

@@ -51,4 +51,28 @@ void BrewStandIn::buildDebianPrefixes() const {
         throw std::runtime_error("build-brew-prefixes.py failed:\n" + result.output);
 }
 
+std::filesystem::path BrewStandIn::upgrade(const std::string& formula, const std::string& version,
+                                           bool keepOld) const {
+    namespace fs = std::filesystem;
+    const fs::path opt = root() / "opt" / formula;
+    const fs::path old = fs::canonical(opt);
+    const fs::path keg = root() / "Cellar" / formula / version;
+    fs::copy(old, keg, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    // Relinked in one step: a reader sees the old link or the new one.
+    const fs::path link = opt.string() + ".new";
+    fs::create_directory_symlink(fs::path("..") / "Cellar" / formula / version, link);
+    fs::rename(link, opt);
+    nlohmann::json current = state();
+    auto& entry = current["formulae"][formula];
+    entry["stable"] = version;
+    if (keepOld)
+        entry["installed"].push_back(version);
+    else
+        entry["installed"] = nlohmann::json::array({version});
+    setState(current);
+    if (!keepOld)
+        fs::remove_all(old);
+    return keg;
+}
+
 } // namespace vessora

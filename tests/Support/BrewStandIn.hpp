@@ -43,6 +43,13 @@ public:
     // Throws std::runtime_error with the builder's output when it fails.
     void buildDebianPrefixes() const;
 
+    // An upgrade made in a terminal, after buildDebianPrefixes(): the
+    // formula's linked keg copied to Cellar/FORMULA/VERSION, opt/FORMULA
+    // pointed at the copy, the state's installed versions updated and, unless
+    // `keepOld`, the old keg removed. Returns the new keg.
+    std::filesystem::path upgrade(const std::string& formula, const std::string& version,
+                                  bool keepOld) const;
+
 private:
     std::filesystem::path tools_;
     TemporaryFolder folder_{"vessora-brew"};

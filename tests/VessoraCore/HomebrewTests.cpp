@@ -96,6 +96,45 @@ TEST_F(HomebrewTests, PrefixResolvesTheOptLink) {
     EXPECT_EQ(calls[0]["env"], json::object()); // no HOMEBREW_* variables for this call
 }
 
+TEST_F(HomebrewTests, AnsweredPrefixTellsWhetherItStillLeadsToItsKeg) {
+    namespace fs = std::filesystem;
+    const auto keg = [&](const std::string& version) {
+        fs::create_directories(standIn.root() / "Cellar/php@8.2" / version);
+        return standIn.root() / "Cellar/php@8.2" / version;
+    };
+    const fs::path opt = standIn.root() / "opt/php@8.2";
+    fs::create_directories(opt.parent_path());
+    fs::create_directory_symlink("../Cellar/php@8.2/8.2.28", opt);
+    const fs::path old = keg("8.2.28");
+    auto state = realisticState();
+    state["formulae"]["php@8.2"]["installed"] = {"8.2.28"};
+    standIn.setState(state);
+
+    const BrewPrefix answer = brew.answeredPrefix("php@8.2");
+    EXPECT_EQ(answer.answered, opt);
+    EXPECT_EQ(answer.keg, old);
+    EXPECT_TRUE(answer.isCurrent());
+    // Relinked to a new keg, as an upgrade does; then removed.
+    const fs::path next = keg("8.2.29");
+    fs::remove(opt);
+    fs::create_directory_symlink("../Cellar/php@8.2/8.2.29", opt);
+    EXPECT_FALSE(answer.isCurrent());
+    EXPECT_EQ(brew.answeredPrefix("php@8.2").keg, next);
+    EXPECT_TRUE(brew.answeredPrefix("php@8.2").isCurrent());
+    fs::remove(opt);
+    EXPECT_FALSE(answer.isCurrent());
+
+    // An answer that is the keg itself holds while the keg is there.
+    state["formulae"]["php@8.2"]["prefix"] = next.string() + "/";
+    standIn.setState(state);
+    const BrewPrefix direct = brew.answeredPrefix("php@8.2");
+    EXPECT_EQ(direct.keg, next);
+    EXPECT_FALSE(direct.link);
+    EXPECT_TRUE(direct.isCurrent());
+    fs::remove(next);
+    EXPECT_FALSE(direct.isCurrent());
+}
+
 TEST_F(HomebrewTests, PrefixOutputThatIsNotOneAbsolutePath) {
     auto state = realisticState();
     for (const char* printed : {"relative/prefix", "", "/one\n/two"}) {

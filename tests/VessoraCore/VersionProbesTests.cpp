@@ -11,6 +11,7 @@
 
 #include <fstream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace vessora {
@@ -86,6 +87,50 @@ TEST_F(VersionProbesTests, EveryKindOfChangeAsksAgain) {
     fs::create_symlink(other, link);
     EXPECT_EQ(probes.output(link, {}), "8.2.1");
     EXPECT_EQ(runCount(), 5u);
+}
+
+TEST_F(VersionProbesTests, AProgramReplacedByRenameWhileOrAfterItAnsweredIsAskedAgain) {
+    struct stat before {};
+    const auto sameSizeAndTimes = [&](const fs::path& file) {
+        struct stat now {};
+        return ::stat(file.c_str(), &now) == 0 && now.st_size == before.st_size &&
+               now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+               now.st_mtim.tv_nsec == before.st_mtim.tv_nsec && now.st_ino != before.st_ino;
+    };
+
+    // After: a package upgrade renames a new file of the same size over the
+    // old one and keeps its modification time.
+    program(php, "8.4.2");
+    ASSERT_EQ(::stat(php.c_str(), &before), 0);
+    EXPECT_EQ(probes.output(php, {}), "8.4.2");
+    const fs::path next = folder.path() / ".php.new";
+    program(next, "8.4.3");
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, next.c_str(), times, 0), 0);
+    fs::rename(next, php);
+    ASSERT_TRUE(sameSizeAndTimes(php));
+    EXPECT_EQ(probes.output(php, {}), "8.4.3");
+    EXPECT_EQ(runCount(), 2u);
+
+    // While: the program is replaced in the same way as it answers, so the
+    // answer belongs to a file that is gone.
+    const fs::path mariadbd = folder.path() / "mariadbd";
+    PrivateFile::writeWithMode(mariadbd, "#!/bin/sh\necho \"$@\" >> " + runs.string() + R"(
+v=10.11.6
+if [ $v = 10.11.6 ]; then
+  sed 's/^v=10[.]11[.]6$/v=10.11.7/' "$0" > "$0.new"
+  chmod 700 "$0.new"; touch -r "$0" "$0.new"
+  mv "$0.new" "$0"
+fi
+printf $v
+)",
+                               0700);
+    ASSERT_EQ(::stat(mariadbd.c_str(), &before), 0);
+    EXPECT_EQ(probes.output(mariadbd, {"--version"}), "10.11.6");
+    ASSERT_TRUE(sameSizeAndTimes(mariadbd));
+    EXPECT_EQ(probes.output(mariadbd, {"--version"}), "10.11.7");
+    EXPECT_EQ(probes.output(mariadbd, {"--version"}), "10.11.7");
+    EXPECT_EQ(runCount(), 4u);
 }
 
 TEST_F(VersionProbesTests, FailuresAreNeverKept) {
