@@ -171,6 +171,34 @@ TEST_F(MonitorTest, ShowsOnlyWhatTheInstallLogGainedDuringTheAction) {
     EXPECT_EQ(model().installLog(), expected);
 }
 
+// The log the last action left is not shown at the start of the next one,
+// which begins empty until a poll reads what it adds.
+TEST_F(MonitorTest, TheNextActionShowsNothingOfTheLastOnesLogBeforeAnyPoll) {
+    const std::filesystem::path log = StackPaths::installLog(root.path());
+    PrivateFile::createDirectories(log.parent_path());
+    startMonitor();
+    engine->hold("install");
+    engine->fail("install", "brew install failed (1):\nError: php@8.4: not available");
+    ASSERT_TRUE(model().perform("Installing packages for Studio…", true,
+                                [](AppEngine& e) { e.install("studio"); }));
+    const std::string failed = "Error: php@8.4: not available\n";
+    PrivateFile::write(log, failed);
+    ASSERT_TRUE(waitFor([&] { return model().installLog() == failed; }));
+    engine->release("install");
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(model().installLog(), failed);
+
+    // No poll is applied from here on.
+    engine->hold("statuses");
+    ASSERT_TRUE(waitUntilHeld("statuses"));
+    ASSERT_TRUE(
+        model().perform("Starting Studio…", false, [](AppEngine& e) { e.start("studio"); }));
+    EXPECT_TRUE(model().busy());
+    EXPECT_EQ(model().installLog(), "");
+    engine->release("statuses");
+    ASSERT_TRUE(waitForIdle());
+}
+
 TEST_F(MonitorTest, AnInstallLogShorterThanAtTheActionsStartCountsFromItsBeginning) {
     const std::filesystem::path log = StackPaths::installLog(root.path());
     PrivateFile::createDirectories(log.parent_path());
@@ -219,8 +247,8 @@ TEST_F(LocalHostsTest, SetUpConnectsAtOnceWhenTheHelperIsEnabled) {
     EXPECT_FALSE(model().error());
     EXPECT_EQ(connections(), 1);
     EXPECT_EQ(hostSetup->calls("openApproval"), 0);
-    // Nothing is reloaded by the set-up itself, and the activity stays.
-    EXPECT_EQ(model().activity(), "Ready");
+    // Nothing is reloaded by the set-up itself; it ends as any action does.
+    EXPECT_EQ(model().activity(), "Done");
 }
 
 TEST_F(LocalHostsTest, AFailedRegistrationLeavesTheSetUpOff) {
