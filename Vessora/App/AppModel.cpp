@@ -121,6 +121,7 @@ void AppModel::setBusy(bool busy) {
         const std::uintmax_t size =
             std::filesystem::file_size(StackPaths::installLog(dataRoot_), error);
         installLogStart_ = error ? 0 : size;
+        ++actionsBegun_;
         setInstallLog({});
     }
     assign(busy_, busy, &AppModel::busyChanged);

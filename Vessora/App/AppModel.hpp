@@ -224,6 +224,8 @@ private:
         std::optional<bool> connected;
         HostSetupReading hostSetup;
         std::optional<std::string> installLog;
+        // The action the log was read for (actionsBegun_ then).
+        unsigned action = 0;
     };
     // What an operation's worker brings back: its outcome and the reloads.
     struct OperationReading {
@@ -296,6 +298,9 @@ private:
     std::string installLog_;
     // The install log's size when the running action began.
     std::uintmax_t installLogStart_ = 0;
+    // Counts the actions begun: a poll's log read for an earlier one is
+    // dropped.
+    unsigned actionsBegun_ = 0;
     std::optional<std::string> selectedID_;
     bool showCreate_ = false;
     bool showMigration_ = false;

@@ -5,6 +5,8 @@
 #include "VessoraCore/Storage/StackPaths.hpp"
 #include "tests/Vessora/Support/AppModelTest.hpp"
 
+#include <QSignalSpy>
+
 namespace vessora {
 namespace {
 
@@ -196,6 +198,42 @@ TEST_F(MonitorTest, TheNextActionShowsNothingOfTheLastOnesLogBeforeAnyPoll) {
     EXPECT_TRUE(model().busy());
     EXPECT_EQ(model().installLog(), "");
     engine->release("statuses");
+    ASSERT_TRUE(waitForIdle());
+}
+
+// A poll under way when the first action ends brings that action's log;
+// arriving once the next has begun, it is dropped.
+TEST_F(MonitorTest, APollReadForTheLastActionDoesNotShowItsLogInTheNext) {
+    setUpEarlier();
+    const std::filesystem::path log = StackPaths::installLog(root.path());
+    PrivateFile::createDirectories(log.parent_path());
+    startMonitor();
+    // Connected, so each poll asks the engine about the helper connection
+    // between the statuses and the log: a gate the actions never pass.
+    ASSERT_TRUE(waitFor([&] { return model().localHostReady() && !model().busy(); }));
+    engine->hold("install");
+    ASSERT_TRUE(model().perform("Installing packages for Studio…", false,
+                                [](AppEngine& e) { e.install("studio"); }));
+    const std::string failed = "Error: php@8.4: not available\n";
+    PrivateFile::write(log, failed);
+    ASSERT_TRUE(waitFor([&] { return model().installLog() == failed; }));
+
+    engine->hold("localHostConnected");
+    ASSERT_TRUE(waitUntilHeld("localHostConnected"));
+    engine->release("install");
+    ASSERT_TRUE(waitForIdle());
+    engine->hold("start");
+    ASSERT_TRUE(
+        model().perform("Starting Studio…", false, [](AppEngine& e) { e.start("studio"); }));
+    ASSERT_EQ(model().installLog(), "");
+    QSignalSpy shown(&model(), &AppModel::installLogChanged);
+    const int before = polls();
+    engine->release("localHostConnected");
+    // The next poll begins only after the held one was applied.
+    ASSERT_TRUE(waitFor([&] { return polls() > before; }));
+    EXPECT_EQ(shown.count(), 0);
+    EXPECT_EQ(model().installLog(), "");
+    engine->release("start");
     ASSERT_TRUE(waitForIdle());
 }
 

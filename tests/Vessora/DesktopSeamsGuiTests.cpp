@@ -247,16 +247,19 @@ TEST(TintedIconEngineTest, DrawsAtTheScreensScaleFromTheImageOfThatSize) {
     const QIcon icon(new TintedIconEngine(files, Qt::red, std::nullopt));
 
     const QPixmap sharp = icon.pixmap(QSize(16, 16), 2.0);
-    EXPECT_EQ(sharp.size(), QSize(32, 32));
+    EXPECT_EQ(sharp.width(), 32);
+    EXPECT_EQ(sharp.height(), 32);
     EXPECT_EQ(sharp.devicePixelRatio(), 2.0);
     EXPECT_EQ(sharp.toImage().pixel(16, 16), QColor(Qt::red).rgba());
 
     const QPixmap plain = icon.pixmap(QSize(16, 16), 1.0);
-    EXPECT_EQ(plain.size(), QSize(16, 16));
+    EXPECT_EQ(plain.width(), 16);
+    EXPECT_EQ(plain.height(), 16);
     EXPECT_EQ(plain.devicePixelRatio(), 1.0);
 
     const QPixmap disabled = icon.pixmap(QSize(16, 16), 2.0, QIcon::Disabled);
-    EXPECT_EQ(disabled.size(), QSize(32, 32));
+    EXPECT_EQ(disabled.width(), 32);
+    EXPECT_EQ(disabled.height(), 32);
     EXPECT_EQ(disabled.devicePixelRatio(), 2.0);
 }
 
