@@ -27,6 +27,18 @@ protected:
         hostSetup->setStatus(ServiceStatus::enabled);
         hostSetup->setNeedsRefresh(false);
     }
+    // An install waits at its gate once the model shows the failure it
+    // wrote to the log.
+    const std::string failedInstallLog = "Error: php@8.4: not available\n";
+    void holdAnInstallThatLoggedAFailure() {
+        const std::filesystem::path log = StackPaths::installLog(root.path());
+        PrivateFile::createDirectories(log.parent_path());
+        engine->hold("install");
+        ASSERT_TRUE(model().perform("Installing packages for Studio…", false,
+                                    [](AppEngine& e) { e.install("studio"); }));
+        PrivateFile::write(log, failedInstallLog);
+        ASSERT_TRUE(waitFor([&] { return model().installLog() == failedInstallLog; }));
+    }
 };
 
 TEST_F(MonitorTest, LoadsRecordsAndPackagesBeforeThePollAndSelectsTheFirst) {
@@ -176,19 +188,11 @@ TEST_F(MonitorTest, ShowsOnlyWhatTheInstallLogGainedDuringTheAction) {
 // The log the last action left is not shown at the start of the next one,
 // which begins empty until a poll reads what it adds.
 TEST_F(MonitorTest, TheNextActionShowsNothingOfTheLastOnesLogBeforeAnyPoll) {
-    const std::filesystem::path log = StackPaths::installLog(root.path());
-    PrivateFile::createDirectories(log.parent_path());
     startMonitor();
-    engine->hold("install");
-    engine->fail("install", "brew install failed (1):\nError: php@8.4: not available");
-    ASSERT_TRUE(model().perform("Installing packages for Studio…", true,
-                                [](AppEngine& e) { e.install("studio"); }));
-    const std::string failed = "Error: php@8.4: not available\n";
-    PrivateFile::write(log, failed);
-    ASSERT_TRUE(waitFor([&] { return model().installLog() == failed; }));
+    holdAnInstallThatLoggedAFailure();
     engine->release("install");
     ASSERT_TRUE(waitForIdle());
-    ASSERT_EQ(model().installLog(), failed);
+    ASSERT_EQ(model().installLog(), failedInstallLog);
 
     // No poll is applied from here on.
     engine->hold("statuses");
@@ -205,18 +209,11 @@ TEST_F(MonitorTest, TheNextActionShowsNothingOfTheLastOnesLogBeforeAnyPoll) {
 // arriving once the next has begun, it is dropped.
 TEST_F(MonitorTest, APollReadForTheLastActionDoesNotShowItsLogInTheNext) {
     setUpEarlier();
-    const std::filesystem::path log = StackPaths::installLog(root.path());
-    PrivateFile::createDirectories(log.parent_path());
     startMonitor();
     // Connected, so each poll asks the engine about the helper connection
     // between the statuses and the log: a gate the actions never pass.
     ASSERT_TRUE(waitFor([&] { return model().localHostReady() && !model().busy(); }));
-    engine->hold("install");
-    ASSERT_TRUE(model().perform("Installing packages for Studio…", false,
-                                [](AppEngine& e) { e.install("studio"); }));
-    const std::string failed = "Error: php@8.4: not available\n";
-    PrivateFile::write(log, failed);
-    ASSERT_TRUE(waitFor([&] { return model().installLog() == failed; }));
+    holdAnInstallThatLoggedAFailure();
 
     engine->hold("localHostConnected");
     ASSERT_TRUE(waitUntilHeld("localHostConnected"));

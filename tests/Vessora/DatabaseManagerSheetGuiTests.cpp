@@ -137,6 +137,12 @@ protected:
     Form* form(const char* name) const {
         return sheet_->findChild<Form*>(name);
     }
+    // The new-user form, opened from the users tab.
+    QDialog* openNewUserForm() {
+        showUsers();
+        click("newUserButton");
+        return form("newUserForm");
+    }
     // The sheet stays open after an attempt to dismiss it.
     bool resistsDismissal() {
         QTest::keyClick(sheet_, Qt::Key_Escape);
@@ -533,9 +539,7 @@ TEST_F(DatabaseManagerSheetTest, TheNewDatabaseFormChecksTheNameAndLocksWhileItR
 
 TEST_F(DatabaseManagerSheetTest, TheNewUserFormOffersManageableDatabasesAndSelectsTheNewAccount) {
     DatabaseManagerSheet& sheet = openLoaded();
-    showUsers();
-    click("newUserButton");
-    auto* dialog = form("newUserForm");
+    QDialog* dialog = openNewUserForm();
     ASSERT_NE(dialog, nullptr);
     auto* databases = dialog->findChild<QComboBox*>("databasePicker");
     ASSERT_EQ(databases->count(), 2);
@@ -605,9 +609,7 @@ TEST_F(DatabaseManagerSheetTest, TheAccessPickersIgnoreTheWheelAndTheListScrolls
 // The same for the new-user form's database and access pop-ups.
 TEST_F(DatabaseManagerSheetTest, TheNewUserFormsPickersIgnoreTheWheel) {
     DatabaseManagerSheet& sheet = openLoaded();
-    showUsers();
-    click("newUserButton");
-    auto* dialog = form("newUserForm");
+    QDialog* dialog = openNewUserForm();
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
     const std::string database = sheet.draft().initialDatabase();
