@@ -114,12 +114,15 @@ void AppModel::setStatuses(std::map<std::string, StackStatus> statuses) {
 
 void AppModel::setBusy(bool busy) {
     // The shared install log holds earlier actions' lines: this action shows
-    // only what it adds from here on (the poll reads the mark).
+    // only what it adds from here on (the poll reads the mark), and nothing of
+    // the last action's text before its first poll.
     if (busy && !busy_) {
         std::error_code error;
         const std::uintmax_t size =
             std::filesystem::file_size(StackPaths::installLog(dataRoot_), error);
         installLogStart_ = error ? 0 : size;
+        ++actionsBegun_;
+        setInstallLog({});
     }
     assign(busy_, busy, &AppModel::busyChanged);
 }

@@ -53,6 +53,10 @@ public:
     // Capture plain values only (ids, records, texts), never the model, a
     // draft or a widget.
     using Action = std::function<void(AppEngine&)>;
+    // An action whose end may still be a failure it has reported itself (an
+    // import whose report records why it is incomplete): it returns whether
+    // it succeeded. Such a failure leaves `error` clear.
+    using CheckedAction = std::function<bool(AppEngine&)>;
     // Runs on the main thread once an operation and its reloads have ended;
     // `succeeded` is that operation's own outcome.
     using Finished = std::function<void(bool succeeded)>;
@@ -157,6 +161,10 @@ public:
     // `finished`. `activity` is shown as given (look it up with L10n::text
     // first).
     bool perform(std::string activity, bool refreshPackages, Action action, Finished finished = {});
+    // The same for an action that says whether it succeeded; the status bar
+    // says an unsuccessful one failed.
+    bool performChecked(std::string activity, bool refreshPackages, CheckedAction action,
+                        Finished finished = {});
     // Runs `callback` on the main thread once the running operation (perform
     // or setUpLocalHosts, with their reloads) has ended; at once when none
     // runs.
@@ -216,9 +224,14 @@ private:
         std::optional<bool> connected;
         HostSetupReading hostSetup;
         std::optional<std::string> installLog;
+        // The action the log was read for (actionsBegun_ then).
+        unsigned action = 0;
     };
     // What an operation's worker brings back: its outcome and the reloads.
     struct OperationReading {
+        // False after a failure, thrown or reported by the action itself.
+        bool succeeded = true;
+        // What was thrown.
         std::optional<std::string> failure;
         std::optional<bool> connected;
         std::vector<StackProfile> profiles;
@@ -285,6 +298,9 @@ private:
     std::string installLog_;
     // The install log's size when the running action began.
     std::uintmax_t installLogStart_ = 0;
+    // Counts the actions begun: a poll's log read for an earlier one is
+    // dropped.
+    unsigned actionsBegun_ = 0;
     std::optional<std::string> selectedID_;
     bool showCreate_ = false;
     bool showMigration_ = false;

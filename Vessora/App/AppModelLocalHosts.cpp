@@ -42,18 +42,24 @@ void AppModel::connectLocalHosts() {
 void AppModel::setUpLocalHosts() {
     if (busy_ || !engine_ || quitting_)
         return;
+    // The status bar still shows the end of the action before, which may read
+    // "Done" or a failure: each outcome here replaces it, so it never
+    // contradicts what the set-up did.
     if (hostSetupReading_ && hostSetupReading_->needsRefresh && hostnameEnvironmentRunning()) {
         setError(L10n::text("Stop environments with hostnames before updating local host setup."));
+        setActivity("Action failed. Check the error and logs.");
         return;
     }
     setBusy(true);
     setError(std::nullopt);
-    // The set-up keeps the activity of the action before it, which may read
-    // "Done": a failure replaces it so the status bar never claims success.
     const auto fail = [this](const std::string& text) {
         setError(text);
         setActivity("Action failed. Check the error and logs.");
         finishOperation(false, {});
+    };
+    const auto succeed = [this] {
+        setActivity("Done");
+        finishOperation(true, {});
     };
     workers_.run(
         this,
@@ -62,20 +68,19 @@ void AppModel::setUpLocalHosts() {
             defaults->set(localHostSetupEnabledKey, true);
             return readHostSetup(*setup);
         },
-        [this, fail](HostSetupReading reading) {
+        [this, fail, succeed](HostSetupReading reading) {
             applyHostSetupReading(reading);
             if (hostApprovalPending_) {
                 // Once the user approves, the monitor connects.
                 workers_.run(
-                    this, [setup = hostSetup_] { setup->openApproval(); },
-                    [this] { finishOperation(true, {}); }, fail);
+                    this, [setup = hostSetup_] { setup->openApproval(); }, succeed, fail);
                 return;
             }
             workers_.run(
                 this, [engine = engine_] { engine->configureLocalHosts(true); },
-                [this] {
+                [this, succeed] {
                     setLocalHostReady(true);
-                    finishOperation(true, {});
+                    succeed();
                 },
                 fail);
         },

@@ -53,10 +53,13 @@ void AppModel::poll(unsigned generation) {
     if (busy_ && !quitStopping_)
         log = StackPaths::installLog(dataRoot_);
     const std::uintmax_t start = installLogStart_;
+    const unsigned action = actionsBegun_;
     workers_.run(
         this,
-        [engine = engine_, setup = hostSetup_, askConnection = localHostReady_, log, start] {
+        [engine = engine_, setup = hostSetup_, askConnection = localHostReady_, log, start,
+         action] {
             PollReading reading;
+            reading.action = action;
             reading.statuses = engine->statuses();
             if (askConnection)
                 reading.connected = engine->localHostConnected();
@@ -78,7 +81,9 @@ void AppModel::applyPoll(PollReading reading, unsigned generation) {
     applyHostSetupReading(reading.hostSetup);
     if (reconnectDue())
         connectLocalHosts();
-    if (reading.installLog)
+    // A poll that was under way when the next action (or the quit's stop)
+    // began read the last action's log.
+    if (reading.installLog && reading.action == actionsBegun_)
         setInstallLog(std::move(*reading.installLog));
     scheduleNextPoll(generation);
 }

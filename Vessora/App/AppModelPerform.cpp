@@ -7,6 +7,17 @@ namespace vessora {
 
 bool AppModel::perform(std::string activity, bool refreshPackages, Action action,
                        Finished finished) {
+    return performChecked(
+        std::move(activity), refreshPackages,
+        [action = std::move(action)](AppEngine& engine) {
+            action(engine);
+            return true;
+        },
+        std::move(finished));
+}
+
+bool AppModel::performChecked(std::string activity, bool refreshPackages, CheckedAction action,
+                              Finished finished) {
     if (busy_ || !engine_ || quitting_)
         return false;
     setBusy(true);
@@ -23,11 +34,12 @@ bool AppModel::perform(std::string activity, bool refreshPackages, Action action
         [engine = engine_, action = std::move(action)] {
             OperationReading reading;
             try {
-                action(*engine);
+                reading.succeeded = action(*engine);
             } catch (...) {
+                reading.succeeded = false;
                 reading.failure = WorkerBridge::errorText(std::current_exception());
             }
-            if (reading.failure)
+            if (!reading.succeeded)
                 reading.connected = engine->localHostConnected();
             reading.profiles = engine->allProfiles();
             reading.statuses = engine->statuses();
@@ -46,12 +58,14 @@ bool AppModel::perform(std::string activity, bool refreshPackages, Action action
 
 void AppModel::applyOperation(OperationReading reading, bool refreshPackages,
                               const std::vector<std::string>& knownIDs, Finished finished) {
-    const bool succeeded = !reading.failure;
-    // The status bar translates these keys when it draws them.
+    const bool succeeded = reading.succeeded;
+    // The status bar translates these keys when it draws them. A failure the
+    // action reported itself is shown where it was reported, not in `error`.
     if (succeeded) {
         setActivity("Done");
     } else {
-        setError(reading.failure);
+        if (reading.failure)
+            setError(reading.failure);
         setLocalHostReady(reading.connected.value_or(false));
         setActivity("Action failed. Check the error and logs.");
     }

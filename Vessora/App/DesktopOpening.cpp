@@ -5,6 +5,7 @@
 #include "Vessora/Controls/UiText.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -28,9 +29,16 @@ void sayRefused(QWidget* asker, const std::string& sentence) {
     box->setTextFormat(Qt::PlainText);
     box->setWindowTitle(toQt(L10n::text("Could not open")));
     box->setText(toQt(L10n::text("Could not open")));
-    // Selectable, so the address can be copied into a browser by hand.
-    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Selectable, so the address can be copied into a browser by hand. The
+    // box's own flags reach only its title line; the sentence that names the
+    // address stands in a label of its own.
+    constexpr Qt::TextInteractionFlags selectable =
+        Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
+    box->setTextInteractionFlags(selectable);
     AlertWidth::setMessage(*box, toQt(sentence));
+    for (QLabel* label : box->findChildren<QLabel*>())
+        if (label->text() == box->informativeText())
+            label->setTextInteractionFlags(selectable);
     QPushButton* ok = box->addButton(toQt(L10n::text("OK")), QMessageBox::AcceptRole);
     ok->setObjectName("openRefusedOKButton");
     box->setDefaultButton(ok);

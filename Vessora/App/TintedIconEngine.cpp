@@ -103,7 +103,8 @@ QPixmap TintedIconEngine::pixmap(const QSize& size, QIcon::Mode mode, QIcon::Sta
 
 QPixmap TintedIconEngine::scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
                                        qreal scale) {
-    QPixmap drawn = pixmap(size * scale, mode, state);
+    // QIcon hands over the size in device pixels already.
+    QPixmap drawn = pixmap(size, mode, state);
     drawn.setDevicePixelRatio(scale);
     return drawn;
 }

@@ -229,11 +229,16 @@ void MigrationSheet::beginImport() {
     // Plain values only: the request, and the relay that posts what the
     // worker reports to the draft on this thread.
     const MigrationRelay relay(*draft_);
-    const bool accepted = model_.perform(
+    // An incomplete import returns its report, which the wizard shows; the
+    // status bar says it failed.
+    const bool accepted = model_.performChecked(
         L10n::text("Importing project…"), true, [request = *request, relay](AppEngine& engine) {
             try {
-                relay.finished(
-                    engine.migrate(request, [relay](MigrationPhase phase) { relay.phase(phase); }));
+                MigrationResult result =
+                    engine.migrate(request, [relay](MigrationPhase phase) { relay.phase(phase); });
+                const bool succeeded = result.report.succeeded;
+                relay.finished(std::move(result));
+                return succeeded;
             } catch (...) {
                 relay.failed(WorkerBridge::errorText(std::current_exception()));
                 throw;

@@ -5,6 +5,8 @@
 #include "VessoraCore/Storage/StackPaths.hpp"
 #include "tests/Vessora/Support/AppModelTest.hpp"
 
+#include <QSignalSpy>
+
 namespace vessora {
 namespace {
 
@@ -24,6 +26,18 @@ protected:
         defaults->set(AppModel::localHostSetupEnabledKey, true);
         hostSetup->setStatus(ServiceStatus::enabled);
         hostSetup->setNeedsRefresh(false);
+    }
+    // An install waits at its gate once the model shows the failure it
+    // wrote to the log.
+    const std::string failedInstallLog = "Error: php@8.4: not available\n";
+    void holdAnInstallThatLoggedAFailure() {
+        const std::filesystem::path log = StackPaths::installLog(root.path());
+        PrivateFile::createDirectories(log.parent_path());
+        engine->hold("install");
+        ASSERT_TRUE(model().perform("Installing packages for Studio…", false,
+                                    [](AppEngine& e) { e.install("studio"); }));
+        PrivateFile::write(log, failedInstallLog);
+        ASSERT_TRUE(waitFor([&] { return model().installLog() == failedInstallLog; }));
     }
 };
 
@@ -171,6 +185,55 @@ TEST_F(MonitorTest, ShowsOnlyWhatTheInstallLogGainedDuringTheAction) {
     EXPECT_EQ(model().installLog(), expected);
 }
 
+// The log the last action left is not shown at the start of the next one,
+// which begins empty until a poll reads what it adds.
+TEST_F(MonitorTest, TheNextActionShowsNothingOfTheLastOnesLogBeforeAnyPoll) {
+    startMonitor();
+    holdAnInstallThatLoggedAFailure();
+    engine->release("install");
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(model().installLog(), failedInstallLog);
+
+    // No poll is applied from here on.
+    engine->hold("statuses");
+    ASSERT_TRUE(waitUntilHeld("statuses"));
+    ASSERT_TRUE(
+        model().perform("Starting Studio…", false, [](AppEngine& e) { e.start("studio"); }));
+    EXPECT_TRUE(model().busy());
+    EXPECT_EQ(model().installLog(), "");
+    engine->release("statuses");
+    ASSERT_TRUE(waitForIdle());
+}
+
+// A poll under way when the first action ends brings that action's log;
+// arriving once the next has begun, it is dropped.
+TEST_F(MonitorTest, APollReadForTheLastActionDoesNotShowItsLogInTheNext) {
+    setUpEarlier();
+    startMonitor();
+    // Connected, so each poll asks the engine about the helper connection
+    // between the statuses and the log: a gate the actions never pass.
+    ASSERT_TRUE(waitFor([&] { return model().localHostReady() && !model().busy(); }));
+    holdAnInstallThatLoggedAFailure();
+
+    engine->hold("localHostConnected");
+    ASSERT_TRUE(waitUntilHeld("localHostConnected"));
+    engine->release("install");
+    ASSERT_TRUE(waitForIdle());
+    engine->hold("start");
+    ASSERT_TRUE(
+        model().perform("Starting Studio…", false, [](AppEngine& e) { e.start("studio"); }));
+    ASSERT_EQ(model().installLog(), "");
+    QSignalSpy shown(&model(), &AppModel::installLogChanged);
+    const int before = polls();
+    engine->release("localHostConnected");
+    // The next poll begins only after the held one was applied.
+    ASSERT_TRUE(waitFor([&] { return polls() > before; }));
+    EXPECT_EQ(shown.count(), 0);
+    EXPECT_EQ(model().installLog(), "");
+    engine->release("start");
+    ASSERT_TRUE(waitForIdle());
+}
+
 TEST_F(MonitorTest, AnInstallLogShorterThanAtTheActionsStartCountsFromItsBeginning) {
     const std::filesystem::path log = StackPaths::installLog(root.path());
     PrivateFile::createDirectories(log.parent_path());
@@ -219,8 +282,8 @@ TEST_F(LocalHostsTest, SetUpConnectsAtOnceWhenTheHelperIsEnabled) {
     EXPECT_FALSE(model().error());
     EXPECT_EQ(connections(), 1);
     EXPECT_EQ(hostSetup->calls("openApproval"), 0);
-    // Nothing is reloaded by the set-up itself, and the activity stays.
-    EXPECT_EQ(model().activity(), "Ready");
+    // Nothing is reloaded by the set-up itself; it ends as any action does.
+    EXPECT_EQ(model().activity(), "Done");
 }
 
 TEST_F(LocalHostsTest, AFailedRegistrationLeavesTheSetUpOff) {

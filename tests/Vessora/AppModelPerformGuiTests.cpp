@@ -67,6 +67,38 @@ TEST_F(PerformTest, AFailureIsShownAndTheReloadsStillRun) {
                                                        "allProfiles", "statuses"}));
 }
 
+// An import that ends with a failed report returns normally: the action
+// says it did not succeed, and the status bar must not say "Done". The
+// report is the wizard's to show, so `error` stays clear.
+TEST_F(PerformTest, AnActionThatReportsItsOwnFailureEndsAsAFailureWithoutAnError) {
+    engine->setMigrationOutcome(false, "SQL import failed (ERROR 1064 (42000) at line 3).",
+                                std::nullopt);
+    MigrationRequest request;
+    request.name = "Portal";
+    std::optional<bool> outcome;
+    ASSERT_TRUE(model().performChecked(
+        "Importing project…", false,
+        [request](AppEngine& e) {
+            return e.migrate(request, [](MigrationPhase) {}).report.succeeded;
+        },
+        [&](bool succeeded) { outcome = succeeded; }));
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(outcome, false);
+    EXPECT_EQ(model().activity(), "Action failed. Check the error and logs.");
+    EXPECT_FALSE(model().error());
+    // As after any failure: the helper connection is read, then the reloads.
+    EXPECT_EQ(engine->log(), (std::vector<std::string>{"migrate(Portal)", "localHostConnected",
+                                                       "allProfiles", "statuses"}));
+    EXPECT_EQ(model().selectedID(), model().profiles().back().id);
+
+    engine->setMigrationOutcome(true, "Stack verification passed.", 3);
+    ASSERT_TRUE(model().performChecked("Importing project…", false, [request](AppEngine& e) {
+        return e.migrate(request, [](MigrationPhase) {}).report.succeeded;
+    }));
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(model().activity(), "Done");
+}
+
 TEST_F(PerformTest, AFailingPackageQueryAfterAFailedActionKeepsTheActionsError) {
     engine->fail("stop", "A service could not be stopped.");
     engine->fail("installations", "Homebrew was not found.");

@@ -266,16 +266,28 @@ TEST(SettingsPlacementTest, TheWindowIsCentredOverTheMainWindowAndKeptOnTheScree
               QPoint(0, 24));
 }
 
+// Settings open over the main window, wholly on its screen. The main window
+// sits in the screen's far corner, away from where a new window would
+// appear by itself (the top-left corner, offscreen).
 TEST_F(AppShellTest, SettingsOpenOverTheMainWindowWhollyOnItsScreen) {
     startAndWaitForPolls();
     QWidget& main = shell().window();
     const QRect available = main.screen()->availableGeometry();
-    main.move(available.left() + 20, available.bottom() - 60);
+    main.move(available.right() - 400, available.bottom() - 300);
+    const QRect mainShown = main.frameGeometry() & available;
+    ASSERT_FALSE(mainShown.contains(available.topLeft()));
     shell().window().findChild<QAction*>("settingsAction")->trigger();
     SettingsWindow* settings = shell().settingsWindow();
     ASSERT_NE(settings, nullptr);
-    EXPECT_TRUE(available.contains(settings->frameGeometry()))
-        << settings->frameGeometry().y() << "+" << settings->frameGeometry().height();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(settings));
+    const QRect frame = settings->frameGeometry();
+    const auto describe = [](const QRect& r) {
+        return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " +
+               std::to_string(r.width()) + "x" + std::to_string(r.height());
+    };
+    EXPECT_TRUE(available.contains(frame)) << describe(frame) << " on " << describe(available);
+    EXPECT_TRUE(mainShown.contains(frame.center()))
+        << describe(frame) << " is not over " << describe(mainShown);
     settings->close();
     EXPECT_TRUE(waitFor([&] { return shell().settingsWindow() == nullptr; }));
 }

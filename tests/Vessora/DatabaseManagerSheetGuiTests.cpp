@@ -7,6 +7,7 @@
 #include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/DatabaseSheetTest.hpp"
 #include "tests/Vessora/Support/RecordingDesktopServices.hpp"
+#include "tests/Vessora/Support/SpontaneousWheel.hpp"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -135,6 +136,12 @@ protected:
     template <typename Form = QDialog>
     Form* form(const char* name) const {
         return sheet_->findChild<Form*>(name);
+    }
+    // The new-user form, opened from the users tab.
+    QDialog* openNewUserForm() {
+        showUsers();
+        click("newUserButton");
+        return form("newUserForm");
     }
     // The sheet stays open after an attempt to dismiss it.
     bool resistsDismissal() {
@@ -532,9 +539,7 @@ TEST_F(DatabaseManagerSheetTest, TheNewDatabaseFormChecksTheNameAndLocksWhileItR
 
 TEST_F(DatabaseManagerSheetTest, TheNewUserFormOffersManageableDatabasesAndSelectsTheNewAccount) {
     DatabaseManagerSheet& sheet = openLoaded();
-    showUsers();
-    click("newUserButton");
-    auto* dialog = form("newUserForm");
+    QDialog* dialog = openNewUserForm();
     ASSERT_NE(dialog, nullptr);
     auto* databases = dialog->findChild<QComboBox*>("databasePicker");
     ASSERT_EQ(databases->count(), 2);
@@ -562,6 +567,69 @@ TEST_F(DatabaseManagerSheetTest, TheNewUserFormOffersManageableDatabasesAndSelec
     EXPECT_THAT(engine->log(), Contains("createDatabaseUser(studio, newbie, blog, Read & write)"));
     EXPECT_EQ(text("accountID"), "newbie@127.0.0.1");
     EXPECT_EQ(sheet.draft().password(), "");
+}
+
+// The wheel over an access picker the user never focused scrolls the access
+// list and changes no access; given the focus, the picker takes it.
+TEST_F(DatabaseManagerSheetTest, TheAccessPickersIgnoreTheWheelAndTheListScrolls) {
+    DatabaseAdminSnapshot many = sampleSnapshot();
+    for (int index = 0; index < 5; ++index)
+        many.databases.push_back({"extra" + std::to_string(index), 0, "", false});
+    engine->setDatabaseSnapshot(profile.id, many);
+    DatabaseManagerSheet& sheet = openLoaded();
+    showUsers();
+    selectAccount("writer@127.0.0.1");
+    auto* scroll = child<QScrollArea>("accessList");
+    ASSERT_TRUE(waitFor([&] { return scroll->verticalScrollBar()->maximum() > 0; }));
+    const auto pickers = child("usersTab")->findChildren<QComboBox*>("accessPicker");
+    ASSERT_EQ(pickers.size(), 7);
+    for (QComboBox* box : pickers) {
+        SCOPED_TRACE(box->property("database").toString().toStdString());
+        if (!box->isEnabled())
+            continue;
+        scroll->verticalScrollBar()->setValue(0);
+        const int shown = box->currentIndex();
+        wheelDown(box);
+        EXPECT_EQ(box->currentIndex(), shown);
+        EXPECT_FALSE(box->hasFocus());
+        EXPECT_GT(scroll->verticalScrollBar()->value(), 0) << "the list did not scroll";
+    }
+    EXPECT_FALSE(sheet.draft().dirty());
+
+    QComboBox* extra = picker("extra0");
+    ASSERT_EQ(extra->currentText(), "No access");
+    sheet.activateWindow();
+    extra->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitFor([&] { return extra->hasFocus(); }));
+    wheelDown(extra, 1);
+    EXPECT_EQ(extra->currentText(), "Read only");
+    EXPECT_TRUE(sheet.draft().dirty());
+}
+
+// The same for the new-user form's database and access pop-ups.
+TEST_F(DatabaseManagerSheetTest, TheNewUserFormsPickersIgnoreTheWheel) {
+    DatabaseManagerSheet& sheet = openLoaded();
+    QDialog* dialog = openNewUserForm();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    const std::string database = sheet.draft().initialDatabase();
+    const DatabaseAccess access = sheet.draft().initialAccess();
+    for (const char* name : {"databasePicker", "accessPicker"}) {
+        SCOPED_TRACE(name);
+        auto* box = dialog->findChild<QComboBox*>(name);
+        ASSERT_NE(box, nullptr);
+        ASSERT_GT(box->count(), 1);
+        // Wheel turns both ways: one of them would pass the ends.
+        const int shown = box->currentIndex();
+        box->clearFocus();
+        wheelDown(box);
+        EXPECT_EQ(box->currentIndex(), shown);
+        wheelUp(box);
+        EXPECT_EQ(box->currentIndex(), shown);
+        EXPECT_FALSE(box->hasFocus());
+    }
+    EXPECT_EQ(sheet.draft().initialDatabase(), database);
+    EXPECT_EQ(sheet.draft().initialAccess(), access);
 }
 
 TEST_F(DatabaseManagerSheetTest, ThePasswordFormChangesTheSelectedAccountsPassword) {

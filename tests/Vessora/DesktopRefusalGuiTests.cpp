@@ -11,6 +11,8 @@
 #include "VessoraCore/Updates/AppRelease.hpp"
 #include "tests/Vessora/Support/PictureStage.hpp"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -54,7 +56,26 @@ protected:
                                                        Qt::FindDirectChildrenOnly);
     }
 
-    // The warning over `over`'s window names `target`; OK closes it.
+    // The label of `alert` that names `target` lets the user select it and
+    // copy it as a user would: selected, then the copy keys.
+    static void expectCopyable(QMessageBox& alert, const QString& target) {
+        QLabel* naming = nullptr;
+        for (QLabel* label : alert.findChildren<QLabel*>())
+            if (label->isVisible() && label->text().contains(target))
+                naming = label;
+        ASSERT_NE(naming, nullptr) << "no label names " << target.toStdString();
+        EXPECT_TRUE(naming->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+        EXPECT_TRUE(naming->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
+        naming->setSelection(0, static_cast<int>(naming->text().size()));
+        ASSERT_TRUE(naming->selectedText().contains(target)) << "the text cannot be selected";
+        QGuiApplication::clipboard()->clear();
+        QTest::keySequence(naming, QKeySequence::Copy);
+        EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(target))
+            << QGuiApplication::clipboard()->text().toStdString();
+    }
+
+    // The warning over `over`'s window names `target` in a text the user can
+    // copy; OK closes it.
     void expectRefusalNaming(QWidget* over, const std::string& target) {
         ASSERT_FALSE(target.empty());
         QMessageBox* alert = nullptr;
@@ -65,7 +86,7 @@ protected:
         EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
         EXPECT_TRUE(alert->informativeText().contains(QString::fromStdString(target)))
             << alert->informativeText().toStdString();
-        EXPECT_TRUE(alert->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+        expectCopyable(*alert, QString::fromStdString(target));
         QTest::mouseClick(alert->findChild<QPushButton*>("openRefusedOKButton"), Qt::LeftButton);
         ASSERT_TRUE(waitFor([&] { return refusal(over) == nullptr; }));
     }

@@ -1,9 +1,11 @@
 // The desktop's own chooser answers through its callback without a nested
-// event loop, theme icons resolve even on the offscreen platform, and the
-// program's own images come from its bundle.
+// event loop, theme icons resolve even on the offscreen platform, tinted
+// icons are drawn at the screen's scale, and the program's own images come
+// from its bundle.
 #include "Vessora/App/Branding.hpp"
 #include "Vessora/App/FileChooser.hpp"
 #include "Vessora/App/Icons.hpp"
+#include "Vessora/App/TintedIconEngine.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
 #include <QApplication>
@@ -227,6 +229,38 @@ TEST_F(SymbolicIconsTest, FoldersReadAheadAnswerLikeThoseReadAtTheFirstLook) {
     EXPECT_EQ(red.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
     EXPECT_EQ(centre(red, 16), QColor(Qt::red).rgba());
     EXPECT_EQ(centre(red, 32), QColor(Qt::red).rgba());
+}
+
+// On a screen of scale 2 a 16-pixel icon is drawn from the 32-pixel image
+// at 32 by 32 device pixels, not at four times the size and scaled down.
+TEST(TintedIconEngineTest, DrawsAtTheScreensScaleFromTheImageOfThatSize) {
+    TemporaryFolder folder("vessora-tinted");
+    std::vector<TintedIconEngine::File> files;
+    for (const int size : {16, 32, 64}) {
+        QImage image(size, size, QImage::Format_ARGB32);
+        image.fill(Qt::black);
+        const QString path =
+            QString::fromStdString((folder.path() / (std::to_string(size) + ".png")).string());
+        ASSERT_TRUE(image.save(path));
+        files.push_back({size, path});
+    }
+    const QIcon icon(new TintedIconEngine(files, Qt::red, std::nullopt));
+
+    const QPixmap sharp = icon.pixmap(QSize(16, 16), 2.0);
+    EXPECT_EQ(sharp.width(), 32);
+    EXPECT_EQ(sharp.height(), 32);
+    EXPECT_EQ(sharp.devicePixelRatio(), 2.0);
+    EXPECT_EQ(sharp.toImage().pixel(16, 16), QColor(Qt::red).rgba());
+
+    const QPixmap plain = icon.pixmap(QSize(16, 16), 1.0);
+    EXPECT_EQ(plain.width(), 16);
+    EXPECT_EQ(plain.height(), 16);
+    EXPECT_EQ(plain.devicePixelRatio(), 1.0);
+
+    const QPixmap disabled = icon.pixmap(QSize(16, 16), 2.0, QIcon::Disabled);
+    EXPECT_EQ(disabled.width(), 32);
+    EXPECT_EQ(disabled.height(), 32);
+    EXPECT_EQ(disabled.devicePixelRatio(), 2.0);
 }
 
 // The application icon is the bundle's own image at every size it ships,

@@ -10,6 +10,7 @@
 #include "tests/Vessora/Support/MainWindowTest.hpp"
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -245,6 +246,36 @@ TEST_F(MainWindowShapeTest, TheLogAndTheErrorBelowTheEditorScrollIntoView) {
     ASSERT_TRUE(model().perform("Stopping Studio…", false, [](AppEngine& e) { e.stop("studio"); }));
     ASSERT_TRUE(waitForIdle());
     EXPECT_TRUE(waitFor([&] { return inView("errorBox"); }));
+}
+
+// The next action opens with the pane's log hidden and empty, not scrolled
+// to the last action's failure until its first poll.
+TEST_F(MainWindowShapeTest, TheNextActionShowsNothingOfTheLastOnesLog) {
+    startMonitor();
+    window();
+    auto* shown = find<QPlainTextEdit>("installLog");
+    engine->hold("install");
+    ASSERT_TRUE(model().perform("Installing packages for Studio…", true,
+                                [](AppEngine& e) { e.install("studio"); }));
+    const auto log = StackPaths::installLog(root.path());
+    PrivateFile::createDirectories(log.parent_path());
+    PrivateFile::write(log, "Error: php@8.4: not available\n");
+    ASSERT_TRUE(waitFor([&] { return shown->isVisible(); }));
+    engine->release("install");
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_FALSE(shown->isVisible());
+
+    engine->hold("statuses");
+    ASSERT_TRUE(waitUntilHeld("statuses"));
+    QSignalSpy reveals(&window().detail(), &DetailPane::revealRequested);
+    ASSERT_TRUE(
+        model().perform("Starting Studio…", false, [](AppEngine& e) { e.start("studio"); }));
+    QApplication::processEvents();
+    EXPECT_FALSE(shown->isVisible());
+    EXPECT_EQ(shown->toPlainText().toStdString(), "");
+    EXPECT_EQ(reveals.count(), 0);
+    engine->release("statuses");
+    ASSERT_TRUE(waitForIdle());
 }
 
 // Without an engine the reason is there from the start.

@@ -347,6 +347,7 @@ TEST_F(MigrationSheetTest, AnImportShowsEachPhaseLocksTheSheetAndEndsWithTheResu
                                            MigrationPhase::verifying}));
     ASSERT_TRUE(waitForIdle());
     EXPECT_FALSE(model().error());
+    EXPECT_EQ(model().activity(), "Done");
 
     // The request, as the draft held it; the name trimmed.
     const auto request = engine->lastMigrationRequest();
@@ -433,6 +434,10 @@ TEST_F(MigrationSheetTest, AnIncompleteImportOffersToMoveTheNewEnvironmentToTheT
     EXPECT_EQ(rows("resultSummary").size(), 4u);
     EXPECT_FALSE(shown("openSiteButton"));
     EXPECT_FALSE(shown("errorLine"));
+    // The status bar says it failed; the report above says why, so the main
+    // window shows no error of its own.
+    EXPECT_EQ(model().activity(), "Action failed. Check the error and logs.");
+    EXPECT_FALSE(model().error());
 
     // Cancel in the confirmation leaves everything as it was.
     click("removeImportedButton");

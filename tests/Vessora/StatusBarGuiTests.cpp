@@ -156,6 +156,48 @@ TEST_F(StatusBarTest, AFailedLocalAddressSetUpDoesNotKeepTheEarlierDone) {
     EXPECT_EQ(model().error(), "Could not launch /usr/bin/pkexec: No such file or directory");
     EXPECT_NE(activity(), "Done");
     EXPECT_EQ(activity(), "Action failed. Check the error and logs.");
+
+    // A later set-up that succeeds says so, whether it connects at once or
+    // waits for the user's approval.
+    hostSetup->failRegister(std::nullopt);
+    model().setUpLocalHosts();
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_FALSE(model().error());
+    EXPECT_EQ(activity(), "Done");
+
+    engine->fail("stop", "A service could not be stopped.");
+    ASSERT_TRUE(model().perform("Stopping…", false, [](AppEngine& e) { e.stop("studio"); }));
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(activity(), "Action failed. Check the error and logs.");
+    hostSetup->setStatusAfterRegister(ServiceStatus::requiresApproval);
+    model().setUpLocalHosts();
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(hostSetup->calls("openApproval"), 1);
+    ASSERT_FALSE(model().error());
+    EXPECT_EQ(activity(), "Done");
+}
+
+// Refused because a hostname's environment runs: the refusal is an error,
+// and the status bar does not keep the "Done" of the action before.
+TEST_F(StatusBarTest, TheRefusedHelperUpdateDoesNotKeepTheEarlierDone) {
+    StackProfile named = StackProfile::defaults().front();
+    named.hostname = "shop.test";
+    engine->setProfiles({named});
+    engine->setStatus(named.id, running());
+    hostSetup->setStatus(ServiceStatus::enabled);
+    hostSetup->setNeedsRefresh(true);
+    startMonitor();
+    window();
+    ASSERT_TRUE(waitFor([&] { return model().hostSetupNeedsUpdate(); }));
+    ASSERT_TRUE(model().perform("Saving…", false, [](AppEngine&) {}));
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(activity(), "Done");
+
+    model().setUpLocalHosts();
+    EXPECT_EQ(model().error(),
+              "Stop environments with hostnames before updating local host setup.");
+    EXPECT_EQ(activity(), "Action failed. Check the error and logs.");
+    EXPECT_EQ(hostSetup->calls("registerHelper"), 0);
 }
 
 } // namespace

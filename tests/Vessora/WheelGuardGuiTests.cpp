@@ -1,6 +1,7 @@
 // The wheel over a pop-up the user never opened nor focused scrolls the form
 // around it and changes nothing: the editor's and the new-environment
-// sheet's version pickers, and the plain pop-ups of the database sheets.
+// sheet's version pickers, and a plain guarded pop-up. The database sheet's
+// pickers are tried in its own tests.
 #include "Vessora/Controls/VersionPopUp.hpp"
 #include "Vessora/Controls/WheelGuard.hpp"
 #include "Vessora/Windows/DetailPane.hpp"
@@ -10,6 +11,7 @@
 #include "VessoraCore/Packages/PackageCatalog.hpp"
 #include "VessoraCore/Records/InstallationStatus.hpp"
 #include "tests/Vessora/Support/MainWindowTest.hpp"
+#include "tests/Vessora/Support/SpontaneousWheel.hpp"
 
 #include <QApplication>
 #include <QComboBox>
@@ -17,24 +19,9 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QVBoxLayout>
-#include <QWheelEvent>
-#include <QtTest/qtestspontaneevent.h>
 
 namespace vessora {
 namespace {
-
-// Notches of the wheel, downwards, over the middle of `widget`, delivered as
-// the window system's own are: spontaneous, so Qt passes an ignored event on
-// to the parents (a sent one stops at its receiver).
-void wheelDown(QWidget* widget, int notches = 3) {
-    for (int i = 0; i < notches; ++i) {
-        const QPointF at = QRectF(widget->rect()).center();
-        QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QSpontaneKeyEvent::setSpontaneous(&event);
-        qApp->notify(widget, &event);
-    }
-}
 
 class WheelGuardTest : public MainWindowTest {
 protected:
