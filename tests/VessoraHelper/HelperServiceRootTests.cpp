@@ -9,17 +9,22 @@
 #include "VessoraHostProtocol/LocalHostname.hpp"
 #include "VessoraHostProtocol/ManagedHosts.hpp"
 
+#include "HelperFlood.hpp"
 #include "HelperTestSupport.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <poll.h>
 #include <pwd.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -31,8 +36,9 @@ constexpr const char* clientVariable = "VESSORA_HELPER_TEST_CLIENT";
 constexpr int replyWaitMilliseconds = 20000;
 
 // Client mode: one connection to the socket, driven line by line through
-// standard input ("json <request>", "padded <size>", "big"); each answer is
-// one line: "ok", "fail <text>" or "closed".
+// standard input ("json <request>", "padded <size>"); each answer is one
+// line: "ok", "fail <text>" or "closed". "connected" answers "yes" or "no";
+// "hangup" closes the connection and the process stays.
 int clientMain(const std::string& socketPath) {
     HostServiceWire::Socket socket;
     try {
@@ -41,6 +47,12 @@ int clientMain(const std::string& socketPath) {
     }
     std::string line;
     while (std::getline(std::cin, line)) {
+        if (line == "connected" || line == "hangup") {
+            if (line == "hangup")
+                socket = HostServiceWire::Socket();
+            std::cout << (socket ? "yes" : "no") << std::endl;
+            continue;
+        }
         std::string payload;
         if (line.starts_with("json "))
             payload = line.substr(5);
@@ -71,6 +83,7 @@ const struct ClientMode {
     ClientMode() {
         if (const char* socketPath = std::getenv(clientVariable))
             ::_exit(clientMain(socketPath));
+        helperflood::runModeIfAsked();
     }
 } clientMode;
 
@@ -221,6 +234,8 @@ protected:
     std::unique_ptr<EchoServer> echo;
     std::unique_ptr<HelperService> service;
     std::thread serving;
+    // Connections the service examined.
+    std::shared_ptr<std::atomic<int>> examined = std::make_shared<std::atomic<int>>(0);
 
     void SetUp() override {
         if (::geteuid() != 0)
@@ -243,6 +258,7 @@ protected:
         settings.clientProgram = program;
         settings.relayEndpoints = {{relayPort, echo->port()}};
         settings.maxConnections = 4;
+        settings.beforeClientCheck = [examined = examined] { ++*examined; };
         configure(settings);
         if (!servesInProcess())
             return;
@@ -342,6 +358,8 @@ TEST_F(HelperServiceRootTest, CapsTheNumberOfConnections) {
     }
     Client extra = client(bob + 100);
     EXPECT_EQ(extra.ask("json {}"), "closed");
+    // Turned away before it cost an examination.
+    EXPECT_EQ(*examined, static_cast<int>(settings.maxConnections));
     admitted.front()->quit();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     Client later = client(bob + 101);
@@ -370,6 +388,8 @@ TEST_F(PerUserCapRootTest, OneUserCrowdsOutOnlyThemselves) {
         Client more = client(alice);
         EXPECT_EQ(more.ask("json {}"), "closed") << i;
     }
+    // Counted by their user id alone, not examined.
+    EXPECT_EQ(*examined, 2);
     // Another user is still served, and the first again once their
     // connections are gone.
     Client other = client(bob);
@@ -378,6 +398,52 @@ TEST_F(PerUserCapRootTest, OneUserCrowdsOutOnlyThemselves) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     Client again = client(alice);
     EXPECT_EQ(again.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+}
+
+// Connections queued before the service runs, so that it takes them in one
+// go: a peer that hung up meanwhile has not been seen hanging up when the
+// connection after it comes in at the cap.
+class HungUpRootTest : public HelperServiceRootTest {
+protected:
+    void configure(HelperSettings& limits) override {
+        limits.maxConnections = 4;
+        limits.maxConnectionsPerUser = 2;
+    }
+    bool servesInProcess() const override { return false; }
+
+    std::unique_ptr<Client> queued(uid_t uid) {
+        auto connected = std::make_unique<Client>(program, uid, settings.socketPath);
+        EXPECT_EQ(connected->ask("connected"), "yes");
+        return connected;
+    }
+    void serve() {
+        serving = std::thread([this] { service->run(); });
+    }
+};
+
+TEST_F(HungUpRootTest, APeerThatHungUpMakesRoomAtTheConnectionCap) {
+    service = std::make_unique<HelperService>(ListenSocket::bound(settings.socketPath), settings);
+    std::vector<std::unique_ptr<Client>> held;
+    for (uid_t i = 0; i < 3; ++i)
+        held.push_back(queued(alice + i));
+    const auto gone = queued(bob);
+    EXPECT_EQ(gone->ask("hangup"), "no");
+    const auto late = queued(bob + 1);
+    serve();
+    EXPECT_EQ(late->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+    for (const auto& client : held)
+        EXPECT_EQ(client->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+}
+
+TEST_F(HungUpRootTest, APeerThatHungUpMakesRoomAtItsUsersCap) {
+    service = std::make_unique<HelperService>(ListenSocket::bound(settings.socketPath), settings);
+    const auto held = queued(alice);
+    const auto gone = queued(alice);
+    EXPECT_EQ(gone->ask("hangup"), "no");
+    const auto late = queued(alice);
+    serve();
+    EXPECT_EQ(late->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+    EXPECT_EQ(held->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
 }
 
 class IdleLimitRootTest : public HelperServiceRootTest {
@@ -481,6 +547,43 @@ TEST_F(HelperStopRootTest, SIGTERMFinishesTheApplyInProgressThenExits) {
             .empty());
     EXPECT_EQ(waiting.ask("json {}"), "closed");
     EXPECT_FALSE(helpertest::listening(relayPort));
+}
+
+// Reads "Max open files" of /proc/PID/limits: the soft and hard limits.
+std::optional<std::pair<std::string, std::string>> openFilesLimits(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/limits");
+    std::string line;
+    while (std::getline(file, line)) {
+        if (!line.starts_with("Max open files"))
+            continue;
+        std::istringstream words(line.substr(std::strlen("Max open files")));
+        std::string soft, hard;
+        if (words >> soft >> hard)
+            return std::make_pair(soft, hard);
+    }
+    return std::nullopt;
+}
+
+TEST_F(HelperStopRootTest, RunsAtItsHardDescriptorLimit) {
+    settings.signing = SigningInfo{"VSSRLNX001", true, std::nullopt};
+    const pid_t helper = ::fork();
+    ASSERT_GE(helper, 0);
+    if (helper == 0) {
+        const rlimit lowered{256, 4096};
+        if (::setrlimit(RLIMIT_NOFILE, &lowered) != 0)
+            ::_exit(125);
+        ::_exit(HelperMain::run(settings));
+    }
+    // It raises the limit before it listens.
+    const bool started = serviceListening();
+    const auto limits = openFilesLimits(helper);
+    ::kill(helper, SIGTERM);
+    int status = -1;
+    ::waitpid(helper, &status, 0);
+    ASSERT_TRUE(started) << "the helper did not start: " << status;
+    ASSERT_TRUE(limits);
+    EXPECT_EQ(limits->first, "4096");
+    EXPECT_EQ(limits->second, "4096");
 }
 
 // A plain Python process run under `uid`, as a local user would flood the
@@ -665,6 +768,70 @@ TEST_F(ReconnectFloodRootTest, EightReconnectingClientsDelayAnotherUserOnlySligh
     // accept batch the median alone is hundreds of milliseconds.
     EXPECT_LT(median, 25.0);
     EXPECT_LT(p99, 250.0);
+}
+
+// The helper program handed its socket as systemd hands it over, with the
+// socket unit's backlog, at the production limits; floods come from a
+// program other than the client, so each of their connections is examined.
+class FloodRootTest : public HelperServiceRootTest {
+protected:
+    static constexpr auto bound = std::chrono::milliseconds(5000);
+    std::filesystem::path other;
+    std::unique_ptr<helperflood::ActivatedHelper> helper;
+
+    void configure(HelperSettings& limits) override {
+        const HelperSettings production;
+        limits.maxConnections = production.maxConnections;
+        limits.maxConnectionsPerUser = production.maxConnectionsPerUser;
+        limits.signing = SigningInfo{"VSSRLNX001", true, std::nullopt};
+    }
+    bool servesInProcess() const override { return false; }
+    void SetUp() override {
+        HelperServiceRootTest::SetUp();
+        if (IsSkipped())
+            return;
+        other = program.parent_path() / "other";
+        std::filesystem::copy_file(program, other);
+        ::chmod(other.c_str(), 0755);
+        helper =
+            std::make_unique<helperflood::ActivatedHelper>(settings, helperflood::unitBacklog());
+    }
+
+    // Another user's requests, each on a fresh connection: all answered,
+    // none later than the bound.
+    void expectVictimAnsweredInTime() {
+        constexpr int count = 20;
+        const std::string request = HostServiceRequest({"victim.test"}, false).toJSON();
+        helperflood::ModeProcess victim(
+            program, alice,
+            helperflood::requestsMode(settings.socketPath.string(), count, bound, request), 300);
+        for (int i = 0; i < count; ++i) {
+            const std::string line = victim.line(static_cast<int>(bound.count()) + 10000);
+            const auto answer = helperflood::timedAnswer(line);
+            ASSERT_TRUE(answer) << i << ": " << line;
+            ASSERT_EQ(answer->answer, "ok") << i << " after " << answer->milliseconds << " ms";
+            EXPECT_LE(answer->milliseconds, static_cast<double>(bound.count())) << i;
+        }
+        EXPECT_NE(hosts().find(ManagedHosts::section(alice, {"victim.test"})), std::string::npos);
+    }
+};
+
+TEST_F(FloodRootTest, AnotherUserIsAnsweredBesideTenThousandThreadsConnectingInALoop) {
+    helperflood::ModeProcess flood(
+        other, bob, helperflood::threadsMode(settings.socketPath.string(), 10000, 120), 130);
+    ASSERT_EQ(flood.line(60000), "started");
+    expectVictimAnsweredInTime();
+}
+
+TEST_F(FloodRootTest, AnotherUserIsAnsweredBesideEightReconnectLoops) {
+    std::vector<std::unique_ptr<helperflood::ModeProcess>> floods;
+    for (uid_t i = 0; i < 8; ++i) {
+        floods.push_back(std::make_unique<helperflood::ModeProcess>(
+            other, bob + 10 + i, helperflood::reconnectMode(settings.socketPath.string(), 120),
+            130));
+        ASSERT_EQ(floods.back()->line(30000), "started");
+    }
+    expectVictimAnsweredInTime();
 }
 
 TEST_F(HelperServiceRootTest, RefusesAPeerInAnotherUserNamespace) {

@@ -2,15 +2,19 @@
 #include "VessoraHelper/HelperMain.hpp"
 #include "VessoraHelper/ListenSocket.hpp"
 
+#include "HelperFlood.hpp"
 #include "HelperTestSupport.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <poll.h>
+#include <pthread.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -100,6 +104,60 @@ TEST(ListenSocketTest, BindsItsOwnSocketInAFolderOnlyItsOwnerChanges) {
     EXPECT_EQ(helpertest::readFile(path), "not a socket");
 }
 
+// How many connections `listener` takes before a non-blocking connect finds
+// its queue full; none of them is accepted.
+int queuedConnections(int listener) {
+    sockaddr_un address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return -1;
+    std::vector<HostServiceWire::Socket> queued;
+    while (queued.size() < 10000) {
+        HostServiceWire::Socket client(
+            ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (::connect(client.fd(), reinterpret_cast<const sockaddr*>(&address), length) != 0)
+            return errno == EAGAIN ? static_cast<int>(queued.size()) : -1;
+        queued.push_back(std::move(client));
+    }
+    return -1;
+}
+
+// A connection waits behind every one queued before it, so the queue is
+// short however the socket was made: the socket unit asks systemd for the
+// helper's backlog, and the helper sets it again on the socket it is handed.
+TEST(ListenSocketTest, QueuesTheSameFewConnectionsWhoeverMadeTheSocket) {
+    EXPECT_EQ(helperflood::unitBacklog(), ListenSocket::backlog)
+        << "Backlog= of " << helperflood::socketUnit();
+    EXPECT_LE(ListenSocket::backlog, 128);
+
+    // The kernel takes one more than the backlog.
+    helpertest::TemporaryFolder folder;
+    HostServiceWire::Socket own =
+        ListenSocket::bound(folder.path() / "run" / "own.sock", ::geteuid());
+    const int ownQueue = queuedConnections(own.fd());
+    EXPECT_GE(ownQueue, ListenSocket::backlog);
+    EXPECT_LE(ownQueue, ListenSocket::backlog + 1);
+
+    // Handed a socket with a long queue, as systemd without Backlog= would.
+    const auto handed = [&folder, ownQueue] {
+        return inChild([&folder, ownQueue] {
+            const auto path = (folder.path() / "handed.sock").string();
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+            const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+            if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+                ::listen(fd, 4 * ListenSocket::backlog) != 0 || ::dup2(fd, 3) != 3)
+                return 10;
+            ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+            ::setenv("LISTEN_FDS", "1", 1);
+            const auto socket = ListenSocket::activated();
+            return socket && queuedConnections(socket->fd()) == ownQueue ? 0 : 1;
+        });
+    };
+    EXPECT_EQ(handed(), 0);
+}
+
 TEST(ClientCheckTest, ReadsStartTimesAndRefusesAnUninstalledPeer) {
     const auto own = ClientCheck::startTime(::getpid());
     ASSERT_TRUE(own);
@@ -132,12 +190,15 @@ TEST(ClientCheckTest, APeerGoneBeforeItsStatFileIsReadIsRefused) {
         ::pause();
         ::_exit(0);
     }
-    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+    std::ifstream stat(ClientCheck::statFile(child));
     ASSERT_TRUE(stat.is_open());
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     std::optional<std::uint64_t> read;
     EXPECT_NO_THROW(read = ClientCheck::startTimeIn(stat));
+    EXPECT_FALSE(read);
+    // And once it is gone, before the file is opened.
+    EXPECT_NO_THROW(read = ClientCheck::startTime(child));
     EXPECT_FALSE(read);
 }
 
@@ -193,6 +254,78 @@ TEST(ClientCheckTest, StartTimeIsTheProcessStartOfProcStat) {
     ASSERT_TRUE(childStart);
     EXPECT_EQ(childStart, expected);
     EXPECT_GT(*childStart, *own);
+}
+
+void* waitForever(void*) {
+    ::pause();
+    return nullptr;
+}
+
+// Field 22 of a thread's own stat file: when that thread started.
+std::optional<std::uint64_t> threadStart(pid_t pid, const std::string& thread) {
+    const std::string text =
+        helpertest::readFile("/proc/" + std::to_string(pid) + "/task/" + thread + "/stat");
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(text.substr(close + 1));
+    std::vector<std::string> after((std::istream_iterator<std::string>(fields)),
+                                   std::istream_iterator<std::string>());
+    if (after.size() < 20)
+        return std::nullopt;
+    return std::stoull(after[22 - 3]);
+}
+
+// The start time is read without the whole-process status, which walks
+// every thread; it must still be the process's start, not a thread's.
+TEST(ClientCheckTest, TheStartTimeOfAManyThreadedPeerIsItsProcessStart) {
+    constexpr int threads = 300;
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        ::close(release[1]);
+        // Threads that start some clock ticks after their process.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pthread_attr_t attributes;
+        ::pthread_attr_init(&attributes);
+        ::pthread_attr_setstacksize(&attributes, 64 * 1024);
+        for (int i = 0; i < threads; ++i) {
+            pthread_t thread;
+            if (::pthread_create(&thread, &attributes, waitForever, nullptr) != 0)
+                ::_exit(1);
+        }
+        char byte = 'x';
+        [[maybe_unused]] ssize_t io = ::write(ready[1], &byte, 1);
+        io = ::read(release[0], &byte, 1);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    pollfd entry{ready[0], POLLIN, 0};
+    char byte = 0;
+    const bool started = ::poll(&entry, 1, 20000) == 1 && ::read(ready[0], &byte, 1) == 1;
+    const auto read = ClientCheck::startTime(child);
+    const auto wholeProcess = startTimeByHand(child);
+    std::vector<std::uint64_t> threadStarts;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(child) + "/task")) {
+        if (const auto start = threadStart(child, task.path().filename().string()))
+            threadStarts.push_back(*start);
+    }
+    ::close(release[1]);
+    ::close(ready[0]);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(started);
+    ASSERT_EQ(threadStarts.size(), threads + 1u);
+    ASSERT_TRUE(wholeProcess);
+    EXPECT_EQ(read, wholeProcess);
+    // Its threads started later: a read of one of theirs would differ.
+    EXPECT_GT(*std::max_element(threadStarts.begin(), threadStarts.end()), *wholeProcess);
 }
 
 TEST(HelperMainTest, RefusesToRunWithoutRoot) {
