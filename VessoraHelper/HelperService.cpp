@@ -23,6 +23,16 @@ constexpr std::chrono::milliseconds acceptPause{200};
 // connections it already has; a bounded batch costs them at most one batch.
 constexpr int acceptBatch = 16;
 
+// True when the peer hung up without sending anything (or sent an empty
+// message, which also reads as the end): there is nothing to serve.
+bool hungUpWithoutRequest(int fd) {
+    ssize_t length;
+    do
+        length = ::recv(fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    while (length < 0 && errno == EINTR);
+    return length == 0;
+}
+
 HostServiceWire::Socket openSpare() {
     return HostServiceWire::Socket(::open("/dev/null", O_RDONLY | O_CLOEXEC));
 }
@@ -197,6 +207,9 @@ void HelperService::admit(HostServiceWire::Socket socket) {
     // The kernel's word for who connected is enough to count: a user past
     // their share is turned away before the costly examination, so their
     // connections cost everyone else next to nothing.
+    // A connection given up while it waited costs no examination either.
+    if (hungUpWithoutRequest(socket.fd()))
+        return;
     const std::optional<ClientCheck::Peer> peer = ClientCheck::peerOf(socket.fd());
     if (!peer || peer->userID == 0 || !roomFor(peer->userID))
         return;

@@ -5,7 +5,8 @@
 // is a fresh connection and a hosts request, timed from connect to reply.
 //   1. idle,
 //   2. beside one process of another user whose threads (12,000 by default)
-//      connect and hang up in a loop,
+//      connect and hang up in a loop; once as another program, once as the
+//      client program,
 //   3. beside 8 processes of other users reconnecting in a loop.
 // Needs root (the users are switched to); every flood ends by itself.
 // Arguments: the number of flood threads, the socket unit to take the
@@ -86,7 +87,7 @@ Figures victimRequests(const std::filesystem::path& program, const std::string& 
 }
 
 void report(const char* name, const Figures& figures, const Figures* idle) {
-    std::printf("%-22s answered %3d of %3d; p50 %s, p99 %s, max %s", name, figures.answered,
+    std::printf("%-42s answered %3d of %3d; p50 %s, p99 %s, max %s", name, figures.answered,
                 figures.asked, shown(figures.p50).c_str(), shown(figures.p99).c_str(),
                 shown(figures.max).c_str());
     if (idle)
@@ -142,21 +143,25 @@ int main(int argc, char** argv) {
     const Figures idle = victimRequests(victim, socket, 200, 5000ms, 60s);
     report("idle helper:", idle, nullptr);
 
-    Figures threaded;
-    {
-        helperflood::ModeProcess flood(root / "bin" / "flood", floodUser,
+    // Threads of any other program are refused when examined; threads of
+    // the client program itself are admitted up to their user's share and
+    // hang up again, so their slots turn over.
+    const auto threadFlood = [&](const std::filesystem::path& program) {
+        helperflood::ModeProcess flood(program, floodUser,
                                        helperflood::threadsMode(socket, threads, 240), 250);
         const std::string started = flood.line(120000);
         if (started != "started") {
             std::fprintf(stderr, "helper-bench: the thread flood did not start: %s\n",
                          started.c_str());
-            return 1;
+            std::exit(1);
         }
-        threaded = victimRequests(victim, socket, 100, 20000ms, 150s);
-    }
-    char name[48];
-    std::snprintf(name, sizeof name, "%d-thread flood:", threads);
-    report(name, threaded, &idle);
+        return victimRequests(victim, socket, 100, 20000ms, 150s);
+    };
+    const Figures threaded = threadFlood(root / "bin" / "flood");
+    const std::string flooders = std::to_string(threads) + "-thread flood";
+    report((flooders + ":").c_str(), threaded, &idle);
+    const Figures clientThreads = threadFlood(victim);
+    report((flooders + " of the client program:").c_str(), clientThreads, &idle);
 
     Figures reconnecting;
     {
@@ -176,6 +181,7 @@ int main(int argc, char** argv) {
     report("8 reconnect loops:", reconnecting, &idle);
 
     const bool met = threaded.answered == threaded.asked && threaded.p99 <= 1000 &&
+                     clientThreads.answered == clientThreads.asked && clientThreads.p99 <= 1000 &&
                      reconnecting.answered == reconnecting.asked && reconnecting.p99 <= 250;
     std::printf("targets (every request answered; p99 <= 1 s beside the thread flood, <= 250 ms "
                 "beside 8 reconnect loops): %s; load %s\n",

@@ -80,8 +80,8 @@ inline sockaddr_un address(const std::string& path) {
     return address;
 }
 
-// A connection to `path`; connect() waits at most `timeout` for room in a
-// full backlog. -1 when it fails.
+// A connection to `path`; connect() waits at most `timeout` (0: without
+// end) for room in a full backlog. -1 when it fails.
 inline int connectWithin(const sockaddr_un& to, std::chrono::milliseconds timeout) {
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -101,18 +101,31 @@ struct FloodShared {
     Clock::time_point end;
 };
 
-inline void* connectLoop(void* argument) {
-    const auto* shared = static_cast<const FloodShared*>(argument);
-    while (Clock::now() < shared->end) {
-        const int fd = connectWithin(shared->to, std::chrono::milliseconds(1000));
-        if (fd >= 0)
-            ::close(fd);
+// Connects and hangs up again in a loop; `hold`: keeps each connection until
+// the helper ends it (a second at most), so that every one is examined.
+inline void connectLoop(const FloodShared& shared, bool hold) {
+    while (Clock::now() < shared.end) {
+        // Waits for room in the backlog as long as it takes, ahead of later
+        // connections; the process ends at its time even so.
+        const int fd = connectWithin(shared.to, std::chrono::milliseconds(0));
+        if (fd < 0)
+            continue;
+        if (hold) {
+            pollfd entry{fd, POLLIN, 0};
+            ::poll(&entry, 1, 1000);
+        }
+        ::close(fd);
     }
+}
+
+inline void* holdingLoop(void* shared) {
+    connectLoop(*static_cast<const FloodShared*>(shared), true);
     return nullptr;
 }
 
-// `threads` threads with small stacks, each connecting to `path` and hanging
-// up again in a loop, for `seconds`. Prints "started" once every thread runs.
+// `threads` threads with small stacks, each connecting to `path` in a loop
+// (holding each connection until the helper ends it), for `seconds`. Prints
+// "started" once every thread runs.
 inline int threadFlood(const std::string& path, int threads, int seconds) {
     static FloodShared shared;
     shared.to = address(path);
@@ -122,7 +135,7 @@ inline int threadFlood(const std::string& path, int threads, int seconds) {
     ::pthread_attr_setstacksize(&attributes, std::max<std::size_t>(PTHREAD_STACK_MIN, 64 * 1024));
     for (int i = 0; i < threads; ++i) {
         pthread_t thread;
-        if (const int error = ::pthread_create(&thread, &attributes, connectLoop, &shared)) {
+        if (const int error = ::pthread_create(&thread, &attributes, holdingLoop, &shared)) {
             std::printf("failed after %d threads: %s\n", i, std::strerror(error));
             std::fflush(stdout);
             return 2;
@@ -132,7 +145,7 @@ inline int threadFlood(const std::string& path, int threads, int seconds) {
     std::printf("started\n");
     std::fflush(stdout);
     std::this_thread::sleep_until(shared.end);
-    return 0;
+    return 0; // ends the threads, also those still waiting in connect()
 }
 
 // Connects to `path` and hangs up again, as fast as it can, for `seconds`.
@@ -140,7 +153,7 @@ inline int reconnectFlood(const std::string& path, int seconds) {
     FloodShared shared{address(path), Clock::now() + std::chrono::seconds(seconds)};
     std::printf("started\n");
     std::fflush(stdout);
-    connectLoop(&shared);
+    connectLoop(shared, false);
     return 0;
 }
 
@@ -221,13 +234,14 @@ inline std::string requestsMode(const std::string& path, int count, std::chrono:
            std::to_string(bound.count()) + "\t" + request;
 }
 
-// `program` run under `uid` in `mode`, its standard output read line by
+// A process run under `uid` from `argv` (looked up in PATH) with
+// `environment` (none: this process's), its standard output read line by
 // line; killed when destroyed or when the creating thread ends, and after
 // `seconds` at the latest.
-class ModeProcess {
+class UserProcess {
 public:
-    ModeProcess(const std::filesystem::path& program, uid_t uid, const std::string& mode,
-                int seconds) {
+    UserProcess(uid_t uid, const std::vector<std::string>& argv,
+                const std::vector<std::string>& environment, int seconds) {
         int output[2];
         if (::pipe2(output, O_CLOEXEC) != 0)
             throw std::system_error(errno, std::generic_category(), "pipe");
@@ -242,25 +256,31 @@ public:
             // After the change of user, which clears it.
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             ::alarm(static_cast<unsigned>(seconds));
-            const std::string variable = std::string(modeVariable) + "=" + mode;
-            char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
-            char* const envp[] = {const_cast<char*>(variable.c_str()), nullptr};
-            ::execve(program.c_str(), argv, envp);
+            std::vector<char*> arguments;
+            for (const std::string& argument : argv)
+                arguments.push_back(const_cast<char*>(argument.c_str()));
+            arguments.push_back(nullptr);
+            std::vector<char*> variables;
+            for (const std::string& variable : environment)
+                variables.push_back(const_cast<char*>(variable.c_str()));
+            variables.push_back(nullptr);
+            ::execvpe(arguments.front(), arguments.data(),
+                      environment.empty() ? environ : variables.data());
             ::_exit(121);
         }
         ::close(output[1]);
         fromProcess_ = output[0];
     }
-    ~ModeProcess() {
+    ~UserProcess() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
         ::close(fromProcess_);
     }
-    ModeProcess(const ModeProcess&) = delete;
-    ModeProcess& operator=(const ModeProcess&) = delete;
+    UserProcess(const UserProcess&) = delete;
+    UserProcess& operator=(const UserProcess&) = delete;
 
     // The next line it prints, or "timeout" after `milliseconds`.
-    std::string line(int milliseconds) {
+    std::string line(int milliseconds = 30000) {
         std::string text;
         const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
         while (true) {
@@ -280,6 +300,14 @@ public:
 private:
     pid_t pid_ = -1;
     int fromProcess_ = -1;
+};
+
+// `program` run under `uid` in one of the modes above.
+class ModeProcess : public UserProcess {
+public:
+    ModeProcess(const std::filesystem::path& program, uid_t uid, const std::string& mode,
+                int seconds)
+        : UserProcess(uid, {program.string()}, {std::string(modeVariable) + "=" + mode}, seconds) {}
 };
 
 // One line of timedRequests: how long the request took and its answer.

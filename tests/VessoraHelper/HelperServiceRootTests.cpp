@@ -14,14 +14,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <mutex>
 #include <poll.h>
 #include <pwd.h>
 #include <sstream>
@@ -400,50 +403,120 @@ TEST_F(PerUserCapRootTest, OneUserCrowdsOutOnlyThemselves) {
     EXPECT_EQ(again.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
 }
 
-// Connections queued before the service runs, so that it takes them in one
-// go: a peer that hung up meanwhile has not been seen hanging up when the
-// connection after it comes in at the cap.
+// Holds the service's thread at its next examination of a peer until
+// released, so that a test can act between two accepts of one batch.
+class ExaminationGate {
+public:
+    void arm() {
+        std::lock_guard guard(mutex_);
+        armed_ = true;
+    }
+    // On the service's thread.
+    void pass() {
+        std::unique_lock lock(mutex_);
+        if (!armed_)
+            return;
+        armed_ = false;
+        reached_ = true;
+        changed_.notify_all();
+        changed_.wait_for(lock, std::chrono::seconds(20), [this] { return released_; });
+    }
+    bool waitReached() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return reached_; });
+    }
+    void release() {
+        {
+            std::lock_guard guard(mutex_);
+            released_ = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool armed_ = false;
+    bool reached_ = false;
+    bool released_ = false;
+};
+
+// While the service examines one connection, the test lets a peer hang up
+// and another connection queue behind it: the service takes that one in the
+// same batch, before it polls again.
 class HungUpRootTest : public HelperServiceRootTest {
 protected:
+    std::shared_ptr<ExaminationGate> gate = std::make_shared<ExaminationGate>();
+
     void configure(HelperSettings& limits) override {
         limits.maxConnections = 4;
         limits.maxConnectionsPerUser = 2;
+        limits.beforeClientCheck = [gate = gate, examined = examined] {
+            ++*examined;
+            gate->pass();
+        };
     }
-    bool servesInProcess() const override { return false; }
+    void TearDown() override {
+        gate->release();
+        HelperServiceRootTest::TearDown();
+    }
 
+    std::unique_ptr<Client> admitted(uid_t uid) {
+        auto connected = std::make_unique<Client>(program, uid, settings.socketPath);
+        EXPECT_EQ(connected->ask("json {}"),
+                  std::string("fail ") + HostServiceDecodingError::missing);
+        return connected;
+    }
     std::unique_ptr<Client> queued(uid_t uid) {
         auto connected = std::make_unique<Client>(program, uid, settings.socketPath);
         EXPECT_EQ(connected->ask("connected"), "yes");
         return connected;
     }
-    void serve() {
-        serving = std::thread([this] { service->run(); });
+    // A connection of `uid`, held at its examination while `meanwhile` runs.
+    std::unique_ptr<Client> examinedWhile(uid_t uid, const std::function<void()>& meanwhile) {
+        gate->arm();
+        auto connected = std::make_unique<Client>(program, uid, settings.socketPath);
+        EXPECT_TRUE(gate->waitReached());
+        meanwhile();
+        gate->release();
+        return connected;
     }
 };
 
 TEST_F(HungUpRootTest, APeerThatHungUpMakesRoomAtTheConnectionCap) {
-    service = std::make_unique<HelperService>(ListenSocket::bound(settings.socketPath), settings);
-    std::vector<std::unique_ptr<Client>> held;
-    for (uid_t i = 0; i < 3; ++i)
-        held.push_back(queued(alice + i));
-    const auto gone = queued(bob);
-    EXPECT_EQ(gone->ask("hangup"), "no");
-    const auto late = queued(bob + 1);
-    serve();
+    const auto first = admitted(alice);
+    const auto second = admitted(alice + 1);
+    const auto gone = admitted(bob);
+    std::unique_ptr<Client> late;
+    const auto filling = examinedWhile(bob + 1, [&] {
+        EXPECT_EQ(gone->ask("hangup"), "no");
+        late = queued(bob + 2);
+    });
     EXPECT_EQ(late->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
-    for (const auto& client : held)
-        EXPECT_EQ(client->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+    EXPECT_EQ(filling->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
 }
 
 TEST_F(HungUpRootTest, APeerThatHungUpMakesRoomAtItsUsersCap) {
-    service = std::make_unique<HelperService>(ListenSocket::bound(settings.socketPath), settings);
-    const auto held = queued(alice);
-    const auto gone = queued(alice);
-    EXPECT_EQ(gone->ask("hangup"), "no");
-    const auto late = queued(alice);
-    serve();
+    const auto held = admitted(alice);
+    const auto gone = admitted(alice);
+    std::unique_ptr<Client> late;
+    const auto other = examinedWhile(bob, [&] {
+        EXPECT_EQ(gone->ask("hangup"), "no");
+        late = queued(alice);
+    });
     EXPECT_EQ(late->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
     EXPECT_EQ(held->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+}
+
+TEST_F(HungUpRootTest, AConnectionGivenUpBeforeItWasTakenCostsNoExamination) {
+    std::unique_ptr<Client> quitter;
+    const auto first = examinedWhile(alice, [&] {
+        quitter = queued(bob);
+        EXPECT_EQ(quitter->ask("hangup"), "no");
+    });
+    // Answered after the same batch took the quitter's connection.
+    EXPECT_EQ(first->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+    EXPECT_EQ(*examined, 1);
 }
 
 class IdleLimitRootTest : public HelperServiceRootTest {
@@ -587,56 +660,13 @@ TEST_F(HelperStopRootTest, RunsAtItsHardDescriptorLimit) {
 }
 
 // A plain Python process run under `uid`, as a local user would flood the
-// helper without the application; killed when destroyed.
-class PythonFlood {
-public:
-    PythonFlood(uid_t uid, const std::string& script, const std::vector<std::string>& arguments) {
-        int output[2];
-        if (::pipe2(output, O_CLOEXEC) != 0)
-            throw std::system_error(errno, std::generic_category(), "pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(output[1], 1);
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
-                ::setresuid(uid, uid, uid) != 0)
-                ::_exit(120);
-            std::vector<char*> argv = {const_cast<char*>("python3"), const_cast<char*>("-c"),
-                                       const_cast<char*>(script.c_str())};
-            for (const std::string& argument : arguments)
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            argv.push_back(nullptr);
-            ::execvp("python3", argv.data());
-            ::_exit(121);
-        }
-        ::close(output[1]);
-        fromFlood_ = output[0];
-    }
-    ~PythonFlood() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        ::close(fromFlood_);
-    }
-    PythonFlood(const PythonFlood&) = delete;
-    PythonFlood& operator=(const PythonFlood&) = delete;
-
-    // The next line the flood prints, or "timeout".
-    std::string line(int milliseconds = 30000) {
-        std::string text;
-        while (true) {
-            pollfd entry{fromFlood_, POLLIN, 0};
-            char c;
-            if (::poll(&entry, 1, milliseconds) != 1 || ::read(fromFlood_, &c, 1) != 1)
-                return "timeout";
-            if (c == '\n')
-                return text;
-            text += c;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-    int fromFlood_ = -1;
-};
+// helper without the application; it ends after five minutes at the latest.
+std::unique_ptr<helperflood::UserProcess> pythonFlood(uid_t uid, const std::string& script,
+                                                      const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {"python3", "-c", script};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return std::make_unique<helperflood::UserProcess>(uid, argv, std::vector<std::string>{}, 300);
+}
 
 std::size_t openDescriptors() {
     return static_cast<std::size_t>(
@@ -707,9 +737,9 @@ protected:
 TEST_F(DescriptorFloodRootTest, ARelayFloodNeverTakesTheDescriptorsOfHostsRequests) {
     Client owner = client(alice);
     ASSERT_EQ(owner.apply(HostServiceRequest({"flood.test"}, true)), "ok");
-    PythonFlood flood(bob, relayFloodScript,
-                      {std::to_string(relayPort), std::to_string(sinkPort), "400"});
-    ASSERT_EQ(flood.line(), "ready");
+    const auto flood = pythonFlood(bob, relayFloodScript,
+                                   {std::to_string(relayPort), std::to_string(sinkPort), "400"});
+    ASSERT_EQ(flood->line(), "ready");
     // The relay joins its pairs on its own thread: wait (bounded) until the
     // count stops changing.
     std::size_t held = openDescriptors();
@@ -741,11 +771,10 @@ protected:
 TEST_F(ReconnectFloodRootTest, EightReconnectingClientsDelayAnotherUserOnlySlightly) {
     Client victim = client(alice);
     ASSERT_EQ(victim.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
-    std::vector<std::unique_ptr<PythonFlood>> floods;
+    std::vector<std::unique_ptr<helperflood::UserProcess>> floods;
     for (uid_t i = 0; i < 8; ++i) {
         floods.push_back(
-            std::make_unique<PythonFlood>(bob + 10 + i, reconnectFloodScript,
-                                          std::vector<std::string>{settings.socketPath.string()}));
+            pythonFlood(bob + 10 + i, reconnectFloodScript, {settings.socketPath.string()}));
         ASSERT_EQ(floods.back()->line(), "started");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <poll.h>
@@ -202,10 +203,10 @@ TEST(ClientCheckTest, APeerGoneBeforeItsStatFileIsReadIsRefused) {
     EXPECT_FALSE(read);
 }
 
-// Field 22 of /proc/PID/stat, read another way: the fields after the
-// command name's closing parenthesis, split at blanks, begin with field 3.
-std::optional<std::uint64_t> startTimeByHand(pid_t pid) {
-    const std::string text = helpertest::readFile("/proc/" + std::to_string(pid) + "/stat");
+// Field 22 of a stat file under /proc, read another way: the fields after
+// the command name's closing parenthesis, split at blanks, begin with field 3.
+std::optional<std::uint64_t> startTimeByHand(const std::string& stat) {
+    const std::string text = helpertest::readFile(stat);
     const std::size_t close = text.rfind(')');
     if (close == std::string::npos)
         return std::nullopt;
@@ -216,6 +217,56 @@ std::optional<std::uint64_t> startTimeByHand(pid_t pid) {
         return std::nullopt;
     return std::stoull(after[22 - 3]);
 }
+
+// The same from the whole-process /proc/PID/stat.
+std::optional<std::uint64_t> startTimeByHand(pid_t pid) {
+    return startTimeByHand("/proc/" + std::to_string(pid) + "/stat");
+}
+
+// A child process that runs `prepare`, then waits until it is destroyed.
+class WaitingChild {
+public:
+    explicit WaitingChild(const std::function<void()>& prepare) {
+        int ready[2];
+        int release[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0)
+            throw std::system_error(errno, std::generic_category(), "pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(release[1]); // or the read below never sees the end
+            prepare();
+            char byte = 'x';
+            [[maybe_unused]] ssize_t io = ::write(ready[1], &byte, 1);
+            io = ::read(release[0], &byte, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        ready_ = ready[0];
+        release_ = release[1];
+        pollfd entry{ready_, POLLIN, 0};
+        char byte;
+        prepared_ = ::poll(&entry, 1, 20000) == 1 && ::read(ready_, &byte, 1) == 1;
+    }
+    ~WaitingChild() {
+        ::close(release_);
+        ::close(ready_);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    WaitingChild(const WaitingChild&) = delete;
+    WaitingChild& operator=(const WaitingChild&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // True once it ran `prepare` (within 20 s).
+    bool prepared() const { return prepared_; }
+
+private:
+    pid_t pid_ = -1;
+    int ready_ = -1;
+    int release_ = -1;
+    bool prepared_ = false;
+};
 
 TEST(ClientCheckTest, StartTimeIsTheProcessStartOfProcStat) {
     const auto own = ClientCheck::startTime(::getpid());
@@ -224,35 +275,12 @@ TEST(ClientCheckTest, StartTimeIsTheProcessStartOfProcStat) {
     EXPECT_GT(*own, 0u);
 
     // A later process, whose name has blanks and parentheses in it.
-    int ready[2];
-    int release[2];
-    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-    ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(30)); // a few clock ticks later
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
-        ::close(release[1]); // or the read below never sees the end
-        ::prctl(PR_SET_NAME, "a) b (c) d", 0, 0, 0);
-        char byte = 'x';
-        [[maybe_unused]] ssize_t io = ::write(ready[1], &byte, 1);
-        io = ::read(release[0], &byte, 1);
-        ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    pollfd entry{ready[0], POLLIN, 0};
-    char byte;
-    EXPECT_EQ(::poll(&entry, 1, 10000), 1);
-    EXPECT_EQ(::read(ready[0], &byte, 1), 1);
-    const auto childStart = ClientCheck::startTime(child);
-    const auto expected = startTimeByHand(child);
-    ::close(release[1]);
-    ::close(ready[0]);
-    ::waitpid(child, nullptr, 0);
+    const WaitingChild child([] { ::prctl(PR_SET_NAME, "a) b (c) d", 0, 0, 0); });
+    ASSERT_TRUE(child.prepared());
+    const auto childStart = ClientCheck::startTime(child.pid());
     ASSERT_TRUE(childStart);
-    EXPECT_EQ(childStart, expected);
+    EXPECT_EQ(childStart, startTimeByHand(child.pid()));
     EXPECT_GT(*childStart, *own);
 }
 
@@ -261,34 +289,11 @@ void* waitForever(void*) {
     return nullptr;
 }
 
-// Field 22 of a thread's own stat file: when that thread started.
-std::optional<std::uint64_t> threadStart(pid_t pid, const std::string& thread) {
-    const std::string text =
-        helpertest::readFile("/proc/" + std::to_string(pid) + "/task/" + thread + "/stat");
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return std::nullopt;
-    std::istringstream fields(text.substr(close + 1));
-    std::vector<std::string> after((std::istream_iterator<std::string>(fields)),
-                                   std::istream_iterator<std::string>());
-    if (after.size() < 20)
-        return std::nullopt;
-    return std::stoull(after[22 - 3]);
-}
-
 // The start time is read without the whole-process status, which walks
 // every thread; it must still be the process's start, not a thread's.
 TEST(ClientCheckTest, TheStartTimeOfAManyThreadedPeerIsItsProcessStart) {
     constexpr int threads = 300;
-    int ready[2];
-    int release[2];
-    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-    ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
-        ::close(release[1]);
+    const WaitingChild child([] {
         // Threads that start some clock ticks after their process.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         pthread_attr_t attributes;
@@ -299,28 +304,16 @@ TEST(ClientCheckTest, TheStartTimeOfAManyThreadedPeerIsItsProcessStart) {
             if (::pthread_create(&thread, &attributes, waitForever, nullptr) != 0)
                 ::_exit(1);
         }
-        char byte = 'x';
-        [[maybe_unused]] ssize_t io = ::write(ready[1], &byte, 1);
-        io = ::read(release[0], &byte, 1);
-        ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    pollfd entry{ready[0], POLLIN, 0};
-    char byte = 0;
-    const bool started = ::poll(&entry, 1, 20000) == 1 && ::read(ready[0], &byte, 1) == 1;
-    const auto read = ClientCheck::startTime(child);
-    const auto wholeProcess = startTimeByHand(child);
+    });
+    ASSERT_TRUE(child.prepared());
+    const auto read = ClientCheck::startTime(child.pid());
+    const auto wholeProcess = startTimeByHand(child.pid());
     std::vector<std::uint64_t> threadStarts;
     for (const auto& task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(child) + "/task")) {
-        if (const auto start = threadStart(child, task.path().filename().string()))
+         std::filesystem::directory_iterator("/proc/" + std::to_string(child.pid()) + "/task")) {
+        if (const auto start = startTimeByHand((task.path() / "stat").string()))
             threadStarts.push_back(*start);
     }
-    ::close(release[1]);
-    ::close(ready[0]);
-    ::waitpid(child, nullptr, 0);
-    ASSERT_TRUE(started);
     ASSERT_EQ(threadStarts.size(), threads + 1u);
     ASSERT_TRUE(wholeProcess);
     EXPECT_EQ(read, wholeProcess);
