@@ -109,6 +109,11 @@ bool accepted(const Peer& peer, const std::filesystem::path& program) {
     // pid 0: the peer lives in another pid namespace and cannot be examined.
     if (peer.userID == 0 || peer.pid <= 0)
         return false;
+    // Any other program is turned away at once: a refusal needs no pinning,
+    // and a flood of other programs costs one readlink a connection.
+    const std::string exe = "/proc/" + std::to_string(peer.pid) + "/exe";
+    if (linkTarget(exe) != program.string())
+        return false;
 
     const PidDescriptor process(peer.pid);
     if (!process.valid())
@@ -117,7 +122,7 @@ bool accepted(const Peer& peer, const std::filesystem::path& program) {
     if (!before)
         return false;
 
-    const std::string exe = "/proc/" + std::to_string(peer.pid) + "/exe";
+    // Again, now that the process is pinned.
     if (linkTarget(exe) != program.string())
         return false;
     struct stat running {};

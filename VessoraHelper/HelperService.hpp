@@ -7,9 +7,11 @@
 // so is one beyond the connection cap or beyond the cap per user id, so a
 // user can crowd out only themselves. The caps are applied first, counted by
 // the peer's user id from the kernel, and only a connection within them is
-// examined. A connection that sends no request
-// within the idle limit is closed, unless its request succeeded: it then
-// holds the owner lease, which ends only with the connection. Each
+// examined, so a user's flood costs others little; one given up before it
+// was taken is not examined at all. At a cap, connections whose peers have
+// hung up are let go before a new one is refused. A connection that sends
+// no request within the idle limit is closed, unless its request succeeded:
+// it then holds the owner lease, which ends only with the connection. Each
 // connection has at most one request in flight: the next message is read
 // only after the reply went out. Replies are sent without blocking
 // (MSG_DONTWAIT, MSG_NOSIGNAL); a client that does not take its reply holds

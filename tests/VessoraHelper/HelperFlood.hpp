@@ -101,16 +101,18 @@ struct FloodShared {
     Clock::time_point end;
 };
 
-// Connects and hangs up again in a loop; `hold`: keeps each connection until
-// the helper ends it (a second at most), so that every one is examined.
-inline void connectLoop(const FloodShared& shared, bool hold) {
+// Connects and hangs up again in a loop. `ask`: sends a request on each
+// connection and keeps it until the helper answers or ends it (a second at
+// most), so that every one is examined and the client program's admitted
+// connections turn over.
+inline void connectLoop(const FloodShared& shared, bool ask) {
     while (Clock::now() < shared.end) {
         // Waits for room in the backlog as long as it takes, ahead of later
         // connections; the process ends at its time even so.
         const int fd = connectWithin(shared.to, std::chrono::milliseconds(0));
         if (fd < 0)
             continue;
-        if (hold) {
+        if (ask && ::send(fd, "{}", 2, MSG_NOSIGNAL | MSG_DONTWAIT) == 2) {
             pollfd entry{fd, POLLIN, 0};
             ::poll(&entry, 1, 1000);
         }
@@ -118,14 +120,14 @@ inline void connectLoop(const FloodShared& shared, bool hold) {
     }
 }
 
-inline void* holdingLoop(void* shared) {
+inline void* askingLoop(void* shared) {
     connectLoop(*static_cast<const FloodShared*>(shared), true);
     return nullptr;
 }
 
 // `threads` threads with small stacks, each connecting to `path` in a loop
-// (holding each connection until the helper ends it), for `seconds`. Prints
-// "started" once every thread runs.
+// and asking on each connection, for `seconds`. Prints "started" once every
+// thread runs.
 inline int threadFlood(const std::string& path, int threads, int seconds) {
     static FloodShared shared;
     shared.to = address(path);
@@ -135,7 +137,7 @@ inline int threadFlood(const std::string& path, int threads, int seconds) {
     ::pthread_attr_setstacksize(&attributes, std::max<std::size_t>(PTHREAD_STACK_MIN, 64 * 1024));
     for (int i = 0; i < threads; ++i) {
         pthread_t thread;
-        if (const int error = ::pthread_create(&thread, &attributes, holdingLoop, &shared)) {
+        if (const int error = ::pthread_create(&thread, &attributes, askingLoop, &shared)) {
             std::printf("failed after %d threads: %s\n", i, std::strerror(error));
             std::fflush(stdout);
             return 2;

@@ -800,8 +800,8 @@ TEST_F(ReconnectFloodRootTest, EightReconnectingClientsDelayAnotherUserOnlySligh
 }
 
 // The helper program handed its socket as systemd hands it over, with the
-// socket unit's backlog, at the production limits; floods come from a
-// program other than the client, so each of their connections is examined.
+// socket unit's backlog, at the production limits. Floods come from another
+// program unless said otherwise.
 class FloodRootTest : public HelperServiceRootTest {
 protected:
     static constexpr auto bound = std::chrono::milliseconds(5000);
@@ -848,6 +848,15 @@ protected:
 TEST_F(FloodRootTest, AnotherUserIsAnsweredBesideTenThousandThreadsConnectingInALoop) {
     helperflood::ModeProcess flood(
         other, bob, helperflood::threadsMode(settings.socketPath.string(), 10000, 120), 130);
+    ASSERT_EQ(flood.line(60000), "started");
+    expectVictimAnsweredInTime();
+}
+
+// The client program's threads are admitted up to their user's share, and
+// each answered one makes room for the next: every turn costs an examination.
+TEST_F(FloodRootTest, AnotherUserIsAnsweredBesideTenThousandThreadsOfTheClientProgram) {
+    helperflood::ModeProcess flood(
+        program, bob, helperflood::threadsMode(settings.socketPath.string(), 10000, 120), 130);
     ASSERT_EQ(flood.line(60000), "started");
     expectVictimAnsweredInTime();
 }
