@@ -172,10 +172,16 @@ bool HelperService::finishStopping() {
 }
 
 void HelperService::acceptWaiting() {
+    // Refused connections are closed once the batch is taken: in a flood,
+    // their peers connect again at once, and so they come only after those
+    // already waiting for room in the backlog, whom the accepts woke.
+    std::vector<HostServiceWire::Socket> refused;
     for (int taken = 0; taken < acceptBatch; ++taken) {
         const int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            admit(HostServiceWire::Socket(fd));
+            HostServiceWire::Socket socket(fd);
+            if (!admit(socket))
+                refused.push_back(std::move(socket));
             continue;
         }
         switch (errno) {
@@ -203,36 +209,37 @@ void HelperService::acceptWaiting() {
     }
 }
 
-void HelperService::admit(HostServiceWire::Socket socket) {
+bool HelperService::admit(HostServiceWire::Socket& socket) {
+    // A connection given up while it waited costs no examination.
+    if (hungUpWithoutRequest(socket.fd()))
+        return false;
     // The kernel's word for who connected is enough to count: a user past
     // their share is turned away before the costly examination, so their
     // connections cost everyone else next to nothing.
-    // A connection given up while it waited costs no examination either.
-    if (hungUpWithoutRequest(socket.fd()))
-        return;
     const std::optional<ClientCheck::Peer> peer = ClientCheck::peerOf(socket.fd());
     if (!peer || peer->userID == 0 || !roomFor(peer->userID))
-        return;
+        return false;
     if (beforeClientCheck_)
         beforeClientCheck_();
     // A peer that cannot be examined is refused; the service goes on.
     try {
         if (!ClientCheck::accepted(*peer, program_))
-            return;
+            return false;
     } catch (const std::exception&) {
-        return;
+        return false;
     }
     Connection connection;
     try {
         connection.lease = randomUUID();
     } catch (const std::system_error&) {
-        return;
+        return false;
     }
     connection.socket = std::move(socket);
     connection.userID = peer->userID;
     connection.idleSince = Clock::now();
     coordinator_.connected(connection.lease);
     connections_.emplace(nextID_++, std::move(connection));
+    return true;
 }
 
 bool HelperService::roomFor(std::uint32_t user) {

@@ -98,7 +98,8 @@ private:
     // True when everything is answered and run() may return.
     bool finishStopping();
     void acceptWaiting();
-    void admit(HostServiceWire::Socket socket);
+    // Takes the socket and returns true when the connection is admitted.
+    bool admit(HostServiceWire::Socket& socket);
     // True when `user` may have one more connection; makes room first from
     // connections whose peers hung up.
     bool roomFor(std::uint32_t user);
