@@ -58,8 +58,13 @@ bool inOwnUserNamespace(pid_t pid) {
 
 } // namespace
 
+std::filesystem::path statFile(pid_t pid) {
+    const std::string id = std::to_string(pid);
+    return "/proc/" + id + "/task/" + id + "/stat";
+}
+
 std::optional<std::uint64_t> startTime(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::ifstream file(statFile(pid));
     return startTimeIn(file);
 }
 
@@ -91,37 +96,52 @@ std::optional<std::uint64_t> startTimeIn(std::istream& stat) {
     return value;
 }
 
-std::optional<std::uint32_t> acceptedUser(int fd, const std::filesystem::path& program) {
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || length != sizeof peer)
+std::optional<Peer> peerOf(int fd) {
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
+        length != sizeof credentials)
         return std::nullopt;
+    return Peer{credentials.uid, credentials.pid};
+}
+
+bool accepted(const Peer& peer, const std::filesystem::path& program) {
     // pid 0: the peer lives in another pid namespace and cannot be examined.
-    if (peer.uid == 0 || peer.pid <= 0)
-        return std::nullopt;
+    if (peer.userID == 0 || peer.pid <= 0)
+        return false;
+    // Any other program is turned away at once: a refusal needs no pinning,
+    // and a flood of other programs costs one readlink a connection.
+    const std::string exe = "/proc/" + std::to_string(peer.pid) + "/exe";
+    if (linkTarget(exe) != program.string())
+        return false;
 
     const PidDescriptor process(peer.pid);
     if (!process.valid())
-        return std::nullopt;
+        return false;
     const std::optional<std::uint64_t> before = startTime(peer.pid);
     if (!before)
-        return std::nullopt;
+        return false;
 
-    const std::string exe = "/proc/" + std::to_string(peer.pid) + "/exe";
+    // Again, now that the process is pinned.
     if (linkTarget(exe) != program.string())
-        return std::nullopt;
+        return false;
     struct stat running {};
     struct stat installed {};
     if (::stat(exe.c_str(), &running) != 0 || ::stat(program.c_str(), &installed) != 0 ||
         running.st_dev != installed.st_dev || running.st_ino != installed.st_ino ||
         !S_ISREG(running.st_mode) || running.st_uid != 0 || (running.st_mode & 022) != 0)
-        return std::nullopt;
+        return false;
     if (!inOwnUserNamespace(peer.pid))
-        return std::nullopt;
+        return false;
 
-    if (!process.alive() || startTime(peer.pid) != before)
+    return process.alive() && startTime(peer.pid) == before;
+}
+
+std::optional<std::uint32_t> acceptedUser(int fd, const std::filesystem::path& program) {
+    const std::optional<Peer> peer = peerOf(fd);
+    if (!peer || !accepted(*peer, program))
         return std::nullopt;
-    return peer.uid;
+    return peer->userID;
 }
 
 } // namespace vessora::ClientCheck

@@ -23,14 +23,35 @@
 
 namespace vessora::ClientCheck {
 
+// Who the kernel says connected: its effective ids when it called connect.
+struct Peer {
+    std::uint32_t userID = 0;
+    pid_t pid = 0;
+};
+
+// The peer on the connected socket `fd`, or none when it cannot be told.
+// Cheap: what a connection may be refused for before it is examined.
+std::optional<Peer> peerOf(int fd);
+
+// True when `peer` is an acceptable client. This is the costly part: it
+// reads the peer's entries in /proc.
+bool accepted(const Peer& peer, const std::filesystem::path& program);
+
 // The effective user id of an acceptable client on the connected socket
 // `fd`, or none when the connection must be refused.
 std::optional<std::uint32_t> acceptedUser(int fd, const std::filesystem::path& program);
 
-// The start time of process `pid` in clock ticks since boot, or none.
+// The start time of process `pid` in clock ticks since boot, or none. Read
+// from the thread-group leader's own entry, /proc/PID/task/PID/stat: the
+// process-wide /proc/PID/stat sums over every thread, which a client with
+// thousands of them turns into milliseconds per read. The leader's own start
+// is the process's start.
 std::optional<std::uint64_t> startTime(pid_t pid);
 
-// The same from an opened /proc/PID/stat; none when it cannot be read, as
+// The file startTime(pid) reads.
+std::filesystem::path statFile(pid_t pid);
+
+// The start time from an opened stat file; none when it cannot be read, as
 // when the process ended after the file was opened.
 std::optional<std::uint64_t> startTimeIn(std::istream& stat);
 

@@ -23,6 +23,16 @@ constexpr std::chrono::milliseconds acceptPause{200};
 // connections it already has; a bounded batch costs them at most one batch.
 constexpr int acceptBatch = 16;
 
+// True when the peer hung up without sending anything (or sent an empty
+// message, which also reads as the end): there is nothing to serve.
+bool hungUpWithoutRequest(int fd) {
+    ssize_t length;
+    do
+        length = ::recv(fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    while (length < 0 && errno == EINTR);
+    return length == 0;
+}
+
 HostServiceWire::Socket openSpare() {
     return HostServiceWire::Socket(::open("/dev/null", O_RDONLY | O_CLOEXEC));
 }
@@ -35,8 +45,8 @@ HelperService::HelperService(HostServiceWire::Socket listener, const HelperSetti
       program_(std::filesystem::weakly_canonical(settings.clientProgram)),
       maxConnections_(settings.maxConnections),
       maxConnectionsPerUser_(settings.maxConnectionsPerUser), idleLimit_(settings.idleLimit),
-      stopSignal_(stopSignal), wakeup_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      spare_(openSpare()),
+      beforeClientCheck_(settings.beforeClientCheck), stopSignal_(stopSignal),
+      wakeup_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), spare_(openSpare()),
       coordinator_(settings.hosts, settings.relayEndpoints,
                    DescriptorBudget::relayPairs(DescriptorBudget::softLimit(),
                                                 settings.maxConnections,
@@ -79,12 +89,7 @@ void HelperService::run() {
                            static_cast<short>(acceptPausedUntil_ ? 0 : POLLIN), 0});
         watched.push_back({stopping_ ? -1 : stopSignal_, POLLIN, 0});
         for (const auto& [id, connection] : connections_) {
-            short events = 0;
-            if (connection.unsent)
-                events = POLLOUT;
-            else if (!connection.inFlight)
-                events = POLLIN;
-            watched.push_back({connection.socket.fd(), events, 0});
+            watched.push_back({connection.socket.fd(), connection.events(), 0});
             ids.push_back(id);
         }
         int timeout = -1;
@@ -103,28 +108,36 @@ void HelperService::run() {
         }
         if (watched[2].revents != 0)
             stopping_ = true;
-        for (std::size_t i = 0; i < ids.size(); ++i) {
-            const short revents = watched[i + 3].revents;
-            const auto found = connections_.find(ids[i]);
-            if (revents == 0 || found == connections_.end())
-                continue;
-            Connection& connection = found->second;
-            if (revents & (POLLERR | POLLNVAL)) {
-                close(ids[i]);
-            } else if (connection.unsent) {
-                if (revents & POLLOUT)
-                    send(ids[i], connection);
-                else if (revents & POLLHUP)
-                    close(ids[i]);
-            } else if (!connection.inFlight) {
-                if (!stopping_)
-                    receive(ids[i], connection);
-            } else if (revents & POLLHUP) {
-                close(ids[i]); // queued after its request, which still runs
-            }
-        }
+        for (std::size_t i = 0; i < ids.size(); ++i)
+            serve(ids[i], watched[i + 3].revents);
         if (!stopping_ && watched[1].revents != 0)
             acceptWaiting();
+    }
+}
+
+short HelperService::Connection::events() const {
+    if (unsent)
+        return POLLOUT;
+    return inFlight ? 0 : POLLIN;
+}
+
+void HelperService::serve(std::uint64_t id, short revents) {
+    const auto found = connections_.find(id);
+    if (revents == 0 || found == connections_.end())
+        return;
+    Connection& connection = found->second;
+    if (revents & (POLLERR | POLLNVAL)) {
+        close(id);
+    } else if (connection.unsent) {
+        if (revents & POLLOUT)
+            send(id, connection);
+        else if (revents & POLLHUP)
+            close(id);
+    } else if (!connection.inFlight) {
+        if (!stopping_)
+            receive(id, connection);
+    } else if (revents & POLLHUP) {
+        close(id); // queued after its request, which still runs
     }
 }
 
@@ -159,10 +172,16 @@ bool HelperService::finishStopping() {
 }
 
 void HelperService::acceptWaiting() {
+    // Refused connections are closed once the batch is taken: in a flood,
+    // their peers connect again at once, and so they come only after those
+    // already waiting for room in the backlog, whom the accepts woke.
+    std::vector<HostServiceWire::Socket> refused;
     for (int taken = 0; taken < acceptBatch; ++taken) {
         const int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            admit(HostServiceWire::Socket(fd));
+            HostServiceWire::Socket socket(fd);
+            if (!admit(socket))
+                refused.push_back(std::move(socket));
             continue;
         }
         switch (errno) {
@@ -190,36 +209,79 @@ void HelperService::acceptWaiting() {
     }
 }
 
-void HelperService::admit(HostServiceWire::Socket socket) {
-    if (connections_.size() >= maxConnections_)
-        return;
+bool HelperService::admit(HostServiceWire::Socket& socket) {
+    // A connection given up while it waited costs no examination.
+    if (hungUpWithoutRequest(socket.fd()))
+        return false;
+    // The kernel's word for who connected is enough to count: a user past
+    // their share is turned away before the costly examination, so their
+    // connections cost everyone else next to nothing.
+    const std::optional<ClientCheck::Peer> peer = ClientCheck::peerOf(socket.fd());
+    if (!peer || peer->userID == 0 || !roomFor(peer->userID))
+        return false;
+    if (beforeClientCheck_)
+        beforeClientCheck_();
     // A peer that cannot be examined is refused; the service goes on.
-    std::optional<std::uint32_t> user;
     try {
-        user = ClientCheck::acceptedUser(socket.fd(), program_);
+        if (!ClientCheck::accepted(*peer, program_))
+            return false;
     } catch (const std::exception&) {
-        return;
+        return false;
     }
-    if (!user)
-        return;
-    std::size_t ofUser = 0;
-    for (const auto& [id, connection] : connections_) {
-        if (connection.userID == *user)
-            ++ofUser;
-    }
-    if (ofUser >= maxConnectionsPerUser_)
-        return;
     Connection connection;
     try {
         connection.lease = randomUUID();
     } catch (const std::system_error&) {
-        return;
+        return false;
     }
     connection.socket = std::move(socket);
-    connection.userID = *user;
+    connection.userID = peer->userID;
     connection.idleSince = Clock::now();
     coordinator_.connected(connection.lease);
     connections_.emplace(nextID_++, std::move(connection));
+    return true;
+}
+
+bool HelperService::roomFor(std::uint32_t user) {
+    const auto fits = [this, user] {
+        return connections_.size() < maxConnections_ &&
+               connectionsOf(user) < maxConnectionsPerUser_;
+    };
+    if (fits())
+        return true;
+    // A connection whose peer hung up since the last poll would hold its
+    // slot until it is next served: serve such ones first.
+    if (connections_.size() >= maxConnections_)
+        serveHungUp(std::nullopt);
+    else
+        serveHungUp(user);
+    return fits();
+}
+
+std::size_t HelperService::connectionsOf(std::uint32_t user) const {
+    std::size_t count = 0;
+    for (const auto& [id, connection] : connections_) {
+        if (connection.userID == user)
+            ++count;
+    }
+    return count;
+}
+
+void HelperService::serveHungUp(std::optional<std::uint32_t> user) {
+    std::vector<pollfd> watched;
+    std::vector<std::uint64_t> ids;
+    for (const auto& [id, connection] : connections_) {
+        if (user && connection.userID != *user)
+            continue;
+        watched.push_back({connection.socket.fd(), connection.events(), 0});
+        ids.push_back(id);
+    }
+    if (::poll(watched.data(), watched.size(), 0) <= 0)
+        return;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (watched[i].revents & (POLLHUP | POLLERR | POLLNVAL))
+            serve(ids[i], watched[i].revents);
+    }
 }
 
 void HelperService::receive(std::uint64_t id, Connection& connection) {

@@ -5,9 +5,13 @@
 // A connection is accepted only from the expected client program running as
 // a user other than root (ClientCheck); any other is closed unanswered, and
 // so is one beyond the connection cap or beyond the cap per user id, so a
-// user can crowd out only themselves. A connection that sends no request
-// within the idle limit is closed, unless its request succeeded: it then
-// holds the owner lease, which ends only with the connection. Each
+// user can crowd out only themselves. The caps are applied first, counted by
+// the peer's user id from the kernel, and only a connection within them is
+// examined, so a user's flood costs others little; one given up before it
+// was taken is not examined at all. At a cap, connections whose peers have
+// hung up are let go before a new one is refused. A connection that sends
+// no request within the idle limit is closed, unless its request succeeded:
+// it then holds the owner lease, which ends only with the connection. Each
 // connection has at most one request in flight: the next message is read
 // only after the reply went out. Replies are sent without blocking
 // (MSG_DONTWAIT, MSG_NOSIGNAL); a client that does not take its reply holds
@@ -38,6 +42,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -78,6 +83,8 @@ private:
         bool ownsSetup = false;
 
         bool awaitingReply() const { return inFlight && !unsent; }
+        // What the poll loop waits for on it.
+        short events() const;
     };
 
     struct Answer {
@@ -91,7 +98,16 @@ private:
     // True when everything is answered and run() may return.
     bool finishStopping();
     void acceptWaiting();
-    void admit(HostServiceWire::Socket socket);
+    // Takes the socket and returns true when the connection is admitted.
+    bool admit(HostServiceWire::Socket& socket);
+    // True when `user` may have one more connection; makes room first from
+    // connections whose peers hung up.
+    bool roomFor(std::uint32_t user);
+    std::size_t connectionsOf(std::uint32_t user) const;
+    // Serves the connections (of `user`, or all) whose peers hung up.
+    void serveHungUp(std::optional<std::uint32_t> user);
+    // Handles what poll() reported for one connection.
+    void serve(std::uint64_t id, short revents);
     void receive(std::uint64_t id, Connection& connection);
     void deliverReplies();
     // False when the connection broke and was closed.
@@ -104,6 +120,7 @@ private:
     const std::size_t maxConnections_;
     const std::size_t maxConnectionsPerUser_;
     const std::chrono::milliseconds idleLimit_;
+    const std::function<void()> beforeClientCheck_;
     const int stopSignal_;
     HostServiceWire::Socket wakeup_;
     HostServiceWire::Socket spare_;

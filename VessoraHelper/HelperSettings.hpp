@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <sys/types.h>
 #include <vector>
@@ -34,6 +35,9 @@ struct HelperSettings {
     // holds the owner lease. The application sends its request right after
     // connecting and drops a connection whose request failed.
     std::chrono::milliseconds idleLimit{10000};
+    // Runs before a connecting peer is examined; lets tests see which
+    // connections cost an examination.
+    std::function<void()> beforeClientCheck;
 
     static HelperSettings installed();
 

@@ -17,7 +17,6 @@ namespace vessora::ListenSocket {
 namespace {
 
 constexpr int firstPassedDescriptor = 3;
-constexpr int backlog = 64;
 
 [[noreturn]] void throwErrno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -69,6 +68,9 @@ std::optional<HostServiceWire::Socket> activated() {
         throwErrno("fcntl");
     HostServiceWire::Socket socket(fd);
     makeNonBlocking(socket.fd());
+    // Listening again only changes the backlog.
+    if (::listen(socket.fd(), backlog) != 0)
+        throwErrno("listen");
     return socket;
 }
 

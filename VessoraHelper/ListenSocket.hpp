@@ -12,9 +12,16 @@
 
 namespace vessora::ListenSocket {
 
+// Connections that may wait to be accepted, whoever made the socket (the
+// socket unit's Backlog= says the same). Small on purpose: a connection
+// waits behind every one queued before it, and a flood of connections
+// blocked in connect() is already in line behind a full queue.
+inline constexpr int backlog = 64;
+
 // The socket passed by socket activation, or none when this process was not
 // activated. Throws std::runtime_error when the passed descriptors are not
 // exactly one listening Unix SOCK_SEQPACKET socket. Clears the variables.
+// The socket's backlog is set to `backlog`.
 std::optional<HostServiceWire::Socket> activated();
 
 // Binds and listens at `path` (mode 0666). Its folder is created with mode

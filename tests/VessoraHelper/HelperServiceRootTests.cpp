@@ -9,17 +9,25 @@
 #include "VessoraHostProtocol/LocalHostname.hpp"
 #include "VessoraHostProtocol/ManagedHosts.hpp"
 
+#include "HelperFlood.hpp"
 #include "HelperTestSupport.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <functional>
 #include <future>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <mutex>
 #include <poll.h>
 #include <pwd.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -31,8 +39,9 @@ constexpr const char* clientVariable = "VESSORA_HELPER_TEST_CLIENT";
 constexpr int replyWaitMilliseconds = 20000;
 
 // Client mode: one connection to the socket, driven line by line through
-// standard input ("json <request>", "padded <size>", "big"); each answer is
-// one line: "ok", "fail <text>" or "closed".
+// standard input ("json <request>", "padded <size>"); each answer is one
+// line: "ok", "fail <text>" or "closed". "connected" answers "yes" or "no";
+// "hangup" closes the connection and the process stays.
 int clientMain(const std::string& socketPath) {
     HostServiceWire::Socket socket;
     try {
@@ -41,6 +50,12 @@ int clientMain(const std::string& socketPath) {
     }
     std::string line;
     while (std::getline(std::cin, line)) {
+        if (line == "connected" || line == "hangup") {
+            if (line == "hangup")
+                socket = HostServiceWire::Socket();
+            std::cout << (socket ? "yes" : "no") << std::endl;
+            continue;
+        }
         std::string payload;
         if (line.starts_with("json "))
             payload = line.substr(5);
@@ -71,6 +86,7 @@ const struct ClientMode {
     ClientMode() {
         if (const char* socketPath = std::getenv(clientVariable))
             ::_exit(clientMain(socketPath));
+        helperflood::runModeIfAsked();
     }
 } clientMode;
 
@@ -221,6 +237,8 @@ protected:
     std::unique_ptr<EchoServer> echo;
     std::unique_ptr<HelperService> service;
     std::thread serving;
+    // Connections the service examined.
+    std::shared_ptr<std::atomic<int>> examined = std::make_shared<std::atomic<int>>(0);
 
     void SetUp() override {
         if (::geteuid() != 0)
@@ -243,6 +261,7 @@ protected:
         settings.clientProgram = program;
         settings.relayEndpoints = {{relayPort, echo->port()}};
         settings.maxConnections = 4;
+        settings.beforeClientCheck = [examined = examined] { ++*examined; };
         configure(settings);
         if (!servesInProcess())
             return;
@@ -342,6 +361,8 @@ TEST_F(HelperServiceRootTest, CapsTheNumberOfConnections) {
     }
     Client extra = client(bob + 100);
     EXPECT_EQ(extra.ask("json {}"), "closed");
+    // Turned away before it cost an examination.
+    EXPECT_EQ(*examined, static_cast<int>(settings.maxConnections));
     admitted.front()->quit();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     Client later = client(bob + 101);
@@ -370,6 +391,8 @@ TEST_F(PerUserCapRootTest, OneUserCrowdsOutOnlyThemselves) {
         Client more = client(alice);
         EXPECT_EQ(more.ask("json {}"), "closed") << i;
     }
+    // Counted by their user id alone, not examined.
+    EXPECT_EQ(*examined, 2);
     // Another user is still served, and the first again once their
     // connections are gone.
     Client other = client(bob);
@@ -378,6 +401,122 @@ TEST_F(PerUserCapRootTest, OneUserCrowdsOutOnlyThemselves) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     Client again = client(alice);
     EXPECT_EQ(again.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+}
+
+// Holds the service's thread at its next examination of a peer until
+// released, so that a test can act between two accepts of one batch.
+class ExaminationGate {
+public:
+    void arm() {
+        std::lock_guard guard(mutex_);
+        armed_ = true;
+    }
+    // On the service's thread.
+    void pass() {
+        std::unique_lock lock(mutex_);
+        if (!armed_)
+            return;
+        armed_ = false;
+        reached_ = true;
+        changed_.notify_all();
+        changed_.wait_for(lock, std::chrono::seconds(20), [this] { return released_; });
+    }
+    bool waitReached() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return reached_; });
+    }
+    void release() {
+        {
+            std::lock_guard guard(mutex_);
+            released_ = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool armed_ = false;
+    bool reached_ = false;
+    bool released_ = false;
+};
+
+// While the service examines one connection, the test lets a peer hang up
+// and another connection queue behind it: the service takes that one in the
+// same batch, before it polls again.
+class HungUpRootTest : public HelperServiceRootTest {
+protected:
+    std::shared_ptr<ExaminationGate> gate = std::make_shared<ExaminationGate>();
+
+    void configure(HelperSettings& limits) override {
+        limits.maxConnections = 4;
+        limits.maxConnectionsPerUser = 2;
+        limits.beforeClientCheck = [gate = gate, examined = examined] {
+            ++*examined;
+            gate->pass();
+        };
+    }
+    void TearDown() override {
+        gate->release();
+        HelperServiceRootTest::TearDown();
+    }
+
+    std::unique_ptr<Client> admitted(uid_t uid) {
+        auto connected = std::make_unique<Client>(program, uid, settings.socketPath);
+        EXPECT_EQ(connected->ask("json {}"),
+                  std::string("fail ") + HostServiceDecodingError::missing);
+        return connected;
+    }
+    std::unique_ptr<Client> queued(uid_t uid) {
+        auto connected = std::make_unique<Client>(program, uid, settings.socketPath);
+        EXPECT_EQ(connected->ask("connected"), "yes");
+        return connected;
+    }
+    // A connection of `uid`, held at its examination while `meanwhile` runs.
+    std::unique_ptr<Client> examinedWhile(uid_t uid, const std::function<void()>& meanwhile) {
+        gate->arm();
+        auto connected = std::make_unique<Client>(program, uid, settings.socketPath);
+        EXPECT_TRUE(gate->waitReached());
+        meanwhile();
+        gate->release();
+        return connected;
+    }
+};
+
+TEST_F(HungUpRootTest, APeerThatHungUpMakesRoomAtTheConnectionCap) {
+    const auto first = admitted(alice);
+    const auto second = admitted(alice + 1);
+    const auto gone = admitted(bob);
+    std::unique_ptr<Client> late;
+    const auto filling = examinedWhile(bob + 1, [&] {
+        EXPECT_EQ(gone->ask("hangup"), "no");
+        late = queued(bob + 2);
+    });
+    EXPECT_EQ(late->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+    EXPECT_EQ(filling->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+}
+
+TEST_F(HungUpRootTest, APeerThatHungUpMakesRoomAtItsUsersCap) {
+    const auto held = admitted(alice);
+    const auto gone = admitted(alice);
+    std::unique_ptr<Client> late;
+    const auto other = examinedWhile(bob, [&] {
+        EXPECT_EQ(gone->ask("hangup"), "no");
+        late = queued(alice);
+    });
+    EXPECT_EQ(late->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+    EXPECT_EQ(held->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+}
+
+TEST_F(HungUpRootTest, AConnectionGivenUpBeforeItWasTakenCostsNoExamination) {
+    std::unique_ptr<Client> quitter;
+    const auto first = examinedWhile(alice, [&] {
+        quitter = queued(bob);
+        EXPECT_EQ(quitter->ask("hangup"), "no");
+    });
+    // Answered after the same batch took the quitter's connection.
+    EXPECT_EQ(first->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
+    EXPECT_EQ(*examined, 1);
 }
 
 class IdleLimitRootTest : public HelperServiceRootTest {
@@ -483,57 +622,51 @@ TEST_F(HelperStopRootTest, SIGTERMFinishesTheApplyInProgressThenExits) {
     EXPECT_FALSE(helpertest::listening(relayPort));
 }
 
+// Reads "Max open files" of /proc/PID/limits: the soft and hard limits.
+std::optional<std::pair<std::string, std::string>> openFilesLimits(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/limits");
+    std::string line;
+    while (std::getline(file, line)) {
+        if (!line.starts_with("Max open files"))
+            continue;
+        std::istringstream words(line.substr(std::strlen("Max open files")));
+        std::string soft, hard;
+        if (words >> soft >> hard)
+            return std::make_pair(soft, hard);
+    }
+    return std::nullopt;
+}
+
+TEST_F(HelperStopRootTest, RunsAtItsHardDescriptorLimit) {
+    settings.signing = SigningInfo{"VSSRLNX001", true, std::nullopt};
+    const pid_t helper = ::fork();
+    ASSERT_GE(helper, 0);
+    if (helper == 0) {
+        const rlimit lowered{256, 4096};
+        if (::setrlimit(RLIMIT_NOFILE, &lowered) != 0)
+            ::_exit(125);
+        ::_exit(HelperMain::run(settings));
+    }
+    // It raises the limit before it listens.
+    const bool started = serviceListening();
+    const auto limits = openFilesLimits(helper);
+    ::kill(helper, SIGTERM);
+    int status = -1;
+    ::waitpid(helper, &status, 0);
+    ASSERT_TRUE(started) << "the helper did not start: " << status;
+    ASSERT_TRUE(limits);
+    EXPECT_EQ(limits->first, "4096");
+    EXPECT_EQ(limits->second, "4096");
+}
+
 // A plain Python process run under `uid`, as a local user would flood the
-// helper without the application; killed when destroyed.
-class PythonFlood {
-public:
-    PythonFlood(uid_t uid, const std::string& script, const std::vector<std::string>& arguments) {
-        int output[2];
-        if (::pipe2(output, O_CLOEXEC) != 0)
-            throw std::system_error(errno, std::generic_category(), "pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(output[1], 1);
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
-                ::setresuid(uid, uid, uid) != 0)
-                ::_exit(120);
-            std::vector<char*> argv = {const_cast<char*>("python3"), const_cast<char*>("-c"),
-                                       const_cast<char*>(script.c_str())};
-            for (const std::string& argument : arguments)
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            argv.push_back(nullptr);
-            ::execvp("python3", argv.data());
-            ::_exit(121);
-        }
-        ::close(output[1]);
-        fromFlood_ = output[0];
-    }
-    ~PythonFlood() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        ::close(fromFlood_);
-    }
-    PythonFlood(const PythonFlood&) = delete;
-    PythonFlood& operator=(const PythonFlood&) = delete;
-
-    // The next line the flood prints, or "timeout".
-    std::string line(int milliseconds = 30000) {
-        std::string text;
-        while (true) {
-            pollfd entry{fromFlood_, POLLIN, 0};
-            char c;
-            if (::poll(&entry, 1, milliseconds) != 1 || ::read(fromFlood_, &c, 1) != 1)
-                return "timeout";
-            if (c == '\n')
-                return text;
-            text += c;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-    int fromFlood_ = -1;
-};
+// helper without the application; it ends after five minutes at the latest.
+std::unique_ptr<helperflood::UserProcess> pythonFlood(uid_t uid, const std::string& script,
+                                                      const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {"python3", "-c", script};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return std::make_unique<helperflood::UserProcess>(uid, argv, std::vector<std::string>{}, 300);
+}
 
 std::size_t openDescriptors() {
     return static_cast<std::size_t>(
@@ -604,9 +737,9 @@ protected:
 TEST_F(DescriptorFloodRootTest, ARelayFloodNeverTakesTheDescriptorsOfHostsRequests) {
     Client owner = client(alice);
     ASSERT_EQ(owner.apply(HostServiceRequest({"flood.test"}, true)), "ok");
-    PythonFlood flood(bob, relayFloodScript,
-                      {std::to_string(relayPort), std::to_string(sinkPort), "400"});
-    ASSERT_EQ(flood.line(), "ready");
+    const auto flood = pythonFlood(bob, relayFloodScript,
+                                   {std::to_string(relayPort), std::to_string(sinkPort), "400"});
+    ASSERT_EQ(flood->line(), "ready");
     // The relay joins its pairs on its own thread: wait (bounded) until the
     // count stops changing.
     std::size_t held = openDescriptors();
@@ -638,11 +771,10 @@ protected:
 TEST_F(ReconnectFloodRootTest, EightReconnectingClientsDelayAnotherUserOnlySlightly) {
     Client victim = client(alice);
     ASSERT_EQ(victim.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
-    std::vector<std::unique_ptr<PythonFlood>> floods;
+    std::vector<std::unique_ptr<helperflood::UserProcess>> floods;
     for (uid_t i = 0; i < 8; ++i) {
         floods.push_back(
-            std::make_unique<PythonFlood>(bob + 10 + i, reconnectFloodScript,
-                                          std::vector<std::string>{settings.socketPath.string()}));
+            pythonFlood(bob + 10 + i, reconnectFloodScript, {settings.socketPath.string()}));
         ASSERT_EQ(floods.back()->line(), "started");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -665,6 +797,79 @@ TEST_F(ReconnectFloodRootTest, EightReconnectingClientsDelayAnotherUserOnlySligh
     // accept batch the median alone is hundreds of milliseconds.
     EXPECT_LT(median, 25.0);
     EXPECT_LT(p99, 250.0);
+}
+
+// The helper program handed its socket as systemd hands it over, with the
+// socket unit's backlog, at the production limits. Floods come from another
+// program unless said otherwise.
+class FloodRootTest : public HelperServiceRootTest {
+protected:
+    static constexpr auto bound = std::chrono::milliseconds(5000);
+    std::filesystem::path other;
+    std::unique_ptr<helperflood::ActivatedHelper> helper;
+
+    void configure(HelperSettings& limits) override {
+        const HelperSettings production;
+        limits.maxConnections = production.maxConnections;
+        limits.maxConnectionsPerUser = production.maxConnectionsPerUser;
+        limits.signing = SigningInfo{"VSSRLNX001", true, std::nullopt};
+    }
+    bool servesInProcess() const override { return false; }
+    void SetUp() override {
+        HelperServiceRootTest::SetUp();
+        if (IsSkipped())
+            return;
+        other = program.parent_path() / "other";
+        std::filesystem::copy_file(program, other);
+        ::chmod(other.c_str(), 0755);
+        helper =
+            std::make_unique<helperflood::ActivatedHelper>(settings, helperflood::unitBacklog());
+    }
+
+    // Another user's requests, each on a fresh connection: all answered,
+    // none later than the bound.
+    void expectVictimAnsweredInTime() {
+        constexpr int count = 20;
+        const std::string request = HostServiceRequest({"victim.test"}, false).toJSON();
+        helperflood::ModeProcess victim(
+            program, alice,
+            helperflood::requestsMode(settings.socketPath.string(), count, bound, request), 300);
+        for (int i = 0; i < count; ++i) {
+            const std::string line = victim.line(static_cast<int>(bound.count()) + 10000);
+            const auto answer = helperflood::timedAnswer(line);
+            ASSERT_TRUE(answer) << i << ": " << line;
+            ASSERT_EQ(answer->answer, "ok") << i << " after " << answer->milliseconds << " ms";
+            EXPECT_LE(answer->milliseconds, static_cast<double>(bound.count())) << i;
+        }
+        EXPECT_NE(hosts().find(ManagedHosts::section(alice, {"victim.test"})), std::string::npos);
+    }
+};
+
+TEST_F(FloodRootTest, AnotherUserIsAnsweredBesideTenThousandThreadsConnectingInALoop) {
+    helperflood::ModeProcess flood(
+        other, bob, helperflood::threadsMode(settings.socketPath.string(), 10000, 120), 130);
+    ASSERT_EQ(flood.line(60000), "started");
+    expectVictimAnsweredInTime();
+}
+
+// The client program's threads are admitted up to their user's share, and
+// each answered one makes room for the next: every turn costs an examination.
+TEST_F(FloodRootTest, AnotherUserIsAnsweredBesideTenThousandThreadsOfTheClientProgram) {
+    helperflood::ModeProcess flood(
+        program, bob, helperflood::threadsMode(settings.socketPath.string(), 10000, 120), 130);
+    ASSERT_EQ(flood.line(60000), "started");
+    expectVictimAnsweredInTime();
+}
+
+TEST_F(FloodRootTest, AnotherUserIsAnsweredBesideEightReconnectLoops) {
+    std::vector<std::unique_ptr<helperflood::ModeProcess>> floods;
+    for (uid_t i = 0; i < 8; ++i) {
+        floods.push_back(std::make_unique<helperflood::ModeProcess>(
+            other, bob + 10 + i, helperflood::reconnectMode(settings.socketPath.string(), 120),
+            130));
+        ASSERT_EQ(floods.back()->line(30000), "started");
+    }
+    expectVictimAnsweredInTime();
 }
 
 TEST_F(HelperServiceRootTest, RefusesAPeerInAnotherUserNamespace) {

@@ -2,15 +2,20 @@
 #include "VessoraHelper/HelperMain.hpp"
 #include "VessoraHelper/ListenSocket.hpp"
 
+#include "HelperFlood.hpp"
 #include "HelperTestSupport.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <poll.h>
+#include <pthread.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -100,6 +105,60 @@ TEST(ListenSocketTest, BindsItsOwnSocketInAFolderOnlyItsOwnerChanges) {
     EXPECT_EQ(helpertest::readFile(path), "not a socket");
 }
 
+// How many connections `listener` takes before a non-blocking connect finds
+// its queue full; none of them is accepted.
+int queuedConnections(int listener) {
+    sockaddr_un address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return -1;
+    std::vector<HostServiceWire::Socket> queued;
+    while (queued.size() < 10000) {
+        HostServiceWire::Socket client(
+            ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (::connect(client.fd(), reinterpret_cast<const sockaddr*>(&address), length) != 0)
+            return errno == EAGAIN ? static_cast<int>(queued.size()) : -1;
+        queued.push_back(std::move(client));
+    }
+    return -1;
+}
+
+// A connection waits behind every one queued before it, so the queue is
+// short however the socket was made: the socket unit asks systemd for the
+// helper's backlog, and the helper sets it again on the socket it is handed.
+TEST(ListenSocketTest, QueuesTheSameFewConnectionsWhoeverMadeTheSocket) {
+    EXPECT_EQ(helperflood::unitBacklog(), ListenSocket::backlog)
+        << "Backlog= of " << helperflood::socketUnit();
+    EXPECT_LE(ListenSocket::backlog, 128);
+
+    // The kernel takes one more than the backlog.
+    helpertest::TemporaryFolder folder;
+    HostServiceWire::Socket own =
+        ListenSocket::bound(folder.path() / "run" / "own.sock", ::geteuid());
+    const int ownQueue = queuedConnections(own.fd());
+    EXPECT_GE(ownQueue, ListenSocket::backlog);
+    EXPECT_LE(ownQueue, ListenSocket::backlog + 1);
+
+    // Handed a socket with a long queue, as systemd without Backlog= would.
+    const auto handed = [&folder, ownQueue] {
+        return inChild([&folder, ownQueue] {
+            const auto path = (folder.path() / "handed.sock").string();
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+            const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+            if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+                ::listen(fd, 4 * ListenSocket::backlog) != 0 || ::dup2(fd, 3) != 3)
+                return 10;
+            ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+            ::setenv("LISTEN_FDS", "1", 1);
+            const auto socket = ListenSocket::activated();
+            return socket && queuedConnections(socket->fd()) == ownQueue ? 0 : 1;
+        });
+    };
+    EXPECT_EQ(handed(), 0);
+}
+
 TEST(ClientCheckTest, ReadsStartTimesAndRefusesAnUninstalledPeer) {
     const auto own = ClientCheck::startTime(::getpid());
     ASSERT_TRUE(own);
@@ -132,19 +191,22 @@ TEST(ClientCheckTest, APeerGoneBeforeItsStatFileIsReadIsRefused) {
         ::pause();
         ::_exit(0);
     }
-    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+    std::ifstream stat(ClientCheck::statFile(child));
     ASSERT_TRUE(stat.is_open());
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     std::optional<std::uint64_t> read;
     EXPECT_NO_THROW(read = ClientCheck::startTimeIn(stat));
     EXPECT_FALSE(read);
+    // And once it is gone, before the file is opened.
+    EXPECT_NO_THROW(read = ClientCheck::startTime(child));
+    EXPECT_FALSE(read);
 }
 
-// Field 22 of /proc/PID/stat, read another way: the fields after the
-// command name's closing parenthesis, split at blanks, begin with field 3.
-std::optional<std::uint64_t> startTimeByHand(pid_t pid) {
-    const std::string text = helpertest::readFile("/proc/" + std::to_string(pid) + "/stat");
+// Field 22 of a stat file under /proc, read another way: the fields after
+// the command name's closing parenthesis, split at blanks, begin with field 3.
+std::optional<std::uint64_t> startTimeByHand(const std::string& stat) {
+    const std::string text = helpertest::readFile(stat);
     const std::size_t close = text.rfind(')');
     if (close == std::string::npos)
         return std::nullopt;
@@ -156,6 +218,56 @@ std::optional<std::uint64_t> startTimeByHand(pid_t pid) {
     return std::stoull(after[22 - 3]);
 }
 
+// The same from the whole-process /proc/PID/stat.
+std::optional<std::uint64_t> startTimeByHand(pid_t pid) {
+    return startTimeByHand("/proc/" + std::to_string(pid) + "/stat");
+}
+
+// A child process that runs `prepare`, then waits until it is destroyed.
+class WaitingChild {
+public:
+    explicit WaitingChild(const std::function<void()>& prepare) {
+        int ready[2];
+        int release[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0)
+            throw std::system_error(errno, std::generic_category(), "pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(release[1]); // or the read below never sees the end
+            prepare();
+            char byte = 'x';
+            [[maybe_unused]] ssize_t io = ::write(ready[1], &byte, 1);
+            io = ::read(release[0], &byte, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        ready_ = ready[0];
+        release_ = release[1];
+        pollfd entry{ready_, POLLIN, 0};
+        char byte;
+        prepared_ = ::poll(&entry, 1, 20000) == 1 && ::read(ready_, &byte, 1) == 1;
+    }
+    ~WaitingChild() {
+        ::close(release_);
+        ::close(ready_);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    WaitingChild(const WaitingChild&) = delete;
+    WaitingChild& operator=(const WaitingChild&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // True once it ran `prepare` (within 20 s).
+    bool prepared() const { return prepared_; }
+
+private:
+    pid_t pid_ = -1;
+    int ready_ = -1;
+    int release_ = -1;
+    bool prepared_ = false;
+};
+
 TEST(ClientCheckTest, StartTimeIsTheProcessStartOfProcStat) {
     const auto own = ClientCheck::startTime(::getpid());
     ASSERT_TRUE(own);
@@ -163,36 +275,50 @@ TEST(ClientCheckTest, StartTimeIsTheProcessStartOfProcStat) {
     EXPECT_GT(*own, 0u);
 
     // A later process, whose name has blanks and parentheses in it.
-    int ready[2];
-    int release[2];
-    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-    ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(30)); // a few clock ticks later
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
-        ::close(release[1]); // or the read below never sees the end
-        ::prctl(PR_SET_NAME, "a) b (c) d", 0, 0, 0);
-        char byte = 'x';
-        [[maybe_unused]] ssize_t io = ::write(ready[1], &byte, 1);
-        io = ::read(release[0], &byte, 1);
-        ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    pollfd entry{ready[0], POLLIN, 0};
-    char byte;
-    EXPECT_EQ(::poll(&entry, 1, 10000), 1);
-    EXPECT_EQ(::read(ready[0], &byte, 1), 1);
-    const auto childStart = ClientCheck::startTime(child);
-    const auto expected = startTimeByHand(child);
-    ::close(release[1]);
-    ::close(ready[0]);
-    ::waitpid(child, nullptr, 0);
+    const WaitingChild child([] { ::prctl(PR_SET_NAME, "a) b (c) d", 0, 0, 0); });
+    ASSERT_TRUE(child.prepared());
+    const auto childStart = ClientCheck::startTime(child.pid());
     ASSERT_TRUE(childStart);
-    EXPECT_EQ(childStart, expected);
+    EXPECT_EQ(childStart, startTimeByHand(child.pid()));
     EXPECT_GT(*childStart, *own);
+}
+
+void* waitForever(void*) {
+    ::pause();
+    return nullptr;
+}
+
+// The start time is read without the whole-process status, which walks
+// every thread; it must still be the process's start, not a thread's.
+TEST(ClientCheckTest, TheStartTimeOfAManyThreadedPeerIsItsProcessStart) {
+    constexpr int threads = 300;
+    const WaitingChild child([] {
+        // Threads that start some clock ticks after their process.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pthread_attr_t attributes;
+        ::pthread_attr_init(&attributes);
+        ::pthread_attr_setstacksize(&attributes, 64 * 1024);
+        for (int i = 0; i < threads; ++i) {
+            pthread_t thread;
+            if (::pthread_create(&thread, &attributes, waitForever, nullptr) != 0)
+                ::_exit(1);
+        }
+    });
+    ASSERT_TRUE(child.prepared());
+    const auto read = ClientCheck::startTime(child.pid());
+    const auto wholeProcess = startTimeByHand(child.pid());
+    std::vector<std::uint64_t> threadStarts;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(child.pid()) + "/task")) {
+        if (const auto start = startTimeByHand((task.path() / "stat").string()))
+            threadStarts.push_back(*start);
+    }
+    ASSERT_EQ(threadStarts.size(), threads + 1u);
+    ASSERT_TRUE(wholeProcess);
+    EXPECT_EQ(read, wholeProcess);
+    // Its threads started later: a read of one of theirs would differ.
+    EXPECT_GT(*std::max_element(threadStarts.begin(), threadStarts.end()), *wholeProcess);
 }
 
 TEST(HelperMainTest, RefusesToRunWithoutRoot) {

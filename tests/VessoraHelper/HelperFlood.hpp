@@ -1,0 +1,371 @@
+// The helper under a local user's flood, for the root tests and the
+// benchmark: the helper program handed its socket the way systemd hands it
+// over, floods of that socket (threads connecting in a loop, plain reconnect
+// loops) and another user's requests timed beside them. The floods and the
+// timed requests are modes of the calling program, started as other users
+// and ended when their parent ends or their time is up.
+#pragma once
+
+#include "VessoraHelper/HelperMain.hpp"
+#include "VessoraHostProtocol/HostServiceWire.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <limits.h>
+#include <optional>
+#include <poll.h>
+#include <pthread.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace vessora::helperflood {
+
+using Clock = std::chrono::steady_clock;
+
+inline constexpr const char* modeVariable = "VESSORA_HELPER_FLOOD";
+
+// The socket unit as installed.
+inline std::filesystem::path socketUnit() {
+    return std::filesystem::path(VESSORA_SOURCE_DIR) / "VessoraHelper" / "systemd" /
+           "vessora.host-service.socket";
+}
+
+// The backlog systemd gives the unit's socket: its Backlog=, or the kernel's
+// somaxconn when there is none.
+inline int unitBacklog(const std::filesystem::path& unit = socketUnit()) {
+    std::ifstream file(unit);
+    if (!file)
+        throw std::runtime_error("cannot read " + unit.string());
+    std::string line;
+    std::optional<int> backlog;
+    bool inSocket = false;
+    while (std::getline(file, line)) {
+        if (line.starts_with("["))
+            inSocket = line == "[Socket]";
+        else if (inSocket && line.starts_with("Backlog="))
+            backlog = std::stoi(line.substr(8));
+    }
+    if (backlog)
+        return *backlog;
+    int somaxconn = 4096;
+    std::ifstream("/proc/sys/net/core/somaxconn") >> somaxconn;
+    return somaxconn;
+}
+
+inline sockaddr_un address(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        throw std::system_error(ENAMETOOLONG, std::generic_category(), path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return address;
+}
+
+// A connection to `path`; connect() waits at most `timeout` (0: without
+// end) for room in a full backlog. -1 when it fails.
+inline int connectWithin(const sockaddr_un& to, std::chrono::milliseconds timeout) {
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const timeval limit{static_cast<time_t>(timeout.count() / 1000),
+                        static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+struct FloodShared {
+    sockaddr_un to;
+    Clock::time_point end;
+};
+
+// Connects and hangs up again in a loop. `ask`: sends a request on each
+// connection and keeps it until the helper answers or ends it (a second at
+// most), so that every one is examined and the client program's admitted
+// connections turn over.
+inline void connectLoop(const FloodShared& shared, bool ask) {
+    while (Clock::now() < shared.end) {
+        // Waits for room in the backlog as long as it takes, ahead of later
+        // connections; the process ends at its time even so.
+        const int fd = connectWithin(shared.to, std::chrono::milliseconds(0));
+        if (fd < 0)
+            continue;
+        if (ask && ::send(fd, "{}", 2, MSG_NOSIGNAL | MSG_DONTWAIT) == 2) {
+            pollfd entry{fd, POLLIN, 0};
+            ::poll(&entry, 1, 1000);
+        }
+        ::close(fd);
+    }
+}
+
+inline void* askingLoop(void* shared) {
+    connectLoop(*static_cast<const FloodShared*>(shared), true);
+    return nullptr;
+}
+
+// `threads` threads with small stacks, each connecting to `path` in a loop
+// and asking on each connection, for `seconds`. Prints "started" once every
+// thread runs.
+inline int threadFlood(const std::string& path, int threads, int seconds) {
+    static FloodShared shared;
+    shared.to = address(path);
+    shared.end = Clock::now() + std::chrono::seconds(seconds);
+    pthread_attr_t attributes;
+    ::pthread_attr_init(&attributes);
+    ::pthread_attr_setstacksize(&attributes, std::max<std::size_t>(PTHREAD_STACK_MIN, 64 * 1024));
+    for (int i = 0; i < threads; ++i) {
+        pthread_t thread;
+        if (const int error = ::pthread_create(&thread, &attributes, askingLoop, &shared)) {
+            std::printf("failed after %d threads: %s\n", i, std::strerror(error));
+            std::fflush(stdout);
+            return 2;
+        }
+        ::pthread_detach(thread);
+    }
+    std::printf("started\n");
+    std::fflush(stdout);
+    std::this_thread::sleep_until(shared.end);
+    return 0; // ends the threads, also those still waiting in connect()
+}
+
+// Connects to `path` and hangs up again, as fast as it can, for `seconds`.
+inline int reconnectFlood(const std::string& path, int seconds) {
+    FloodShared shared{address(path), Clock::now() + std::chrono::seconds(seconds)};
+    std::printf("started\n");
+    std::fflush(stdout);
+    connectLoop(shared, false);
+    return 0;
+}
+
+// `count` times: connects to `path` afresh, sends `request` and waits for
+// the reply, all within `bound`. Prints one line each: the milliseconds it
+// took and "ok", "fail <text>", "closed" or "timeout".
+inline int timedRequests(const std::string& path, int count, std::chrono::milliseconds bound,
+                         const std::string& request) {
+    const sockaddr_un to = address(path);
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        const auto left = [&] {
+            return std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         start + bound - Clock::now())
+                                         .count());
+        };
+        std::string answer = "timeout";
+        const int fd = connectWithin(to, bound);
+        if (fd >= 0) {
+            try {
+                HostServiceWire::sendMessage(fd, request);
+                pollfd entry{fd, POLLIN, 0};
+                if (::poll(&entry, 1, static_cast<int>(left())) == 1) {
+                    const auto failure = HostServiceWire::receiveReply(fd);
+                    answer = failure ? "fail " + *failure : "ok";
+                }
+            } catch (const std::exception&) {
+                answer = "closed";
+            }
+            ::close(fd);
+        }
+        const double milliseconds =
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        std::printf("%.3f %s\n", milliseconds, answer.c_str());
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+inline std::vector<std::string> fields(const std::string& text) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream stream(text);
+    while (std::getline(stream, part, '\t'))
+        parts.push_back(part);
+    return parts;
+}
+
+// Runs the mode named by the variable, when set, and exits with its status.
+inline void runModeIfAsked() {
+    const char* mode = std::getenv(modeVariable);
+    if (!mode)
+        return;
+    const std::vector<std::string> parts = fields(mode);
+    int status = 3;
+    if (parts.size() == 4 && parts[0] == "threads")
+        status = threadFlood(parts[1], std::stoi(parts[2]), std::stoi(parts[3]));
+    else if (parts.size() == 3 && parts[0] == "reconnect")
+        status = reconnectFlood(parts[1], std::stoi(parts[2]));
+    else if (parts.size() == 5 && parts[0] == "requests")
+        status = timedRequests(parts[1], std::stoi(parts[2]),
+                               std::chrono::milliseconds(std::stoi(parts[3])), parts[4]);
+    std::fflush(stdout);
+    ::_exit(status);
+}
+
+inline std::string threadsMode(const std::string& path, int threads, int seconds) {
+    return "threads\t" + path + "\t" + std::to_string(threads) + "\t" + std::to_string(seconds);
+}
+
+inline std::string reconnectMode(const std::string& path, int seconds) {
+    return "reconnect\t" + path + "\t" + std::to_string(seconds);
+}
+
+inline std::string requestsMode(const std::string& path, int count, std::chrono::milliseconds bound,
+                                const std::string& request) {
+    return "requests\t" + path + "\t" + std::to_string(count) + "\t" +
+           std::to_string(bound.count()) + "\t" + request;
+}
+
+// A process run under `uid` from `argv` (looked up in PATH) with
+// `environment` (none: this process's), its standard output read line by
+// line; killed when destroyed or when the creating thread ends, and after
+// `seconds` at the latest.
+class UserProcess {
+public:
+    UserProcess(uid_t uid, const std::vector<std::string>& argv,
+                const std::vector<std::string>& environment, int seconds) {
+        int output[2];
+        if (::pipe2(output, O_CLOEXEC) != 0)
+            throw std::system_error(errno, std::generic_category(), "pipe");
+        pid_ = ::fork();
+        if (pid_ < 0)
+            throw std::system_error(errno, std::generic_category(), "fork");
+        if (pid_ == 0) {
+            ::dup2(output[1], 1);
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+                ::setresuid(uid, uid, uid) != 0)
+                ::_exit(120);
+            // After the change of user, which clears it.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ::alarm(static_cast<unsigned>(seconds));
+            std::vector<char*> arguments;
+            for (const std::string& argument : argv)
+                arguments.push_back(const_cast<char*>(argument.c_str()));
+            arguments.push_back(nullptr);
+            std::vector<char*> variables;
+            for (const std::string& variable : environment)
+                variables.push_back(const_cast<char*>(variable.c_str()));
+            variables.push_back(nullptr);
+            ::execvpe(arguments.front(), arguments.data(),
+                      environment.empty() ? environ : variables.data());
+            ::_exit(121);
+        }
+        ::close(output[1]);
+        fromProcess_ = output[0];
+    }
+    ~UserProcess() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        ::close(fromProcess_);
+    }
+    UserProcess(const UserProcess&) = delete;
+    UserProcess& operator=(const UserProcess&) = delete;
+
+    // The next line it prints, or "timeout" after `milliseconds`.
+    std::string line(int milliseconds = 30000) {
+        std::string text;
+        const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
+        while (true) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            pollfd entry{fromProcess_, POLLIN, 0};
+            char c;
+            if (left <= 0 || ::poll(&entry, 1, static_cast<int>(left)) != 1 ||
+                ::read(fromProcess_, &c, 1) != 1)
+                return "timeout";
+            if (c == '\n')
+                return text;
+            text += c;
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+    int fromProcess_ = -1;
+};
+
+// `program` run under `uid` in one of the modes above.
+class ModeProcess : public UserProcess {
+public:
+    ModeProcess(const std::filesystem::path& program, uid_t uid, const std::string& mode,
+                int seconds)
+        : UserProcess(uid, {program.string()}, {std::string(modeVariable) + "=" + mode}, seconds) {}
+};
+
+// One line of timedRequests: how long the request took and its answer.
+struct TimedAnswer {
+    double milliseconds = 0;
+    std::string answer;
+};
+
+inline std::optional<TimedAnswer> timedAnswer(const std::string& line) {
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string::npos)
+        return std::nullopt;
+    try {
+        return TimedAnswer{std::stod(line.substr(0, blank)), line.substr(blank + 1)};
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// The helper program (HelperMain::run) in a child process, handed a socket
+// at `settings.socketPath` as socket activation hands it: bound and
+// listening with `backlog` before the helper starts. Killed when destroyed.
+class ActivatedHelper {
+public:
+    ActivatedHelper(const HelperSettings& settings, int backlog) {
+        const sockaddr_un at = address(settings.socketPath.string());
+        std::filesystem::create_directories(settings.socketPath.parent_path());
+        std::filesystem::remove(settings.socketPath);
+        HostServiceWire::Socket listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+        if (!listener || ::bind(listener.fd(), reinterpret_cast<const sockaddr*>(&at), sizeof at) ||
+            ::chmod(settings.socketPath.c_str(), 0666) != 0 ||
+            ::listen(listener.fd(), backlog) != 0)
+            throw std::system_error(errno, std::generic_category(), "activation socket");
+        pid_ = ::fork();
+        if (pid_ < 0)
+            throw std::system_error(errno, std::generic_category(), "fork");
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::dup2(listener.fd(), 3) != 3)
+                ::_exit(122);
+            ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+            ::setenv("LISTEN_FDS", "1", 1);
+            ::_exit(HelperMain::run(settings));
+        }
+    }
+    ~ActivatedHelper() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    ActivatedHelper(const ActivatedHelper&) = delete;
+    ActivatedHelper& operator=(const ActivatedHelper&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+} // namespace vessora::helperflood
