@@ -363,11 +363,17 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAStartLeavesNoth
     bool answered = true;
     {
         KilledRun run(runLog(), steps({"start", profile.id}));
-        // MariaDB and PHP-FPM launched, the web server launched but not yet
-        // running nginx.
-        ASSERT_TRUE(
-            becomes([&] { return fs::exists(gate / "launch-held") || run.exited(); }, 300000ms));
-        ASSERT_TRUE(fs::exists(gate / "launch-held")) << run.output();
+        // MariaDB and PHP-FPM launched, the web server launched and recorded
+        // but not yet running nginx.
+        const auto held = [&] {
+            const auto found = records(profile);
+            return fs::exists(gate / "launch-held") &&
+                   std::any_of(found.begin(), found.end(), [](const ServerRecord& record) {
+                       return record.service == "nginx";
+                   });
+        };
+        ASSERT_TRUE(becomes([&] { return held() || run.exited(); }, 300000ms));
+        ASSERT_TRUE(held()) << run.output();
         answered = PortCheck::accepts(profile.httpPort);
         run.kill();
     }
