@@ -2,10 +2,12 @@
 // own: started fresh, as the application is, rather than forked from a test
 // process whose other threads may hold locks the child would wait on.
 //
-//   EngineRunProgram [--stop-pause MS] ROOT BREW ROUTER_HTTP ROUTER_HTTPS STEP...
+//   EngineRunProgram [--stop-pause MS] [--ports P,P...] ROOT BREW ROUTER_HTTP
+//                    ROUTER_HTTPS STEP...
 //
 // --stop-pause sets the pause of a stop's first wait for each server (100
-// checks), so a stop can be held that long before it escalates.
+// checks), so a stop can be held that long before it escalates; --ports
+// gives new environments only these ports (onlyPorts).
 //
 // The steps run in order:
 //   local-hosts               configureLocalHosts(true)
@@ -26,12 +28,14 @@
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FreePorts.hpp"
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <thread>
@@ -61,13 +65,24 @@ MigrationRequest requestFrom(const fs::path& file) {
 int run(int count, char** arguments) {
     StackEngine::Options options;
     int first = 1;
-    if (count > 2 && std::string(arguments[1]) == "--stop-pause") {
-        options.stopPauses.first = std::chrono::milliseconds(std::stoll(arguments[2]));
-        first = 3;
+    for (; first + 1 < count && std::string(arguments[first]).rfind("--", 0) == 0; first += 2) {
+        const std::string option = arguments[first];
+        const std::string value = arguments[first + 1];
+        if (option == "--stop-pause") {
+            options.stopPauses.first = std::chrono::milliseconds(std::stoll(value));
+        } else if (option == "--ports") {
+            std::vector<std::int64_t> ports;
+            std::istringstream list(value);
+            for (std::string port; std::getline(list, port, ',');)
+                ports.push_back(std::stoll(port));
+            options.portAvailable = onlyPorts(ports);
+        } else {
+            throw std::invalid_argument("unknown option " + option);
+        }
     }
     if (count < first + 4)
-        throw std::invalid_argument("usage: [--stop-pause MS] ROOT BREW ROUTER_HTTP ROUTER_HTTPS "
-                                    "STEP...");
+        throw std::invalid_argument("usage: [--stop-pause MS] [--ports P,P...] ROOT BREW "
+                                    "ROUTER_HTTP ROUTER_HTTPS STEP...");
     const auto helper = std::make_shared<FakeHostService>();
     options.root = arguments[first];
     options.brew = arguments[first + 1];

@@ -1,10 +1,12 @@
 #include "tests/Support/FreePorts.hpp"
 
 #include "VessoraCore/Foundation/UniqueFd.hpp"
+#include "VessoraCore/Process/PortCheck.hpp"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <set>
 #include <sys/socket.h>
 #include <system_error>
 
@@ -26,6 +28,12 @@ std::vector<std::int64_t> freePorts(std::size_t count) {
         held.push_back(std::move(socket));
     }
     return ports;
+}
+
+std::function<bool(std::int64_t)> onlyPorts(const std::vector<std::int64_t>& ports) {
+    return [own = std::set<std::int64_t>(ports.begin(), ports.end())](std::int64_t port) {
+        return own.count(port) != 0 && PortCheck::isAvailable(port);
+    };
 }
 
 } // namespace vessora

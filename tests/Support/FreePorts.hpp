@@ -6,11 +6,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace vessora {
 
 // Throws std::system_error when no socket can be bound.
 std::vector<std::int64_t> freePorts(std::size_t count);
+
+// An engine's port rule (StackEngine::Options::portAvailable) that offers
+// only these ports, while free: environments it allocates never race other
+// test runs on this machine for the ports above the engine's fixed bases.
+std::function<bool(std::int64_t)> onlyPorts(const std::vector<std::int64_t>& ports);
 
 } // namespace vessora

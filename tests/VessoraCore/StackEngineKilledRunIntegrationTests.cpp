@@ -114,6 +114,7 @@ protected:
             return;
         const auto ports = freePorts(2);
         routerPorts = {ports[0], ports[1]};
+        ownPorts = freePorts(8);
         state = standIn->state();
     }
     void TearDown() override {
@@ -136,20 +137,24 @@ protected:
         options.brew = standIn->brew();
         options.hostClient = helper;
         options.routerPorts = routerPorts;
+        options.portAvailable = onlyPorts(ownPorts);
         options.trashHandler = [](const fs::path& item) { fs::remove_all(item); };
         return std::make_unique<StackEngine>(options);
     }
 
     fs::path root() const { return work.path() / "data"; }
 
-    // The program's arguments for a run of these steps on this data root,
-    // its options first.
+    // The program's arguments for a run of these steps on this data root
+    // with the test's ports, its options first.
     std::vector<std::string> steps(const std::vector<std::string>& list,
                                    const std::vector<std::string>& options = {}) const {
+        std::string own;
+        for (const std::int64_t port : ownPorts)
+            own += (own.empty() ? "" : ",") + std::to_string(port);
         std::vector<std::string> arguments = options;
         for (const std::string& item :
-             {root().string(), standIn->brew().string(), std::to_string(routerPorts.http),
-              std::to_string(routerPorts.https)})
+             {std::string("--ports"), own, root().string(), standIn->brew().string(),
+              std::to_string(routerPorts.http), std::to_string(routerPorts.https)})
             arguments.push_back(item);
         arguments.insert(arguments.end(), list.begin(), list.end());
         return arguments;
@@ -335,6 +340,8 @@ exec 'NGINX' "$@"
     TemporaryFolder work{"vessora-killed"};
     std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
     VirtualHostRouter::Ports routerPorts;
+    // The ports new environments are given.
+    std::vector<std::int64_t> ownPorts;
     std::unique_ptr<StackEngine> engine;
 };
 
@@ -449,6 +456,9 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAnImportLeavesNo
             },
             300000ms));
         ASSERT_TRUE(created) << run.output();
+        // The test's own ports, not those that other test runs here race for.
+        for (const std::int64_t port : created->listeningPorts())
+            EXPECT_NE(std::find(ownPorts.begin(), ownPorts.end(), port), ownPorts.end()) << port;
         client = paths(*created).migrationClientOptions().string();
         ASSERT_TRUE(fs::exists(client)) << run.output();
         ASSERT_TRUE(fs::exists(root() / ".migration-staging"));
