@@ -19,6 +19,7 @@
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Support/ThrownMessage.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -458,7 +459,7 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAnImportLeavesNo
         ASSERT_TRUE(created) << run.output();
         // The test's own ports, not those that other test runs here race for.
         for (const std::int64_t port : created->listeningPorts())
-            EXPECT_NE(std::find(ownPorts.begin(), ownPorts.end(), port), ownPorts.end()) << port;
+            EXPECT_THAT(ownPorts, ::testing::Contains(port));
         client = paths(*created).migrationClientOptions().string();
         ASSERT_TRUE(fs::exists(client)) << run.output();
         ASSERT_TRUE(fs::exists(root() / ".migration-staging"));
