@@ -7,6 +7,7 @@
 #include "VessoraCore/Foundation/Sha256.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/LocalAddresses/HostServiceClient.hpp"
+#include "VessoraCore/Process/PortCheck.hpp"
 #include "VessoraCore/Storage/StandardPath.hpp"
 
 #include <cerrno>
@@ -50,7 +51,10 @@ StackEngine::StackEngine(Options options)
                                      : std::make_shared<HelperClientService>()),
       router_(std::make_unique<VirtualHostRouter>(root_, options.routerPorts)),
       environmentFiles_(root_, std::move(options.trashHandler)), stopPauses_(options.stopPauses),
-      readinessPause_(options.readinessPause) {
+      readinessPause_(options.readinessPause),
+      portAvailable_(options.portAvailable
+                         ? std::move(options.portAvailable)
+                         : std::function<bool(std::int64_t)>(PortCheck::isAvailable)) {
     PrivateFile::createDirectories(root_);
     lockRoot();
     // From here on a failure closes lockFD_ as the half-built engine unwinds.

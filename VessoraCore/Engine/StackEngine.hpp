@@ -84,6 +84,9 @@ public:
         // Between two attempts of the MariaDB and health-page waits, at
         // most: a pause ends early once the server can answer.
         std::chrono::milliseconds readinessPause{250};
+        // Whether a port may go to a new environment; none: free right now
+        // (PortCheck::isAvailable). Tests narrow it to ports of their own.
+        std::function<bool(std::int64_t)> portAvailable;
     };
 
     // Throws VessoraError with a finished sentence, or the system's error.
@@ -347,6 +350,7 @@ private:
     EnvironmentFiles environmentFiles_;
     const StopPauses stopPauses_;
     const std::chrono::milliseconds readinessPause_;
+    const std::function<bool(std::int64_t)> portAvailable_;
     UniqueFd lockFD_;
     std::filesystem::path socketDirectory_;
 

@@ -53,7 +53,7 @@ StackProfile StackEngine::createUnlocked(
     const std::function<void(const StackProfile&)>& beforeStore) {
     std::vector<StackProfile> profiles = allProfiles();
     const EnvironmentPorts::Allocation ports =
-        EnvironmentPorts::allocate(profiles, httpsEnabled, PortCheck::isAvailable);
+        EnvironmentPorts::allocate(profiles, httpsEnabled, portAvailable_);
 
     StackProfile profile;
     profile.id = "env-" + lowercased(Uuid::random());

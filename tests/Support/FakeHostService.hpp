@@ -1,6 +1,7 @@
 // A helper client for engine tests: records every request it is given,
 // answers with an error while `failure` is set, and can hold apply() until
-// the test releases it (to keep an engine operation waiting).
+// the test releases it (to keep an engine operation waiting), at most for
+// the limit hold() was given.
 #pragma once
 
 #include "VessoraCore/Engine/EngineHostService.hpp"
@@ -22,7 +23,7 @@ public:
         ++waiting_;
         changed_.notify_all();
         // Bounded, so a broken test cannot hang the suite.
-        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return !held_; });
+        changed_.wait_for(lock, holdLimit_, [&] { return !held_; });
         --waiting_;
         requests_.push_back(request);
         if (failure_)
@@ -55,9 +56,10 @@ public:
         std::lock_guard lock(mutex_);
         return closed_;
     }
-    void hold() {
+    void hold(std::chrono::seconds limit = std::chrono::seconds(20)) {
         std::lock_guard lock(mutex_);
         held_ = true;
+        holdLimit_ = limit;
     }
     void release() {
         std::lock_guard lock(mutex_);
@@ -77,6 +79,7 @@ private:
     std::optional<std::string> failure_;
     bool connected_ = false;
     bool held_ = false;
+    std::chrono::seconds holdLimit_{20};
     int waiting_ = 0;
     int closed_ = 0;
 };

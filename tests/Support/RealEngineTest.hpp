@@ -36,6 +36,7 @@ protected:
         };
         const auto ports = freePorts(2);
         options.routerPorts = {ports[0], ports[1]};
+        options.portAvailable = onlyPorts(freePorts(24));
         engine = std::make_unique<StackEngine>(options);
     }
 

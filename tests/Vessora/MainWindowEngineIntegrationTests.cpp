@@ -8,6 +8,7 @@
 #include "Vessora/Windows/MainWindow.hpp"
 #include "VessoraCore/Engine/StackEngine.hpp"
 #include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FreePorts.hpp"
 #include "tests/Support/RealServerTest.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Vessora/Support/FakeHostSetup.hpp"
@@ -33,6 +34,7 @@ protected:
         engine.root = folder.path();
         engine.brew = standIn->brew();
         engine.hostClient = std::make_shared<FakeHostService>();
+        engine.portAvailable = onlyPorts(freePorts(24));
         return engine;
     }
 

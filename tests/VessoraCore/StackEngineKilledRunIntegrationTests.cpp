@@ -1,11 +1,14 @@
-// A run killed with SIGKILL on real servers: the engine runs in a forked
-// child that is killed while environments run, in the middle of a start, of
-// a stop and of an import's load. The next engine on the same data root must
-// leave no process of the killed run, free every port it held, leave no
-// staging folder or option file, and start the environment with its data.
+// A run killed with SIGKILL on real servers: the engine runs in a program of
+// its own (EngineRunProgram) that is killed while environments run, in the
+// middle of a start, of a stop and of an import's load, each at a point the
+// test holds it at. The next engine on the same data root must leave no
+// process of the killed run, free every port it held, leave no staging folder
+// or option file, and start the environment with its data.
 #include "VessoraCore/Engine/StackEngine.hpp"
 #include "VessoraCore/Foundation/JsonFields.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/UniqueFd.hpp"
+#include "VessoraCore/Process/ChildProcess.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
 #include "VessoraCore/Process/ServerRecord.hpp"
 #include "tests/Support/FakeHostService.hpp"
@@ -16,11 +19,14 @@
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Support/ThrownMessage.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -64,22 +70,17 @@ bool becomes(const std::function<bool()>& condition, std::chrono::milliseconds l
     return true;
 }
 
-// The forked run; killed and reaped when the test ends early.
+// The run to kill: EngineRunProgram with its steps, its output appended to
+// `log`; killed as SIGKILL ends the application (the program alone, not
+// what it launched) and reaped when the test ends early.
 class KilledRun {
 public:
-    explicit KilledRun(const std::function<void()>& body) : pid_(::fork()) {
-        if (pid_ == 0) {
-            int code = 0;
-            try {
-                body();
-                // Waits for its kill, as a busy application would.
-                for (;;)
-                    ::pause();
-            } catch (...) {
-                code = 3;
-            }
-            ::_exit(code);
-        }
+    KilledRun(fs::path log, const std::vector<std::string>& arguments) : log_(std::move(log)) {
+        const UniqueFd input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        const UniqueFd output(
+            ::open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+        pid_ = ChildProcess::launch(VESSORA_ENGINE_RUN_PROGRAM, arguments,
+                                    ChildProcess::environment({}), input.get(), output.get());
     }
     KilledRun(const KilledRun&) = delete;
     KilledRun& operator=(const KilledRun&) = delete;
@@ -95,9 +96,15 @@ public:
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
+    // What the run wrote, for the failure messages.
+    std::string output() const {
+        std::ifstream file(log_);
+        return "engine run: " + std::string((std::istreambuf_iterator<char>(file)), {});
+    }
 
 private:
-    pid_t pid_;
+    fs::path log_;
+    pid_t pid_ = -1;
 };
 
 class StackEngineKilledRunIntegrationTests : public RealServerTest {
@@ -108,10 +115,13 @@ protected:
             return;
         const auto ports = freePorts(2);
         routerPorts = {ports[0], ports[1]};
+        ownPorts = freePorts(8);
+        state = standIn->state();
     }
     void TearDown() override {
         if (!standIn)
             return;
+        standIn->setState(state);
         // Whatever a failed check left: the sweep of one more engine.
         try {
             auto last = engine ? std::move(engine) : open();
@@ -128,11 +138,73 @@ protected:
         options.brew = standIn->brew();
         options.hostClient = helper;
         options.routerPorts = routerPorts;
+        options.portAvailable = onlyPorts(ownPorts);
         options.trashHandler = [](const fs::path& item) { fs::remove_all(item); };
         return std::make_unique<StackEngine>(options);
     }
 
     fs::path root() const { return work.path() / "data"; }
+
+    // The program's arguments for a run of these steps on this data root
+    // with the test's ports, its options first.
+    std::vector<std::string> steps(const std::vector<std::string>& list,
+                                   const std::vector<std::string>& options = {}) const {
+        std::string own;
+        for (const std::int64_t port : ownPorts)
+            own += (own.empty() ? "" : ",") + std::to_string(port);
+        std::vector<std::string> arguments = options;
+        for (const std::string& item :
+             {std::string("--ports"), own, root().string(), standIn->brew().string(),
+              std::to_string(routerPorts.http), std::to_string(routerPorts.https)})
+            arguments.push_back(item);
+        arguments.insert(arguments.end(), list.begin(), list.end());
+        return arguments;
+    }
+    fs::path runLog() const { return work.path() / "engine-run.log"; }
+
+    // Debian's nginx behind a keg of its own that the test can hold for an
+    // environment's web server (never the router's): while "hold-launch"
+    // exists a launch waits before it runs nginx, after
+    // writing "launch-held"; while "hold-stop" exists nginx runs as its
+    // child and the stop's SIGQUIT leaves the keg's process waiting, after
+    // writing "stop-held". Each wait ends with a kill of the group.
+    fs::path heldNginx() {
+        const fs::path keg = work.path() / "nginx-keg";
+        const fs::path gate = work.path() / "gate";
+        fs::create_directories(keg / "bin");
+        fs::create_directories(gate);
+        std::string script = R"(#!/bin/sh
+[ "$1" = -t ] && exec 'NGINX' "$@"
+# The router's nginx is never held.
+case "$2" in */.router/) exec 'NGINX' "$@" ;; esac
+gate='GATE'
+# Bounded; a kill of the group ends it long before.
+hold() { i=0; while [ $i -lt 30000 ] && "$@"; do sleep 0.01; i=$((i + 1)); done; }
+if [ -e "$gate/hold-launch" ]; then
+    : > "$gate/launch-held"
+    hold [ -e "$gate/hold-launch" ]
+fi
+if [ -e "$gate/hold-stop" ]; then
+    trap ': > "$gate/stop-held"' QUIT
+    'NGINX' "$@" &
+    wait $!
+    [ -e "$gate/stop-held" ] && hold true
+    exit 1
+fi
+exec 'NGINX' "$@"
+)";
+        for (const auto& [name, value] :
+             {std::pair{"NGINX", (standIn->root() / "opt/nginx/bin/nginx").string()},
+              std::pair{"GATE", gate.string()}})
+            for (std::size_t at = script.find(name); at != std::string::npos;
+                 at = script.find(name, at + value.size()))
+                script.replace(at, std::string_view(name).size(), value);
+        PrivateFile::writeWithMode(keg / "bin/nginx", script, 0755);
+        nlohmann::json changed = state;
+        changed["formulae"]["nginx"]["prefix"] = keg.string();
+        standIn->setState(changed);
+        return gate;
+    }
     StackPaths paths(const StackProfile& profile) const { return StackPaths(root(), profile); }
     fs::path dbPrefix() const { return standIn->root() / "opt" / "mariadb@10.11"; }
     std::string sql(const StackProfile& profile, const std::string& statement) {
@@ -237,6 +309,18 @@ protected:
         request.webserver = "nginx";
         return request;
     }
+    // The request as the program reads it.
+    static void writeRequest(const MigrationRequest& request, const fs::path& file) {
+        const nlohmann::json json{{"name", request.name},
+                                  {"projectFolder", request.projectFolder.string()},
+                                  {"publicDirectory", request.publicDirectory},
+                                  {"databaseName", request.databaseName},
+                                  {"sqlFile", request.sqlFile.value_or("").string()},
+                                  {"php", request.php},
+                                  {"mariaDB", request.mariaDB},
+                                  {"webserver", request.webserver}};
+        PrivateFile::write(file, json.dump());
+    }
     // The stored record of the import, once "profiles.json" holds it.
     std::optional<StackProfile> imported() const {
         for (const auto& item : JsonFields::parse(PrivateFile::read(root() / "profiles.json")))
@@ -252,9 +336,13 @@ protected:
                   << " ms after the relaunch began\n";
     }
 
+    // The stand-in's state before the test.
+    nlohmann::json state;
     TemporaryFolder work{"vessora-killed"};
     std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
     VirtualHostRouter::Ports routerPorts;
+    // The ports new environments are given.
+    std::vector<std::int64_t> ownPorts;
     std::unique_ptr<StackEngine> engine;
 };
 
@@ -262,14 +350,9 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledWhileRunningLeavesNothingBehi
     const StackProfile profile = prepared();
     const fs::path ready = work.path() / "ready";
     {
-        KilledRun run([&] {
-            auto child = open();
-            child->configureLocalHosts(true);
-            child->start(profile.id);
-            PrivateFile::write(ready, "");
-        });
-        ASSERT_TRUE(becomes([&] { return fs::exists(ready) || run.exited(); }, 120000ms));
-        ASSERT_TRUE(fs::exists(ready));
+        KilledRun run(runLog(), steps({"local-hosts", "start", profile.id, "mark", ready}));
+        ASSERT_TRUE(becomes([&] { return fs::exists(ready) || run.exited(); }, 300000ms));
+        ASSERT_TRUE(fs::exists(ready)) << run.output();
         run.kill();
     }
     const auto left = records(profile);
@@ -282,70 +365,80 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledWhileRunningLeavesNothingBehi
 }
 
 TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAStartLeavesNothingBehind) {
+    const fs::path gate = heldNginx();
     const StackProfile profile = prepared();
+    PrivateFile::write(gate / "hold-launch", "");
     bool answered = true;
     {
-        KilledRun run([&] { open()->start(profile.id); });
-        // MariaDB launched, the web server not yet answering.
-        ASSERT_TRUE(becomes([&] { return !records(profile).empty() || run.exited(); }, 60000ms));
+        KilledRun run(runLog(), steps({"start", profile.id}));
+        // MariaDB and PHP-FPM launched, the web server launched and recorded
+        // but not yet running nginx.
+        const auto held = [&] {
+            const auto found = records(profile);
+            return fs::exists(gate / "launch-held") &&
+                   std::any_of(found.begin(), found.end(), [](const ServerRecord& record) {
+                       return record.service == "nginx";
+                   });
+        };
+        ASSERT_TRUE(becomes([&] { return held() || run.exited(); }, 300000ms));
+        ASSERT_TRUE(held()) << run.output();
         answered = PortCheck::accepts(profile.httpPort);
         run.kill();
     }
     EXPECT_FALSE(answered);
     const auto left = records(profile);
-    ASSERT_GE(alive(left), 1u);
+    ASSERT_EQ(alive(left), 3u);
     relaunchLeavesNothing("middle of a start", profile, left);
     ASSERT_TRUE(engine);
+    fs::remove(gate / "hold-launch");
     startsWithItsData(profile);
 }
 
 TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAStopLeavesNothingBehind) {
+    const fs::path gate = heldNginx();
     const StackProfile profile = prepared();
+    PrivateFile::write(gate / "hold-stop", "");
     const fs::path ready = work.path() / "ready";
     const fs::path go = work.path() / "go";
     {
-        KilledRun run([&] {
-            auto child = open();
-            child->start(profile.id);
-            PrivateFile::write(ready, "");
-            while (!fs::exists(go))
-                std::this_thread::sleep_for(5ms);
-            child->stop(profile.id);
-        });
-        ASSERT_TRUE(becomes([&] { return fs::exists(ready) || run.exited(); }, 120000ms));
-        ASSERT_TRUE(fs::exists(ready));
+        // Stops wait long enough for the kill to come while nginx is held.
+        KilledRun run(runLog(),
+                      steps({"start", profile.id, "mark", ready, "await", go, "stop", profile.id},
+                            {"--stop-pause", "3000"}));
+        ASSERT_TRUE(becomes([&] { return fs::exists(ready) || run.exited(); }, 300000ms));
+        ASSERT_TRUE(fs::exists(ready)) << run.output();
         const auto running = records(profile);
         // The environment's three servers and the router routing it.
-        const std::size_t initial = alive(running);
-        ASSERT_EQ(initial, 4u);
+        ASSERT_EQ(alive(running), 4u);
         PrivateFile::write(go, "");
-        // The router and the web server have gone, MariaDB has not.
+        // The router has gone, the web server is stopping, PHP-FPM and
+        // MariaDB are untouched.
         ASSERT_TRUE(
-            becomes([&] { return alive(running) <= initial - 2 || run.exited(); }, 15000ms));
+            becomes([&] { return fs::exists(gate / "stop-held") || run.exited(); }, 300000ms));
+        ASSERT_TRUE(fs::exists(gate / "stop-held")) << run.output();
         run.kill();
+        for (const ServerRecord& record : running)
+            EXPECT_EQ(record.isAlive(), record.service != "Router") << record.service;
     }
     const auto left = records(profile);
-    ASSERT_GE(alive(left), 1u);
+    ASSERT_EQ(alive(left), 3u);
     relaunchLeavesNothing("middle of a stop", profile, left);
     ASSERT_TRUE(engine);
+    fs::remove(gate / "hold-stop");
     startsWithItsData(profile);
 }
 
 TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAnImportLeavesNothingBehind) {
-    // Enough rows that the client is still loading when the kill comes.
+    // The load reaches a statement that lasts until its server goes, so the
+    // client is still loading when the kill comes.
     const fs::path dump = work.path() / "shop.sql";
-    {
-        std::ofstream out(dump);
-        out << "CREATE TABLE products (id INT PRIMARY KEY, name VARCHAR(64));\n";
-        for (int batch = 0; batch < 400; ++batch) {
-            out << "INSERT INTO products VALUES ";
-            for (int row = 0; row < 1000; ++row)
-                out << (row ? "," : "") << "(" << batch * 1000 + row << ",'product "
-                    << batch * 1000 + row << " with a longer name')";
-            out << ";\n";
-        }
-    }
-    const MigrationRequest request = importRequest(dump);
+    PrivateFile::write(dump, "CREATE TABLE products (id INT PRIMARY KEY, name VARCHAR(64));\n"
+                             "INSERT INTO products VALUES (1, 'loaded');\n"
+                             "SELECT SLEEP(300);\n"
+                             "INSERT INTO products VALUES (2, 'never');\n");
+    const fs::path request = work.path() / "request.json";
+    const fs::path phases = work.path() / "phases.log";
+    writeRequest(importRequest(dump), request);
 
     std::optional<StackProfile> created;
     const auto findCreated = [&] {
@@ -354,29 +447,32 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAnImportLeavesNo
     };
     engine = open();
     engine.reset();
+    std::string client;
     {
-        KilledRun run([&] { open()->migrate(request, [](MigrationPhase) {}); });
+        KilledRun run(runLog(), steps({"migrate", request, phases}));
         ASSERT_TRUE(becomes(
             [&] {
                 return (findCreated() && fs::exists(paths(*created).migrationClientOptions())) ||
                        run.exited();
             },
-            120000ms));
-        ASSERT_TRUE(created);
-        ASSERT_TRUE(fs::exists(paths(*created).migrationClientOptions()));
+            300000ms));
+        ASSERT_TRUE(created) << run.output();
+        // The test's own ports, not those that other test runs here race for.
+        for (const std::int64_t port : created->listeningPorts())
+            EXPECT_THAT(ownPorts, ::testing::Contains(port));
+        client = paths(*created).migrationClientOptions().string();
+        ASSERT_TRUE(fs::exists(client)) << run.output();
         ASSERT_TRUE(fs::exists(root() / ".migration-staging"));
-        ASSERT_TRUE(becomes(
-            [&] {
-                return !processesNaming(paths(*created).migrationClientOptions().string()).empty();
-            },
-            10000ms));
+        // The tuning for the load comes first, then the client.
+        ASSERT_TRUE(
+            becomes([&] { return !processesNaming(client).empty() || run.exited(); }, 300000ms));
+        ASSERT_FALSE(processesNaming(client).empty()) << run.output();
         run.kill();
     }
     // The client loading the dump outlives the kill too.
-    const std::string client = paths(*created).migrationClientOptions().string();
     EXPECT_FALSE(processesNaming(client).empty());
     const auto left = records(*created);
-    ASSERT_GE(alive(left), 1u);
+    ASSERT_EQ(alive(left), 1u);
     relaunchLeavesNothing("middle of an import's load", *created, left);
     ASSERT_TRUE(engine);
     EXPECT_TRUE(becomes([&] { return processesNaming(client).empty(); }, 10000ms));
@@ -386,29 +482,25 @@ TEST_F(StackEngineKilledRunIntegrationTests, KilledInTheMiddleOfAnImportLeavesNo
 TEST_F(StackEngineKilledRunIntegrationTests, KilledOnceAnImportIsStoredShowsItIncomplete) {
     const fs::path dump = work.path() / "shop.sql";
     PrivateFile::write(dump, "CREATE TABLE products (id INT PRIMARY KEY);\n");
-    const MigrationRequest request = importRequest(dump);
-    const fs::path copying = work.path() / "copying";
+    const fs::path request = work.path() / "request.json";
+    const fs::path phases = work.path() / "phases.log";
+    writeRequest(importRequest(dump), request);
     engine = open();
     engine.reset();
     {
-        KilledRun run([&] {
-            auto child = open();
-            child->configureLocalHosts(true);
-            // The helper request right after the record is stored waits
-            // until the kill comes.
-            helper->hold();
-            child->migrate(request, [&](MigrationPhase phase) {
-                if (phase == MigrationPhase::copying)
-                    PrivateFile::write(copying, "");
-            });
-        });
-        ASSERT_TRUE(becomes([&] { return imported().has_value() || run.exited(); }, 60000ms));
+        // The helper request right after the record is stored waits until
+        // the kill comes.
+        KilledRun run(runLog(), steps({"local-hosts", "hold-helper", "migrate", request, phases}));
+        ASSERT_TRUE(becomes([&] { return imported().has_value() || run.exited(); }, 300000ms));
         run.kill();
+        ASSERT_TRUE(imported()) << run.output();
     }
     const std::optional<StackProfile> created = imported();
     ASSERT_TRUE(created);
     // Killed before the import went on to its next phase.
-    EXPECT_FALSE(fs::exists(copying));
+    std::ifstream entered(phases);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(entered)), {}),
+              rawValue(MigrationPhase::checking) + "\n");
 
     engine = open();
     EXPECT_EQ(engine->statuses().at(created->id).description, "Migration incomplete");

@@ -4,11 +4,13 @@
 // nothing running, supervision of killed servers, stop, stop-all and delete.
 #include "VessoraCore/Certificates/LocalHTTPS.hpp"
 #include "VessoraCore/Engine/StackEngine.hpp"
+#include "VessoraCore/Foundation/JsonFields.hpp"
 #include "VessoraCore/Foundation/LoopbackHTTP.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Process/Command.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
+#include "VessoraCore/Process/ServerRecord.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
@@ -294,30 +296,46 @@ TEST_F(StackEngineStartIntegrationTests, FailuresLeaveNothingRunningAndKeepTheir
 }
 
 TEST_F(StackEngineStartIntegrationTests, AFailedConfigurationTestOnAWarmStartStopsTheRealDatabase) {
-    // Debian's nginx behind a keg of its own, whose test fails once asked to.
+    const StackProfile profile = create("Warm", "nginx", false, false);
+    // Debian's nginx behind a keg of its own. Once asked to, its test fails,
+    // but only after the record of a server launched beside it is there; it
+    // keeps a copy of what it saw.
     const fs::path keg = work.path() / "nginx-keg";
     const fs::path broken = work.path() / "broken";
+    const fs::path seen = work.path() / "seen";
+    const std::string records = paths(profile).serverRecords().string();
     fs::create_directories(keg / "bin");
-    PrivateFile::writeWithMode(keg / "bin/nginx",
-                               "#!/bin/sh\nif [ \"$1\" = -t ] && [ -e " + broken.string() +
-                                   " ]; then echo 'nginx: [emerg] broken'; exit 1; fi\nexec " +
-                                   (standIn->root() / "opt/nginx/bin/nginx").string() + " \"$@\"\n",
-                               0755);
+    fs::create_directories(seen);
+    PrivateFile::writeWithMode(
+        keg / "bin/nginx",
+        "#!/bin/sh\nif [ \"$1\" = -t ] && [ -e '" + broken.string() +
+            "' ]; then\n  i=0\n  while set -- '" + records + "'/*.json; [ ! -e \"$1\" ] && " +
+            "[ $i -lt 3000 ]; do sleep 0.01; i=$((i + 1)); done\n  cp '" + records + "'/*.json '" +
+            seen.string() + "' 2>/dev/null\n  echo 'nginx: [emerg] broken'; exit 1\nfi\nexec '" +
+            (standIn->root() / "opt/nginx/bin/nginx").string() + "' \"$@\"\n",
+        0755);
     nlohmann::json changed = state;
     changed["formulae"]["nginx"]["prefix"] = keg.string();
     standIn->setState(changed);
-    const StackProfile profile = create("Warm", "nginx", false, false);
     ASSERT_TRUE(start(profile));
     engine->stop(profile.id);
+    ASSERT_TRUE(fs::is_empty(records));
 
     PrivateFile::write(broken, "");
-    const fs::path errorLog = paths(profile).logs() / "mariadb-error.log";
-    const auto logged = fs::file_size(errorLog);
     const std::string nginx = "nginx failed (1):\nnginx: [emerg] broken\n";
     EXPECT_EQ(thrownMessage([&] { engine->start(profile.id); }), nginx);
     EXPECT_EQ(status(profile.id).description, nginx);
     EXPECT_FALSE(StackEngineTesting::hasEntry(*engine, profile.id));
-    EXPECT_GT(fs::file_size(errorLog), logged) << "MariaDB ran beside the tests";
+    // MariaDB was launched for this start while the tests ran, and is gone
+    // with its group, its record and its port.
+    std::vector<ServerRecord> launched;
+    for (const auto& item : fs::directory_iterator(seen))
+        launched.push_back(ServerRecord::fromJSON(JsonFields::parse(PrivateFile::read(item))));
+    ASSERT_EQ(launched.size(), 1u) << "MariaDB ran beside the tests";
+    EXPECT_EQ(launched[0].service, "MariaDB");
+    EXPECT_FALSE(launched[0].isAlive());
+    EXPECT_FALSE(processGroupAlive(launched[0].pid));
+    EXPECT_TRUE(fs::is_empty(records));
     for (const std::int64_t port : profile.listeningPorts())
         EXPECT_TRUE(PortCheck::isAvailable(port)) << port;
 

@@ -15,6 +15,7 @@
 #include "Vessora/Windows/MainWindow.hpp"
 #include "VessoraCore/Engine/StackEngine.hpp"
 #include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FreePorts.hpp"
 #include "tests/Support/RealServerTest.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Vessora/Support/FakeHostSetup.hpp"
@@ -39,6 +40,7 @@ protected:
         options.root = root;
         options.brew = standIn->brew();
         options.hostClient = std::make_shared<FakeHostService>();
+        options.portAvailable = onlyPorts(freePorts(24));
         return options;
     }
 
