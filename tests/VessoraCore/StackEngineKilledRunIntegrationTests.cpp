@@ -11,6 +11,7 @@
 #include "VessoraCore/Process/ChildProcess.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
 #include "VessoraCore/Process/ServerRecord.hpp"
+#include "tests/Support/Becomes.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
 #include "tests/Support/RealServerTest.hpp"
@@ -58,16 +59,6 @@ std::vector<pid_t> processesNaming(const std::string& text) {
             found.push_back(std::stoi(name));
     }
     return found;
-}
-
-bool becomes(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 // The run to kill: EngineRunProgram with its steps, its output appended to

@@ -153,10 +153,10 @@ TEST_F(StackEngineUpgradeIntegrationTests,
     const fs::path ready = work.path() / "ready";
     const fs::path log = work.path() / "run.log";
     run = std::make_unique<ManagedProcess>(
-        "run", VESSORA_START_AND_WAIT,
-        std::vector<std::string>{root().string(), standIn->brew().string(), profile.id,
-                                 ready.string(), std::to_string(routerPorts.http),
-                                 std::to_string(routerPorts.https)},
+        "run", VESSORA_ENGINE_RUN_PROGRAM,
+        std::vector<std::string>{
+            root().string(), standIn->brew().string(), std::to_string(routerPorts.http),
+            std::to_string(routerPorts.https), "start", profile.id, "mark", ready.string()},
         log);
     ASSERT_TRUE(becomes([&] { return fs::exists(ready) || !run->isRunning(); }, 120000ms));
     ASSERT_TRUE(fs::exists(ready)) << PrivateFile::read(log);
