@@ -64,7 +64,7 @@ BulkLoadSettings::~BulkLoadSettings() {
 }
 
 void BulkLoadSettings::restore() noexcept {
-    const auto deadline = std::chrono::steady_clock::now() + retry_.attempts * retry_.pause;
+    const auto deadline = std::chrono::steady_clock::now() + retry_.limit;
     int attempts = 0;
     // Durability first: the resize may fail or keep being refused.
     putBack(

@@ -32,6 +32,8 @@ public:
     struct Retry {
         int attempts = 100;
         std::chrono::milliseconds pause{100};
+        // Whichever ends first, the runs or this time, ends the put-back.
+        std::chrono::milliseconds limit{10000};
     };
 
     // Reads the current values, then raises them. Throws the runner's error,

@@ -89,7 +89,9 @@ TEST(BulkLoadSettingsTests, APutBackTheServerDefersIsRepeatedUntilItHolds) {
 // each part on its own, and a resize that keeps failing never keeps the
 // weakened flush setting.
 TEST(BulkLoadSettingsTests, APutBackThatFailsIsTriedAgainAndTheFlushSettingComesFirst) {
-    const BulkLoadSettings::Retry quick{.attempts = 6, .pause = std::chrono::milliseconds(1)};
+    // Counted runs end these put-backs, never the clock of a busy machine.
+    const BulkLoadSettings::Retry quick{
+        .attempts = 6, .pause = std::chrono::milliseconds(1), .limit = std::chrono::minutes(1)};
     // Once, on the first put-back run.
     Server once;
     once.failingCall = 3;
