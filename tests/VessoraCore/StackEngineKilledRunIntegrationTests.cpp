@@ -14,7 +14,7 @@
 #include "tests/Support/Becomes.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
-#include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/RelaunchedEngineTest.hpp"
 #include "tests/Support/ServerChecks.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
@@ -98,43 +98,20 @@ private:
     pid_t pid_ = -1;
 };
 
-class StackEngineKilledRunIntegrationTests : public RealServerTest {
+class StackEngineKilledRunIntegrationTests : public RelaunchedEngineTest {
 protected:
     void SetUp() override {
-        RealServerTest::SetUp();
+        RelaunchedEngineTest::SetUp();
         if (IsSkipped())
             return;
-        const auto ports = freePorts(2);
-        routerPorts = {ports[0], ports[1]};
-        ownPorts = freePorts(8);
         state = standIn->state();
     }
     void TearDown() override {
         if (!standIn)
             return;
         standIn->setState(state);
-        // Whatever a failed check left: the sweep of one more engine.
-        try {
-            auto last = engine ? std::move(engine) : open();
-            last->stopAll();
-            fs::remove_all(last->socketDirectory());
-        } catch (const std::exception& error) {
-            ADD_FAILURE() << error.what();
-        }
+        sweep();
     }
-
-    std::unique_ptr<StackEngine> open() {
-        StackEngine::Options options;
-        options.root = root();
-        options.brew = standIn->brew();
-        options.hostClient = helper;
-        options.routerPorts = routerPorts;
-        options.portAvailable = onlyPorts(ownPorts);
-        options.trashHandler = [](const fs::path& item) { fs::remove_all(item); };
-        return std::make_unique<StackEngine>(options);
-    }
-
-    fs::path root() const { return work.path() / "data"; }
 
     // The program's arguments for a run of these steps on this data root
     // with the test's ports, its options first.
@@ -329,12 +306,6 @@ exec 'NGINX' "$@"
 
     // The stand-in's state before the test.
     nlohmann::json state;
-    TemporaryFolder work{"vessora-killed"};
-    std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
-    VirtualHostRouter::Ports routerPorts;
-    // The ports new environments are given.
-    std::vector<std::int64_t> ownPorts;
-    std::unique_ptr<StackEngine> engine;
 };
 
 TEST_F(StackEngineKilledRunIntegrationTests, KilledWhileRunningLeavesNothingBehind) {

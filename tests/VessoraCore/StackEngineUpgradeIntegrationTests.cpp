@@ -11,7 +11,7 @@
 #include "tests/Support/Becomes.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FreePorts.hpp"
-#include "tests/Support/RealServerTest.hpp"
+#include "tests/Support/RelaunchedEngineTest.hpp"
 #include "tests/Support/ServerChecks.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
@@ -36,15 +36,8 @@ void replaceByRename(const fs::path& program) {
     fs::rename(next, program);
 }
 
-class StackEngineUpgradeIntegrationTests : public RealServerTest {
+class StackEngineUpgradeIntegrationTests : public RelaunchedEngineTest {
 protected:
-    void SetUp() override {
-        RealServerTest::SetUp();
-        if (IsSkipped())
-            return;
-        const auto ports = freePorts(2);
-        routerPorts = {ports[0], ports[1]};
-    }
     void TearDown() override {
         if (!standIn)
             return;
@@ -52,29 +45,12 @@ protected:
             run->signal(SIGKILL);
             run->waitForExit(10s);
         }
-        // Whatever a failed check left: the sweep of one more engine.
-        try {
-            auto last = engine ? std::move(engine) : open();
-            last->stopAll();
-            fs::remove_all(last->socketDirectory());
-        } catch (const std::exception& error) {
-            ADD_FAILURE() << error.what();
-        }
+        sweep();
         // A server the sweep failed to take for its own is still ended.
         for (const ServerRecord& left : escaped)
             if (const auto info = ProcessInfo::stat(left.pid);
                 info && info->startTime == left.startTime && info->state != 'Z')
                 ::kill(-left.pid, SIGKILL);
-    }
-
-    std::unique_ptr<StackEngine> open() {
-        StackEngine::Options options;
-        options.root = root();
-        options.brew = standIn->brew();
-        options.hostClient = helper;
-        options.routerPorts = routerPorts;
-        options.trashHandler = [](const fs::path& item) { fs::remove_all(item); };
-        return std::make_unique<StackEngine>(options);
     }
 
     // An environment on ports of its own, made by the open engine.
@@ -90,7 +66,6 @@ protected:
         return profile;
     }
 
-    fs::path root() const { return work.path() / "data"; }
     StackPaths paths(const StackProfile& profile) const { return StackPaths(root(), profile); }
     fs::path keg(const std::string& formula) const {
         return fs::canonical(standIn->root() / "opt" / formula);
@@ -130,10 +105,6 @@ protected:
         EXPECT_EQ(fetch(profile.backendURL() + "/__vessora_health.php").status, 200);
     }
 
-    TemporaryFolder work{"vessora-upgrade"};
-    std::shared_ptr<FakeHostService> helper = std::make_shared<FakeHostService>();
-    VirtualHostRouter::Ports routerPorts;
-    std::unique_ptr<StackEngine> engine;
     std::unique_ptr<ManagedProcess> run;
     // The servers a killed run left.
     std::vector<ServerRecord> escaped;
