@@ -331,6 +331,36 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
              return &t.window();
          },
          tall},
+        // The status bar after an import that ended with a failed report:
+        // the failure text, no error in the window (the wizard shows it).
+        {"main-import-failed",
+         [](Test& t) -> QWidget* {
+             t.environments();
+             t.engine->setMigrationOutcome(
+                 false, "SQL import failed (ERROR 1064 (42000) at line 3).", std::nullopt);
+             MigrationRequest request;
+             request.name = "Portal";
+             EXPECT_TRUE(t.model().performChecked(
+                 L10n::text("Importing project…"), false, [request](AppEngine& e) {
+                     return e.migrate(request, [](MigrationPhase) {}).report.succeeded;
+                 }));
+             EXPECT_TRUE(t.waitForIdle());
+             EXPECT_FALSE(t.model().error().has_value());
+             settle();
+             return &t.window();
+         }},
+        // The status bar once a local-address set-up has succeeded.
+        {"main-local-addresses-done",
+         [](Test& t) -> QWidget* {
+             t.hostSetup->setStatusAfterRegister(ServiceStatus::enabled);
+             t.hostSetup->setStatus(ServiceStatus::notRegistered);
+             t.environments();
+             t.model().setUpLocalHosts();
+             EXPECT_TRUE(
+                 t.waitFor([&] { return t.model().localHostReady() && !t.model().busy(); }));
+             settle();
+             return &t.window();
+         }},
         {"main-installing",
          [](Test& t) -> QWidget* {
              t.listThree();
