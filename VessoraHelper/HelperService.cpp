@@ -89,6 +89,10 @@ void HelperService::run() {
                            static_cast<short>(acceptPausedUntil_ ? 0 : POLLIN), 0});
         watched.push_back({stopping_ ? -1 : stopSignal_, POLLIN, 0});
         for (const auto& [id, connection] : connections_) {
+            // poll() reports a hang-up whatever it is asked for: one already
+            // seen would wake it at once, again and again.
+            if (connection.peerGone)
+                continue;
             watched.push_back({connection.socket.fd(), connection.events(), 0});
             ids.push_back(id);
         }
@@ -126,7 +130,16 @@ void HelperService::serve(std::uint64_t id, short revents) {
     if (revents == 0 || found == connections_.end())
         return;
     Connection& connection = found->second;
-    if (revents & (POLLERR | POLLNVAL)) {
+    if (connection.awaitingReply()) {
+        // Nothing is asked of it, so this is its peer gone. The request
+        // still runs, with the disconnect queued after it; the slot stays
+        // taken until the reply is back, so the user's next connection
+        // cannot put yet another request in the queue.
+        if (!connection.peerGone) {
+            connection.peerGone = true;
+            coordinator_.disconnected(connection.lease);
+        }
+    } else if (revents & (POLLERR | POLLNVAL)) {
         close(id);
     } else if (connection.unsent) {
         if (revents & POLLOUT)
@@ -136,8 +149,6 @@ void HelperService::serve(std::uint64_t id, short revents) {
     } else if (!connection.inFlight) {
         if (!stopping_)
             receive(id, connection);
-    } else if (revents & POLLHUP) {
-        close(id); // queued after its request, which still runs
     }
 }
 
@@ -237,7 +248,6 @@ bool HelperService::admit(HostServiceWire::Socket& socket) {
     connection.socket = std::move(socket);
     connection.userID = peer->userID;
     connection.idleSince = Clock::now();
-    coordinator_.connected(connection.lease);
     connections_.emplace(nextID_++, std::move(connection));
     return true;
 }
@@ -250,7 +260,8 @@ bool HelperService::roomFor(std::uint32_t user) {
     if (fits())
         return true;
     // A connection whose peer hung up since the last poll would hold its
-    // slot until it is next served: serve such ones first.
+    // slot until it is next served: serve such ones first. One whose
+    // request is queued or running keeps its slot all the same.
     if (connections_.size() >= maxConnections_)
         serveHungUp(std::nullopt);
     else
@@ -271,7 +282,7 @@ void HelperService::serveHungUp(std::optional<std::uint32_t> user) {
     std::vector<pollfd> watched;
     std::vector<std::uint64_t> ids;
     for (const auto& [id, connection] : connections_) {
-        if (user && connection.userID != *user)
+        if ((user && connection.userID != *user) || connection.peerGone)
             continue;
         watched.push_back({connection.socket.fd(), connection.events(), 0});
         ids.push_back(id);
@@ -298,6 +309,10 @@ void HelperService::receive(std::uint64_t id, Connection& connection) {
         return;
     }
     connection.inFlight = true;
+    if (!connection.registered) {
+        connection.registered = true;
+        coordinator_.connected(connection.lease);
+    }
     coordinator_.apply(
         std::move(message), connection.userID, connection.lease,
         [this, id](const std::optional<std::string>& failure) {
@@ -321,6 +336,10 @@ void HelperService::deliverReplies() {
         if (found == connections_.end())
             continue; // the connection ended while its request ran
         Connection& connection = found->second;
+        if (connection.peerGone) {
+            close(answer.id); // nobody to tell; the slot is free again
+            continue;
+        }
         // A success makes the connection the owner, and only its end
         // releases that (another live connection cannot take it over).
         if (answer.success)
@@ -353,7 +372,9 @@ void HelperService::close(std::uint64_t id) {
     const auto found = connections_.find(id);
     if (found == connections_.end())
         return;
-    coordinator_.disconnected(found->second.lease);
+    const Connection& connection = found->second;
+    if (connection.registered && !connection.peerGone)
+        coordinator_.disconnected(connection.lease);
     connections_.erase(found);
 }
 

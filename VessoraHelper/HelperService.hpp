@@ -9,19 +9,31 @@
 // the peer's user id from the kernel, and only a connection within them is
 // examined, so a user's flood costs others little; one given up before it
 // was taken is not examined at all. At a cap, connections whose peers have
-// hung up are let go before a new one is refused. A connection that sends
-// no request within the idle limit is closed, unless its request succeeded:
-// it then holds the owner lease, which ends only with the connection. Each
-// connection has at most one request in flight: the next message is read
-// only after the reply went out. Replies are sent without blocking
-// (MSG_DONTWAIT, MSG_NOSIGNAL); a client that does not take its reply holds
-// up only itself. At most a small batch of waiting connections is accepted
-// per wake before the accepted ones are served, so a reconnecting flood
-// delays others by one batch at most. When the process runs out of
-// descriptors, the waiting connection is closed with the help of a spare
-// descriptor instead of spinning. The relay it starts is bounded so that its
-// connections can never take the descriptors of the listener, the client
-// slots and a hosts-file transaction (DescriptorBudget).
+// hung up with no request left to answer are let go before a new one is
+// refused. A connection that sends no request within the idle limit is
+// closed, unless its request succeeded: it then holds the owner lease,
+// which ends only with the connection. Each connection has at most one
+// request in flight: the next message is read only after the reply went
+// out. Replies are sent without blocking (MSG_DONTWAIT, MSG_NOSIGNAL); a
+// client that does not take its reply holds up only itself.
+//
+// Everything the helper holds for a user counts against that user's share:
+// a connection keeps its slot until its request has run and its reply is
+// sent or dropped. One whose peer hung up while its request was queued or
+// running is no longer polled and is closed when the reply comes back, so a
+// user's queued requests never exceed their share, and nothing of theirs
+// runs after their processes are gone beyond that share. Such a request
+// still runs, its disconnect queued after it. A connection is registered
+// with the coordinator only with its first request, so one that never sends
+// any leaves nothing in the queue.
+//
+// At most a small batch of waiting connections is accepted per wake before
+// the accepted ones are served, so a reconnecting flood delays others by
+// one batch at most. When the process runs out of descriptors, the waiting
+// connection is closed with the help of a spare descriptor instead of
+// spinning. The relay it starts is bounded so that its connections can
+// never take the descriptors of the listener, the client slots and a
+// hosts-file transaction (DescriptorBudget).
 //
 // The client-program check identifies the installed application; it is no
 // boundary against code running as the same user (a library injected into
@@ -81,6 +93,12 @@ private:
         Clock::time_point idleSince;
         // A request of it succeeded: it holds the owner lease until it ends.
         bool ownsSetup = false;
+        // Its lease was handed to the coordinator (with its first request).
+        bool registered = false;
+        // Its peer hung up while its request was queued or running; its
+        // disconnect is queued. It is no longer polled, and it is closed
+        // once the reply comes back.
+        bool peerGone = false;
 
         bool awaitingReply() const { return inFlight && !unsent; }
         // What the poll loop waits for on it.
@@ -101,7 +119,7 @@ private:
     // Takes the socket and returns true when the connection is admitted.
     bool admit(HostServiceWire::Socket& socket);
     // True when `user` may have one more connection; makes room first from
-    // connections whose peers hung up.
+    // connections whose peers hung up and whose requests are done.
     bool roomFor(std::uint32_t user);
     std::size_t connectionsOf(std::uint32_t user) const;
     // Serves the connections (of `user`, or all) whose peers hung up.

@@ -1,18 +1,22 @@
 // The helper under a local user's flood, for the root tests and the
 // benchmark: the helper program handed its socket the way systemd hands it
 // over, floods of that socket (threads connecting in a loop, plain reconnect
-// loops) and another user's requests timed beside them. The floods and the
-// timed requests are modes of the calling program, started as other users
-// and ended when their parent ends or their time is up.
+// loops, processes that send a request and hang up) and another user's
+// requests timed beside them, the helper's memory and its rewrites of the
+// hosts file. The floods and the timed requests are modes of the calling
+// program, started as other users and ended when their parent ends or their
+// time is up.
 #pragma once
 
 #include "VessoraHelper/HelperMain.hpp"
 #include "VessoraHostProtocol/HostServiceWire.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -20,14 +24,17 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <grp.h>
 #include <limits.h>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <pthread.h>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -195,6 +202,74 @@ inline int timedRequests(const std::string& path, int count, std::chrono::millis
     return 0;
 }
 
+// `processes` processes of the calling program (forked, so each runs it),
+// each connecting to `path` in a loop, sending one of `requests` in turn,
+// padded with blanks to `size` bytes, and hanging up at once without waiting
+// for the reply. Prints "started" once every process runs; at its time or
+// on SIGTERM it ends them all and prints "ended" once every one is gone.
+inline int hangUpFlood(const std::string& path, int processes, int seconds, std::size_t size,
+                       std::vector<std::string> requests) {
+    for (std::string& request : requests)
+        request.resize(std::max(request.size(), size), ' ');
+    const sockaddr_un to = address(path);
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    sigset_t stop;
+    ::sigemptyset(&stop);
+    ::sigaddset(&stop, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &stop, nullptr);
+    const pid_t parent = ::getpid();
+    std::vector<pid_t> children;
+    const auto endChildren = [&children] {
+        for (const pid_t child : children)
+            ::kill(child, SIGKILL);
+        for (const pid_t child : children)
+            ::waitpid(child, nullptr, 0);
+    };
+    for (int i = 0; i < processes; ++i) {
+        const pid_t child = ::fork();
+        if (child < 0) {
+            std::printf("failed after %d processes: %s\n", i, std::strerror(errno));
+            std::fflush(stdout);
+            endChildren();
+            return 2;
+        }
+        if (child == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(0);
+            ::sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+            for (std::size_t turn = static_cast<std::size_t>(i); Clock::now() < end; ++turn) {
+                const int fd = connectWithin(to, std::chrono::milliseconds(0));
+                if (fd < 0)
+                    continue;
+                const std::string& request = requests[turn % requests.size()];
+                [[maybe_unused]] const ssize_t sent =
+                    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+                ::close(fd);
+            }
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    std::printf("started\n");
+    std::fflush(stdout);
+    while (true) {
+        const auto left = end - Clock::now();
+        if (left <= Clock::duration::zero())
+            break;
+        const auto whole = std::chrono::duration_cast<std::chrono::seconds>(left);
+        const timespec wait{
+            static_cast<time_t>(whole.count()),
+            static_cast<long>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(left - whole).count())};
+        if (::sigtimedwait(&stop, nullptr, &wait) == SIGTERM)
+            break;
+    }
+    endChildren();
+    std::printf("ended\n");
+    return 0;
+}
+
 inline std::vector<std::string> fields(const std::string& text) {
     std::vector<std::string> parts;
     std::string part;
@@ -215,6 +290,10 @@ inline void runModeIfAsked() {
         status = threadFlood(parts[1], std::stoi(parts[2]), std::stoi(parts[3]));
     else if (parts.size() == 3 && parts[0] == "reconnect")
         status = reconnectFlood(parts[1], std::stoi(parts[2]));
+    else if (parts.size() >= 7 && parts[0] == "hangups")
+        status =
+            hangUpFlood(parts[1], std::stoi(parts[2]), std::stoi(parts[3]), std::stoul(parts[4]),
+                        std::vector<std::string>(parts.begin() + 5, parts.end()));
     else if (parts.size() == 5 && parts[0] == "requests")
         status = timedRequests(parts[1], std::stoi(parts[2]),
                                std::chrono::milliseconds(std::stoi(parts[3])), parts[4]);
@@ -228,6 +307,16 @@ inline std::string threadsMode(const std::string& path, int threads, int seconds
 
 inline std::string reconnectMode(const std::string& path, int seconds) {
     return "reconnect\t" + path + "\t" + std::to_string(seconds);
+}
+
+// `requests` must hold no tab.
+inline std::string hangUpMode(const std::string& path, int processes, int seconds, std::size_t size,
+                              const std::vector<std::string>& requests) {
+    std::string mode = "hangups\t" + path + "\t" + std::to_string(processes) + "\t" +
+                       std::to_string(seconds) + "\t" + std::to_string(size);
+    for (const std::string& request : requests)
+        mode += "\t" + request;
+    return mode;
 }
 
 inline std::string requestsMode(const std::string& path, int count, std::chrono::milliseconds bound,
@@ -280,6 +369,9 @@ public:
     }
     UserProcess(const UserProcess&) = delete;
     UserProcess& operator=(const UserProcess&) = delete;
+
+    // Asks it to end (SIGTERM).
+    void terminate() { ::kill(pid_, SIGTERM); }
 
     // The next line it prints, or "timeout" after `milliseconds`.
     std::string line(int milliseconds = 30000) {
@@ -366,6 +458,135 @@ public:
 
 private:
     pid_t pid_ = -1;
+};
+
+// The resident memory of process `pid` in KiB (VmRSS), or none once it is
+// gone.
+inline std::optional<long> residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmRSS:"))
+            return std::stol(line.substr(6));
+    }
+    return std::nullopt;
+}
+
+// The highest resident memory of a process while this lives, sampled every
+// 20 ms on a thread of its own. `beyond`, when given, is called once (on that
+// thread) when the memory first passes `limitKiB`: a helper whose memory
+// has no bound would take the machine's.
+class PeakResidentMemory {
+public:
+    explicit PeakResidentMemory(pid_t pid, long limitKiB = 0, std::function<void()> beyond = {})
+        : thread_([this, pid, limitKiB, beyond = std::move(beyond)] {
+              std::unique_lock lock(mutex_);
+              while (!stopping_) {
+                  lock.unlock();
+                  const std::optional<long> now = residentKiB(pid);
+                  const bool passed = beyond && now && *now > limitKiB && peak_ <= limitKiB;
+                  if (passed)
+                      beyond();
+                  lock.lock();
+                  if (now)
+                      peak_ = std::max(peak_, *now);
+                  stopped_.wait_for(lock, std::chrono::milliseconds(20));
+              }
+          }) {}
+    ~PeakResidentMemory() {
+        {
+            std::lock_guard guard(mutex_);
+            stopping_ = true;
+        }
+        stopped_.notify_all();
+        thread_.join();
+    }
+    PeakResidentMemory(const PeakResidentMemory&) = delete;
+    PeakResidentMemory& operator=(const PeakResidentMemory&) = delete;
+
+    long peakKiB() {
+        std::lock_guard guard(mutex_);
+        return peak_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+    long peak_ = 0;
+    std::thread thread_;
+};
+
+// Counts the rewrites of the hosts file in `folder`, on a thread of its own:
+// each one renames a new file over it. The move from the staging name is
+// watched too, since the kernel folds an event into an unread one just like
+// it.
+class HostsRewrites {
+public:
+    explicit HostsRewrites(const std::filesystem::path& folder)
+        : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_FROM | IN_MOVED_TO) < 0)
+            throw std::system_error(errno, std::generic_category(), "inotify");
+        thread_ = std::thread([this] { watch(); });
+    }
+    ~HostsRewrites() {
+        stopping_ = true;
+        thread_.join();
+        ::close(fd_);
+    }
+    HostsRewrites(const HostsRewrites&) = delete;
+    HostsRewrites& operator=(const HostsRewrites&) = delete;
+
+    long count() {
+        std::lock_guard guard(mutex_);
+        return count_;
+    }
+
+    // Waits until the file has not changed for `quiet`; false when it still
+    // changes after `bound`.
+    bool waitQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds bound) {
+        const auto end = Clock::now() + bound;
+        std::unique_lock lock(mutex_);
+        while (end - Clock::now() >= quiet) {
+            const long before = count_;
+            if (!changed_.wait_for(lock, quiet, [&] { return count_ != before; }))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    void watch() {
+        alignas(inotify_event) std::array<char, 64 * 1024> buffer;
+        while (!stopping_) {
+            pollfd entry{fd_, POLLIN, 0};
+            if (::poll(&entry, 1, 100) != 1)
+                continue;
+            ssize_t length;
+            while ((length = ::read(fd_, buffer.data(), buffer.size())) > 0) {
+                long renamed = 0;
+                for (ssize_t at = 0; at < length;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + at);
+                    if ((event->mask & IN_MOVED_TO) && event->len > 0 &&
+                        std::strcmp(event->name, "hosts") == 0)
+                        ++renamed;
+                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                }
+                if (renamed > 0) {
+                    std::lock_guard guard(mutex_);
+                    count_ += renamed;
+                    changed_.notify_all();
+                }
+            }
+        }
+    }
+
+    int fd_;
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    long count_ = 0;
+    std::thread thread_;
 };
 
 } // namespace vessora::helperflood

@@ -24,10 +24,13 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <linux/sockios.h>
 #include <mutex>
 #include <poll.h>
 #include <pwd.h>
+#include <random>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -38,10 +41,45 @@ namespace {
 constexpr const char* clientVariable = "VESSORA_HELPER_TEST_CLIENT";
 constexpr int replyWaitMilliseconds = 20000;
 
+// The reply on `fd`: "ok", "fail <text>", "timeout" or "closed".
+std::string awaitReply(int fd) {
+    try {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, replyWaitMilliseconds) != 1)
+            return "timeout";
+        if (const auto failure = HostServiceWire::receiveReply(fd))
+            return "fail " + *failure;
+        return "ok";
+    } catch (const std::exception&) {
+        return "closed";
+    }
+}
+
+// Whether the service took what was sent on `fd`: "read" once nothing sent
+// is left unread, "closed" when the service closed the connection instead
+// (which drops what it did not read, after hanging up), else "timeout".
+std::string awaitRead(int fd) {
+    for (int waited = 0; waited < replyWaitMilliseconds; ++waited) {
+        int unread = 0;
+        if (::ioctl(fd, SIOCOUTQ, &unread) != 0)
+            return "closed";
+        pollfd entry{fd, 0, 0};
+        ::poll(&entry, 1, 0);
+        if (entry.revents & (POLLHUP | POLLERR))
+            return "closed";
+        if (unread == 0)
+            return "read";
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return "timeout";
+}
+
 // Client mode: one connection to the socket, driven line by line through
 // standard input ("json <request>", "padded <size>"); each answer is one
 // line: "ok", "fail <text>" or "closed". "connected" answers "yes" or "no";
-// "hangup" closes the connection and the process stays.
+// "hangup" closes the connection and the process stays. "post <request>"
+// only sends ("sent" or "closed"), "read" answers as awaitRead and "reply"
+// waits for the reply to what was posted.
 int clientMain(const std::string& socketPath) {
     HostServiceWire::Socket socket;
     try {
@@ -56,6 +94,21 @@ int clientMain(const std::string& socketPath) {
             std::cout << (socket ? "yes" : "no") << std::endl;
             continue;
         }
+        if (line.starts_with("post ")) {
+            std::string answer = "sent";
+            try {
+                HostServiceWire::sendMessage(socket.fd(), line.substr(5));
+            } catch (const std::exception&) {
+                answer = "closed";
+            }
+            std::cout << answer << std::endl;
+            continue;
+        }
+        if (line == "read" || line == "reply") {
+            std::cout << (line == "read" ? awaitRead(socket.fd()) : awaitReply(socket.fd()))
+                      << std::endl;
+            continue;
+        }
         std::string payload;
         if (line.starts_with("json "))
             payload = line.substr(5);
@@ -68,13 +121,7 @@ int clientMain(const std::string& socketPath) {
             if (!socket)
                 throw std::runtime_error("not connected");
             HostServiceWire::sendMessage(socket.fd(), payload);
-            pollfd entry{socket.fd(), POLLIN, 0};
-            if (::poll(&entry, 1, replyWaitMilliseconds) != 1)
-                answer = "timeout";
-            else if (const auto failure = HostServiceWire::receiveReply(socket.fd()))
-                answer = "fail " + *failure;
-            else
-                answer = "ok";
+            answer = awaitReply(socket.fd());
         } catch (const std::exception&) {
         }
         std::cout << answer << std::endl;
@@ -403,23 +450,25 @@ TEST_F(PerUserCapRootTest, OneUserCrowdsOutOnlyThemselves) {
     EXPECT_EQ(again.ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
 }
 
-// Holds the service's thread at its next examination of a peer until
-// released, so that a test can act between two accepts of one batch.
-class ExaminationGate {
+// Once armed, holds the next thread that passes it until released: the
+// service's thread at its examination of a peer, so that a test can act
+// between two accepts of one batch, or the coordinator's queue in a request.
+class Gate {
 public:
     void arm() {
         std::lock_guard guard(mutex_);
         armed_ = true;
     }
-    // On the service's thread.
-    void pass() {
+    // On the held thread; true when it held it.
+    bool pass() {
         std::unique_lock lock(mutex_);
         if (!armed_)
-            return;
+            return false;
         armed_ = false;
         reached_ = true;
         changed_.notify_all();
         changed_.wait_for(lock, std::chrono::seconds(20), [this] { return released_; });
+        return true;
     }
     bool waitReached() {
         std::unique_lock lock(mutex_);
@@ -446,7 +495,7 @@ private:
 // same batch, before it polls again.
 class HungUpRootTest : public HelperServiceRootTest {
 protected:
-    std::shared_ptr<ExaminationGate> gate = std::make_shared<ExaminationGate>();
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
 
     void configure(HelperSettings& limits) override {
         limits.maxConnections = 4;
@@ -517,6 +566,178 @@ TEST_F(HungUpRootTest, AConnectionGivenUpBeforeItWasTakenCostsNoExamination) {
     // Answered after the same batch took the quitter's connection.
     EXPECT_EQ(first->ask("json {}"), std::string("fail ") + HostServiceDecodingError::missing);
     EXPECT_EQ(*examined, 1);
+}
+
+// A service of its own per round, whose coordinator's queue the test holds
+// inside a hosts-file rewrite: the rewrite that passes the armed gate waits
+// there and then fails, so its request takes no ownership.
+class HeldQueueRootTest : public HelperServiceRootTest {
+protected:
+    static constexpr const char* heldText = "Held by the test.";
+    bool servesInProcess() const override { return false; }
+
+    struct Round {
+        std::size_t share = 1;
+        // Global slots beyond the holder's, the flooding user's share and
+        // the other user's.
+        std::size_t spare = 0;
+        // Per connection within the share: whether the service took its
+        // request before it hung up (else it hangs up right after sending).
+        std::vector<bool> takenFirst;
+        std::size_t extra = 2;
+        std::size_t padding = 0;
+        bool otherAfterExtra = false;
+    };
+
+    // The service of one round, stopped when the round ends.
+    struct Serving {
+        std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+        std::shared_ptr<std::atomic<int>> rewrites = std::make_shared<std::atomic<int>>(0);
+        std::unique_ptr<HelperService> service;
+        std::thread thread;
+
+        Serving(HelperSettings settings, std::size_t share, std::size_t slots) {
+            settings.maxConnectionsPerUser = share;
+            settings.maxConnections = slots;
+            settings.hosts.beforeRaceCheck = [gate = gate, rewrites = rewrites] {
+                ++*rewrites;
+                if (gate->pass())
+                    throw std::runtime_error(heldText);
+            };
+            service =
+                std::make_unique<HelperService>(ListenSocket::bound(settings.socketPath), settings);
+            thread = std::thread([this] { service->run(); });
+        }
+        ~Serving() {
+            gate->release();
+            service->stop();
+            thread.join();
+        }
+    };
+
+    std::unique_ptr<Client> connected(uid_t uid) {
+        auto made = std::make_unique<Client>(program, uid, settings.socketPath);
+        // In the backlog before the next one connects: taken in this order.
+        EXPECT_EQ(made->ask("connected"), "yes");
+        return made;
+    }
+
+    void play(const Round& round) {
+        constexpr uid_t holderUser = bob + 1;
+        constexpr uid_t flooder = bob;
+        constexpr uid_t other = alice;
+        helpertest::writeFile(settings.hosts.hosts(), helpertest::baseHosts, 0644);
+        const Serving running(settings, round.share, round.share + 2 + round.spare);
+        const auto request = [&](std::size_t turn) {
+            std::string text =
+                HostServiceRequest({turn % 2 == 0 ? "flood-a.test" : "flood-b.test"}, false)
+                    .toJSON();
+            text.resize(std::max(text.size(), round.padding), ' ');
+            return text;
+        };
+
+        running.gate->arm();
+        const auto holder = connected(holderUser);
+        EXPECT_EQ(holder->ask("post " + HostServiceRequest({"holder.test"}, false).toJSON()),
+                  "sent");
+        ASSERT_TRUE(running.gate->waitReached());
+
+        // Within the share: each sends a request and hangs up. The processes
+        // stay, as a flood's do while it runs: the service may examine a
+        // connection after its peer hung up.
+        std::vector<std::unique_ptr<Client>> flooding;
+        for (std::size_t i = 0; i < round.share; ++i) {
+            const auto& gone = flooding.emplace_back(connected(flooder));
+            EXPECT_EQ(gone->ask("post " + request(i)), "sent");
+            if (round.takenFirst[i]) {
+                EXPECT_EQ(gone->ask("read"), "read") << i;
+            }
+            EXPECT_EQ(gone->ask("hangup"), "no");
+        }
+        // The other user is admitted and the request taken while the queue
+        // is held; the flooding user's next connections are turned away
+        // with their requests unread.
+        std::unique_ptr<Client> otherClient;
+        const auto admitOther = [&] {
+            otherClient = connected(other);
+            EXPECT_EQ(
+                otherClient->ask("post " + HostServiceRequest({"other.test"}, false).toJSON()),
+                "sent");
+            EXPECT_EQ(otherClient->ask("read"), "read");
+        };
+        if (!round.otherAfterExtra)
+            admitOther();
+        for (std::size_t i = 0; i < round.extra; ++i) {
+            const auto& beyond = flooding.emplace_back(connected(flooder));
+            // Turned away at once, perhaps before it could send.
+            if (beyond->ask("post " + request(round.share + i)) == "sent") {
+                EXPECT_EQ(beyond->ask("read"), "closed") << "beyond the share: " << i;
+            }
+            beyond->ask("hangup");
+        }
+        if (round.otherAfterExtra)
+            admitOther();
+
+        running.gate->release();
+        EXPECT_EQ(holder->ask("reply"), std::string("fail ") + heldText);
+        // Queued after every request of the flooding user: once it is
+        // answered, all of theirs have run.
+        const std::string answer = otherClient->ask("reply");
+        const int othersRewrite = answer == "ok" ? 1 : 0;
+        const int floodersRewrites = *running.rewrites - 1 - othersRewrite;
+        EXPECT_GE(floodersRewrites, 1);
+        EXPECT_LE(floodersRewrites, static_cast<int>(round.share));
+        const bool eachTakenFirst = std::all_of(round.takenFirst.begin(), round.takenFirst.end(),
+                                                [](bool taken) { return taken; });
+        if (eachTakenFirst) {
+            // Each disconnect was queued right after its request.
+            EXPECT_EQ(floodersRewrites, static_cast<int>(round.share));
+            EXPECT_EQ(answer, "ok");
+        } else {
+            // A request read in the same turn as the previous connection's
+            // hang-up runs before that disconnect: it finds the setup owned.
+            EXPECT_TRUE(answer == "ok" ||
+                        answer == std::string("fail ") + ServiceCoordinator::ownedElsewhere)
+                << answer;
+        }
+
+        // The slots are free again once the replies were dropped.
+        const auto again = connected(flooder);
+        EXPECT_EQ(again->apply(HostServiceRequest({"flood-c.test"}, false)),
+                  othersRewrite ? std::string("fail ") + ServiceCoordinator::ownedElsewhere
+                                : std::string("ok"));
+    }
+};
+
+TEST_F(HeldQueueRootTest, RequestsOfPeersThatHungUpCountAgainstTheirUsersShareUntilTheyRan) {
+    std::mt19937 random(20261210);
+    std::vector<Round> rounds;
+    for (std::size_t share = 1; share <= 4; ++share) {
+        // Each request taken before its peer hung up: every connection beyond
+        // the share would find one of them to let go.
+        Round taken;
+        taken.share = share;
+        taken.spare = share % 2 == 0 ? 2 : 0;
+        taken.takenFirst.assign(share, true);
+        taken.extra = 2 + share % 2;
+        taken.padding = share == 3 ? HostServiceWire::maxRequestSize : 0;
+        taken.otherAfterExtra = share % 2 == 1;
+        rounds.push_back(taken);
+        // Hang-ups at random, also before the request was taken, as a flood
+        // sends them.
+        Round mixed = taken;
+        for (std::size_t i = 0; i < share; ++i)
+            mixed.takenFirst[i] = random() % 2 == 0;
+        mixed.otherAfterExtra = !taken.otherAfterExtra;
+        mixed.padding = share == 2 ? HostServiceWire::maxRequestSize : 0;
+        rounds.push_back(mixed);
+    }
+    for (std::size_t i = 0; i < rounds.size(); ++i) {
+        SCOPED_TRACE("round " + std::to_string(i) + ", share " + std::to_string(rounds[i].share));
+        play(rounds[i]);
+        if (HasFatalFailure())
+            return;
+    }
 }
 
 class IdleLimitRootTest : public HelperServiceRootTest {
@@ -870,6 +1091,101 @@ TEST_F(FloodRootTest, AnotherUserIsAnsweredBesideEightReconnectLoops) {
         ASSERT_EQ(floods.back()->line(30000), "started");
     }
     expectVictimAnsweredInTime();
+}
+
+// One user's processes of the client program each connect, send one valid
+// request (two names in turn) and hang up at once; half of them pad it to
+// the size limit. Each request the helper takes holds its slot until it has
+// run, so the other user is answered beside them, the helper's memory stays
+// bounded, and once the processes are gone no more than their share runs.
+TEST_F(FloodRootTest, ProcessesThatSendARequestAndHangUpKeepWithinTheirShare) {
+    constexpr int processes = 1000;
+    constexpr long memoryCeilingKiB = 64 * 1024;
+    constexpr int victimRequests = 10;
+    const std::string socket = settings.socketPath.string();
+    helperflood::HostsRewrites rewrites(settings.hosts.folder);
+    const std::string ask = HostServiceRequest({"victim.test"}, false).toJSON();
+    {
+        helperflood::ModeProcess first(program, alice,
+                                       helperflood::requestsMode(socket, 1, bound, ask), 60);
+        const auto answer = helperflood::timedAnswer(first.line(static_cast<int>(bound.count())));
+        ASSERT_TRUE(answer && answer->answer == "ok") << "the helper does not answer";
+    }
+    const std::optional<long> idleKiB = helperflood::residentKiB(helper->pid());
+    ASSERT_TRUE(idleKiB);
+
+    const std::vector<std::string> requests = {
+        HostServiceRequest({"flood-a.test"}, false).toJSON(),
+        HostServiceRequest({"flood-b.test"}, false).toJSON()};
+    std::vector<std::unique_ptr<helperflood::ModeProcess>> floods;
+    for (const std::size_t size : {std::size_t{0}, HostServiceWire::maxRequestSize}) {
+        floods.push_back(std::make_unique<helperflood::ModeProcess>(
+            program, bob, helperflood::hangUpMode(socket, processes / 2, 120, size, requests),
+            130));
+        ASSERT_EQ(floods.back()->line(60000), "started");
+    }
+    const auto started = helperflood::Clock::now();
+    // Past the ceiling the flood is ended: the memory would go on growing.
+    std::optional<helperflood::PeakResidentMemory> memory(std::in_place, helper->pid(),
+                                                          memoryCeilingKiB, [&floods] {
+                                                              for (const auto& flood : floods)
+                                                                  flood->terminate();
+                                                          });
+
+    // Answered, though perhaps refused while one of the flood's requests
+    // owns the setup for a moment.
+    int answered = 0;
+    double slowest = 0;
+    {
+        helperflood::ModeProcess victim(
+            program, alice, helperflood::requestsMode(socket, victimRequests, bound, ask), 300);
+        for (; answered < victimRequests; ++answered) {
+            const std::string line = victim.line(static_cast<int>(bound.count()) + 10000);
+            const auto answer = helperflood::timedAnswer(line);
+            if (!answer ||
+                (answer->answer != "ok" &&
+                 answer->answer != std::string("fail ") + ServiceCoordinator::ownedElsewhere)) {
+                ADD_FAILURE() << "request " << answered << ": " << line;
+                break; // the rest would wait as long
+            }
+            slowest = std::max(slowest, answer->milliseconds);
+            EXPECT_LE(answer->milliseconds, static_cast<double>(bound.count())) << answered;
+        }
+    }
+    // Long enough for a queue without bound to show in the memory.
+    std::this_thread::sleep_until(started + std::chrono::seconds(5));
+    const long duringFlood = rewrites.count();
+    for (const auto& flood : floods)
+        flood->terminate();
+    for (const auto& flood : floods)
+        EXPECT_EQ(flood->line(60000), "ended");
+    const auto ended = helperflood::Clock::now();
+    const long atEnd = rewrites.count();
+    const bool quiet =
+        rewrites.waitQuiet(std::chrono::milliseconds(1000), std::chrono::milliseconds(30000));
+    const long afterEnd = rewrites.count() - atEnd;
+    const double untilQuiet =
+        std::chrono::duration<double>(helperflood::Clock::now() - ended).count();
+    const long peakKiB = memory->peakKiB();
+    memory.reset();
+
+    std::cout << "[figure] " << processes
+              << " processes sending a request and hanging up: " << answered << " of "
+              << victimRequests << " victim requests answered, slowest " << slowest
+              << " ms; helper VmRSS idle " << *idleKiB << " KiB, peak " << peakKiB << " KiB; "
+              << duringFlood << " hosts rewrites during the flood, " << afterEnd
+              << " after it ended, quiet " << (quiet ? "after " : "not within ") << untilQuiet
+              << " s" << std::endl;
+    EXPECT_EQ(answered, victimRequests);
+    EXPECT_LT(peakKiB, memoryCeilingKiB);
+    EXPECT_TRUE(quiet) << "the hosts file still changes";
+    EXPECT_LE(afterEnd, static_cast<long>(settings.maxConnectionsPerUser));
+    // Still answering.
+    helperflood::ModeProcess last(program, alice, helperflood::requestsMode(socket, 1, bound, ask),
+                                  60);
+    const auto answer =
+        helperflood::timedAnswer(last.line(static_cast<int>(bound.count()) + 10000));
+    EXPECT_TRUE(answer && answer->answer == "ok");
 }
 
 TEST_F(HelperServiceRootTest, RefusesAPeerInAnotherUserNamespace) {
