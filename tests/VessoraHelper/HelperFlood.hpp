@@ -106,6 +106,8 @@ inline int connectWithin(const sockaddr_un& to, std::chrono::milliseconds timeou
 struct FloodShared {
     sockaddr_un to;
     Clock::time_point end;
+    // Without asking: how long each connection is kept before hanging up.
+    std::chrono::milliseconds linger{0};
 };
 
 // Connects and hangs up again in a loop. `ask`: sends a request on each
@@ -122,6 +124,9 @@ inline void connectLoop(const FloodShared& shared, bool ask) {
         if (ask && ::send(fd, "{}", 2, MSG_NOSIGNAL | MSG_DONTWAIT) == 2) {
             pollfd entry{fd, POLLIN, 0};
             ::poll(&entry, 1, 1000);
+        } else if (!ask && shared.linger.count() > 0) {
+            pollfd entry{fd, POLLIN, 0};
+            ::poll(&entry, 1, static_cast<int>(shared.linger.count()));
         }
         ::close(fd);
     }
@@ -132,19 +137,27 @@ inline void* askingLoop(void* shared) {
     return nullptr;
 }
 
+inline void* lingeringLoop(void* shared) {
+    connectLoop(*static_cast<const FloodShared*>(shared), false);
+    return nullptr;
+}
+
 // `threads` threads with small stacks, each connecting to `path` in a loop
-// and asking on each connection, for `seconds`. Prints "started" once every
-// thread runs.
-inline int threadFlood(const std::string& path, int threads, int seconds) {
+// for `seconds` and asking on each connection, or (`linger` given) keeping
+// it that long without asking. Prints "started" once every thread runs.
+inline int threadFlood(const std::string& path, int threads, int seconds,
+                       std::chrono::milliseconds linger = std::chrono::milliseconds(0)) {
     static FloodShared shared;
     shared.to = address(path);
     shared.end = Clock::now() + std::chrono::seconds(seconds);
+    shared.linger = linger;
     pthread_attr_t attributes;
     ::pthread_attr_init(&attributes);
     ::pthread_attr_setstacksize(&attributes, std::max<std::size_t>(PTHREAD_STACK_MIN, 64 * 1024));
     for (int i = 0; i < threads; ++i) {
         pthread_t thread;
-        if (const int error = ::pthread_create(&thread, &attributes, askingLoop, &shared)) {
+        if (const int error = ::pthread_create(
+                &thread, &attributes, linger.count() > 0 ? lingeringLoop : askingLoop, &shared)) {
             std::printf("failed after %d threads: %s\n", i, std::strerror(error));
             std::fflush(stdout);
             return 2;
@@ -288,6 +301,9 @@ inline void runModeIfAsked() {
     int status = 3;
     if (parts.size() == 4 && parts[0] == "threads")
         status = threadFlood(parts[1], std::stoi(parts[2]), std::stoi(parts[3]));
+    else if (parts.size() == 5 && parts[0] == "lingering")
+        status = threadFlood(parts[1], std::stoi(parts[2]), std::stoi(parts[3]),
+                             std::chrono::milliseconds(std::stoi(parts[4])));
     else if (parts.size() == 3 && parts[0] == "reconnect")
         status = reconnectFlood(parts[1], std::stoi(parts[2]));
     else if (parts.size() >= 7 && parts[0] == "hangups")
@@ -303,6 +319,12 @@ inline void runModeIfAsked() {
 
 inline std::string threadsMode(const std::string& path, int threads, int seconds) {
     return "threads\t" + path + "\t" + std::to_string(threads) + "\t" + std::to_string(seconds);
+}
+
+inline std::string lingeringMode(const std::string& path, int threads, int seconds,
+                                 std::chrono::milliseconds linger) {
+    return "lingering\t" + path + "\t" + std::to_string(threads) + "\t" + std::to_string(seconds) +
+           "\t" + std::to_string(linger.count());
 }
 
 inline std::string reconnectMode(const std::string& path, int seconds) {

@@ -30,6 +30,7 @@
 #include <pwd.h>
 #include <random>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -1185,6 +1186,57 @@ TEST_F(FloodRootTest, ProcessesThatSendARequestAndHangUpKeepWithinTheirShare) {
                                   60);
     const auto answer =
         helperflood::timedAnswer(last.line(static_cast<int>(bound.count()) + 10000));
+    EXPECT_TRUE(answer && answer->answer == "ok");
+}
+
+// While another writer holds the hosts file's lock, the queue waits in the
+// request that came first. One user's threads of the client program are let
+// in and hang up without ever sending a request, as fast as the helper
+// takes them: they leave nothing in the queue, so the helper's memory stays
+// bounded however long the wait lasts.
+TEST_F(FloodRootTest, ConnectionsWithoutARequestLeaveNothingQueuedWhileTheQueueWaits) {
+    // Four times what the helper holds idle; without bound it grows by
+    // megabytes a second.
+    constexpr long memoryCeilingKiB = 16 * 1024;
+    const std::string socket = settings.socketPath.string();
+    {
+        helperflood::ModeProcess first(
+            program, alice,
+            helperflood::requestsMode(socket, 1, bound,
+                                      HostServiceRequest({"victim.test"}, false).toJSON()),
+            60);
+        const auto answer = helperflood::timedAnswer(first.line(static_cast<int>(bound.count())));
+        ASSERT_TRUE(answer && answer->answer == "ok") << "the helper does not answer";
+    }
+    const int lock = ::open(settings.hosts.lock().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    helperflood::ModeProcess waiting(
+        program, alice,
+        helperflood::requestsMode(socket, 1, std::chrono::milliseconds(120000),
+                                  HostServiceRequest({"waiting.test"}, false).toJSON()),
+        150);
+    const std::optional<long> idleKiB = helperflood::residentKiB(helper->pid());
+    ASSERT_TRUE(idleKiB);
+
+    helperflood::ModeProcess flood(
+        program, bob, helperflood::lingeringMode(socket, 2000, 120, std::chrono::milliseconds(2)),
+        130);
+    ASSERT_EQ(flood.line(60000), "started");
+    long peakKiB = 0;
+    {
+        helperflood::PeakResidentMemory memory(helper->pid(), memoryCeilingKiB,
+                                               [&flood] { flood.terminate(); });
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        peakKiB = memory.peakKiB();
+    }
+    flood.terminate();
+    ::close(lock);
+    const auto answer = helperflood::timedAnswer(waiting.line(130000));
+    std::cout << "[figure] threads let in without a request while the queue waited 10 s: helper "
+                 "VmRSS idle "
+              << *idleKiB << " KiB, peak " << peakKiB << " KiB" << std::endl;
+    EXPECT_LT(peakKiB, memoryCeilingKiB);
     EXPECT_TRUE(answer && answer->answer == "ok");
 }
 
