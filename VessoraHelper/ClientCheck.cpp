@@ -63,9 +63,13 @@ std::filesystem::path statFile(pid_t pid) {
     return "/proc/" + id + "/task/" + id + "/stat";
 }
 
-std::optional<std::uint64_t> startTime(pid_t pid) {
-    std::ifstream file(statFile(pid));
-    return startTimeIn(file);
+std::unique_ptr<std::istream> openFile(const std::filesystem::path& path) {
+    return std::make_unique<std::ifstream>(path);
+}
+
+std::optional<std::uint64_t> startTime(pid_t pid, const OpenFile& open) {
+    const std::unique_ptr<std::istream> file = open(statFile(pid));
+    return startTimeIn(*file);
 }
 
 std::optional<std::uint64_t> startTimeIn(std::istream& stat) {
@@ -105,7 +109,7 @@ std::optional<Peer> peerOf(int fd) {
     return Peer{credentials.uid, credentials.pid};
 }
 
-bool accepted(const Peer& peer, const std::filesystem::path& program) {
+bool accepted(const Peer& peer, const std::filesystem::path& program, const OpenFile& open) {
     // pid 0: the peer lives in another pid namespace and cannot be examined.
     if (peer.userID == 0 || peer.pid <= 0)
         return false;
@@ -118,7 +122,7 @@ bool accepted(const Peer& peer, const std::filesystem::path& program) {
     const PidDescriptor process(peer.pid);
     if (!process.valid())
         return false;
-    const std::optional<std::uint64_t> before = startTime(peer.pid);
+    const std::optional<std::uint64_t> before = startTime(peer.pid, open);
     if (!before)
         return false;
 
@@ -134,7 +138,7 @@ bool accepted(const Peer& peer, const std::filesystem::path& program) {
     if (!inOwnUserNamespace(peer.pid))
         return false;
 
-    return process.alive() && startTime(peer.pid) == before;
+    return process.alive() && startTime(peer.pid, open) == before;
 }
 
 std::optional<std::uint32_t> acceptedUser(int fd, const std::filesystem::path& program) {

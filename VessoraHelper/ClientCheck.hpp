@@ -17,7 +17,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <istream>
+#include <memory>
 #include <optional>
 #include <sys/types.h>
 
@@ -33,9 +35,15 @@ struct Peer {
 // Cheap: what a connection may be refused for before it is examined.
 std::optional<Peer> peerOf(int fd);
 
+// Opens a file under /proc for reading: a std::ifstream. Tests pass their
+// own to see which files a check reads, which no run's timing shows.
+using OpenFile = std::function<std::unique_ptr<std::istream>(const std::filesystem::path&)>;
+std::unique_ptr<std::istream> openFile(const std::filesystem::path& path);
+
 // True when `peer` is an acceptable client. This is the costly part: it
 // reads the peer's entries in /proc.
-bool accepted(const Peer& peer, const std::filesystem::path& program);
+bool accepted(const Peer& peer, const std::filesystem::path& program,
+              const OpenFile& open = openFile);
 
 // The effective user id of an acceptable client on the connected socket
 // `fd`, or none when the connection must be refused.
@@ -46,7 +54,7 @@ std::optional<std::uint32_t> acceptedUser(int fd, const std::filesystem::path& p
 // process-wide /proc/PID/stat sums over every thread, which a client with
 // thousands of them turns into milliseconds per read. The leader's own start
 // is the process's start.
-std::optional<std::uint64_t> startTime(pid_t pid);
+std::optional<std::uint64_t> startTime(pid_t pid, const OpenFile& open = openFile);
 
 // The file startTime(pid) reads.
 std::filesystem::path statFile(pid_t pid);

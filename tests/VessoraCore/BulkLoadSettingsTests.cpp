@@ -8,8 +8,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 
 namespace vessora {
@@ -83,6 +85,72 @@ TEST(BulkLoadSettingsTests, APutBackTheServerDefersIsRepeatedUntilItHolds) {
     EXPECT_THAT(server.statements,
                 ElementsAre(BulkLoadSettings::readStatement(), raise, restoreFlush, restorePool,
                             restorePool, restorePool));
+}
+
+// A server that resizes its pool in the background, as MariaDB does: the
+// size read is the one last asked for, and while a resize runs the next one
+// is refused with an error, which ends the client's batch.
+class ResizingServer {
+public:
+    ResizingServer(std::int64_t pool, std::chrono::milliseconds resizeTime)
+        : pool_(pool), resizeTime_(resizeTime) {}
+
+    BulkLoadSettings::Runner runner() {
+        return [this](const std::string& statement) {
+            std::string output;
+            std::istringstream lines(statement);
+            for (std::string line; std::getline(lines, line);) {
+                if (line.starts_with("SET GLOBAL innodb_flush_log_at_trx_commit="))
+                    flush_ = std::stoll(line.substr(line.find('=') + 1));
+                else if (line.starts_with("SET GLOBAL innodb_buffer_pool_size="))
+                    resize(line.find("GREATEST") != std::string::npos
+                               ? std::max(pool_, BulkLoadSettings::bufferPoolSize)
+                               : std::stoll(line.substr(line.find('=') + 1)));
+                else if (line.starts_with("SELECT"))
+                    output += std::to_string(pool_) + "\t" + std::to_string(flush_) + "\n";
+            }
+            return output;
+        };
+    }
+
+    std::int64_t pool() const { return pool_; }
+    std::int64_t flush() const { return flush_; }
+    int refusals() const { return refusals_; }
+
+private:
+    void resize(std::int64_t size) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now < resizing_) {
+            ++refusals_;
+            throw VessoraError("mariadb failed (1):\nERROR 1210 (HY000) at line 1: Another "
+                               "buffer pool resize is already in progress.");
+        }
+        if (size == pool_)
+            return;
+        pool_ = size;
+        resizing_ = now + resizeTime_;
+    }
+
+    std::int64_t pool_;
+    std::int64_t flush_ = 1;
+    std::chrono::milliseconds resizeTime_;
+    std::chrono::steady_clock::time_point resizing_{};
+    int refusals_ = 0;
+};
+
+// The raise's resize runs for a few seconds; the put-back is refused until
+// it ends, and must wait for it within the guard's own bound.
+TEST(BulkLoadSettingsTests, APoolResizeOfAFewSecondsIsWaitedForWithTheDefaultBound) {
+    constexpr std::int64_t pool = 128LL << 20;
+    ResizingServer server(pool, std::chrono::seconds(3));
+    {
+        const BulkLoadSettings settings(server.runner());
+        EXPECT_EQ(server.pool(), BulkLoadSettings::bufferPoolSize);
+        EXPECT_EQ(server.flush(), 2);
+    }
+    EXPECT_EQ(server.flush(), 1);
+    EXPECT_GT(server.refusals(), 0) << "the put-back met no running resize";
+    EXPECT_EQ(server.pool(), pool) << "the raised pool was left in place";
 }
 
 // A client that fails is tried again as one the server answered otherwise,

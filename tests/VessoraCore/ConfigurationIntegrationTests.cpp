@@ -16,22 +16,20 @@
 #include "VessoraCore/Process/ManagedProcess.hpp"
 #include "VessoraCore/Storage/WebDirectory.hpp"
 #include "tests/Support/BrewStandIn.hpp"
+#include "tests/Support/FreePorts.hpp"
 #include "tests/Support/LongestHostname.hpp"
 #include "tests/Support/RealServerTest.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <memory>
-#include <set>
 #include <thread>
 
 namespace vessora {
@@ -46,23 +44,6 @@ using ::testing::StartsWith;
 const std::string applicationPassword = R"(pa'ss\wo"rd)";
 const std::string adminPassword = "0123456789ABCDEF0123456789ABCDEF";
 const std::string token = "7F3A9C";
-
-// Loopback ports nobody listens on right now, all different.
-std::vector<std::int64_t> freePorts(std::size_t count) {
-    std::set<std::int64_t> ports;
-    while (ports.size() < count) {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            ports.insert(ntohs(address.sin_port));
-        ::close(fd);
-    }
-    return {ports.begin(), ports.end()};
-}
 
 struct Response {
     long status = 0;

@@ -6,6 +6,7 @@
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/ManagedProcess.hpp"
+#include "tests/Support/FreePorts.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
 #include <gtest/gtest.h>
@@ -24,18 +25,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// A loopback port nobody listens on right now.
+// A loopback port nobody listens on right now, and no other test takes.
 std::int64_t freePort() {
-    int socketFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_GE(socketFd, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    EXPECT_EQ(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), length), 0);
-    EXPECT_EQ(::getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    ::close(socketFd);
-    return ntohs(address.sin_port);
+    return freePorts(1).front();
 }
 
 bool accepts(std::int64_t port) {

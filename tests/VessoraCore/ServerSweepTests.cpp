@@ -180,6 +180,28 @@ TEST_F(ServerSweepTests, ServerLaunchedThroughAScriptThatIsGoneIsStillEnded) {
     EXPECT_EQ(process->terminationStatus(), SIGTERM);
 }
 
+// Servers the previous version left running, then a kill: their records
+// lack the flag, and the file each names tells whether it was a script.
+TEST_F(ServerSweepTests, AnOlderRecordWithoutTheScriptFlagIsReadFromItsProgramFile) {
+    const fs::path wrapper = work.path() / "php-fpm";
+    PrivateFile::writeWithMode(wrapper, "#!/bin/sh\nexec " + sleeper.string() + " 60\n", 0700);
+    for (const fs::path& program : {wrapper, sleeper}) {
+        auto process = launch(program);
+        ASSERT_TRUE(becomes(
+            [&] { return executableOf(process->pid()) == fs::canonical(sleeper).string(); }));
+        nlohmann::json older = read(*process).toJSON();
+        older.erase("script");
+        PrivateFile::write(recordFile(*process), older.dump());
+        EXPECT_EQ(ServerRecord::fromJSON(older).script, program == wrapper) << program;
+
+        EXPECT_EQ(ServerSweep::stopRecorded({records()}, {.grace = 3000ms, .kill = 1000ms}), 1)
+            << program;
+        ASSERT_TRUE(endsSoon(*process)) << program;
+        EXPECT_EQ(process->terminationStatus(), SIGTERM) << program;
+        EXPECT_FALSE(fs::exists(recordFile(*process))) << program;
+    }
+}
+
 TEST_F(ServerSweepTests, SweepEndsTheWorkersTheServerStarted) {
     const fs::path worker = work.path() / "worker";
     auto process = launch("/bin/sh", {"-c", "sleep 60 & echo $! > " + worker.string() + "; wait"});

@@ -7,32 +7,18 @@
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
+#include "tests/Support/FreePorts.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace vessora {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::int64_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 class StackEngineIntegrationTests : public ::testing::Test {
 protected:
@@ -60,7 +46,8 @@ protected:
         options.trashHandler = [this](const fs::path& item) {
             fs::rename(item, work.path() / item.filename());
         };
-        options.routerPorts = {freePort(), freePort()};
+        const auto ports = freePorts(2);
+        options.routerPorts = {ports[0], ports[1]};
         engine = std::make_unique<StackEngine>(options);
     }
 

@@ -1195,27 +1195,19 @@ TEST_F(StackEngineTests, HealthAndPhpMyAdminChecksReadTheEnvironmentsOwnServer) 
     const fs::path site = folder.path() / "site";
     fs::create_directories(site / "phpmyadmin");
     StackProfile profile = engine->allProfiles()[0]; // php@8.4, mariadb@11.4
-    // A free port for a small static server.
-    auto server = [&]() -> std::shared_ptr<ManagedProcess> {
-        for (std::int64_t port = 20000 + ::getpid() % 20000; port < 65000; port += 7) {
-            if (!PortCheck::isAvailable(port))
-                continue;
-            profile.httpPort = port;
-            auto process = std::make_shared<ManagedProcess>(
-                "nginx", "/usr/bin/python3",
-                std::vector<std::string>{"-m", "http.server", "--bind", "127.0.0.1",
-                                         std::to_string(port), "--directory", site.string()},
-                folder.path() / "server.log");
-            for (int attempt = 0; attempt < 250; ++attempt) {
-                if (!PortCheck::isAvailable(port))
-                    return process;
-                ::usleep(20000);
-            }
-            return process;
-        }
-        return nullptr;
+    // A small static server on a port of its own.
+    auto server = [&] {
+        const std::int64_t port = freePorts(1).front();
+        profile.httpPort = port;
+        auto process = std::make_shared<ManagedProcess>(
+            "nginx", "/usr/bin/python3",
+            std::vector<std::string>{"-m", "http.server", "--bind", "127.0.0.1",
+                                     std::to_string(port), "--directory", site.string()},
+            folder.path() / "server.log");
+        for (int attempt = 0; attempt < 250 && PortCheck::isAvailable(port); ++attempt)
+            ::usleep(20000);
+        return process;
     }();
-    ASSERT_TRUE(server);
     StackEngineTesting::addProcess(*engine, "studio", server);
 
     const auto health = [&](const std::string& php, const std::string& mariadb) {
@@ -1274,18 +1266,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 http.server.HTTPServer(("127.0.0.1", int(sys.argv[1])), Handler).serve_forever()
 )PY");
-    std::shared_ptr<ManagedProcess> server;
-    for (std::int64_t port = 21000 + ::getpid() % 20000; port < 65000 && !server; port += 11) {
-        if (!PortCheck::isAvailable(port))
-            continue;
-        profile.httpPort = port;
-        profile.phpPort = port; // both ports of the wake condition accept
-        server = std::make_shared<ManagedProcess>(
-            "nginx", "/usr/bin/python3",
-            std::vector<std::string>{script.string(), std::to_string(port), requests.string()},
-            folder.path() / "gateway.log");
-    }
-    ASSERT_TRUE(server);
+    const std::int64_t port = freePorts(1).front();
+    profile.httpPort = port;
+    profile.phpPort = port; // both ports of the wake condition accept
+    const auto server = std::make_shared<ManagedProcess>(
+        "nginx", "/usr/bin/python3",
+        std::vector<std::string>{script.string(), std::to_string(port), requests.string()},
+        folder.path() / "gateway.log");
     for (int attempt = 0; attempt < 500 && !PortCheck::accepts(profile.httpPort); ++attempt)
         ::usleep(10000);
     ASSERT_TRUE(PortCheck::accepts(profile.httpPort));

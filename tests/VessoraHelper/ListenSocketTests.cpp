@@ -16,9 +16,11 @@
 #include <iterator>
 #include <poll.h>
 #include <pthread.h>
+#include <spawn.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -284,6 +286,24 @@ TEST(ClientCheckTest, StartTimeIsTheProcessStartOfProcStat) {
     EXPECT_GT(*childStart, *own);
 }
 
+// Opens what a check opens, and notes each path.
+struct OpenedFiles {
+    std::vector<std::string> paths;
+    ClientCheck::OpenFile open() {
+        return [this](const std::filesystem::path& path) {
+            paths.push_back(path.string());
+            return ClientCheck::openFile(path);
+        };
+    }
+};
+
+// The thread-group leader's own stat file, which holds the process's start
+// without summing over its threads.
+std::string leaderStat(pid_t pid) {
+    const std::string id = std::to_string(pid);
+    return "/proc/" + id + "/task/" + id + "/stat";
+}
+
 void* waitForever(void*) {
     ::pause();
     return nullptr;
@@ -306,7 +326,9 @@ TEST(ClientCheckTest, TheStartTimeOfAManyThreadedPeerIsItsProcessStart) {
         }
     });
     ASSERT_TRUE(child.prepared());
-    const auto read = ClientCheck::startTime(child.pid());
+    OpenedFiles opened;
+    const auto read = ClientCheck::startTime(child.pid(), opened.open());
+    EXPECT_EQ(opened.paths, std::vector{leaderStat(child.pid())});
     const auto wholeProcess = startTimeByHand(child.pid());
     std::vector<std::uint64_t> threadStarts;
     for (const auto& task :
@@ -319,6 +341,37 @@ TEST(ClientCheckTest, TheStartTimeOfAManyThreadedPeerIsItsProcessStart) {
     EXPECT_EQ(read, wholeProcess);
     // Its threads started later: a read of one of theirs would differ.
     EXPECT_GT(*std::max_element(threadStarts.begin(), threadStarts.end()), *wholeProcess);
+}
+
+// A whole check reads the peer's start time twice, before and after the
+// other checks, each time from the leader's own stat file and from no other
+// file; a peer running another program costs no read at all. The peer runs
+// a root-owned program nobody else may write, as the installed one is.
+TEST(ClientCheckTest, AWholeCheckReadsOnlyTheLeadersOwnStatFile) {
+    const std::filesystem::path program = std::filesystem::canonical("/usr/bin/sleep");
+    struct stat file {};
+    ASSERT_EQ(::stat(program.c_str(), &file), 0);
+    if (file.st_uid != 0 || (file.st_mode & 022) != 0)
+        GTEST_SKIP() << program << " is not installed as root's";
+    // posix_spawn returns once the child has run the program.
+    pid_t peer = -1;
+    char name[] = "sleep";
+    char seconds[] = "60";
+    char* arguments[] = {name, seconds, nullptr};
+    ASSERT_EQ(::posix_spawn(&peer, program.c_str(), nullptr, nullptr, arguments, environ), 0);
+    ASSERT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(peer) + "/exe"), program);
+
+    // Any user but root; the check reads the process, not the socket.
+    const ClientCheck::Peer client{1000, peer};
+    OpenedFiles opened;
+    EXPECT_TRUE(ClientCheck::accepted(client, program, opened.open()));
+    EXPECT_EQ(opened.paths, (std::vector{leaderStat(peer), leaderStat(peer)}));
+    opened.paths.clear();
+    EXPECT_FALSE(ClientCheck::accepted(client, "/usr/bin/true", opened.open()));
+    EXPECT_TRUE(opened.paths.empty());
+
+    ::kill(peer, SIGKILL);
+    ::waitpid(peer, nullptr, 0);
 }
 
 TEST(HelperMainTest, RefusesToRunWithoutRoot) {
