@@ -72,8 +72,10 @@ void build(const StackPaths& paths, const fs::path& staging) {
                                key.string(),
                                "-out",
                                certificate.string()}));
+    requireWrittenPair(certificate, key);
     requireSuccess(
         runOpenssl({"x509", "-in", certificate.string(), "-outform", "DER", "-out", der.string()}));
+    requireWrittenDER(der);
     for (const fs::path& file : {certificate, key, der})
         setMode(file, 0600);
     validatePair(certificate, key, der, profile.hostname);

@@ -8,7 +8,9 @@
 // in full and only then moved into place with two renames, so a failed build
 // or renewal leaves the identity in force untouched. An existing identity is
 // rebuilt only when renewal is asked for, or by refresh() when it fails a
-// check.
+// check. What openssl writes is checked first: files it left empty or cut
+// short (it exits 0 on a full disk) give "The local HTTPS certificate could
+// not be written: <the system's reason>."
 //
 // Every call blocks while its openssl or curl command runs (run them from a
 // worker thread). The safety rules refuse folders reached through symbolic

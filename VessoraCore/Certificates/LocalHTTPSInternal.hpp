@@ -21,6 +21,18 @@ VessoraError unreadableError();
 // Runs openssl with the shared limits (60 seconds, no input, no log).
 CommandResult runOpenssl(const std::vector<std::string>& arguments);
 
+// On a full disk openssl exits 0 and leaves its files empty or cut short:
+// what it wrote must be whole before it is used. The PEM certificate must
+// parse and match the PEM key; the DER file must be exactly one
+// certificate. Otherwise both throw writeError of the files' folder.
+void requireWrittenPair(const std::filesystem::path& certificate, const std::filesystem::path& key);
+void requireWrittenDER(const std::filesystem::path& der);
+
+// "The local HTTPS certificate could not be written: <reason>." with the
+// reason a write of our own in `folder` fails with now, or the sentence
+// without a reason when that write succeeds.
+VessoraError writeError(const std::filesystem::path& folder);
+
 // chmod that throws the system's error.
 void setMode(const std::filesystem::path& path, mode_t mode);
 

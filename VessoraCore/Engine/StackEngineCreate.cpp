@@ -137,10 +137,11 @@ void StackEngine::update(const StackProfile& given) {
     if (profile.httpsEnabled) {
         // validate() guarantees a port while HTTPS is on.
         PortCheck::requireAvailable(profile.httpsPort.value_or(0));
-        // An identity kept while HTTPS was off may have expired or name an
-        // earlier hostname; renewal refuses while HTTPS is off, so turning
-        // it on is where a new one is made.
-        if (!stored.httpsEnabled || profile.hostname != stored.hostname)
+        // A new name needs a new certificate. Otherwise one that still
+        // passes every check stays, since users trust it by hand; one that
+        // fails (expired, or made for a name set while HTTPS was off) is
+        // replaced, as renewal refuses while HTTPS is off.
+        if (profile.hostname != stored.hostname)
             LocalHTTPS::prepare(paths, true);
         else
             LocalHTTPS::refresh(paths);

@@ -1,4 +1,5 @@
 #include "VessoraCore/Certificates/LocalHTTPS.hpp"
+#include "VessoraCore/Certificates/LocalHTTPSInternal.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
@@ -11,10 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <openssl/x509v3.h>
 #include <regex>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace vessora {
@@ -358,6 +361,90 @@ TEST_F(LocalHTTPSTest, FailedOpensslLeavesTheIdentityInForce) {
     EXPECT_EQ(message.rfind("openssl failed (1):\n", 0), 0u) << message;
     EXPECT_NE(message.find("missing.cnf"), std::string::npos) << message;
     EXPECT_EQ(snapshotFolder(studio.tls()), before);
+}
+
+// What openssl leaves behind when its writes fail (it still exits 0): empty,
+// cut or missing files, whose folder takes data again by the time they are
+// checked. Each is refused as a certificate that could not be written,
+// without a reason the system did not give.
+TEST_F(LocalHTTPSTest, CutOrEmptyOpensslOutputIsACertificateThatCouldNotBeWritten) {
+    const std::string unwritten = "The local HTTPS certificate could not be written.";
+    StackPaths studio = paths();
+    LocalHTTPS::prepare(studio, false);
+    StackPaths otherPaths(folder.path() / "other", studio.profile());
+    LocalHTTPS::prepare(otherPaths, false);
+    const fs::path out = folder.path() / "out";
+    const fs::path certificate = out / "localhost.crt";
+    const fs::path key = out / "localhost.key";
+    const fs::path der = out / "localhost.cer";
+    const auto reset = [&] {
+        fs::remove_all(out);
+        fs::create_directory(out);
+        for (const fs::path& file :
+             {studio.tlsCertificate(), studio.tlsPrivateKey(), studio.tlsImportCertificate()})
+            fs::copy_file(file, out / file.filename());
+    };
+    const auto cut = [](const fs::path& file) { fs::resize_file(file, fs::file_size(file) / 2); };
+    reset();
+    EXPECT_NO_THROW(LocalHTTPS::requireWrittenPair(certificate, key));
+    EXPECT_NO_THROW(LocalHTTPS::requireWrittenDER(der));
+
+    const std::vector<std::pair<std::string, std::function<void()>>> pairFaults{
+        {"empty certificate", [&] { fs::resize_file(certificate, 0); }},
+        {"empty key", [&] { fs::resize_file(key, 0); }},
+        {"both empty",
+         [&] {
+             fs::resize_file(certificate, 0);
+             fs::resize_file(key, 0);
+         }},
+        {"cut certificate", [&] { cut(certificate); }},
+        {"cut key", [&] { cut(key); }},
+        {"no certificate", [&] { fs::remove(certificate); }},
+        {"no key", [&] { fs::remove(key); }},
+        {"another identity's key",
+         [&] {
+             fs::copy_file(otherPaths.tlsPrivateKey(), key, fs::copy_options::overwrite_existing);
+         }},
+    };
+    for (const auto& [name, fault] : pairFaults) {
+        reset();
+        fault();
+        EXPECT_EQ(messageOf([&] { LocalHTTPS::requireWrittenPair(certificate, key); }), unwritten)
+            << name;
+    }
+    const std::vector<std::pair<std::string, std::function<void()>>> derFaults{
+        {"empty DER", [&] { fs::resize_file(der, 0); }},
+        {"cut DER", [&] { cut(der); }},
+        {"no DER", [&] { fs::remove(der); }},
+    };
+    for (const auto& [name, fault] : derFaults) {
+        reset();
+        fault();
+        EXPECT_EQ(messageOf([&] { LocalHTTPS::requireWrittenDER(der); }), unwritten) << name;
+    }
+    // The write that looked for a reason leaves nothing behind.
+    EXPECT_EQ(entriesOf(out), (std::vector<std::string>{"localhost.crt", "localhost.key"}));
+}
+
+// The reason is the one the system gives for a write in that folder now:
+// here a file size limit (its signal ignored, so the write fails instead).
+TEST_F(LocalHTTPSTest, TheWriteFailureCarriesTheSystemsReason) {
+    fs::create_directories(root);
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit small = before;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string message = LocalHTTPS::writeError(root).what();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_EQ(message, "The local HTTPS certificate could not be written: File too large.");
+    EXPECT_EQ(entriesOf(root), std::vector<std::string>{});
 }
 
 TEST_F(LocalHTTPSTest, InfoDescribesTheCertificate) {

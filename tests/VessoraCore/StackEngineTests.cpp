@@ -3,6 +3,7 @@
 #include "VessoraCore/Engine/StackEngine.hpp"
 #include "VessoraCore/Foundation/DescriptorWait.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/Sha256.hpp"
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Process/PortCheck.hpp"
@@ -24,6 +25,9 @@
 #include <fcntl.h>
 #include <functional>
 #include <future>
+#include <map>
+#include <random>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -615,16 +619,184 @@ TEST_F(StackEngineHttpsSaveTests, ExpiredIdentity) {
     EXPECT_EQ(backups(), 2u);
 }
 
-TEST_F(StackEngineHttpsSaveTests, AValidIdentityIsKeptUnlessHttpsIsTurnedOn) {
+TEST_F(StackEngineHttpsSaveTests, AValidIdentityIsKeptWhenHttpsIsTurnedBackOn) {
     const std::string before = fingerprint();
     EXPECT_EQ(save([](StackProfile& p) { p.name = "Shop two"; }), "");
     EXPECT_EQ(fingerprint(), before);
     EXPECT_EQ(backups(), 0u);
 
-    EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = false; }), "");
-    EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = true; }), "");
-    EXPECT_NE(fingerprint(), before);
-    EXPECT_EQ(backups(), 1u);
+    for (int toggle = 0; toggle < 2; ++toggle) {
+        EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = false; }), "");
+        EXPECT_EQ(save([](StackProfile& p) { p.httpsEnabled = true; }), "");
+        EXPECT_EQ(fingerprint(), before);
+        EXPECT_EQ(backups(), 0u);
+    }
+}
+
+// The rule every save and renewal keeps, walked over a seeded random
+// sequence: an identity that passes every check (complete, key matching,
+// current, made for the record's names) is replaced only by a hostname
+// change or a renewal; one that fails a check is replaced by the next save
+// with HTTPS on. Each replacement keeps the replaced set in one new
+// previous- folder, and nothing else adds one.
+TEST_F(StackEngineHttpsSaveTests, AGoodIdentityIsReplacedOnlyByAHostnameChangeOrARenewal) {
+    // An identity made for a name the walk never gives the record.
+    StackProfile stranger = profile;
+    stranger.hostname = "other.test";
+    const StackPaths spare(folder.path() / "spare", stranger);
+    LocalHTTPS::prepare(spare, false);
+
+    struct Disk {
+        bool present = true;
+        bool failing = false; // expired or incomplete
+        std::optional<std::string> madeFor;
+        std::size_t backups = 0;
+        bool passes(const std::optional<std::string>& hostname) const {
+            return present && !failing && (!hostname || madeFor == hostname);
+        }
+    };
+    Disk disk{true, false, profile.hostname, 0};
+
+    struct Damage {
+        std::string name;
+        std::function<void()> apply;
+        std::function<void(Disk&)> effect;
+    };
+    const auto fails = [](Disk& d) { d.failing = true; };
+    const auto copyFromSpare = [&](const fs::path& from, const fs::path& to) {
+        fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    };
+    const std::vector<Damage> damages{
+        {"expired", [&] { expireIdentity(paths(), folder.path()); }, fails},
+        {"no DER file", [&] { fs::remove(paths().tlsImportCertificate()); }, fails},
+        {"empty key", [&] { PrivateFile::write(paths().tlsPrivateKey(), ""); }, fails},
+        {"empty certificate", [&] { PrivateFile::write(paths().tlsCertificate(), ""); }, fails},
+        {"another identity's key",
+         [&] { copyFromSpare(spare.tlsPrivateKey(), paths().tlsPrivateKey()); }, fails},
+        {"made for other.test",
+         [&] {
+             copyFromSpare(spare.tlsPrivateKey(), paths().tlsPrivateKey());
+             copyFromSpare(spare.tlsCertificate(), paths().tlsCertificate());
+             copyFromSpare(spare.tlsImportCertificate(), paths().tlsImportCertificate());
+         },
+         [](Disk& d) { d.madeFor = "other.test"; }},
+        {"no identity", [&] { fs::remove_all(paths().tlsIdentity()); },
+         [](Disk& d) { d.present = false; }},
+    };
+    const std::vector<std::string> names{"a.test", "b.test", "c.test"};
+    // A folder's files by name, each as a short digest of its bytes.
+    const auto filesIn = [](const fs::path& at) {
+        std::map<std::string, std::string> files;
+        for (const auto& [name, content] : snapshotFolder(at))
+            files[name] = Sha256::hex(content, 8);
+        return files;
+    };
+
+    // mt19937 gives the same numbers everywhere; this seed's walk reaches
+    // every case checked at the end.
+    std::mt19937 random(1);
+    std::set<std::string> damagesSeen;
+    std::set<std::string> savesSeen;
+    std::string walk;
+    for (int step = 0; step < 64; ++step) {
+        std::string trace = "step " + std::to_string(step) + ": ";
+        if (disk.present && !disk.failing && random() % 5 < 2) {
+            const Damage& damage = damages.at(random() % damages.size());
+            damage.apply();
+            damage.effect(disk);
+            damagesSeen.insert(damage.name);
+            trace += damage.name + ", then ";
+        }
+        const auto before = filesIn(paths().tlsIdentity());
+        bool replaced = false;
+        const unsigned action = random() % 7;
+        if (action == 6) {
+            const bool on = profile.httpsEnabled;
+            const std::string kind = on ? "renewal" : "renewal with HTTPS off";
+            trace += kind;
+            savesSeen.insert(kind);
+            const std::string message =
+                thrownMessage([&] { engine->renewCertificate(profile.id); });
+            EXPECT_EQ(message, on ? "" : "Enable local HTTPS and save the environment first.")
+                << walk << trace;
+            replaced = on;
+        } else {
+            const bool on = action < 3;
+            const std::optional<std::string> stored = profile.hostname;
+            std::optional<std::string> hostname = stored;
+            if (action % 3 == 1) {
+                do
+                    hostname = names.at(random() % names.size());
+                while (hostname == stored);
+            } else if (action % 3 == 2) {
+                hostname = std::nullopt;
+            }
+            const bool passed = disk.passes(hostname);
+            trace += std::string(profile.httpsEnabled ? "on" : "off") + " -> " +
+                     (on ? "on" : "off") + ", hostname " + stored.value_or("(none)") + " -> " +
+                     hostname.value_or("(none)");
+            if (on) {
+                savesSeen.insert(std::string(profile.httpsEnabled ? "on" : "off") + " -> on, " +
+                                 (hostname == stored ? "same name, " : "new name, ") +
+                                 (passed ? "passing" : "failing"));
+            }
+            EXPECT_EQ(save([&](StackProfile& p) {
+                          p.httpsEnabled = on;
+                          p.hostname = hostname;
+                      }),
+                      "")
+                << walk << trace;
+            replaced = on && (hostname != stored || !passed);
+        }
+        walk += trace + (replaced ? " (replaced)\n" : " (kept)\n");
+
+        if (replaced) {
+            if (disk.present)
+                ++disk.backups;
+            disk = Disk{true, false, profile.hostname, disk.backups};
+            // A new certificate, so a new fingerprint, that the start accepts.
+            const auto after = filesIn(paths().tlsIdentity());
+            EXPECT_NE(after.at("localhost.cer"),
+                      before.contains("localhost.cer") ? before.at("localhost.cer") : "")
+                << walk;
+            EXPECT_NE(after.at("localhost.key"),
+                      before.contains("localhost.key") ? before.at("localhost.key") : "")
+                << walk;
+            EXPECT_EQ(startCheck(), "") << walk;
+        } else {
+            EXPECT_EQ(filesIn(paths().tlsIdentity()), before) << walk;
+        }
+        // One more previous- folder per replaced identity, holding it whole;
+        // no other folder beside the identity.
+        std::size_t holdingBefore = 0;
+        std::size_t others = 0;
+        for (const auto& entry : fs::directory_iterator(paths().tls())) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with("previous-"))
+                holdingBefore += filesIn(entry.path()) == before ? 1 : 0;
+            else if (name != "identity")
+                ++others;
+        }
+        EXPECT_EQ(backups(), disk.backups) << walk;
+        EXPECT_EQ(others, 0u) << walk;
+        if (replaced && !before.empty()) {
+            EXPECT_GE(holdingBefore, 1u) << walk;
+        }
+        if (::testing::Test::HasFailure())
+            break;
+    }
+
+    // The walk reached every kind of damage and every kind of save.
+    EXPECT_EQ(damagesSeen.size(), damages.size()) << walk;
+    for (const char* from : {"on", "off"})
+        for (const char* name : {"same name", "new name"})
+            for (const char* identity : {"passing", "failing"})
+                EXPECT_TRUE(
+                    savesSeen.contains(std::string(from) + " -> on, " + name + ", " + identity))
+                    << from << " " << name << " " << identity << "\n"
+                    << walk;
+    EXPECT_TRUE(savesSeen.contains("renewal")) << walk;
+    EXPECT_TRUE(savesSeen.contains("renewal with HTTPS off")) << walk;
 }
 
 TEST_F(StackEngineTests, DeleteStopsThenRemovesEverything) {
