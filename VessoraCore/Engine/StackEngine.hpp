@@ -206,7 +206,7 @@ private:
     // Record lookup: a copy of the first record with this id, else
     // "Unknown environment.".
     StackProfile find(const std::string& id) const;
-    // The same for an operation that writes into the environment's folder:
+    // The same for an operation that works in the environment's folder:
     // refused while that folder is in the deletion journal, until the next
     // construction has put it back.
     StackProfile findInPlace(const std::string& id) const;
@@ -280,6 +280,11 @@ private:
                    const std::function<void(const StackProfile&)>& beforeStore);
     // Writes "profiles.json", then adopts the list.
     void store(std::vector<StackProfile> profiles);
+    // After a failed delete: adopts what "profiles.json" holds. An undo that
+    // could not restore the records leaves the record out of the file (the
+    // next launch finishes that deletion); a list still holding it would
+    // write it back with the next save.
+    void adoptStoredProfiles();
 
     // Folders, passwords and every configuration file of one start; returns
     // the application database password.

@@ -159,7 +159,12 @@ void StackEngine::remove(const std::string& id) {
         throw VessoraError(L10n::text(
             "The environment could not be stopped completely. Its data has not been deleted."));
 
-    environmentFiles_.remove(profile, allProfiles());
+    try {
+        environmentFiles_.remove(profile, allProfiles());
+    } catch (...) {
+        adoptStoredProfiles();
+        throw;
+    }
     {
         std::lock_guard lock(mutex_);
         std::erase_if(profiles_, [&](const StackProfile& entry) { return entry.id == id; });
@@ -171,6 +176,17 @@ void StackEngine::remove(const std::string& id) {
     }
     std::error_code ignored;
     fs::remove(socketFile(id), ignored);
+}
+
+void StackEngine::adoptStoredProfiles() {
+    // The delete's own error is the one to report; a records file that
+    // cannot be read now is met again by the next launch.
+    try {
+        std::vector<StackProfile> stored = EnvironmentFiles::load(root_ / "profiles.json");
+        std::lock_guard lock(mutex_);
+        profiles_ = std::move(stored);
+    } catch (const std::exception&) {
+    }
 }
 
 } // namespace vessora

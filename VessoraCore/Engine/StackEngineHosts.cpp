@@ -91,7 +91,9 @@ bool StackEngine::localHostConnected() {
 }
 
 LocalCertificateInfo StackEngine::certificateInfo(const std::string& id) const {
-    return LocalHTTPS::info(StackPaths(root_, find(id)));
+    // An environment whose folder is in the deletion journal has no
+    // identity to read until the next launch has put it back.
+    return LocalHTTPS::info(StackPaths(root_, findInPlace(id)));
 }
 
 void StackEngine::renewCertificate(const std::string& id) {

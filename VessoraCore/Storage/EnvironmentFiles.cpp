@@ -70,6 +70,16 @@ VessoraError recoveryFailed(std::exception_ptr error, const fs::path& preserved)
         {withoutFinalPeriod(describe(error)), preserved.string()}));
 }
 
+// A committed deletion whose folder the trash handler refuses. Each launch
+// would refuse it again (a Trash on another file system always does), so the
+// sentence names the way out: the folder has to leave the journal.
+VessoraError deletionUnfinished(std::exception_ptr error, const fs::path& entry) {
+    return VessoraError(L10n::text(
+        "Deletion and recovery failed: %@. Move the folder %@ out of “%@” or remove it, then "
+        "restart Vessora.",
+        {withoutFinalPeriod(describe(error)), entry.string(), journalName}));
+}
+
 } // namespace
 
 EnvironmentFiles::EnvironmentFiles(fs::path root, TrashHandler trash)
@@ -254,12 +264,12 @@ void EnvironmentFiles::recover(const std::vector<StackProfile>& profiles) const 
                 throw recoveryFailed(std::current_exception(), entry);
             }
         } else {
-            // A Trash on another file system refuses every time: the entry
-            // stays, named, for a person to move away before the next start.
+            // The records no longer list it: once a person has moved the
+            // folder away, nothing is left to finish.
             try {
                 trash_(entry);
             } catch (...) {
-                throw recoveryFailed(std::current_exception(), entry);
+                throw deletionUnfinished(std::current_exception(), entry);
             }
         }
         step(JournalStep::entryRecovered);

@@ -84,7 +84,9 @@ public:
     // Finishes or undoes every deletion left in the journal; `profiles` is
     // the list just loaded from "profiles.json". The first failure ends it;
     // an entry that cannot be moved back or handed to the trash stays where
-    // it is, and the error names it as the data to inspect.
+    // it is, and the error names it: as the data to inspect, or, when the
+    // trash refused it, as the folder to move out of the journal or remove
+    // before the next start.
     void recover(const std::vector<StackProfile>& profiles) const;
 
     // For tests only: called after each step that changed the disk, so a

@@ -12,6 +12,8 @@
 #include "Vessora/Windows/PreferencesView.hpp"
 #include "Vessora/Windows/SettingsWindow.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
+#include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Storage/EnvironmentFiles.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 #include "tests/Vessora/Support/ClippedText.hpp"
 #include "tests/Vessora/Support/PictureStage.hpp"
@@ -26,6 +28,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <stdexcept>
 #include <tuple>
 #include <vector>
 
@@ -331,6 +334,28 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
              return &t.window();
          },
          tall},
+        // A launch whose engine did not open: a deletion the Trash cannot
+        // finish, as the store's recovery words it, with the folder to move.
+        {"main-engine-failed",
+         [tall](Test& t) -> QWidget* {
+             t.openEngine = [at = t.root.path() /
+                                  "Vessora"](const fs::path&) -> std::shared_ptr<AppEngine> {
+                 fs::create_directories(at / ".pending-deletions" / shop().id);
+                 EnvironmentFiles(at, [](const fs::path& item) {
+                     throw VessoraError(L10n::text(
+                         "Could not move %@ to the Trash because it is on another file system.",
+                         {item.string()}));
+                 }).recover({});
+                 throw std::logic_error("The recovery did not refuse.");
+             };
+             // Sized here: the window is made with the model, after the
+             // opener is in place.
+             t.window().resize(tall);
+             EXPECT_FALSE(t.model().hasEngine());
+             EXPECT_TRUE(t.waitFor([&] { return t.find("errorBox")->isVisible(); }));
+             settle();
+             return &t.window();
+         }},
         // The status bar after an import that ended with a failed report:
         // the failure text, no error in the window (the wizard shows it).
         {"main-import-failed",

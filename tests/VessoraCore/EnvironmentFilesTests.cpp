@@ -329,10 +329,10 @@ TEST_F(EnvironmentFilesTest, RecoveryUndoesUncommittedAndFinishesCommittedDeleti
 
     // A trash handler's error ends the recovery with the entry kept and named.
     EnvironmentFiles failing(root, [](const fs::path&) { throw std::runtime_error("No Trash."); });
-    EXPECT_EQ(recoverFailure(failing), "Deletion and recovery failed: No Trash. Inspect the "
-                                       "preserved data in " +
+    EXPECT_EQ(recoverFailure(failing), "Deletion and recovery failed: No Trash. Move the folder " +
                                            (journal() / kCustomID).string() +
-                                           ", then restart Vessora.");
+                                           " out of “.pending-deletions” or remove it, then "
+                                           "restart Vessora.");
     EXPECT_TRUE(fs::is_directory(journal() / kCustomID / "public"));
 
     EXPECT_EQ(recoverFailure(filesWithTrash()), "no error");
@@ -370,16 +370,22 @@ TEST_F(EnvironmentFilesTest, RecoveryKeepsAnEntryTheTrashCannotTakeAndNamesIt) {
     };
     const std::string expected =
         "Deletion and recovery failed: Could not move " + entry.string() +
-        " to the Trash because it is on another file system. Inspect the preserved data in " +
-        entry.string() + ", then restart Vessora.";
+        " to the Trash because it is on another file system. Move the folder " + entry.string() +
+        " out of “.pending-deletions” or remove it, then restart Vessora.";
     EXPECT_EQ(recoverOther(), expected);
-    // Every later start says the same until a person has moved it away.
+    // Every later start says the same until a person has done what it says.
     EXPECT_EQ(recoverOther(), expected);
     EXPECT_EQ(snapshotFolder(entry), kept);
     EXPECT_TRUE(snapshotFolder(trash.root() / "info").empty());
     EXPECT_TRUE(snapshotFolder(trash.root() / "files").empty());
 
+    // Either way out of the journal ends it.
     fs::rename(entry, other.path() / "legacy-inspected");
+    EXPECT_EQ(recoverOther(), "no error");
+    EXPECT_EQ(snapshotFolder(other.path() / "legacy-inspected"), kept);
+    fs::create_directories(entry / "public");
+    EXPECT_EQ(recoverOther(), expected);
+    fs::remove_all(entry);
     EXPECT_EQ(recoverOther(), "no error");
 }
 

@@ -866,21 +866,34 @@ TEST_F(StackEngineTests, AFolderLeftInTheDeletionJournalIsNotWrittenUntilTheNext
     EXPECT_EQ(engine->allProfiles().back().name, "Renamed");
 }
 
-TEST_F(StackEngineTests, ADeletionTheTrashCannotTakeStopsTheLaunchNamingTheFolderToInspect) {
+TEST_F(StackEngineTests, ADeletionTheTrashCannotTakeStopsTheLaunchNamingTheFolderToMoveOut) {
     if (!onDifferentFileSystems("/dev/shm", folder.path()))
         GTEST_SKIP() << "no second file system for the data root";
-    // A data root on another file system than the user's Trash.
+    // The user's data folder is a link to another file system than the one
+    // their Trash is on; deleted folders go to that Trash, as by default.
     const TemporaryFolder other("vessora-engine", "/dev/shm");
     const fs::path data = other.path() / "data";
-    const UserTrash trash(folder.path() / "Trash");
-    auto options = StackEngineTesting::quickOptions(data, brew.brew(), helper);
-    options.trashHandler = [&](const fs::path& item) {
-        trash.trashItem(item, data / item.filename());
-    };
+    const fs::path dataHome = folder.path() / "data-home";
+    fs::create_directories(data);
+    fs::create_directories(dataHome);
+    fs::create_directory_symlink(data, dataHome / "Vessora");
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::optional<std::string> savedHome =
+        saved ? std::optional<std::string>(saved) : std::nullopt;
+    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    struct Restore {
+        std::optional<std::string> home;
+        ~Restore() {
+            home ? ::setenv("XDG_DATA_HOME", home->c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+        }
+    } restore{savedHome};
+    auto options =
+        StackEngineTesting::quickOptions(StackEngine::defaultRoot(), brew.brew(), helper);
     auto engine = std::make_unique<StackEngine>(options);
     socketFolders.push_back(engine->socketDirectory());
     const StackProfile profile = create(*engine, "Elsewhere");
-    const fs::path entry = data / ".pending-deletions" / profile.id;
+    // Named where the folder really is.
+    const fs::path entry = fs::canonical(data) / ".pending-deletions" / profile.id;
 
     // A delete there is refused and undone.
     const FolderSnapshot before = snapshotFolder(data / profile.id);
@@ -893,22 +906,24 @@ TEST_F(StackEngineTests, ADeletionTheTrashCannotTakeStopsTheLaunchNamingTheFolde
     engine.reset();
 
     // A run killed right after the records change left the folder in the
-    // journal: every launch names it until a person has moved it away.
+    // journal: every launch names it and says how to get out.
     EnvironmentFiles(data).persist(StackProfile::defaults(), data / "profiles.json");
     fs::rename(data / profile.id, entry);
     const FolderSnapshot preserved = snapshotFolder(entry);
     const std::string refused =
         "Deletion and recovery failed: Could not move " + entry.string() +
-        " to the Trash because it is on another file system. Inspect the preserved data in " +
-        entry.string() + ", then restart Vessora.";
+        " to the Trash because it is on another file system. Move the folder " + entry.string() +
+        " out of “.pending-deletions” or remove it, then restart Vessora.";
     EXPECT_EQ(thrownMessage([&] { StackEngine refusedEngine(options); }), refused);
     EXPECT_EQ(thrownMessage([&] { StackEngine refusedEngine(options); }), refused);
     EXPECT_EQ(snapshotFolder(entry), preserved);
-    EXPECT_TRUE(snapshotFolder(trash.root() / "files").empty());
+    EXPECT_TRUE(snapshotFolder(dataHome / "Trash/files").empty());
 
-    fs::rename(entry, other.path() / "inspected");
+    // Doing what it says opens the data folder, without the environment.
+    fs::rename(entry, other.path() / "kept");
     engine = std::make_unique<StackEngine>(options);
     EXPECT_THAT(idsOf(engine->allProfiles()), ElementsAre("studio", "legacy"));
+    EXPECT_EQ(snapshotFolder(other.path() / "kept"), preserved);
 }
 
 TEST_F(StackEngineTests, HelperFailureAfterAChangeKeepsTheChange) {

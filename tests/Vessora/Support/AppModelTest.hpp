@@ -29,6 +29,8 @@ protected:
         result.openEngine = [engine = engine](const std::filesystem::path&) {
             return std::static_pointer_cast<AppEngine>(engine);
         };
+        if (openEngine)
+            result.openEngine = openEngine;
         result.hostSetup = hostSetup;
         result.defaults = defaults;
         result.monitorInterval = monitorInterval;
@@ -83,6 +85,8 @@ protected:
     std::shared_ptr<FakeHostSetup> hostSetup = std::make_shared<FakeHostSetup>();
     std::shared_ptr<UserDefaults> defaults = UserDefaults::inMemory();
     std::chrono::milliseconds monitorInterval{50};
+    // Replaces the fake engine's opener, for a launch whose engine fails.
+    AppModel::EngineOpener openEngine;
 
 private:
     std::unique_ptr<AppModel> model_;
