@@ -4,6 +4,7 @@
 #include "VessoraCore/Foundation/UniqueFd.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Import/SQLDumpFileSink.hpp"
+#include "VessoraCore/Import/SQLDumpMarkup.hpp"
 #include "VessoraCore/Import/SQLDumpScanner.hpp"
 #include "VessoraCore/Records/DatabaseName.hpp"
 
@@ -89,6 +90,7 @@ UniqueFd openDump(const fs::path& source) {
             "The SQL file “%@” is not plain SQL text: it looks compressed or binary. Choose an "
             "uncompressed .sql file.",
             {source.filename().string()}));
+    SQLDumpMarkup::check(fd.get(), source);
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0)
         ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);

@@ -13,6 +13,8 @@
 //     512 MB." unless the source's extension is "sql" in any letter case,
 //     it is a regular file and holds 1 to 536,870,912 bytes (checked on its
 //     size and again on the bytes read);
+//   - VessoraError naming the file when it looks compressed or binary, or
+//     is an HTML or XML file (SQLDumpMarkup);
 //   - VessoraError "Could not prepare private command input." when the
 //     output file cannot be created;
 //   - SQLDumpScanner::scan's refusals;

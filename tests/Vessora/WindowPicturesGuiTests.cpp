@@ -603,6 +603,17 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
                                 "the existing folder, or replace that link before copying."));
              });
          }},
+        // The chosen dump is a web page or an XML export, refused before
+        // anything is made.
+        {"import-not-sql",
+         [](Test& t) -> QWidget* {
+             return t.importWizard(MigrationDraft::reviewStep, [&](MigrationDraft& draft) {
+                 draft.setError(L10n::text("The file “%@” is an HTML or XML file, not an SQL "
+                                           "dump. Export the database as SQL statements, then "
+                                           "choose that file.",
+                                           {"client-portal-2026-11-30.sql"}));
+             });
+         }},
         {"import-succeeded",
          [](Test& t) -> QWidget* {
              return t.importWizard(MigrationDraft::reviewStep, [&](MigrationDraft& draft) {

@@ -154,6 +154,80 @@ TEST_F(SQLDumpTest, ACompressedOrBinaryFileIsRefusedAsNotPlainText) {
         1);
 }
 
+// A web page saved as .sql and mariadb-dump's XML export begin with "<"
+// after an optional byte-order mark and blanks; no SQL text does. They are
+// refused before anything is written, whatever the scanner would make of
+// them; every SQL beginning passes, also with "<" later in the text.
+TEST_F(SQLDumpTest, AnHTMLOrXMLFileIsRefusedAndNoSQLBeginningIs) {
+    const std::string notSQL = "The file “dump.sql” is an HTML or XML file, not an SQL dump. "
+                               "Export the database as SQL statements, then choose that file.";
+    const fs::path fixtures = fs::path(VESSORA_FIXTURES_DIR) / "sqldump-first-content";
+    const std::vector<std::string> leads{"", "\xEF\xBB\xBF"};
+    // The long runs reach past the first read of the file's start.
+    const std::vector<std::string> blanks{
+        "", " ", "\t", "\n", "\r\n", " \t\r\n\n\t ", std::string(40000, ' ') + "\n", [] {
+            std::string lines;
+            for (int line = 0; line < 20000; ++line)
+                lines += "\r\n";
+            return lines;
+        }()};
+
+    std::vector<std::string> markup{
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head><meta charset=\"utf-8\"><title>Sign in – "
+        "Backups</title></head>\n<body><form method=\"post\"><input name=\"user\"></form>\n"
+        "<script>var next = '/backup.sql';</script></body>\n</html>\n",
+        "<!doctype html><html><body><p>It's gone; try again.</p></body></html>",
+        "<html>\n<head><title>404 Not Found</title></head>\n<body>\n<center><h1>404 Not "
+        "Found</h1></center>\n</body>\n</html>\n",
+        "<!-- saved from url=(0036)https://example.com/db/export.php -->\n<html></html>\n",
+        "<?xml version=\"1.0\"?>\n<mysqldump><database name=\"shop\"></database></mysqldump>\n",
+        "<",
+    };
+    for (const char* real : {"mariadb-dump-xml.sql", "mariadb-dump-xml-no-data.sql"})
+        markup.push_back(readFile(fixtures / real));
+    for (const std::string& lead : leads)
+        for (const std::string& blank : blanks)
+            for (const std::string& text : markup) {
+                fs::remove(output());
+                EXPECT_EQ(refusal(dump("dump.sql", lead + blank + text)), notSQL)
+                    << lead.size() << " " << blank.size() << " " << text.substr(0, 40);
+                EXPECT_FALSE(fs::exists(output()));
+            }
+
+    std::vector<std::string> statements{
+        "-- MariaDB dump 10.19\n--\nSELECT 1;\n",
+        "--\n-- <html>\n--\nSELECT 1;\n",
+        "/*!40101 SET NAMES utf8mb4 */;\n",
+        "/*M!999999\\- enable the sandbox mode */ \nCREATE TABLE t (a INT);\n",
+        "/* <?xml version=\"1.0\"?> */ SELECT 1;\n",
+        "# <!DOCTYPE html>\nSELECT 1;\n",
+        "SET NAMES utf8mb4;\n",
+        "set sql_mode = '';\n",
+        "SELECT '<html>' AS page;\n",
+        "INSERT INTO t VALUES ('<b>bold</b>'), ('a < b');\n",
+        "select 1 < 2;\n",
+        "(SELECT 1) UNION (SELECT 2);\n",
+        "DELIMITER ;;\nCREATE PROCEDURE p() SELECT '<p>';;\nDELIMITER ;\n",
+        "USE `<shop>`;\nCREATE TABLE t (a INT);\n",
+        "SELECT 1",
+    };
+    for (const char* real :
+         {"mariadb-dump-default.sql", "mariadb-dump-compact.sql", "mariadb-dump-compact-rows.sql",
+          "mariadb-dump-ansi.sql", "mariadb-dump-skip-comments.sql", "mariadb-dump-skip-opt.sql",
+          "mariadb-dump-tables.sql"})
+        statements.push_back(readFile(fixtures / real));
+    for (const char* real : {"mariadb-dump.sql", "phpmyadmin-export.sql"})
+        statements.push_back(readFile(fs::path(VESSORA_FIXTURES_DIR) / "sqldump" / real));
+    for (const std::string& lead : leads)
+        for (const std::string& blank : blanks)
+            for (const std::string& text : statements) {
+                const std::string refused = refusal(dump("dump.sql", lead + blank + text));
+                EXPECT_EQ(refused, "")
+                    << lead.size() << " " << blank.size() << " " << text.substr(0, 40);
+                EXPECT_TRUE(fs::exists(output()));
+            }
+}
+
 // Chosen in the wizard, the file may be gone or closed to us by the time the
 // import reads it: a sentence the window can show in its own language.
 TEST_F(SQLDumpTest, AChosenFileThatIsGoneOrUnreadableIsNamedInASentence) {

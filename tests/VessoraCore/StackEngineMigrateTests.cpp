@@ -214,6 +214,38 @@ TEST_F(StackEngineMigrateTests, RefusalsBeforeTheEnvironmentIsMadeLeaveNothing) 
     StackEngineTesting::stopProcesses(*engine, "studio");
 }
 
+// An HTML page or mariadb-dump's XML export chosen as the dump is refused
+// with its own sentence before an environment folder, a record or a server
+// exists; the SQL client would only fail on it after the start.
+TEST_F(StackEngineMigrateTests, AnHTMLOrXMLFileAsTheDumpIsRefusedBeforeAnythingIsMade) {
+    const std::string notSQL = "The file “shop.sql” is an HTML or XML file, not an SQL dump. "
+                               "Export the database as SQL statements, then choose that file.";
+    const FolderSnapshot before = snapshotFolder(engine->root());
+    const fs::path fixtures = fs::path(VESSORA_FIXTURES_DIR) / "sqldump-first-content";
+    for (const std::string& text :
+         {PrivateFile::read(fixtures / "mariadb-dump-xml-no-data.sql"),
+          PrivateFile::read(fixtures / "mariadb-dump-xml.sql"),
+          std::string("\xEF\xBB\xBF\r\n  <!DOCTYPE html>\r\n<html><body>Session expired; "
+                      "sign in again.</body></html>\r\n")})
+        for (const ProjectImportMode mode :
+             {ProjectImportMode::copy, ProjectImportMode::existing}) {
+            PrivateFile::writeKeepingMode(dump, text);
+            EXPECT_EQ(refusal(request(mode)), notSQL) << text.substr(0, 30);
+            EXPECT_THAT(phases, ElementsAre(MigrationPhase::checking));
+            phases.clear();
+            EXPECT_EQ(engine->allProfiles().size(), 2u);
+            EXPECT_FALSE(StackEngineTesting::busy(*engine));
+            EXPECT_TRUE(installs().empty());
+            EXPECT_FALSE(fs::exists(sqlLog())) << "a server was asked to run SQL";
+            EXPECT_EQ(stagedItems(), 0u);
+            // Only the empty parent of the staging folders may remain.
+            FolderSnapshot after = snapshotFolder(engine->root());
+            if (after.count(".migration-staging") && after[".migration-staging"] == "dir")
+                after.erase(".migration-staging");
+            EXPECT_EQ(after, before);
+        }
+}
+
 TEST_F(StackEngineMigrateTests, CopyImportReportsEachPhaseAndEndsIncompleteWhenTheStartFails) {
     // While the start runs, the prepared dump waits in a private folder.
     std::vector<std::pair<fs::path, fs::perms>> staged;
