@@ -165,6 +165,11 @@ Summary prepare(const fs::path& source, const fs::path& destination, std::string
             "its name, so the statements after it would be lost. Add the missing semicolon, or "
             "export the dump again.",
             {std::to_string(lineAt(input.get(), unended.offset))}));
+    } catch (const SQLDumpScanner::CharsetCommand& command) {
+        throw VessoraError(L10n::text(
+            "Line %@ of the SQL file holds the client command “\\C”, which would change how the "
+            "client reads the rest of the file. Remove that command, or export the dump again.",
+            {std::to_string(lineAt(input.get(), command.offset))}));
     }
     output.close();
     return summary;
