@@ -165,6 +165,12 @@ Summary prepare(const fs::path& source, const fs::path& destination, std::string
             "its name, so the statements after it would be lost. Add the missing semicolon, or "
             "export the dump again.",
             {std::to_string(lineAt(input.get(), unended.offset))}));
+    } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
+        throw VessoraError(L10n::text(
+            "Line %@ of the SQL file escapes a double quote with a backslash inside double quotes, "
+            "which the client reads differently in the ANSI_QUOTES mode. Double that quote "
+            "instead, or export the dump again.",
+            {std::to_string(lineAt(input.get(), quote.offset))}));
     } catch (const SQLDumpScanner::CharsetCommand& command) {
         throw VessoraError(L10n::text(
             "Line %@ of the SQL file holds the client command “\\C”, which would change how the "

@@ -65,8 +65,7 @@ bool startsWithCommandName(std::string_view text) {
 }
 
 Reader::Reader(Start start, std::size_t limit)
-    : limit_(limit), executableLine_(start.executableLine), needSpace_(start.space),
-      ansiQuotes_(start.ansiQuotes) {}
+    : limit_(limit), executableLine_(start.executableLine), needSpace_(start.space) {}
 
 void Reader::add(std::string_view bytes) {
     const std::size_t room = limit_ - std::min(limit_, text_.size() + line_.size());
@@ -118,7 +117,7 @@ std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
             i += length;
             continue;
         }
-        if (!blockComment_ && c == '\\' && quote_ != '`' && !(quote_ == '"' && ansiQuotes_)) {
+        if (!blockComment_ && c == '\\' && quote_ != '`') {
             if (i + 1 >= bytes.size() || bytes[i + 1] == '\n') { // dropped at the line's end
                 skipLine_ = true;
                 ++i;

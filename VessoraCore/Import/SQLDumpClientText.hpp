@@ -17,7 +17,9 @@
 //   - runs the backslash command "\-" (sandbox mode) and leaves it out;
 //   - reads a backslash in '...' and "..." as escaping the next byte (a
 //     backslash before the line's end is dropped), except in "..." while the
-//     server reports ANSI_QUOTES; `...` has no escapes;
+//     server reports ANSI_QUOTES (so dump preparation refuses a backslash
+//     before a double quote there, where the two readings part); `...` has
+//     no escapes;
 //   - ends each line that holds statement text with a line feed, unless the
 //     line's text begins with "delimiter" (its DELIMITER command check).
 #pragma once
@@ -51,7 +53,6 @@ bool startsWithCommandName(std::string_view text);
 struct Start {
     bool executableLine = false; // a "/*!" opened earlier on this line
     bool space = false;          // a block comment ended just before, on this line
-    bool ansiQuotes = false;     // the server reports ANSI_QUOTES
 };
 
 // Reads one statement's bytes as the client does, in pieces, keeping the
@@ -86,7 +87,6 @@ private:
     bool blockComment_ = false;
     bool executableLine_;
     bool needSpace_;
-    bool ansiQuotes_;
     bool skipLine_ = false; // the rest of the line is a comment
 };
 

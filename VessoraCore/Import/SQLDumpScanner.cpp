@@ -92,7 +92,7 @@ QuoteMasks quoteMasks(const char* from, __m128i backslash, __m128i quote) {
 }
 #endif
 
-// Inside '...' or "...": the closing quote from `from` on, or a position at
+// Inside '...': the closing quote from `from` on, or a position at
 // or past `to` when none lies before it. A backslash escapes the next byte
 // and a doubled quote stays inside. Dumps escape densely (binary data,
 // serialized text), so 64 bytes at a time are settled without a branch per
@@ -440,7 +440,7 @@ private:
 
     void markSignificant(std::size_t at) {
         significant_ = readFrom_ = base_ + at;
-        reader_.emplace(SQLDumpClientText::Start{executableLine_, space_, false},
+        reader_.emplace(SQLDumpClientText::Start{executableLine_, space_},
                         SQLDumpStatement::headLimit);
         space_ = false;
     }
@@ -484,6 +484,27 @@ private:
                         p += 1;
                         state = Lexical::normal;
                         break;
+                    }
+                } else if (quote_ == '"') {
+                    // While the server reports ANSI_QUOTES the client reads
+                    // a backslash here as an ordinary byte, and the two
+                    // readings part at an escaped double quote only.
+                    while (p < stop) {
+                        if (*p == '\\') {
+                            if (at(p + 1) == '"')
+                                throw AmbiguousQuote{base_ + static_cast<std::uint64_t>(p - start)};
+                            p += p + 1 < last ? 2 : 1;
+                        } else if (*p == '"') {
+                            if (at(p + 1) == '"') {
+                                p += 2;
+                                continue;
+                            }
+                            p += 1;
+                            state = Lexical::normal;
+                            break;
+                        } else {
+                            p += 1;
+                        }
                     }
                 } else {
                     p = closingQuote(p, stop, quote_, last);

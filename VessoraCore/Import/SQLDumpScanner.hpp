@@ -10,7 +10,8 @@
 // comments, quotes.
 //   - '...' and "..." may hold a backslash escape and a doubled quote;
 //     inside `...` a backslash is an ordinary byte and only a doubled
-//     backtick stays inside.
+//     backtick stays inside. A backslash before a double quote inside "..."
+//     is refused: under ANSI_QUOTES the client reads it as an ordinary byte.
 //   - "#" opens a comment up to the line feed anywhere; "--" does so before
 //     any statement text whatever follows it, and within a statement when a
 //     blank or NUL byte follows it or the line ends. While no statement is
@@ -67,6 +68,13 @@ struct UnendedSelection {
 };
 
 struct CharsetCommand {
+    std::uint64_t offset = 0;
+};
+
+// A backslash before a double quote inside "...": the client ends the text
+// there or not depending on the server's ANSI_QUOTES mode, which statements
+// of the dump may change in ways not seen from outside.
+struct AmbiguousQuote {
     std::uint64_t offset = 0;
 };
 

@@ -43,6 +43,8 @@ Prepared scanned(std::string_view dump, std::string_view database, std::size_t w
         result.error = "unended selection at byte " + std::to_string(unended.offset);
     } catch (const SQLDumpScanner::CharsetCommand& command) {
         result.error = "charset command at byte " + std::to_string(command.offset);
+    } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
+        result.error = "ambiguous quote at byte " + std::to_string(quote.offset);
     }
     result.output = sink.bytes();
     return result;
@@ -74,6 +76,8 @@ public:
             result.error = "unended selection at byte " + std::to_string(significant_);
         } catch (const SQLDumpScanner::CharsetCommand& command) {
             result.error = "charset command at byte " + std::to_string(command.offset);
+        } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
+            result.error = "ambiguous quote at byte " + std::to_string(quote.offset);
         }
         result.output = out_;
         result.summary = summary_;
@@ -222,6 +226,8 @@ private:
                     break;
                 if (next == 'C' && quote_ == 0)
                     throw SQLDumpScanner::CharsetCommand{i};
+                if (next == '"' && quote_ == '"')
+                    throw SQLDumpScanner::AmbiguousQuote{i};
                 if (next == '-' && quote_ == 0) {
                     flush();
                 } else {

@@ -438,9 +438,6 @@ TEST_F(SQLDumpClientTextTest, TheTextIsWhatTheClientSends) {
     EXPECT_EQ(sent("DELIMITER $$\nSELECT 2$$"), "DELIMITER $$SELECT 2$$");
     EXPECT_EQ(sent("DELIMITER $$\nSELECT 2$$", {.space = true}), " DELIMITER $$\nSELECT 2$$");
     EXPECT_EQ(sent("SELECT 'a\\\nb', 'c\\'d'"), "SELECT 'a\nb', 'c\\'d'");
-    // Under ANSI_QUOTES a backslash in "..." is an ordinary byte.
-    EXPECT_EQ(sent("SELECT \"a\\\" # x", {.ansiQuotes = true}), "SELECT \"a\\\" ");
-    EXPECT_EQ(sent("SELECT \"a\\\" # x"), "SELECT \"a\\\" # x");
     // A character of several bytes is taken whole.
     EXPECT_EQ(sent("SELECT 1/**/\xC3\xA9"), "SELECT 1\xC3\xA9");
 }
