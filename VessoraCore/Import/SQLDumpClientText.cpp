@@ -65,7 +65,8 @@ bool startsWithCommandName(std::string_view text) {
 }
 
 Reader::Reader(Start start, std::size_t limit)
-    : limit_(limit), executableLine_(start.executableLine), needSpace_(start.space) {}
+    : limit_(limit), executableLine_(start.executableLine), needSpace_(start.space),
+      lineHasText_(start.midLine) {}
 
 void Reader::add(std::string_view bytes) {
     const std::size_t room = limit_ - std::min(limit_, text_.size() + line_.size());
@@ -77,13 +78,14 @@ void Reader::add(std::string_view bytes) {
 void Reader::flush() {
     text_ += line_;
     line_.clear();
+    lineHasText_ = false;
 }
 
 // The client ends a line that holds text with a line feed, unless the
 // line's text begins with the DELIMITER command's name; within a block
 // comment it adds nothing.
 void Reader::endLine() {
-    if (!blockComment_ && (!startsWithCommandName(line_) || quote_ != 0))
+    if (!blockComment_ && (lineHasText_ || !startsWithCommandName(line_) || quote_ != 0))
         add("\n");
     flush();
     needSpace_ = false;
@@ -99,6 +101,10 @@ std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
         return static_cast<unsigned char>(bytes[k]);
     };
     std::size_t i = 0;
+    const auto textAt = [&](std::size_t at) {
+        if (!firstText_)
+            firstText_ = consumed_ + at;
+    };
     while (i < upTo && !cut_) {
         const auto c = static_cast<unsigned char>(bytes[i]);
         if (c == '\n') {
@@ -112,8 +118,10 @@ std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
         }
         if (const std::size_t length =
                 multibyteLength(bytes.substr(i, std::min<std::size_t>(4, bytes.size() - i)))) {
-            if (!blockComment_)
+            if (!blockComment_) {
+                textAt(i);
                 add(bytes.substr(i, length));
+            }
             i += length;
             continue;
         }
@@ -129,6 +137,7 @@ std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
                 flush();
                 continue;
             }
+            textAt(i - 2);
             add("\\");
             add(std::string_view(&next, 1));
             continue;
@@ -163,6 +172,8 @@ std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
         else if (!blockComment_ && quote_ == 0 && (c == '\'' || c == '"' || c == '`'))
             quote_ = static_cast<char>(c);
         if (!blockComment_) {
+            if (!isBlank(c))
+                textAt(i);
             if (needSpace_ && !isBlank(c))
                 add(" ");
             needSpace_ = false;
@@ -171,6 +182,7 @@ std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
         }
         ++i;
     }
+    consumed_ += i;
     return i;
 }
 

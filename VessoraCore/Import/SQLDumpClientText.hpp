@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,7 @@ bool startsWithCommandName(std::string_view text);
 struct Start {
     bool executableLine = false; // a "/*!" opened earlier on this line
     bool space = false;          // a block comment ended just before, on this line
+    bool midLine = false;        // the line holds text before, so it does not begin with a name
 };
 
 // Reads one statement's bytes as the client does, in pieces, keeping the
@@ -73,6 +75,9 @@ public:
     std::string text() const { return text_ + line_; }
     // Whether the text goes on past `limit` bytes; then nothing more is read.
     bool cut() const { return cut_; }
+    // Where the first byte of text other than blanks stands among the bytes
+    // read, if any.
+    std::optional<std::size_t> firstText() const { return firstText_; }
 
 private:
     void add(std::string_view bytes);
@@ -87,7 +92,10 @@ private:
     bool blockComment_ = false;
     bool executableLine_;
     bool needSpace_;
+    bool lineHasText_;      // this line's text began before the bytes read
     bool skipLine_ = false; // the rest of the line is a comment
+    std::size_t consumed_ = 0;
+    std::optional<std::size_t> firstText_;
 };
 
 // The text the client sends for a whole statement (its bytes without their

@@ -155,12 +155,14 @@ const char* closingQuote(const char* from, const char* to, char quote, const cha
 // Everything that can end a stretch of statement text: quotes, comment
 // openers, a backslash command, a line's end, the delimiter, and inside an
 // executable comment also its end.
-ByteSet<9> normalEvents(char delimiterStart) {
-    return ByteSet<9>({'\'', '"', '`', '#', '-', '/', '\n', '\\', delimiterStart});
+// A ";" that is not the delimiter ends a statement for the server, which
+// the client lets run several from one text.
+ByteSet<10> normalEvents(char delimiterStart) {
+    return ByteSet<10>({'\'', '"', '`', '#', '-', '/', '\n', '\\', ';', delimiterStart});
 }
 
-ByteSet<10> executableEvents(char delimiterStart) {
-    return ByteSet<10>({'\'', '"', '`', '#', '-', '/', '\n', '\\', '*', delimiterStart});
+ByteSet<11> executableEvents(char delimiterStart) {
+    return ByteSet<11>({'\'', '"', '`', '#', '-', '/', '\n', '\\', ';', '*', delimiterStart});
 }
 
 // `from` may lie past `to` when a two-byte step ended there.
@@ -234,6 +236,7 @@ private:
             checkLimit(position_);
         if (significant_) {
             readStatement(position_);
+            readWithin(position_);
             if (*significant_ >= base_) {
                 const std::size_t from = static_cast<std::size_t>(*significant_ - base_);
                 leading_ = std::string(leadingBytes(std::min(length_, from + leadingKept)));
@@ -276,6 +279,7 @@ private:
         statementOutput_ = written_ + (position_ - emitFrom_);
         significant_.reset();
         reader_.reset();
+        within_.reset();
     }
 
     void checkLimit(std::size_t index) const {
@@ -291,6 +295,34 @@ private:
             return;
         const std::size_t from = static_cast<std::size_t>(readFrom_ - base_);
         readFrom_ += reader_->read(std::string_view(data() + from, length_ - from), upTo - from);
+    }
+
+    // The further statement after a ";" within this one, as the server runs
+    // it on its own: read like a statement, and checked once it ends.
+    void readWithin(std::size_t upTo) {
+        if (!within_ || within_->cut() || withinFrom_ >= base_ + upTo)
+            return;
+        const std::size_t from = static_cast<std::size_t>(withinFrom_ - base_);
+        withinFrom_ += within_->read(std::string_view(data() + from, length_ - from), upTo - from);
+    }
+
+    void endWithin(std::size_t upTo) {
+        if (!within_)
+            return;
+        readWithin(upTo);
+        try {
+            SQLDumpStatement::checkWithin(within_->text(), within_->cut());
+        } catch (const SQLDumpStatement::SelectsWithin&) {
+            throw SelectionWithin{withinStart_ + within_->firstText().value_or(0)};
+        }
+        within_.reset();
+    }
+
+    void semicolonWithin(std::size_t at) {
+        endWithin(at);
+        within_.emplace(SQLDumpClientText::Start{executableLine_, false, true},
+                        SQLDumpStatement::headLimit);
+        withinFrom_ = withinStart_ = base_ + at + 1;
     }
 
     // The statement's first bytes up to `upTo`, enough to tell its first
@@ -363,6 +395,7 @@ private:
     void endStatement(std::size_t delimiterAt) {
         checkLimit(delimiterAt);
         if (!commandStatement(delimiterAt)) {
+            endWithin(delimiterAt);
             conclude(delimiterAt);
             position_ = delimiterAt + delimiter_.size();
         }
@@ -604,6 +637,11 @@ private:
                         call([this, delimiterAt] { endStatement(delimiterAt); });
                         break;
                     }
+                    if (c == ';') {
+                        semicolonWithin(static_cast<std::size_t>(p - start));
+                        p += 1;
+                        continue;
+                    }
                     if (c == '\'' || c == '"' || c == '`') {
                         quote_ = c;
                         state = Lexical::quote;
@@ -708,8 +746,10 @@ private:
         // dump is better refused here, before anything is made.
         if (lexical_ == Lexical::quote || lexical_ == Lexical::blockComment || executable_)
             throw VessoraError(L10n::text("The SQL file ends inside a quoted value or comment."));
-        if (end > statementStart_)
+        if (end > statementStart_) {
+            endWithin(length_);
             conclude(length_);
+        }
         flush(length_);
         if (summary_.statementCount < 1)
             throw VessoraError(L10n::text("The SQL file contains no statements."));
@@ -731,8 +771,8 @@ private:
     std::uint64_t written_ = 0; // bytes written to the sink
 
     std::string delimiter_ = ";";
-    ByteSet<9> normalEvents_;
-    ByteSet<10> executableEvents_;
+    ByteSet<10> normalEvents_;
+    ByteSet<11> executableEvents_;
     ByteSet<3> blockEvents_;
     bool executable_ = false;     // inside "/*!" or "/*M!" up to its "*/", as the server reads it
     bool executableLine_ = false; // a "/*!" opened on this line, as the client tracks it
@@ -750,6 +790,10 @@ private:
     // once they have left the window.
     std::optional<SQLDumpClientText::Reader> reader_;
     std::uint64_t readFrom_ = 0;
+    // The text after its last ";" that is not the delimiter.
+    std::optional<SQLDumpClientText::Reader> within_;
+    std::uint64_t withinFrom_ = 0;
+    std::uint64_t withinStart_ = 0;
     std::string leading_;
     SQLDump::Summary summary_;
 };

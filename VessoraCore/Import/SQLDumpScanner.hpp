@@ -21,6 +21,11 @@
 //     "/*M!" are statement text to the client, so their insides are scanned
 //     like any other (a quoted "*/" does not end them, a delimiter inside
 //     ends the statement).
+//   - A ";" that is not the delimiter (in a DELIMITER block) ends a statement
+//     for the server, which the client has run several from one text: the
+//     text after it is read as a statement of its own and refused when it
+//     does with a database what no single statement may
+//     (SQLDumpStatement::checkWithin).
 //   - A DELIMITER command is a line met while no statement is pending that
 //     after blanks begins with the command's name, or a statement ended by
 //     the delimiter whose text does (SQLDumpDelimiter). A command line longer
@@ -68,6 +73,12 @@ struct UnendedSelection {
 };
 
 struct CharsetCommand {
+    std::uint64_t offset = 0;
+};
+
+// After a ";" that is not the delimiter, a further statement that the
+// server runs on its own and that selects, creates or alters a database.
+struct SelectionWithin {
     std::uint64_t offset = 0;
 };
 

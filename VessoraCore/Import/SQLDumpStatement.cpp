@@ -88,13 +88,11 @@ bool onlyCounts(std::string_view head) {
     return !is("USE") && !is("CREATE") && !is("DROP") && !is("SET") && !is("ALTER");
 }
 
-std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summary& summary,
-                                 std::string_view database) {
-    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent);
-    if (tokens.empty())
-        return std::nullopt;
-    ++summary.statementCount;
-    const std::string keyword = UnicodeText::uppercased(tokens[0]);
+namespace {
+
+// The refusals of any statement the server runs, by its first words.
+void refuse(const std::string& keyword, const std::vector<std::string>& tokens,
+            std::string_view sent) {
     if (keyword == "SET" &&
         UnicodeText::uppercased(sent).find("NO_BACKSLASH_ESCAPES") != std::string::npos)
         throw VessoraError(
@@ -102,6 +100,40 @@ std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summa
     if (keyword == "DROP" && tokens.size() >= 2 && isDatabaseWord(tokens[1]))
         throw VessoraError(L10n::text("The dump drops a database. Export a single application "
                                       "database without DROP DATABASE."));
+}
+
+// A statement whose examined text ends after fewer words than decide what
+// it does with a database.
+bool undecided(const std::string& keyword, const std::vector<std::string>& tokens, bool cut) {
+    return cut && tokens.size() < 5 &&
+           (keyword == "USE" || keyword == "CREATE" || keyword == "ALTER" || keyword == "DROP");
+}
+
+} // namespace
+
+void checkWithin(std::string_view sent, bool cut) {
+    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent);
+    if (tokens.empty()) {
+        if (cut)
+            throw SelectsWithin();
+        return;
+    }
+    const std::string keyword = UnicodeText::uppercased(tokens[0]);
+    refuse(keyword, tokens, sent);
+    if (selecting(keyword, tokens) != Selecting::none || undecided(keyword, tokens, cut))
+        throw SelectsWithin();
+}
+
+std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summary& summary,
+                                 std::string_view database) {
+    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent);
+    if (tokens.empty())
+        return std::nullopt;
+    ++summary.statementCount;
+    const std::string keyword = UnicodeText::uppercased(tokens[0]);
+    refuse(keyword, tokens, sent);
+    if (undecided(keyword, tokens, cut))
+        throw RunsOn();
     const Selecting kind = selecting(keyword, tokens);
     if (kind == Selecting::none)
         return std::nullopt;

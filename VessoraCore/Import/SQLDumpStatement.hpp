@@ -17,8 +17,9 @@
 // and any of them, ALTER too, whose statement is `cut` (longer than the
 // examined bytes) or that cannot be read to its end, throw RunsOn: the dump
 // lacks a delimiter there, and exchanging the statement would drop what
-// follows. Otherwise it returns the replacement, or nothing to keep the
-// statement.
+// follows. So does a cut statement whose examined text ends before its
+// first words tell whether it uses, creates, alters or drops a database. Otherwise it returns the
+// replacement, or nothing to keep the statement.
 #pragma once
 
 #include "VessoraCore/Import/SQLDumpSummary.hpp"
@@ -33,9 +34,18 @@ namespace vessora::SQLDumpStatement {
 inline constexpr std::size_t headLimit = 8192;
 
 struct RunsOn {};
+struct SelectsWithin {};
 
 std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summary& summary,
                                  std::string_view database);
+
+// A further statement that the server runs from within one the client sends
+// (after a ";" when the client's delimiter is another), read from the text
+// after the ";": it cannot be exchanged for the target's selection, so one
+// that selects, creates or alters a database (or whose first words lie past
+// the examined text) throws SelectsWithin; one that drops a database or
+// sets NO_BACKSLASH_ESCAPES throws as adapt() does.
+void checkWithin(std::string_view sent, bool cut);
 
 // Whether the statement whose bytes begin with `head` only counts: its first
 // word, read as the server reads it, is none that adapt() or the client's

@@ -43,6 +43,8 @@ Prepared scanned(std::string_view dump, std::string_view database, std::size_t w
         result.error = "unended selection at byte " + std::to_string(unended.offset);
     } catch (const SQLDumpScanner::CharsetCommand& command) {
         result.error = "charset command at byte " + std::to_string(command.offset);
+    } catch (const SQLDumpScanner::SelectionWithin& within) {
+        result.error = "selection within at byte " + std::to_string(within.offset);
     } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
         result.error = "ambiguous quote at byte " + std::to_string(quote.offset);
     }
@@ -76,6 +78,8 @@ public:
             result.error = "unended selection at byte " + std::to_string(significant_);
         } catch (const SQLDumpScanner::CharsetCommand& command) {
             result.error = "charset command at byte " + std::to_string(command.offset);
+        } catch (const SQLDumpScanner::SelectionWithin& within) {
+            result.error = "selection within at byte " + std::to_string(within.offset);
         } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
             result.error = "ambiguous quote at byte " + std::to_string(quote.offset);
         }
@@ -124,6 +128,8 @@ private:
             pending_ = true;
             significant_ = i;
         }
+        if (within_ && !within_->first && !blank(static_cast<unsigned char>(bytes.front())))
+            within_->first = i;
         if (ordinary) {
             if (needSpace_ && !blank(static_cast<unsigned char>(bytes.front())))
                 line_ += ' ';
@@ -150,10 +156,28 @@ private:
         pending_ = false;
         text_.clear();
         line_.clear();
+        within_.reset();
+    }
+
+    // The text from after the last ";" within the statement that is not
+    // the delimiter up to `end`: a statement the server runs on its own.
+    void checkWithin(std::size_t end) {
+        if (!within_)
+            return;
+        const std::string text = text_ + line_;
+        const std::string after = text.substr(within_->text, end - within_->text);
+        try {
+            SQLDumpStatement::checkWithin(after.substr(0, SQLDumpStatement::headLimit),
+                                          after.size() > SQLDumpStatement::headLimit);
+        } catch (const SQLDumpStatement::SelectsWithin&) {
+            throw SQLDumpScanner::SelectionWithin{within_->first.value_or(within_->offset)};
+        }
+        within_.reset();
     }
 
     void statement(std::size_t to) {
         flush();
+        checkWithin(text_.size());
         if (!pending_) {
             out_ += dump_.substr(start_, to - start_);
             return;
@@ -171,6 +195,7 @@ private:
         flush();
         const std::size_t next = i + delimiter_.size();
         if (pending_ && SQLDumpDelimiter::isCommand(text_)) {
+            within_.reset();
             std::string delimiter = SQLDumpDelimiter::delimiter(text_, false);
             out_ += dump_.substr(start_, next - start_);
             delimiter_ = std::move(delimiter);
@@ -281,6 +306,10 @@ private:
                 quote_ = static_cast<char>(c);
             if (!block_)
                 add(i, dump_.substr(i, 1), true);
+            if (!block_ && quote_ == 0 && c == ';') {
+                checkWithin((text_ + line_).size() - 1);
+                within_ = Within{(text_ + line_).size(), i + 1, std::nullopt};
+            }
             ++i;
         }
         if (lineEnd_ < dump_.size())
@@ -322,6 +351,14 @@ private:
     bool block_ = false;
     bool executableLine_ = false;
     bool executable_ = false;
+    // Where the text after the last ";" within the statement begins, in the
+    // text and in the dump.
+    struct Within {
+        std::size_t text;
+        std::size_t offset;
+        std::optional<std::size_t> first; // its first byte of text but blanks
+    };
+    std::optional<Within> within_;
     SQLDump::Summary summary_;
     std::vector<std::string> statements_;
 };

@@ -188,9 +188,11 @@ TEST_F(SQLDumpScannerTest, CarriageReturnLineFeedDumpsPassUnchanged) {
                     "INTO x VALUES ('a\r\nb');\r\n"),
               3);
     EXPECT_EQ(prepared("USE shop;\r\nSELECT 1;\r\n").output, "\nUSE `target`;\r\nSELECT 1;\r\n");
-    // The client keeps a DELIMITER line's carriage return in the delimiter.
-    EXPECT_EQ(count("DELIMITER ;;\r\nSELECT 1;; SELECT 2;;\r\nDELIMITER ;\r\nSELECT 3; USE x;\r\n"),
-              2);
+    // The client keeps a DELIMITER line's carriage return in the delimiter;
+    // the server runs each statement within one text of the client.
+    const std::string crlf = "DELIMITER ;;\r\nSELECT 1;; SELECT 2;;\r\nDELIMITER ;\r\nSELECT 3; ";
+    EXPECT_EQ(count(crlf + "SELECT 4;\r\n"), 2);
+    EXPECT_EQ(refusal(crlf + "USE x;\r\n"), "selection within at byte 60");
 }
 
 // Each case as Debian's MariaDB 10.11 client, with the engine's options,
@@ -267,6 +269,42 @@ TEST_F(SQLDumpScannerTest, AnEscapedDoubleQuoteInsideDoubleQuotesIsRefused) {
               "ambiguous quote at byte 30");
     // Every other backslash reads the same both ways.
     EXPECT_EQ(count("SELECT \"a\\\\\", \"b\\n\", \"c\"\"d\", 'e\\'f', `g\\`;\nSELECT 2;"), 2);
+}
+
+// The client lets the server run several statements from one text: after a
+// ";" that is not the client's delimiter a further statement begins, which
+// no delimiter of the dump ends and no exchange can reach.
+TEST_F(SQLDumpScannerTest, StatementsTheServerRunsFromWithinOneAreReadToo) {
+    EXPECT_EQ(count("DELIMITER $$\nSELECT 1; SELECT 2; INSERT INTO t VALUES ('USE x;')$$\n"), 1);
+    // mariadb-dump's routines and triggers hold statements in their bodies.
+    EXPECT_EQ(
+        count("DELIMITER ;;\n/*!50003 CREATE*/ /*!50003 TRIGGER t BEFORE INSERT ON x FOR EACH "
+              "ROW BEGIN SET NEW.a = 1; IF NEW.b THEN SET @c = 2; END IF; END */;;\n"
+              "DELIMITER ;\n"),
+        1);
+    // Refused naming where the further statement's first word stands.
+    for (const auto& [within, at] :
+         std::vector<std::pair<std::string, int>>{{"USE shop", 22},
+                                                  {"use`shop`", 22},
+                                                  {"CREATE DATABASE x", 22},
+                                                  {"CREATE OR REPLACE SCHEMA shop", 22},
+                                                  {"ALTER DATABASE shop COLLATE latin1_bin", 22},
+                                                  {" /* c */ USE shop", 31},
+                                                  {"\n-- c\nUSE shop", 28}}) {
+        EXPECT_EQ(refusal("DELIMITER $$\nSELECT 1;" + within + "$$\n"),
+                  "selection within at byte " + std::to_string(at))
+            << within;
+    }
+    EXPECT_EQ(refusal("DELIMITER $$\nSELECT 1; DROP DATABASE target$$\n"), kDrops);
+    EXPECT_EQ(refusal("DELIMITER $$\nCREATE PROCEDURE p() BEGIN SELECT 1; END; DROP#\nSCHEMA x$$"),
+              kDrops);
+    // Also a text the first statement of which the client sends whole.
+    EXPECT_EQ(refusal("DELIMITER //\nALTER DATABASE shop CHARSET latin1; USE shop//"),
+              "selection within at byte 49");
+    // Words that come only past the examined text leave it undecided.
+    EXPECT_EQ(refusal("DELIMITER $$\nSELECT 1;CREATE" + std::string(9000, ' ') + "DATABASE x$$"),
+              "selection within at byte 22");
+    EXPECT_EQ(count("DELIMITER $$\nSELECT 1;SELECT" + std::string(9000, ' ') + "2$$"), 1);
 }
 
 // The client's order at each byte: a backslash command, the delimiter, a

@@ -141,6 +141,11 @@ TEST_F(SQLDumpTest, ReadingsThatDependOnTheSessionAreRefusedNamingTheirLine) {
         "Line 4 of the SQL file escapes a double quote with a backslash inside double quotes, "
         "which the client reads differently in the ANSI_QUOTES mode. Double that quote "
         "instead, or export the dump again.");
+    EXPECT_EQ(refusal(dump("dump.sql", "DELIMITER ;;\nCREATE PROCEDURE p() BEGIN SELECT 1; END;\n"
+                                       "USE `shop`;;\n")),
+              "Line 3 of the SQL file holds, after a semicolon within a statement, a statement "
+              "that selects, creates or alters a database, which the server would run as it "
+              "stands. Give it a delimiter of its own, or export the dump again.");
     UserDefaults::standard()->set("Vessora.language", "de");
     EXPECT_EQ(refusal(dump("dump.sql", quote)),
               "Zeile 4 der SQL-Datei maskiert ein doppeltes Anführungszeichen innerhalb doppelter "
