@@ -50,7 +50,8 @@ std::size_t multibyteLength(std::string_view text);
 // accented forms of its letters too (so "DÉLIMITER" in Latin-1 bytes).
 bool startsWithCommandName(std::string_view text);
 
-// The client's state where a statement's first significant byte stands.
+// The client's state where reading begins: at a statement's first
+// significant byte, or after a ";" within one (SQLDumpStatement::checkWithin).
 struct Start {
     bool executableLine = false; // a "/*!" opened earlier on this line
     bool space = false;          // a block comment ended just before, on this line
@@ -58,8 +59,8 @@ struct Start {
 };
 
 // Reads one statement's bytes as the client does, in pieces, keeping the
-// first `limit` bytes of the text the client sends; only comments make the
-// two differ in length, so a long comment never takes the place of text.
+// first `limit` bytes of the text the client sends: comments do not count
+// against the limit, so a long comment never takes the place of text.
 class Reader {
 public:
     Reader(Start start, std::size_t limit);

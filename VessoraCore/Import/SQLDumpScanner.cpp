@@ -153,10 +153,9 @@ const char* closingQuote(const char* from, const char* to, char quote, const cha
 }
 
 // Everything that can end a stretch of statement text: quotes, comment
-// openers, a backslash command, a line's end, the delimiter, and inside an
-// executable comment also its end.
-// A ";" that is not the delimiter ends a statement for the server, which
-// the client lets run several from one text.
+// openers, a backslash command, a line's end, the delimiter, a ";" (which
+// ends a statement for the server even when it is not the delimiter), and
+// inside an executable comment also its end.
 ByteSet<10> normalEvents(char delimiterStart) {
     return ByteSet<10>({'\'', '"', '`', '#', '-', '/', '\n', '\\', ';', delimiterStart});
 }

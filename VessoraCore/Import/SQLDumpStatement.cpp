@@ -58,6 +58,25 @@ bool isLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// The refusals of any statement the server runs, by its first words.
+void refuse(const std::string& keyword, const std::vector<std::string>& tokens,
+            std::string_view sent) {
+    if (keyword == "SET" &&
+        UnicodeText::uppercased(sent).find("NO_BACKSLASH_ESCAPES") != std::string::npos)
+        throw VessoraError(
+            L10n::text("Export SQL using the default string-escape mode before importing."));
+    if (keyword == "DROP" && tokens.size() >= 2 && isDatabaseWord(tokens[1]))
+        throw VessoraError(L10n::text("The dump drops a database. Export a single application "
+                                      "database without DROP DATABASE."));
+}
+
+// A statement whose examined text ends after fewer words than decide what
+// it does with a database.
+bool undecided(const std::string& keyword, const std::vector<std::string>& tokens, bool cut) {
+    return cut && tokens.size() < 5 &&
+           (keyword == "USE" || keyword == "CREATE" || keyword == "ALTER" || keyword == "DROP");
+}
+
 } // namespace
 
 bool onlyCounts(std::string_view head) {
@@ -87,29 +106,6 @@ bool onlyCounts(std::string_view head) {
     };
     return !is("USE") && !is("CREATE") && !is("DROP") && !is("SET") && !is("ALTER");
 }
-
-namespace {
-
-// The refusals of any statement the server runs, by its first words.
-void refuse(const std::string& keyword, const std::vector<std::string>& tokens,
-            std::string_view sent) {
-    if (keyword == "SET" &&
-        UnicodeText::uppercased(sent).find("NO_BACKSLASH_ESCAPES") != std::string::npos)
-        throw VessoraError(
-            L10n::text("Export SQL using the default string-escape mode before importing."));
-    if (keyword == "DROP" && tokens.size() >= 2 && isDatabaseWord(tokens[1]))
-        throw VessoraError(L10n::text("The dump drops a database. Export a single application "
-                                      "database without DROP DATABASE."));
-}
-
-// A statement whose examined text ends after fewer words than decide what
-// it does with a database.
-bool undecided(const std::string& keyword, const std::vector<std::string>& tokens, bool cut) {
-    return cut && tokens.size() < 5 &&
-           (keyword == "USE" || keyword == "CREATE" || keyword == "ALTER" || keyword == "DROP");
-}
-
-} // namespace
 
 void checkWithin(std::string_view sent, bool cut) {
     const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent);

@@ -1,6 +1,6 @@
-// What preparing a dump does with one statement, judged by the text the
-// client sends for it (SQLDumpClientText::sent) from the first headLimit
-// bytes of the statement, read as the server reads it.
+// What preparing a dump does with one statement, judged by the first
+// headLimit bytes of the text the client sends for it (SQLDumpClientText),
+// read as the server reads it.
 //
 // adapt() counts a statement that has a token, refuses what cannot load into
 // one application database, and maps the dump's own database to the target:
@@ -14,12 +14,12 @@
 //     compare byte for byte, so "Shop" differs from "shop").
 // A USE that goes on after its name, a CREATE that goes on with anything but
 // the clauses the server accepts after the name (SQLDumpDatabaseStatement),
-// and any of them, ALTER too, whose statement is `cut` (longer than the
-// examined bytes) or that cannot be read to its end, throw RunsOn: the dump
+// and any of them, ALTER too, whose text is `cut` (longer than the examined
+// bytes) or that cannot be read to its end, throw RunsOn: the dump
 // lacks a delimiter there, and exchanging the statement would drop what
 // follows. So does a cut statement whose examined text ends before its
-// first words tell whether it uses, creates, alters or drops a database. Otherwise it returns the
-// replacement, or nothing to keep the statement.
+// first words tell whether it uses, creates, alters or drops a database.
+// Otherwise it returns the replacement, or nothing to keep the statement.
 #pragma once
 
 #include "VessoraCore/Import/SQLDumpSummary.hpp"
