@@ -167,6 +167,23 @@ Summary prepare(const fs::path& source, const fs::path& destination, std::string
             "its name, so the statements after it would be lost. Add the missing semicolon, or "
             "export the dump again.",
             {std::to_string(lineAt(input.get(), unended.offset))}));
+    } catch (const SQLDumpScanner::SelectionWithin& within) {
+        throw VessoraError(L10n::text(
+            "Line %@ of the SQL file holds, after a semicolon within a statement, a statement "
+            "that selects, creates or alters a database, which the server would run as it "
+            "stands. Give it a delimiter of its own, or export the dump again.",
+            {std::to_string(lineAt(input.get(), within.offset))}));
+    } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
+        throw VessoraError(L10n::text(
+            "Line %@ of the SQL file escapes a double quote with a backslash inside double quotes, "
+            "which the client reads differently in the ANSI_QUOTES mode. Double that quote "
+            "instead, or export the dump again.",
+            {std::to_string(lineAt(input.get(), quote.offset))}));
+    } catch (const SQLDumpScanner::CharsetCommand& command) {
+        throw VessoraError(L10n::text(
+            "Line %@ of the SQL file holds the client command “\\C”, which would change how the "
+            "client reads the rest of the file. Remove that command, or export the dump again.",
+            {std::to_string(lineAt(input.get(), command.offset))}));
     }
     output.close();
     return summary;

@@ -2,9 +2,9 @@
 
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Import/SQLDumpClientText.hpp"
 #include "VessoraCore/Import/SQLDumpDelimiter.hpp"
 #include "VessoraCore/Import/SQLDumpStatement.hpp"
-#include "VessoraCore/Import/SQLDumpTokens.hpp"
 
 #include <algorithm>
 #include <array>
@@ -22,18 +22,10 @@ namespace vessora::SQLDumpScanner {
 namespace {
 
 // How far past the scan position a decision may look: a whole examined
-// DELIMITER line with its line feed, the sandbox opener, a delimiter.
+// DELIMITER line with its line feed, a comment opener, a delimiter.
 constexpr std::size_t lookahead = 512;
 
 constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
-
-bool isBlank(int byte) {
-    return byte >= 0 && byte <= 0x20;
-}
-
-bool isAsciiSpace(int byte) {
-    return byte == ' ' || (byte >= '\t' && byte <= '\r');
-}
 
 // The first byte of a range that is one of N given bytes, sixteen at a time
 // where the processor allows.
@@ -100,7 +92,7 @@ QuoteMasks quoteMasks(const char* from, __m128i backslash, __m128i quote) {
 }
 #endif
 
-// Inside '...' or "...": the closing quote from `from` on, or a position at
+// Inside '...': the closing quote from `from` on, or a position at
 // or past `to` when none lies before it. A backslash escapes the next byte
 // and a doubled quote stays inside. Dumps escape densely (binary data,
 // serialized text), so 64 bytes at a time are settled without a branch per
@@ -160,14 +152,16 @@ const char* closingQuote(const char* from, const char* to, char quote, const cha
     }
 }
 
-// Everything that can end a stretch of plain statement text, and inside an
-// executable comment also its end.
-ByteSet<8> normalEvents(char delimiterStart) {
-    return ByteSet<8>({'\'', '"', '`', '#', '-', '/', '\n', delimiterStart});
+// Everything that can end a stretch of statement text: quotes, comment
+// openers, a backslash command, a line's end, the delimiter, a ";" (which
+// ends a statement for the server even when it is not the delimiter), and
+// inside an executable comment also its end.
+ByteSet<10> normalEvents(char delimiterStart) {
+    return ByteSet<10>({'\'', '"', '`', '#', '-', '/', '\n', '\\', ';', delimiterStart});
 }
 
-ByteSet<9> executableEvents(char delimiterStart) {
-    return ByteSet<9>({'\'', '"', '`', '#', '-', '/', '\n', '*', delimiterStart});
+ByteSet<11> executableEvents(char delimiterStart) {
+    return ByteSet<11>({'\'', '"', '`', '#', '-', '/', '\n', '\\', ';', '*', delimiterStart});
 }
 
 // `from` may lie past `to` when a two-byte step ended there.
@@ -178,22 +172,36 @@ const char* findByte(const char* from, const char* to, char byte) {
     return found ? static_cast<const char*>(found) : to;
 }
 
+bool opensExecutable(int second, int third) {
+    return second == '!' || (second == 'M' && third == '!');
+}
+
+// A statement's first bytes kept once they leave the window: more than any
+// first word that the reading of a statement acts on.
+constexpr std::size_t leadingKept = 32;
+
+// The first byte of a statement that the client's DELIMITER command could
+// begin with.
+bool mayNameCommand(int byte) {
+    return byte == 'd' || byte == 'D' || byte == 0xD0 || byte == 0xF0;
+}
+
 enum class Lexical { normal, quote, lineComment, blockComment };
 
 class Scanner {
 public:
-    Scanner(Source& source, Sink& sink, std::string_view database, std::size_t window)
-        : source_(source), sink_(sink), database_(database),
+    Scanner(Source& source, Sink& sink, std::string_view database, std::size_t window,
+            const Observer& observer)
+        : source_(source), sink_(sink), database_(database), observer_(observer),
           capacity_(std::max(window, smallestWindow)),
           buffer_(std::make_unique_for_overwrite<char[]>(capacity_)),
-          normalEvents_(normalEvents(';')), executableEvents_(executableEvents(';')) {
-        head_.reserve(SQLDumpStatement::headLimit);
-    }
+          normalEvents_(normalEvents(';')), executableEvents_(executableEvents(';')),
+          blockEvents_({'*', '/', '\n'}) {}
 
     SQLDump::Summary run() {
         fill();
         if (std::string_view(data(), length_).starts_with(byteOrderMark))
-            position_ = emitFrom_ = byteOrderMark.size();
+            position_ = emitFrom_ = lineBegin_ = byteOrderMark.size();
         beginStatement();
         for (;;) {
             const std::size_t end = eof_ ? length_ : length_ - lookahead;
@@ -225,7 +233,14 @@ private:
     void advanceWindow() {
         if (position_ < length_)
             checkLimit(position_);
-        collectHead(position_);
+        if (significant_) {
+            readStatement(position_);
+            readWithin(position_);
+            if (*significant_ >= base_) {
+                const std::size_t from = static_cast<std::size_t>(*significant_ - base_);
+                leading_ = std::string(leadingBytes(std::min(length_, from + leadingKept)));
+            }
+        }
         flush(position_);
         const std::size_t keep = length_ - position_;
         std::memmove(data(), data() + position_, keep);
@@ -262,8 +277,8 @@ private:
         statementStart_ = base_ + position_;
         statementOutput_ = written_ + (position_ - emitFrom_);
         significant_.reset();
-        head_.clear();
-        lineStart_ = true;
+        reader_.reset();
+        within_.reset();
     }
 
     void checkLimit(std::size_t index) const {
@@ -272,37 +287,71 @@ private:
                 L10n::text("A SQL statement exceeds 64 MB. Export smaller INSERT batches."));
     }
 
-    // Copies the head's bytes up to `upTo` while they are in the window.
-    void collectHead(std::size_t upTo) {
-        if (!significant_)
+    // Reads the statement's bytes up to `upTo` into the client's text, while
+    // that is within the examined length.
+    void readStatement(std::size_t upTo) {
+        if (!reader_ || reader_->cut() || readFrom_ >= base_ + upTo)
             return;
-        const std::uint64_t have = *significant_ + head_.size();
-        const std::uint64_t want =
-            std::min<std::uint64_t>(base_ + upTo, *significant_ + SQLDumpStatement::headLimit);
-        if (want > have)
-            head_.append(data() + (have - base_), static_cast<std::size_t>(want - have));
+        const std::size_t from = static_cast<std::size_t>(readFrom_ - base_);
+        readFrom_ += reader_->read(std::string_view(data() + from, length_ - from), upTo - from);
     }
 
-    // The head up to `upTo`: straight from the window while all of it is
-    // there, else the copy.
-    std::string_view head(std::size_t upTo) {
-        if (head_.empty() && *significant_ >= base_) {
-            const std::size_t from = static_cast<std::size_t>(*significant_ - base_);
-            return std::string_view(data() + from,
-                                    std::min(upTo - from, SQLDumpStatement::headLimit));
+    // The further statement after a ";" within this one, as the server runs
+    // it on its own: read like a statement, and checked once it ends.
+    void readWithin(std::size_t upTo) {
+        if (!within_ || within_->cut() || withinFrom_ >= base_ + upTo)
+            return;
+        const std::size_t from = static_cast<std::size_t>(withinFrom_ - base_);
+        withinFrom_ += within_->read(std::string_view(data() + from, length_ - from), upTo - from);
+    }
+
+    void endWithin(std::size_t upTo) {
+        if (!within_)
+            return;
+        readWithin(upTo);
+        try {
+            SQLDumpStatement::checkWithin(within_->text(), within_->cut());
+        } catch (const SQLDumpStatement::SelectsWithin&) {
+            throw SelectionWithin{withinStart_ + within_->firstText().value_or(0)};
         }
-        collectHead(upTo);
-        return head_;
+        within_.reset();
+    }
+
+    void semicolonWithin(std::size_t at) {
+        endWithin(at);
+        within_.emplace(SQLDumpClientText::Start{executableLine_, false, true},
+                        SQLDumpStatement::headLimit);
+        withinFrom_ = withinStart_ = base_ + at + 1;
+    }
+
+    // The statement's first bytes up to `upTo`, enough to tell its first
+    // word: from the window while they are there, else the copy.
+    std::string_view leadingBytes(std::size_t upTo) const {
+        const std::uint64_t end = base_ + upTo;
+        if (*significant_ >= base_)
+            return std::string_view(data() + (*significant_ - base_),
+                                    static_cast<std::size_t>(end - *significant_));
+        return std::string_view(leading_).substr(
+            0, static_cast<std::size_t>(
+                   std::min<std::uint64_t>(leading_.size(), end - *significant_)));
     }
 
     // The statement ends before `upTo`: count, check and, when it selects
-    // the dump's database, exchange its output for the target's selection.
+    // the dump's database, exchange its output for the replacement.
     void conclude(std::size_t upTo) {
         if (!significant_)
             return;
+        if (!observer_ && SQLDumpStatement::onlyCounts(leadingBytes(upTo))) {
+            ++summary_.statementCount;
+            return;
+        }
+        readStatement(upTo);
+        const std::string text = reader_->text();
+        if (observer_)
+            observer_(text);
         std::optional<std::string> replacement;
         try {
-            replacement = SQLDumpStatement::adapt(head(upTo), summary_, database_);
+            replacement = SQLDumpStatement::adapt(text, reader_->cut(), summary_, database_);
         } catch (const SQLDumpStatement::RunsOn&) {
             throw UnendedSelection{*significant_};
         }
@@ -318,11 +367,39 @@ private:
         emitFrom_ = upTo;
     }
 
+    void setDelimiter(std::string delimiter) {
+        delimiter_ = std::move(delimiter);
+        normalEvents_ = normalEvents(delimiter_.front());
+        executableEvents_ = executableEvents(delimiter_.front());
+    }
+
+    // A statement that the client takes as its DELIMITER command: the
+    // client sends nothing and changes the delimiter.
+    bool commandStatement(std::size_t delimiterAt) {
+        if (!significant_)
+            return false;
+        const std::string_view first = leadingBytes(delimiterAt);
+        if (first.empty() || !mayNameCommand(static_cast<unsigned char>(first.front())))
+            return false;
+        readStatement(delimiterAt);
+        const std::string text = reader_->text();
+        if (!SQLDumpDelimiter::isCommand(text))
+            return false;
+        std::string delimiter = SQLDumpDelimiter::delimiter(text, false);
+        position_ = delimiterAt + delimiter_.size();
+        setDelimiter(std::move(delimiter));
+        return true;
+    }
+
     void endStatement(std::size_t delimiterAt) {
         checkLimit(delimiterAt);
-        conclude(delimiterAt);
-        position_ = delimiterAt + delimiter_.size();
+        if (!commandStatement(delimiterAt)) {
+            endWithin(delimiterAt);
+            conclude(delimiterAt);
+            position_ = delimiterAt + delimiter_.size();
+        }
         beginStatement();
+        lineStart_ = false;
     }
 
     bool matchesDelimiter(std::size_t index) const {
@@ -330,27 +407,41 @@ private:
                std::memcmp(data() + index, delimiter_.data(), delimiter_.size()) == 0;
     }
 
-    // Whether the statement so far holds a token, judged on its head.
-    bool tokensBefore(std::size_t index) {
-        if (!significant_)
-            return false;
-        const std::string_view before = head(index);
-        return before.size() >= SQLDumpStatement::headLimit ||
-               !SQLDumpTokens::tokens(before).empty();
+    // After a block comment within a statement: whether the client adds no
+    // byte of its own before the delimiter (characters of several bytes and
+    // backslash pairs leave its space pending), so the next statement's
+    // first byte gets the space.
+    bool spaceReachesDelimiter(std::size_t at) const {
+        const std::size_t bound = std::min(length_, at + lookahead);
+        while (at < bound) {
+            if (matchesDelimiter(at))
+                return true;
+            if (peek(at) == '\\' && peek(at + 1) >= 0 && peek(at + 1) != '\n') {
+                at += 2;
+                continue;
+            }
+            const std::size_t length = SQLDumpClientText::multibyteLength(
+                std::string_view(data() + at, std::min<std::size_t>(4, length_ - at)));
+            if (length == 0)
+                return false;
+            at += length;
+        }
+        return false;
     }
 
-    // At a statement or line start: takes a DELIMITER command line.
+    [[noreturn]] void refuseCharsetCommand(std::size_t at) const {
+        throw CharsetCommand{base_ + at};
+    }
+
+    // At the first byte after a line's blanks, nothing pending: takes a
+    // DELIMITER command line.
     bool delimiterCommand() {
         const std::size_t at = position_;
         checkLimit(at);
-        constexpr std::size_t examined = SQLDumpDelimiter::examinedLine;
-        const std::size_t quickEnd = std::min(length_, at + examined);
-        std::size_t first = at;
-        while (first < quickEnd && data()[first] != '\n' && isBlank(peek(first)))
-            ++first;
-        const int lead = peek(first);
-        if (first >= quickEnd || (lead != 'D' && lead != 'd' && lead < 0x80))
+        if (at + 9 <= length_ &&
+            !SQLDumpClientText::startsWithCommandName(std::string_view(data() + at, 9)))
             return false;
+        constexpr std::size_t examined = SQLDumpDelimiter::examinedLine;
         const std::size_t available = std::min(length_ - at, examined + 1);
         const void* lineFeed = std::memchr(data() + at, '\n', available);
         std::size_t lineLength = examined + 1; // longer than examined
@@ -359,47 +450,38 @@ private:
         else if (eof_ && length_ - at <= examined)
             lineLength = length_ - at;
         const std::string_view line(data() + at, std::min(lineLength, examined));
-        if (!SQLDumpDelimiter::isCommand(line) || tokensBefore(at))
+        if (!SQLDumpDelimiter::isCommand(line))
             return false;
-        // The client reads the whole line; a delimiter beyond the examined
-        // bytes could differ from the one seen here.
-        if (lineLength > examined)
+        // The client keeps only the line's first bytes of a command: one
+        // it cuts short may set another delimiter than the one seen here.
+        if (base_ + at - lineBegin_ + lineLength > examined)
             throw VessoraError(L10n::text("The dump uses an unsupported SQL delimiter."));
-        delimiter_ = SQLDumpDelimiter::delimiter(line);
-        normalEvents_ = normalEvents(delimiter_.front());
-        executableEvents_ = executableEvents(delimiter_.front());
+        setDelimiter(SQLDumpDelimiter::delimiter(line, true));
         position_ = at + lineLength + (lineFeed ? 1 : 0);
         beginStatement();
+        startLine(position_);
         return true;
     }
 
-    // "/*" at `index` opens a comment, unless it is an executable comment
-    // other than the sandbox line: the client passes those on as text.
-    bool opensComment(std::size_t index) const {
-        std::size_t content = index + 2;
-        if (peek(content) == '!')
-            content += 1;
-        else if (peek(content) == 'M' && peek(content + 1) == '!')
-            content += 2;
-        else
-            return true;
-        for (std::size_t k = 0; k < 6; ++k) {
-            if (peek(content + k) != '9')
-                return false;
-        }
-        std::size_t next = content + 6;
-        if (peek(next) >= '0' && peek(next) <= '9')
-            return false;
-        while (next < index + lookahead && isAsciiSpace(peek(next)))
-            ++next;
-        return peek(next) == '\\' && peek(next + 1) == '-';
+    void startLine(std::size_t at) {
+        lineStart_ = true;
+        lineBegin_ = base_ + at;
+        executableLine_ = false;
+        space_ = false;
+    }
+
+    void markSignificant(std::size_t at) {
+        significant_ = readFrom_ = base_ + at;
+        reader_.emplace(SQLDumpClientText::Start{executableLine_, space_},
+                        SQLDumpStatement::headLimit);
+        space_ = false;
     }
 
     // Lexical states -------------------------------------------------------
 
-    // Scans [position_, end). Plain text, quotes and comments stay in this
-    // loop with a local cursor; line starts, a statement's leading bytes and
-    // its end go through the members that handle them.
+    // Scans [position_, end). Statement text, quotes and comments stay in
+    // this loop with a local cursor; what precedes a statement's first
+    // significant byte and its end go through the members that handle them.
     void scanWindow(std::size_t end) {
         const char* const start = data();
         const char* const stop = start + end;
@@ -419,14 +501,15 @@ private:
         };
         while (p < stop) {
             switch (state) {
-            case Lexical::quote:
+            case Lexical::quote: {
+                const char* const from = p;
                 if (quote_ == '`') {
                     // A backslash is an ordinary byte here.
                     for (;;) {
-                        p = findByte(p, stop, '`');
+                        p = findByte(p, stop, quote_);
                         if (p >= stop)
                             break;
-                        if (at(p + 1) == '`') {
+                        if (at(p + 1) == quote_) {
                             p += 2;
                             continue;
                         }
@@ -434,90 +517,117 @@ private:
                         state = Lexical::normal;
                         break;
                     }
-                    break;
+                } else if (quote_ == '"') {
+                    // While the server reports ANSI_QUOTES the client reads
+                    // a backslash here as an ordinary byte, and the two
+                    // readings part at an escaped double quote only.
+                    while (p < stop) {
+                        if (*p == '\\') {
+                            if (at(p + 1) == '"')
+                                throw AmbiguousQuote{base_ + static_cast<std::uint64_t>(p - start)};
+                            p += p + 1 < last ? 2 : 1;
+                        } else if (*p == '"') {
+                            if (at(p + 1) == '"') {
+                                p += 2;
+                                continue;
+                            }
+                            p += 1;
+                            state = Lexical::normal;
+                            break;
+                        } else {
+                            p += 1;
+                        }
+                    }
+                } else {
+                    p = closingQuote(p, stop, quote_, last);
+                    if (p < stop) {
+                        p += 1;
+                        state = Lexical::normal;
+                    }
                 }
-                p = closingQuote(p, stop, quote_, last);
-                if (p < stop) {
-                    p += 1;
-                    state = Lexical::normal;
-                }
+                // The client forgets a "/*!" at each line's end, inside a
+                // quote too.
+                if (executableLine_ && findByte(from, std::min(p, last), '\n') < std::min(p, last))
+                    executableLine_ = false;
                 break;
+            }
             case Lexical::lineComment:
                 p = findByte(p, stop, '\n');
                 if (p < stop) {
                     p += 1;
                     state = Lexical::normal;
-                    lineStart_ = true;
+                    if (significant_)
+                        executableLine_ = false;
+                    else
+                        startLine(static_cast<std::size_t>(p - start));
                 }
                 break;
             case Lexical::blockComment:
+                // On a line with a "/*!", the first "*/" only ends that.
                 for (;;) {
-                    p = findByte(p, stop, '*');
+                    p = blockEvents_.find(p, stop);
                     if (p >= stop)
                         break;
-                    if (at(p + 1) == '/') {
-                        p += 2;
-                        state = Lexical::normal;
-                        break;
+                    const char c = *p;
+                    if (c == '\n') {
+                        executableLine_ = false;
+                        p += 1;
+                    } else if (c == '*') {
+                        if (at(p + 1) != '/') {
+                            p += 1;
+                        } else if (executableLine_) {
+                            executableLine_ = false;
+                            p += 1;
+                        } else {
+                            p += 2;
+                            state = Lexical::normal;
+                            // The client puts a space before the next byte
+                            // it adds, maybe the next statement's first.
+                            space_ = !significant_ ||
+                                     spaceReachesDelimiter(static_cast<std::size_t>(p - start));
+                            break;
+                        }
+                    } else if (at(p + 1) == '*') {
+                        if (at(p + 2) == '!')
+                            executableLine_ = true;
+                        p += opensExecutable(at(p + 2), at(p + 3)) ? 1 : 2;
+                    } else {
+                        p += 1;
                     }
-                    p += 1;
                 }
                 break;
             case Lexical::normal:
-                if (lineStart_ || !significant_) {
-                    // The usual line start and leading byte inline; the rest
-                    // (a possible DELIMITER command, a comment) through the
-                    // members.
+                if (!significant_) {
+                    // The usual statement start inline: a letter that cannot
+                    // begin a DELIMITER command, or a line feed.
                     const int c = at(p);
-                    const bool command = lineStart_ && (c == 'D' || c == 'd' || c >= 0x80 ||
-                                                        (isBlank(c) && c != '\n'));
-                    if (command || (!significant_ && (c == '#' || c == '-' || c == '/'))) {
-                        call([this] { lineOrLeading(); });
+                    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+                    if (c == '\n') {
+                        p += 1;
+                        startLine(static_cast<std::size_t>(p - start));
+                        break;
+                    }
+                    if (!letter || (lineStart_ && mayNameCommand(c)) ||
+                        c == static_cast<unsigned char>(delimiter_.front())) {
+                        call([this] { leading(); });
                         break;
                     }
                     lineStart_ = false;
-                    if (!significant_) {
-                        if (isBlank(c)) {
-                            p += 1;
-                            lineStart_ = c == '\n';
-                            break;
-                        }
-                        significant_ = base_ + static_cast<std::uint64_t>(p - start);
-                    }
+                    markSignificant(static_cast<std::size_t>(p - start));
                 }
                 for (;;) {
                     p = executable_ ? executableEvents_.find(p, stop) : normalEvents_.find(p, stop);
                     if (p >= stop)
                         break;
                     const char c = *p;
-                    if (c == '\'' || c == '"' || c == '`') {
-                        quote_ = c;
-                        state = Lexical::quote;
-                        p += 1;
-                        break;
-                    }
-                    if (c == '#' || (c == '-' && at(p + 1) == '-' && isBlank(at(p + 2)))) {
-                        state = Lexical::lineComment;
-                        p += c == '#' ? 1 : 2;
-                        break;
-                    }
-                    if (c == '\n') {
-                        p += 1;
-                        lineStart_ = true;
-                        break;
-                    }
-                    if (c == '/' && at(p + 1) == '*') {
-                        if (opensComment(static_cast<std::size_t>(p - start)))
-                            state = Lexical::blockComment;
-                        else
-                            executable_ = true;
-                        p += 2;
-                        break;
-                    }
-                    if (c == '*' && executable_ && at(p + 1) == '/') {
-                        executable_ = false;
-                        p += 2;
-                        break;
+                    if (c == '\\') {
+                        // A backslash command: "\-" is left out, "\N" is
+                        // text, any other but "\C" stops the client.
+                        const int next = at(p + 1);
+                        if (next == 'C')
+                            refuseCharsetCommand(static_cast<std::size_t>(p - start));
+                        p += next == '\n' || next < 0 ? 1 : 2;
+                        continue;
                     }
                     if (c == delimiter_.front() &&
                         (delimiter_.size() == 1 ||
@@ -525,6 +635,46 @@ private:
                         const std::size_t delimiterAt = static_cast<std::size_t>(p - start);
                         call([this, delimiterAt] { endStatement(delimiterAt); });
                         break;
+                    }
+                    if (c == ';') {
+                        semicolonWithin(static_cast<std::size_t>(p - start));
+                        p += 1;
+                        continue;
+                    }
+                    if (c == '\'' || c == '"' || c == '`') {
+                        quote_ = c;
+                        state = Lexical::quote;
+                        p += 1;
+                        break;
+                    }
+                    if (c == '#' || (c == '-' && at(p + 1) == '-' &&
+                                     SQLDumpClientText::opensDashComment(at(p + 2)))) {
+                        state = Lexical::lineComment;
+                        p += c == '#' ? 1 : 2;
+                        break;
+                    }
+                    if (c == '\n') {
+                        executableLine_ = false;
+                        p += 1;
+                        continue;
+                    }
+                    if (c == '/' && at(p + 1) == '*') {
+                        if (!opensExecutable(at(p + 2), at(p + 3))) {
+                            state = Lexical::blockComment;
+                            p += 2;
+                            break;
+                        }
+                        // Statement text; the client looks at the "*" and
+                        // the "!" on their own again.
+                        executable_ = true;
+                        if (at(p + 2) == '!')
+                            executableLine_ = true;
+                        p += 1;
+                        continue;
+                    }
+                    if (c == '*' && at(p + 1) == '/') {
+                        executable_ = false;
+                        executableLine_ = false;
                     }
                     p += 1;
                 }
@@ -535,43 +685,56 @@ private:
         lexical_ = state;
     }
 
-    // Normal state at a line start or before the statement's first
-    // significant byte: one step.
-    void lineOrLeading() {
-        if (lineStart_) {
-            lineStart_ = false;
-            if (delimiterCommand())
-                return;
-        }
-        if (!significant_)
-            leading();
-    }
-
-    // Blanks and comments before a statement's first significant byte.
+    // One step before a statement's first significant byte, in the client's
+    // order: a dropped comment line, a DELIMITER command line, a backslash
+    // command, the delimiter (an empty statement), blanks and comments.
     void leading() {
         const std::size_t at = position_;
         const int c = peek(at);
-        if (isBlank(c)) {
+        if (lineStart_) {
+            if (base_ + at == lineBegin_ &&
+                (c == '#' || c == 0 || (c == '-' && peek(at + 1) == '-'))) {
+                lineStart_ = false;
+                lexical_ = Lexical::lineComment;
+                position_ = at + 1;
+                return;
+            }
+            if (SQLDumpClientText::isBlank(c) && c != '\n') {
+                position_ = at + 1;
+                return;
+            }
+            lineStart_ = false;
+            if (mayNameCommand(c) && delimiterCommand())
+                return;
+        }
+        if (c == '\\') {
+            const int next = peek(at + 1);
+            if (next == 'C')
+                refuseCharsetCommand(at);
+            if (next == '-' || next == '\n' || next < 0) { // run, or dropped at the line's end
+                position_ = at + (next == '-' ? 2 : 1);
+                return;
+            }
+        } else if (c == static_cast<unsigned char>(delimiter_.front()) && matchesDelimiter(at)) {
+            endStatement(at);
+            return;
+        } else if (SQLDumpClientText::isBlank(c)) {
             position_ = at + 1;
-            lineStart_ = c == '\n';
+            if (c == '\n')
+                startLine(position_);
             return;
-        }
-        if (c == '#') {
+        } else if (c == '#' || (c == '-' && peek(at + 1) == '-')) {
+            // Before any statement text, "--" opens a comment whatever follows.
             lexical_ = Lexical::lineComment;
-            position_ = at + 1;
+            position_ = at + (c == '#' ? 1 : 2);
             return;
-        }
-        if (c == '-' && peek(at + 1) == '-' && isBlank(peek(at + 2))) {
-            lexical_ = Lexical::lineComment;
-            position_ = at + 2;
-            return;
-        }
-        if (c == '/' && peek(at + 1) == '*' && opensComment(at)) {
+        } else if (c == '/' && peek(at + 1) == '*' &&
+                   !opensExecutable(peek(at + 2), peek(at + 3))) {
             lexical_ = Lexical::blockComment;
             position_ = at + 2;
             return;
         }
-        significant_ = base_ + at;
+        markSignificant(at);
     }
 
     void finish() {
@@ -582,8 +745,10 @@ private:
         // dump is better refused here, before anything is made.
         if (lexical_ == Lexical::quote || lexical_ == Lexical::blockComment || executable_)
             throw VessoraError(L10n::text("The SQL file ends inside a quoted value or comment."));
-        if (end > statementStart_)
+        if (end > statementStart_) {
+            endWithin(length_);
             conclude(length_);
+        }
         flush(length_);
         if (summary_.statementCount < 1)
             throw VessoraError(L10n::text("The SQL file contains no statements."));
@@ -592,6 +757,7 @@ private:
     Source& source_;
     Sink& sink_;
     std::string database_;
+    const Observer& observer_;
 
     std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
@@ -604,24 +770,38 @@ private:
     std::uint64_t written_ = 0; // bytes written to the sink
 
     std::string delimiter_ = ";";
-    ByteSet<8> normalEvents_;
-    ByteSet<9> executableEvents_;
-    bool executable_ = false; // inside "/*!" or "/*M!" up to its "*/"
+    ByteSet<10> normalEvents_;
+    ByteSet<11> executableEvents_;
+    ByteSet<3> blockEvents_;
+    bool executable_ = false;     // inside "/*!" or "/*M!" up to its "*/", as the server reads it
+    bool executableLine_ = false; // a "/*!" opened on this line, as the client tracks it
+    bool space_ = false;          // a block comment ended and the client added nothing since
     Lexical lexical_ = Lexical::normal;
     char quote_ = 0;
+    // Only blanks since the start of the line at lineBegin_, nothing pending.
     bool lineStart_ = true;
+    std::uint64_t lineBegin_ = 0;
 
-    std::uint64_t statementStart_ = 0;  // input offset
-    std::uint64_t statementOutput_ = 0; // output offset
-    std::optional<std::uint64_t> significant_;
-    std::string head_;
+    std::uint64_t statementStart_ = 0;         // input offset
+    std::uint64_t statementOutput_ = 0;        // output offset
+    std::optional<std::uint64_t> significant_; // input offset of its first significant byte
+    // The client's text of it, read up to readFrom_, and its first bytes
+    // once they have left the window.
+    std::optional<SQLDumpClientText::Reader> reader_;
+    std::uint64_t readFrom_ = 0;
+    // The text after its last ";" that is not the delimiter.
+    std::optional<SQLDumpClientText::Reader> within_;
+    std::uint64_t withinFrom_ = 0;
+    std::uint64_t withinStart_ = 0;
+    std::string leading_;
     SQLDump::Summary summary_;
 };
 
 } // namespace
 
-SQLDump::Summary scan(Source& source, Sink& sink, std::string_view database, std::size_t window) {
-    return Scanner(source, sink, database, window).run();
+SQLDump::Summary scan(Source& source, Sink& sink, std::string_view database, std::size_t window,
+                      const Observer& observer) {
+    return Scanner(source, sink, database, window, observer).run();
 }
 
 } // namespace vessora::SQLDumpScanner

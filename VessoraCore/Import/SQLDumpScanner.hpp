@@ -1,23 +1,35 @@
 // The single pass over a SQL dump that splits it into statements the way the
-// MariaDB command-line client does and writes it out again, with each
-// statement passed through SQLDumpStatement::adapt().
+// MariaDB command-line client does (SQLDumpClientText) and writes it out
+// again, with each statement passed through SQLDumpStatement::adapt() as the
+// text the client sends for it.
 //
-// Splitting: a statement ends at the current delimiter (";" until a
-// DELIMITER command line changes it) outside quotes and comments.
+// Splitting, in the client's order at each byte outside quotes and block
+// comments: a backslash command ("\-" is run and left out, "\N" is text,
+// "\C" is refused, any other stops the client), the current delimiter (";"
+// until a DELIMITER command changes it), "#" and "--" comments, "/*"
+// comments, quotes.
 //   - '...' and "..." may hold a backslash escape and a doubled quote;
 //     inside `...` a backslash is an ordinary byte and only a doubled
-//     backtick stays inside.
-//   - "#" and "-- " (two hyphens and a byte up to 0x20) open a comment up to
-//     the line feed; "/*" opens one up to "*/". The executable comments
-//     "/*!" and "/*M!" are statement text to the client, so their insides
-//     are scanned like any other (a quoted "*/" does not end them, a
-//     delimiter inside ends the statement); only the sandbox line counts as
-//     a comment: "/*!" or "/*M!", the version 999999, ASCII blanks and
-//     "\-", all within 512 bytes.
-//   - A DELIMITER command is recognised at the start of a statement, or at a
-//     line start when only blanks and comments precede it in the statement
-//     (judged on its head). A command line longer than the examined 256
-//     bytes is refused as an unsupported delimiter.
+//     backtick stays inside. A backslash before a double quote inside "..."
+//     is refused: under ANSI_QUOTES the client reads it as an ordinary byte.
+//   - "#" opens a comment up to the line feed anywhere; "--" does so before
+//     any statement text whatever follows it, and within a statement when a
+//     blank or NUL byte follows it or the line ends. While no statement is
+//     pending, a line whose first byte is NUL is dropped too.
+//   - "/*" opens a comment up to "*/", except that on a line with a "/*!"
+//     the first "*/" only ends the "/*!". The executable comments "/*!" and
+//     "/*M!" are statement text to the client, so their insides are scanned
+//     like any other (a quoted "*/" does not end them, a delimiter inside
+//     ends the statement).
+//   - A ";" that is not the delimiter (in a DELIMITER block) ends a statement
+//     for the server, which the client has run several from one text: the
+//     text after it is read as a statement of its own and refused when it
+//     does with a database what no single statement may
+//     (SQLDumpStatement::checkWithin).
+//   - A DELIMITER command is a line met while no statement is pending that
+//     after blanks begins with the command's name, or a statement ended by
+//     the delimiter whose text does (SQLDumpDelimiter). A command line longer
+//     than the client keeps is refused as an unsupported delimiter.
 // The output holds every byte of the input, with the byte-order mark
 // dropped and the statements adapt() replaces exchanged whole (from the
 // previous delimiter to their own) for the replacement; the delimiter after
@@ -36,15 +48,18 @@
 // an executable comment (the server would refuse it),
 // a dump without a counted statement, and whatever adapt() refuses; a
 // database-selecting statement that runs on past its name is thrown as
-// UnendedSelection with the input offset of its first significant byte, for
-// the caller to name its line. Errors of the source and the sink pass through. After a failure the
-// sink holds a partial output.
+// UnendedSelection, and the client command "\C" (which changes how the
+// client reads the rest) as CharsetCommand, each with the input offset
+// where it stands, for the caller to name its line. Errors of the source
+// and the sink pass through. After a failure the sink holds a partial
+// output.
 #pragma once
 
 #include "VessoraCore/Import/SQLDumpSummary.hpp"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace vessora::SQLDumpScanner {
@@ -56,6 +71,27 @@ inline constexpr std::size_t smallestWindow = 2048;
 struct UnendedSelection {
     std::uint64_t offset = 0;
 };
+
+struct CharsetCommand {
+    std::uint64_t offset = 0;
+};
+
+// After a ";" that is not the delimiter, a further statement that the
+// server runs on its own and that selects, creates or alters a database.
+struct SelectionWithin {
+    std::uint64_t offset = 0;
+};
+
+// A backslash before a double quote inside "...": the client ends the text
+// there or not depending on the server's ANSI_QUOTES mode, which statements
+// of the dump may change in ways not seen from outside.
+struct AmbiguousQuote {
+    std::uint64_t offset = 0;
+};
+
+// Given the text the client sends for each statement, as far as it is read
+// (the first SQLDumpStatement::headLimit bytes of the statement); for tests.
+using Observer = std::function<void(std::string_view sent)>;
 
 class Source {
 public:
@@ -75,6 +111,6 @@ public:
 // `window` is the input buffer's size (at least smallestWindow); it changes
 // neither the output nor the result.
 SQLDump::Summary scan(Source& source, Sink& sink, std::string_view database,
-                      std::size_t window = defaultWindow);
+                      std::size_t window = defaultWindow, const Observer& observer = {});
 
 } // namespace vessora::SQLDumpScanner

@@ -3,7 +3,8 @@
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/UnicodeText.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
-#include "VessoraCore/Import/SQLDumpCreateDatabase.hpp"
+#include "VessoraCore/Import/SQLDumpClientText.hpp"
+#include "VessoraCore/Import/SQLDumpDatabaseStatement.hpp"
 #include "VessoraCore/Import/SQLDumpTokens.hpp"
 
 #include <vector>
@@ -17,51 +18,82 @@ bool isDatabaseWord(const std::string& token) {
     return word == "DATABASE" || word == "SCHEMA";
 }
 
-// Where the database name stands among the tokens of a USE or CREATE
-// DATABASE/SCHEMA statement, if the statement names one.
-std::optional<std::size_t> nameIndex(const std::string& keyword,
-                                     const std::vector<std::string>& tokens) {
-    if (keyword == "USE")
-        return tokens.size() < 2 ? std::nullopt : std::optional<std::size_t>(1);
-    if (keyword != "CREATE" || tokens.size() < 2 || !isDatabaseWord(tokens[1]))
-        return std::nullopt;
-    std::size_t next = 2;
-    if (tokens.size() >= next + 3 && UnicodeText::uppercased(tokens[next]) == "IF" &&
-        UnicodeText::uppercased(tokens[next + 1]) == "NOT" &&
-        UnicodeText::uppercased(tokens[next + 2]) == "EXISTS")
-        next += 3;
-    if (next >= tokens.size())
-        return std::nullopt;
-    return next;
+bool is(const std::vector<std::string>& tokens, std::size_t at, std::string_view word) {
+    return at < tokens.size() && UnicodeText::uppercased(tokens[at]) == word;
 }
 
-std::string selection(std::string_view database) {
-    std::string statement = "\nUSE `";
+enum class Selecting { none, use, create, alter };
+
+// Whether the statement selects, creates or alters a database by name, as
+// far as its leading tokens tell.
+Selecting selecting(const std::string& keyword, const std::vector<std::string>& tokens) {
+    if (keyword == "USE")
+        return tokens.size() < 2 ? Selecting::none : Selecting::use;
+    if (keyword == "ALTER")
+        return tokens.size() >= 2 && isDatabaseWord(tokens[1]) ? Selecting::alter : Selecting::none;
+    if (keyword != "CREATE")
+        return Selecting::none;
+    std::size_t next = 1;
+    if (is(tokens, next, "OR") && is(tokens, next + 1, "REPLACE"))
+        next += 2;
+    if (next >= tokens.size() || !isDatabaseWord(tokens[next]))
+        return Selecting::none;
+    ++next;
+    if (is(tokens, next, "IF") && is(tokens, next + 1, "NOT") && is(tokens, next + 2, "EXISTS"))
+        next += 3;
+    return next < tokens.size() ? Selecting::create : Selecting::none;
+}
+
+std::string quoted(std::string_view database) {
+    std::string name = "`";
     for (char c : database) {
         if (c == '`')
-            statement += '`';
-        statement += c;
+            name += '`';
+        name += c;
     }
-    return statement + "`";
+    return name + "`";
 }
 
-// Most statements start with a plain word such as INSERT: then that word is
-// the first token, and unless it is one of the four keywords that matter
-// the statement only counts. Saves the tokenizer on dumps with a statement
-// per row.
-bool plainStatement(std::string_view head) {
+bool isLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The refusals of any statement the server runs, by its first words.
+void refuse(const std::string& keyword, const std::vector<std::string>& tokens,
+            std::string_view sent) {
+    if (keyword == "SET" &&
+        UnicodeText::uppercased(sent).find("NO_BACKSLASH_ESCAPES") != std::string::npos)
+        throw VessoraError(
+            L10n::text("Export SQL using the default string-escape mode before importing."));
+    if (keyword == "DROP" && tokens.size() >= 2 && isDatabaseWord(tokens[1]))
+        throw VessoraError(L10n::text("The dump drops a database. Export a single application "
+                                      "database without DROP DATABASE."));
+}
+
+// A statement whose examined text ends after fewer words than decide what
+// it does with a database.
+bool undecided(const std::string& keyword, const std::vector<std::string>& tokens, bool cut) {
+    return cut && tokens.size() < 5 &&
+           (keyword == "USE" || keyword == "CREATE" || keyword == "ALTER" || keyword == "DROP");
+}
+
+} // namespace
+
+bool onlyCounts(std::string_view head) {
     std::size_t end = 0;
-    while (end < head.size()) {
-        const char c = head[end];
-        if (static_cast<unsigned char>(c) <= 0x20 || c == '(' || c == ')' || c == ';' || c == '/' ||
-            c == '`')
-            break;
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false; // upper case beyond ASCII: the tokenizer's way
+    while (end < head.size() && isLetter(head[end]))
         ++end;
+    if (end == 0)
+        return false;
+    if (end < head.size()) {
+        const auto next = static_cast<unsigned char>(head[end]);
+        // The word goes on for the server, or the client glues it to what
+        // follows a backslash command: read the whole way.
+        if ((next >= '0' && next <= '9') || next == '_' || next == '$' || next >= 0x80 ||
+            next == '\\')
+            return false;
     }
-    const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    if (end == 0 || !isLetter(head[0]))
+    if (SQLDumpClientText::startsWithCommandName(head))
         return false;
     const auto is = [word = head.substr(0, end)](std::string_view keyword) {
         if (word.size() != keyword.size())
@@ -72,45 +104,56 @@ bool plainStatement(std::string_view head) {
         }
         return true;
     };
-    return !is("USE") && !is("CREATE") && !is("DROP") && !is("SET");
+    return !is("USE") && !is("CREATE") && !is("DROP") && !is("SET") && !is("ALTER");
 }
 
-} // namespace
-
-std::optional<std::string> adapt(std::string_view head, SQLDump::Summary& summary,
-                                 std::string_view database) {
-    head = head.substr(0, headLimit);
-    if (plainStatement(head)) {
-        ++summary.statementCount;
-        return std::nullopt;
+void checkWithin(std::string_view sent, bool cut) {
+    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent);
+    if (tokens.empty()) {
+        if (cut)
+            throw SelectsWithin();
+        return;
     }
-    const std::vector<std::string> tokens = SQLDumpTokens::tokens(head);
+    const std::string keyword = UnicodeText::uppercased(tokens[0]);
+    refuse(keyword, tokens, sent);
+    if (selecting(keyword, tokens) != Selecting::none || undecided(keyword, tokens, cut))
+        throw SelectsWithin();
+}
+
+std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summary& summary,
+                                 std::string_view database) {
+    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent);
     if (tokens.empty())
         return std::nullopt;
     ++summary.statementCount;
     const std::string keyword = UnicodeText::uppercased(tokens[0]);
-    if (keyword == "SET" &&
-        UnicodeText::uppercased(head).find("NO_BACKSLASH_ESCAPES") != std::string::npos)
-        throw VessoraError(
-            L10n::text("Export SQL using the default string-escape mode before importing."));
-    if (keyword == "DROP" && tokens.size() >= 2 && isDatabaseWord(tokens[1]))
-        throw VessoraError(L10n::text("The dump drops a database. Export a single application "
-                                      "database without DROP DATABASE."));
-    const std::optional<std::size_t> at = nameIndex(keyword, tokens);
-    if (!at)
+    refuse(keyword, tokens, sent);
+    if (undecided(keyword, tokens, cut))
+        throw RunsOn();
+    const Selecting kind = selecting(keyword, tokens);
+    if (kind == Selecting::none)
         return std::nullopt;
-    // The statement is exchanged whole, so anything after the name (a
-    // missing delimiter) would be lost with it. Past the examined head
-    // there is certainly more than a name.
-    if (head.size() >= headLimit)
+    // The statement is exchanged whole, or rebuilt from what was read of
+    // it: past the examined bytes there is certainly more than a name.
+    if (cut)
         throw RunsOn();
     std::optional<std::string> named;
-    if (keyword == "USE") {
-        const std::vector<std::string> whole = SQLDumpTokens::all(head);
-        if (whole.size() == *at + 1)
-            named = whole[*at];
+    std::string replacement = "\nUSE " + quoted(database);
+    if (kind == Selecting::use) {
+        const std::vector<std::string> whole = SQLDumpTokens::all(sent);
+        if (whole.size() == 2)
+            named = whole[1];
+    } else if (kind == Selecting::create) {
+        named = SQLDumpDatabaseStatement::created(sent);
     } else {
-        named = SQLDumpCreateDatabase::name(head);
+        const SQLDumpDatabaseStatement::Altered altered = SQLDumpDatabaseStatement::altered(sent);
+        if (!altered.readable)
+            throw RunsOn();
+        if (!altered.named)
+            return std::nullopt; // it alters the selected database, the target
+        named = altered.named->name;
+        replacement = "\n" + std::string(sent.substr(0, altered.named->begin)) + quoted(database) +
+                      std::string(sent.substr(altered.named->end));
     }
     if (!named)
         throw RunsOn();
@@ -118,7 +161,7 @@ std::optional<std::string> adapt(std::string_view head, SQLDump::Summary& summar
         throw VessoraError(L10n::text("This dump selects multiple databases. Export one "
                                       "application database at a time."));
     summary.sourceDatabase = *named;
-    return selection(database);
+    return replacement;
 }
 
 } // namespace vessora::SQLDumpStatement

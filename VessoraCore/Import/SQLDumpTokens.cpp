@@ -1,6 +1,5 @@
 #include "VessoraCore/Import/SQLDumpTokens.hpp"
 
-#include "VessoraCore/Foundation/UnicodeText.hpp"
 #include "VessoraCore/Process/LogText.hpp"
 
 #include <iterator>
@@ -15,17 +14,29 @@ bool isBlank(char c) {
 }
 
 bool endsWord(char c) {
-    return isBlank(c) || c == '(' || c == ')' || c == ';' || c == '/' || c == '`';
+    return isBlank(c) || c == '(' || c == ')' || c == ';' || c == '/' || c == '`' || c == '#';
+}
+
+// The server's "--" comment: two hyphens and a blank, a control byte or the
+// end of the text. It may follow a word directly.
+bool opensDashComment(std::string_view bytes, std::size_t at) {
+    if (bytes.substr(at, 2) != "--")
+        return false;
+    if (at + 2 >= bytes.size())
+        return true;
+    const auto third = static_cast<unsigned char>(bytes[at + 2]);
+    return third <= 0x20 || third == 0x7F;
 }
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The sandbox switch mariadb-dump writes first: the client acts on it and
-// the server sees nothing.
-bool isSandboxSwitch(std::string_view version, std::string_view rest) {
-    return version == "999999" && UnicodeText::trimmed(rest).starts_with("\\-");
+// No server runs version 99.99.99: what mariadb-dump writes first, the
+// sandbox switch, reaches the server as such a comment once the client has
+// taken its "\-" out.
+bool neverRun(std::string_view version) {
+    return version == "999999";
 }
 
 // The tokens of `bytes`; stops once enough are held or a line comment runs
@@ -43,8 +54,7 @@ std::vector<std::string> collect(std::string_view bytes, std::size_t limit) {
             ++i;
             continue;
         }
-        if (c == '#' ||
-            (c == '-' && i + 2 < size && bytes[i + 1] == '-' && isBlank(bytes[i + 2]))) {
+        if (c == '#' || opensDashComment(bytes, i)) {
             const std::size_t lineFeed = bytes.find('\n', i);
             if (lineFeed == std::string_view::npos)
                 return out;
@@ -77,9 +87,8 @@ std::vector<std::string> collect(std::string_view bytes, std::size_t limit) {
                 std::size_t digits = 0;
                 while (digits < content.size() && isDigit(content[digits]))
                     ++digits;
-                const std::string_view rest = content.substr(digits);
-                if (!isSandboxSwitch(content.substr(0, digits), rest)) {
-                    std::vector<std::string> inside = collect(rest, limit);
+                if (!neverRun(content.substr(0, digits))) {
+                    std::vector<std::string> inside = collect(content.substr(digits), limit);
                     out.insert(out.end(), std::make_move_iterator(inside.begin()),
                                std::make_move_iterator(inside.end()));
                 }
@@ -106,7 +115,7 @@ std::vector<std::string> collect(std::string_view bytes, std::size_t limit) {
             continue;
         }
         std::size_t j = i;
-        while (j < size && !endsWord(bytes[j]))
+        while (j < size && !endsWord(bytes[j]) && !opensDashComment(bytes, j))
             ++j;
         if (j == i)
             ++j; // one of "();/" alone

@@ -1,12 +1,15 @@
-// The leading words of one SQL statement, enough to tell what it does. Blanks
-// and plain comments ("#", "-- ", "/* */") yield nothing; the executable
-// comments MariaDB runs ("/*!" and "/*M!", each with optional version
-// digits) yield the words inside them, except the sandbox line that
-// mariadb-dump writes first ("/*M!999999\- ... */"). A backtick-quoted name is
-// one token without its quotes; any other token is a run of bytes above 0x20
-// up to one of "();/`". Apostrophes and double quotes are ordinary bytes
-// here, so a name quoted with them keeps its quotes. Collection stops once 12
-// or more tokens are held; bytes that are not UTF-8 become U+FFFD.
+// The leading words of one SQL statement as the server reads them, enough to
+// tell what it does. Blanks and comments yield nothing: "#" up to the line's
+// end, also right after a word, "--" followed by a blank, a control byte or
+// the end, and "/* */". The executable comments MariaDB runs ("/*!" and
+// "/*M!", each with optional version digits) yield the words inside them,
+// except those of version 999999, which no server runs (the sandbox line
+// that mariadb-dump writes first reaches the server so). A backtick-quoted
+// name is one token without its quotes; any other token is a run of bytes
+// above 0x20 up to one of "();/`#" or a "--" comment. Apostrophes and double
+// quotes are ordinary bytes here, so a name quoted with them keeps its
+// quotes. Collection stops once 12 or more tokens are held; bytes that are
+// not UTF-8 become U+FFFD.
 #pragma once
 
 #include <string>

@@ -2,9 +2,9 @@
 
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Import/SQLDumpClientText.hpp"
 #include "VessoraCore/Import/SQLDumpDelimiter.hpp"
 #include "VessoraCore/Import/SQLDumpStatement.hpp"
-#include "VessoraCore/Import/SQLDumpTokens.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -32,12 +32,21 @@ Prepared scanned(std::string_view dump, std::string_view database, std::size_t w
     Prepared result;
     PieceSource source(dump, std::move(pieces));
     StringSink sink;
+    const SQLDumpScanner::Observer observer = [&result](std::string_view sent) {
+        result.statements.emplace_back(sent);
+    };
     try {
-        result.summary = SQLDumpScanner::scan(source, sink, database, window);
+        result.summary = SQLDumpScanner::scan(source, sink, database, window, observer);
     } catch (const VessoraError& error) {
         result.error = error.what();
     } catch (const SQLDumpScanner::UnendedSelection& unended) {
         result.error = "unended selection at byte " + std::to_string(unended.offset);
+    } catch (const SQLDumpScanner::CharsetCommand& command) {
+        result.error = "charset command at byte " + std::to_string(command.offset);
+    } catch (const SQLDumpScanner::SelectionWithin& within) {
+        result.error = "selection within at byte " + std::to_string(within.offset);
+    } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
+        result.error = "ambiguous quote at byte " + std::to_string(quote.offset);
     }
     result.output = sink.bytes();
     return result;
@@ -48,9 +57,12 @@ namespace {
 constexpr std::uint64_t limit = SQLDumpScanner::statementLimit;
 
 bool blank(int c) {
-    return c >= 0 && c <= 0x20;
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// The client's reading of a dump, line by line as it reads its input: a
+// dropped comment line or a DELIMITER command line while nothing is
+// pending, else the line's bytes one by one into the statement buffer.
 class Reference {
 public:
     Reference(std::string_view dump, std::string_view database)
@@ -63,10 +75,17 @@ public:
         } catch (const VessoraError& error) {
             result.error = error.what();
         } catch (const SQLDumpStatement::RunsOn&) {
-            result.error = "unended selection at byte " + std::to_string(unendedAt_);
+            result.error = "unended selection at byte " + std::to_string(significant_);
+        } catch (const SQLDumpScanner::CharsetCommand& command) {
+            result.error = "charset command at byte " + std::to_string(command.offset);
+        } catch (const SQLDumpScanner::SelectionWithin& within) {
+            result.error = "selection within at byte " + std::to_string(within.offset);
+        } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
+            result.error = "ambiguous quote at byte " + std::to_string(quote.offset);
         }
         result.output = out_;
         result.summary = summary_;
+        result.statements = statements_;
         return result;
     }
 
@@ -74,170 +93,245 @@ private:
     int at(std::size_t i) const {
         return i < dump_.size() ? static_cast<unsigned char>(dump_[i]) : -1;
     }
+    // Within the line that ends at lineEnd_: the client's NUL past its end.
+    int inLine(std::size_t i) const { return i < lineEnd_ ? at(i) : 0; }
 
-    // "/*" at i: a comment, or an executable comment other than the
-    // sandbox line (version exactly 999999, ASCII blanks, "\-", all within
-    // 512 bytes of the slash).
-    bool comment(std::size_t i) const {
-        std::size_t c = i + 2;
-        if (at(c) == '!')
-            c += 1;
-        else if (at(c) == 'M' && at(c + 1) == '!')
-            c += 2;
-        else
-            return true;
-        if (dump_.substr(c, 6) != "999999" || (at(c + 6) >= '0' && at(c + 6) <= '9'))
-            return false;
-        std::size_t j = c + 6;
-        while (j < i + 512 && (at(j) == ' ' || (at(j) >= '\t' && at(j) <= '\r')))
-            ++j;
-        return at(j) == '\\' && at(j + 1) == '-';
-    }
-
-    // First byte of [from, to) that is not a blank or inside a comment.
-    std::size_t significant(std::size_t from, std::size_t to) const {
-        std::size_t i = from;
-        while (i < to) {
-            const int c = at(i);
-            if (blank(c)) {
-                ++i;
-            } else if (c == '#' || (c == '-' && at(i + 1) == '-' && blank(at(i + 2)))) {
-                while (i < to && at(i) != '\n')
-                    ++i;
-            } else if (c == '/' && at(i + 1) == '*' && comment(i)) {
-                i += 2;
-                while (i < to && !(at(i) == '*' && at(i + 1) == '/'))
-                    ++i;
-                i += 2;
-            } else {
-                return i;
-            }
+    std::size_t utf8Length(std::size_t i) const {
+        const int lead = inLine(i);
+        const std::size_t length = lead >= 0xF0 && lead < 0xF5   ? 4
+                                   : lead >= 0xE0 && lead < 0xF0 ? 3
+                                   : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                                 : 0;
+        if (length == 0)
+            return 0;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((inLine(i + k) & 0xC0) != 0x80)
+                return 0;
         }
-        return to;
+        const int second = inLine(i + 1);
+        if ((lead == 0xE0 && second < 0xA0) || (lead == 0xF0 && second < 0x90) ||
+            (lead == 0xF4 && second > 0x8F))
+            return 0;
+        return length;
     }
 
-    std::string_view head(std::size_t from, std::size_t to) const {
-        const std::size_t start = significant(from, to);
-        return dump_.substr(start, std::min(to - start, SQLDumpStatement::headLimit));
+    void checkLimit(std::size_t i) const {
+        if (i > start_ && i - start_ > limit)
+            throw VessoraError(
+                L10n::text("A SQL statement exceeds 64 MB. Export smaller INSERT batches."));
     }
 
-    void statement(std::size_t from, std::size_t to) {
-        const std::size_t start = significant(from, to);
-        std::optional<std::string> replacement;
-        unendedAt_ = start;
-        if (start < to)
-            replacement = SQLDumpStatement::adapt(head(from, to), summary_, database_);
-        out_ += replacement ? *replacement : std::string(dump_.substr(from, to - from));
+    // Adds the bytes at `i` (their raw offset) to the statement's text; an
+    // ordinary byte after a block comment gets a space before it.
+    void add(std::size_t i, std::string_view bytes, bool ordinary) {
+        if (!pending_) {
+            pending_ = true;
+            significant_ = i;
+        }
+        if (within_ && !within_->first && !blank(static_cast<unsigned char>(bytes.front())))
+            within_->first = i;
+        if (ordinary) {
+            if (needSpace_ && !blank(static_cast<unsigned char>(bytes.front())))
+                line_ += ' ';
+            needSpace_ = false;
+        }
+        line_ += bytes;
     }
 
-    bool delimiterLine(std::size_t pos) {
-        std::size_t end = dump_.find('\n', pos);
-        const bool lineFeed = end != std::string_view::npos;
-        if (!lineFeed)
-            end = dump_.size();
-        const std::string_view line =
-            dump_.substr(pos, std::min(end - pos, SQLDumpDelimiter::examinedLine));
+    void flush() {
+        text_ += line_;
+        line_.clear();
+    }
+
+    void endLine() {
+        if (!pending_)
+            return;
+        if (!block_ && (!SQLDumpClientText::startsWithCommandName(line_) || quote_ != 0))
+            line_ += '\n';
+        flush();
+    }
+
+    void beginStatement(std::size_t at) {
+        start_ = at;
+        pending_ = false;
+        text_.clear();
+        line_.clear();
+        within_.reset();
+    }
+
+    // The text from after the last ";" within the statement that is not
+    // the delimiter up to `end`: a statement the server runs on its own.
+    void checkWithin(std::size_t end) {
+        if (!within_)
+            return;
+        const std::string text = text_ + line_;
+        const std::string after = text.substr(within_->text, end - within_->text);
+        try {
+            SQLDumpStatement::checkWithin(after.substr(0, SQLDumpStatement::headLimit),
+                                          after.size() > SQLDumpStatement::headLimit);
+        } catch (const SQLDumpStatement::SelectsWithin&) {
+            throw SQLDumpScanner::SelectionWithin{within_->first.value_or(within_->offset)};
+        }
+        within_.reset();
+    }
+
+    void statement(std::size_t to) {
+        flush();
+        checkWithin(text_.size());
+        if (!pending_) {
+            out_ += dump_.substr(start_, to - start_);
+            return;
+        }
+        // Only the text's first bytes are examined.
+        const bool cut = text_.size() > SQLDumpStatement::headLimit;
+        const std::string examined = text_.substr(0, SQLDumpStatement::headLimit);
+        statements_.push_back(examined);
+        const std::optional<std::string> replacement =
+            SQLDumpStatement::adapt(examined, cut, summary_, database_);
+        out_ += replacement ? *replacement : std::string(dump_.substr(start_, to - start_));
+    }
+
+    void delimiterFound(std::size_t i) {
+        flush();
+        const std::size_t next = i + delimiter_.size();
+        if (pending_ && SQLDumpDelimiter::isCommand(text_)) {
+            within_.reset();
+            std::string delimiter = SQLDumpDelimiter::delimiter(text_, false);
+            out_ += dump_.substr(start_, next - start_);
+            delimiter_ = std::move(delimiter);
+        } else {
+            statement(i);
+            out_ += delimiter_;
+        }
+        beginStatement(next);
+    }
+
+    // A line met while nothing is pending: dropped, a DELIMITER command, or
+    // neither.
+    bool wholeLine(std::size_t b) {
+        if (pending_ || quote_ != 0 || block_)
+            return false;
+        const int c = inLine(b);
+        if (b < lineEnd_ && (c == '#' || c == 0 || (c == '-' && inLine(b + 1) == '-')))
+            return true;
+        const std::string_view line = dump_.substr(b, lineEnd_ - b);
         if (!SQLDumpDelimiter::isCommand(line))
             return false;
-        const std::size_t start = significant(start_, pos);
-        if (start < pos && (pos - start >= SQLDumpStatement::headLimit ||
-                            !SQLDumpTokens::tokens(head(start_, pos)).empty()))
-            return false;
-        if (end - pos > SQLDumpDelimiter::examinedLine)
+        if (line.size() > SQLDumpDelimiter::examinedLine)
             throw VessoraError(L10n::text("The dump uses an unsupported SQL delimiter."));
-        delimiter_ = SQLDumpDelimiter::delimiter(line);
-        const std::size_t next = lineFeed ? end + 1 : end;
+        delimiter_ = SQLDumpDelimiter::delimiter(line, true);
+        const std::size_t next = lineEnd_ < dump_.size() ? lineEnd_ + 1 : lineEnd_;
         out_ += dump_.substr(start_, next - start_);
-        position_ = start_ = next;
+        beginStatement(next);
         return true;
     }
 
-    void split() {
-        if (dump_.starts_with("\xEF\xBB\xBF"))
-            position_ = start_ = 3;
-        enum { normal, quote, lineComment, blockComment } state = normal;
-        char quoteByte = 0;
-        bool lineStart = true;
-        bool executable = false; // inside "/*!" or "/*M!" up to its "*/"
-        while (position_ < dump_.size()) {
-            if (position_ - start_ > limit)
-                throw VessoraError(
-                    L10n::text("A SQL statement exceeds 64 MB. Export smaller INSERT batches."));
-            const int c = at(position_);
-            switch (state) {
-            case lineComment:
-                if (c == '\n') {
-                    state = normal;
-                    lineStart = true;
-                }
-                ++position_;
+    void line(std::size_t b) {
+        executableLine_ = false;
+        needSpace_ = false;
+        if (wholeLine(b))
+            return;
+        std::size_t i = b;
+        while (i < lineEnd_) {
+            checkLimit(i);
+            const int c = inLine(i);
+            if (!pending_ && quote_ == 0 && !block_ && blank(c)) {
+                ++i;
                 continue;
-            case blockComment:
-                if (c == '*' && at(position_ + 1) == '/') {
-                    state = normal;
-                    position_ += 2;
+            }
+            if (const std::size_t length = utf8Length(i)) {
+                if (!block_)
+                    add(i, dump_.substr(i, length), false);
+                i += length;
+                continue;
+            }
+            const int next = inLine(i + 1);
+            if (!block_ && c == '\\' && quote_ != '`') {
+                if (i + 1 >= lineEnd_)
+                    break;
+                if (next == 'C' && quote_ == 0)
+                    throw SQLDumpScanner::CharsetCommand{i};
+                if (next == '"' && quote_ == '"')
+                    throw SQLDumpScanner::AmbiguousQuote{i};
+                if (next == '-' && quote_ == 0) {
+                    flush();
                 } else {
-                    ++position_;
+                    add(i, "\\", false);
+                    add(i + 1, dump_.substr(i + 1, 1), false);
                 }
+                i += 2;
                 continue;
-            case quote:
-                if (c == '\\' && quoteByte != '`') {
-                    position_ += position_ + 1 < dump_.size() ? 2 : 1;
-                } else if (c == quoteByte && at(position_ + 1) == quoteByte) {
-                    position_ += 2;
-                } else {
-                    if (c == quoteByte)
-                        state = normal;
-                    ++position_;
-                }
+            }
+            if (!block_ && quote_ == 0 && dump_.substr(i).starts_with(delimiter_)) {
+                delimiterFound(i);
+                i = start_;
                 continue;
-            case normal:
+            }
+            if (!block_ && quote_ == 0 &&
+                (c == '#' || (c == '-' && next == '-' &&
+                              (!pending_ || inLine(i + 2) == 0 || blank(inLine(i + 2)))))) {
+                flush();
                 break;
             }
-            if (lineStart) {
-                lineStart = false;
-                if (delimiterLine(position_)) {
-                    lineStart = true;
-                    continue;
-                }
+            const bool executableOpener =
+                c == '/' && next == '*' &&
+                (inLine(i + 2) == '!' || (inLine(i + 2) == 'M' && inLine(i + 3) == '!'));
+            if (quote_ == 0 && c == '/' && next == '*' && !executableOpener) {
+                block_ = true;
+                flush();
+                i += 2;
+                continue;
             }
-            if (c == '\'' || c == '"' || c == '`') {
-                state = quote;
-                quoteByte = static_cast<char>(c);
-                ++position_;
-            } else if (c == '#') {
-                state = lineComment;
-                ++position_;
-            } else if (c == '-' && at(position_ + 1) == '-' && blank(at(position_ + 2))) {
-                state = lineComment;
-                position_ += 2;
-            } else if (c == '/' && at(position_ + 1) == '*') {
-                if (comment(position_))
-                    state = blockComment;
-                else
-                    executable = true;
-                position_ += 2;
-            } else if (c == '*' && executable && at(position_ + 1) == '/') {
-                executable = false;
-                position_ += 2;
-            } else if (dump_.substr(position_).starts_with(delimiter_)) {
-                statement(start_, position_);
-                out_ += delimiter_;
-                position_ += delimiter_.size();
-                start_ = position_;
-                lineStart = true;
-            } else {
-                lineStart = c == '\n';
-                ++position_;
+            if (block_ && !executableLine_ && c == '*' && next == '/') {
+                block_ = false;
+                flush();
+                needSpace_ = true;
+                i += 2;
+                continue;
             }
+            if (quote_ == 0 && executableOpener && inLine(i + 2) == '!')
+                executableLine_ = true;
+            else if (quote_ == 0 && executableLine_ && c == '*' && next == '/')
+                executableLine_ = false;
+            // Where the server's executable comments open and close.
+            if (quote_ == 0 && !block_) {
+                if (executableOpener)
+                    executable_ = true;
+                else if (c == '*' && next == '/')
+                    executable_ = false;
+            }
+            if (c == quote_)
+                quote_ = 0;
+            else if (!block_ && quote_ == 0 && (c == '\'' || c == '"' || c == '`'))
+                quote_ = static_cast<char>(c);
+            if (!block_)
+                add(i, dump_.substr(i, 1), true);
+            if (!block_ && quote_ == 0 && c == ';') {
+                checkWithin((text_ + line_).size() - 1);
+                within_ = Within{(text_ + line_).size(), i + 1, std::nullopt};
+            }
+            ++i;
+        }
+        if (lineEnd_ < dump_.size())
+            endLine();
+    }
+
+    void split() {
+        std::size_t position = dump_.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+        beginStatement(position);
+        while (position < dump_.size()) {
+            lineEnd_ = std::min(dump_.find('\n', position), dump_.size());
+            line(position);
+            checkLimit(std::min(lineEnd_, dump_.size()));
+            position = lineEnd_ + 1;
         }
         if (dump_.size() - start_ > limit)
             throw VessoraError(
                 L10n::text("A SQL statement exceeds 64 MB. Export smaller INSERT batches."));
-        if (state == quote || state == blockComment || executable)
+        if (quote_ != 0 || block_ || executable_)
             throw VessoraError(L10n::text("The SQL file ends inside a quoted value or comment."));
         if (start_ < dump_.size())
-            statement(start_, dump_.size());
+            statement(dump_.size());
         if (summary_.statementCount < 1)
             throw VessoraError(L10n::text("The SQL file contains no statements."));
     }
@@ -246,10 +340,27 @@ private:
     std::string database_;
     std::string out_;
     std::string delimiter_ = ";";
-    std::size_t position_ = 0;
-    std::size_t start_ = 0;
+    std::size_t lineEnd_ = 0;
+    std::size_t start_ = 0;       // where the statement's bytes begin
+    bool pending_ = false;        // the client holds statement text
+    std::size_t significant_ = 0; // its first byte
+    std::string text_;            // what the client sends
+    std::string line_;            // this line's part of it, not yet added
+    bool needSpace_ = false;
+    char quote_ = 0;
+    bool block_ = false;
+    bool executableLine_ = false;
+    bool executable_ = false;
+    // Where the text after the last ";" within the statement begins, in the
+    // text and in the dump.
+    struct Within {
+        std::size_t text;
+        std::size_t offset;
+        std::optional<std::size_t> first; // its first byte of text but blanks
+    };
+    std::optional<Within> within_;
     SQLDump::Summary summary_;
-    std::size_t unendedAt_ = 0;
+    std::vector<std::string> statements_;
 };
 
 std::string describe(const char* name, const Prepared& p) {
@@ -263,7 +374,8 @@ std::string describe(const char* name, const Prepared& p) {
 
 std::string compare(const char* name, const Prepared& a, const Prepared& b) {
     const bool same = a.error == b.error &&
-                      (!a.error.empty() || (a.summary == b.summary && a.output == b.output));
+                      (!a.error.empty() || (a.summary == b.summary && a.output == b.output &&
+                                            a.statements == b.statements));
     if (same)
         return "";
     return describe("reference", a) + " / " + describe(name, b) + "\n";

@@ -1,7 +1,9 @@
 // A second, plain implementation of the dump splitter, for differential
-// tests and the fuzz target: the whole dump in memory, one byte at a time,
-// no window, no search shortcuts, the output built as a string. It shares
-// only the per-statement rules (tokens, adapt, the DELIMITER command) with
+// tests and the fuzz target: the whole dump in memory, read line by line
+// and byte by byte the way the MariaDB client reads its input, building the
+// text the client sends for each statement as the client builds it; no
+// window, no search shortcuts, the output built as a string. It shares only
+// the per-statement rules (adapt, the DELIMITER command and its name) with
 // the production scanner.
 //
 // Also the in-memory ends for SQLDumpScanner: a source that hands out the
@@ -23,6 +25,8 @@ struct Prepared {
     std::string output;
     SQLDump::Summary summary;
     std::string error; // the refusal's sentence; empty on success
+    // The text the client sends for each statement, as far as examined.
+    std::vector<std::string> statements;
 };
 
 class PieceSource final : public SQLDumpScanner::Source {

@@ -3,7 +3,9 @@
 // byte picks them), and the plain reference splitter must agree on every
 // input: the same refusal, or the same output and summary. Without a
 // database statement the output must equal the dump less its byte-order
-// mark. Inputs that once broke this are kept in tests/fixtures/sqldump-fuzz.
+// mark. Inputs that once broke this, and the shapes the client reads in its
+// own way (comment lines, DELIMITER commands, executable comments), are kept
+// in tests/fixtures/sqldump-fuzz.
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "tests/Support/SQLDumpReference.hpp"
 

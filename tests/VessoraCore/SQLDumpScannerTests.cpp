@@ -4,6 +4,7 @@
 // plain reference splitter; all three must agree.
 #include "VessoraCore/Foundation/UserDefaults.hpp"
 #include "VessoraCore/Import/SQLDumpScanner.hpp"
+#include "VessoraCore/Import/SQLDumpStatement.hpp"
 #include "tests/Support/SQLDumpReference.hpp"
 
 #include <gtest/gtest.h>
@@ -84,7 +85,7 @@ TEST_F(SQLDumpScannerTest, UseAndCreateDatabaseOfTheDumpSelectTheTarget) {
 }
 
 TEST_F(SQLDumpScannerTest, SemicolonsInsideQuotesAndCommentsDoNotEndAStatement) {
-    EXPECT_EQ(count("SELECT 'a;b', \"c;d\", `e;f`, 'g\\';h', \"i\\\";j\", 'k'';l', \"m\"\";n\", "
+    EXPECT_EQ(count("SELECT 'a;b', \"c;d\", `e;f`, 'g\\';h', \"i\\\\;j\", 'k'';l', \"m\"\";n\", "
                     "`o``;p` # q;r\n, 1 -- s;t\n, 2 --\tu;v\n /* w;x */ /**/;\nSELECT 2;"),
               2);
     // Two hyphens directly before a word are text; the ";" after them splits.
@@ -137,7 +138,7 @@ TEST_F(SQLDumpScannerTest, ABackslashInsideBackticksIsAnOrdinaryByte) {
     EXPECT_EQ(refusal("SELECT `a\\`;\nDROP DATABASE shop;"), kDrops);
 }
 
-TEST_F(SQLDumpScannerTest, ExecutableCommentsAreStatementTextAndTheSandboxLineAComment) {
+TEST_F(SQLDumpScannerTest, ExecutableCommentsAreStatementTextTheSandboxLineToo) {
     // The client reads the inside of "/*!" as SQL: a quoted "*/" does not
     // end it (mariadb-dump writes views and triggers this way).
     EXPECT_EQ(count("/*!50001 VIEW `v` AS select '*/;' AS `x` */;\nSELECT 2;"), 2);
@@ -150,8 +151,9 @@ TEST_F(SQLDumpScannerTest, ExecutableCommentsAreStatementTextAndTheSandboxLineAC
                     "utf8mb4 */;\n"),
               1);
     EXPECT_EQ(refusal("/*M!999999\\- enable the sandbox mode */ \n"), kEmpty);
-    // A quote inside the sandbox line stays inside its comment.
-    EXPECT_EQ(count("/*!999999 \\- it's */ SELECT 1;"), 1);
+    // The client reads a quote inside the sandbox line as a quote.
+    EXPECT_EQ(refusal("/*!999999 \\- it's */ SELECT 1;"), kUnterminated);
+    EXPECT_EQ(count("/*!999999 \\- it''s */ SELECT 1;"), 1);
     EXPECT_EQ(refusal("/*M!100000 DROP SCHEMA shop */;"), kDrops);
 }
 
@@ -163,8 +165,9 @@ TEST_F(SQLDumpScannerTest, DelimiterCommandsFrameBodiesAndAreCopied) {
     EXPECT_EQ(count("  DELIMITER // \r\nSELECT 1; SELECT 2//\n"), 1);
     // Blanks and comments may precede the command in its statement.
     EXPECT_EQ(count("SELECT 0;\n-- c\n/* d */ # e\nDELIMITER $$\nSELECT 1; SELECT 2$$"), 2);
-    // At a statement start in mid-line too.
-    EXPECT_EQ(count("SELECT 1; DELIMITER $$\nSELECT 2; SELECT 3$$"), 2);
+    // Not at a statement start in mid-line: the client takes the statement
+    // "DELIMITER $$\nSELECT 2" for the command, with a delimiter of letters.
+    EXPECT_EQ(refusal("SELECT 1; DELIMITER $$\nSELECT 2; SELECT 3$$"), kDelimiter);
     // After a token it is statement text, and ";" still ends statements.
     EXPECT_EQ(count("SELECT 1\nDELIMITER $$\nSELECT 2;SELECT 3$$"), 2);
     // The last line without a line feed.
@@ -185,6 +188,185 @@ TEST_F(SQLDumpScannerTest, CarriageReturnLineFeedDumpsPassUnchanged) {
                     "INTO x VALUES ('a\r\nb');\r\n"),
               3);
     EXPECT_EQ(prepared("USE shop;\r\nSELECT 1;\r\n").output, "\nUSE `target`;\r\nSELECT 1;\r\n");
+    // The client keeps a DELIMITER line's carriage return in the delimiter;
+    // the server runs each statement within one text of the client.
+    const std::string crlf = "DELIMITER ;;\r\nSELECT 1;; SELECT 2;;\r\nDELIMITER ;\r\nSELECT 3; ";
+    EXPECT_EQ(count(crlf + "SELECT 4;\r\n"), 2);
+    EXPECT_EQ(refusal(crlf + "USE x;\r\n"), "selection within at byte 60");
+}
+
+// Each case as Debian's MariaDB 10.11 client, with the engine's options,
+// sent it to the server (its general log): a whole line that starts with
+// "--", "#" or a NUL byte while no statement is pending is dropped, "--"
+// before any statement text opens a comment whatever follows, and within a
+// statement only before a blank, a NUL byte or the line's end.
+TEST_F(SQLDumpScannerTest, CommentLinesAreDroppedWhereTheClientDropsThem) {
+    for (const char* separator : {"--note\n", "-------\n", "-- ---\n", "--\n", "#x\n", "#\n",
+                                  "  --x\n", "\t#x\n", "/* c */ --x;\n"}) {
+        const Prepared result = prepared(std::string("SELECT 1;\n") + separator + "USE `shop`;\n");
+        EXPECT_EQ(result.error, "") << separator;
+        EXPECT_EQ(result.output, "SELECT 1;\nUSE `target`;\n") << separator;
+        EXPECT_EQ(result.summary.statementCount, 2) << separator;
+    }
+    // Right after a delimiter, in mid-line, nothing is pending either.
+    EXPECT_EQ(prepared("SELECT 1;--x;\nUSE `shop`;").output, "SELECT 1;\nUSE `target`;");
+    EXPECT_EQ(refusal("USE shop;--x;\nUSE other;"), kMultiple);
+    // Within a statement such a line is statement text.
+    Prepared result = prepared("SELECT 1\n--x\n;\nUSE shop;");
+    EXPECT_EQ(result.statements, (std::vector<std::string>{"SELECT 1\n--x\n", "USE shop"}));
+    // "--" before a control byte other than a blank is text to the client:
+    // the ";" after it ends the statement and the USE runs.
+    EXPECT_EQ(refusal("USE shop;\nSELECT 1 --\x01;USE other;\n"), kMultiple);
+    EXPECT_EQ(refusal("USE shop;\nSELECT 1 --\x7f;USE other;\n"), kMultiple);
+    EXPECT_EQ(count("SELECT 1 --\x0b;USE other;\nSELECT 2;"), 1);
+    EXPECT_EQ(count(std::string("SELECT 1 --\0;USE other;\nSELECT 2;", 33)), 1);
+    // A line that starts with a NUL byte, nothing pending, is dropped.
+    result = prepared(std::string("SELECT 1;\n\0USE other;\nSELECT 2;", 31));
+    EXPECT_EQ(result.statements, (std::vector<std::string>{"SELECT 1", "SELECT 2"}));
+    // "#" ends a word: the client and the server read DROP DATABASE.
+    EXPECT_EQ(refusal("DROP#x\nDATABASE y;"), kDrops);
+    EXPECT_EQ(refusal("SELECT 1;\ndrop#\n/* c */schema#;\n y;"), kDrops);
+    EXPECT_EQ(refusal("DROP-- x\nDATABASE y;"), kDrops);
+    // Only blanks are skipped before a statement: a control byte starts one.
+    result = prepared("SELECT 1;\x01--x;\nSELECT 2;");
+    EXPECT_EQ(result.statements, (std::vector<std::string>{"SELECT 1", "\x01--x", "SELECT 2"}));
+}
+
+// The sandbox line mariadb-dump writes first is statement text to the
+// client, which runs its "\-" and leaves it out: a statement is pending
+// after it, so a DELIMITER or comment line right after it is statement text.
+TEST_F(SQLDumpScannerTest, TheSandboxLineStartsAStatement) {
+    const std::string sandbox = "/*M!999999\\- enable the sandbox mode */\n";
+    Prepared result = prepared(sandbox + "-- MariaDB dump\n--\n/*!40101 SET NAMES utf8mb4 */;\n");
+    EXPECT_EQ(result.statements,
+              (std::vector<std::string>{
+                  "/*M!999999 enable the sandbox mode */\n\n\n/*!40101 SET NAMES utf8mb4 */"}));
+    EXPECT_EQ(result.summary.statementCount, 1);
+    EXPECT_EQ(count(sandbox + "DELIMITER $$\nSELECT 1$$;"), 1);
+    EXPECT_EQ(count(sandbox + "-------\nSELECT 1;"), 1);
+    // Its statement is read with the statement after it.
+    EXPECT_EQ(prepared(sandbox + "USE `shop`;\nSELECT 1;").output, "\nUSE `target`;\nSELECT 1;");
+    // The sandbox command alone leaves nothing pending.
+    EXPECT_EQ(prepared("\\-\n--x\nUSE `shop`;").output, "\nUSE `target`;");
+    // The examined text is what the client sends: however many comment
+    // lines follow, the statement after them is read.
+    std::string lines;
+    while (lines.size() < 3 * SQLDumpStatement::headLimit)
+        lines += "-- a comment line that says nothing;\n/* nor does this */\n";
+    EXPECT_EQ(refusal(sandbox + lines + "DROP SCHEMA x;"), kDrops);
+    EXPECT_EQ(refusal("/*!40101 */\n" + lines + "DROP DATABASE x;"), kDrops);
+    EXPECT_EQ(refusal("SELECT 1;\n/*!*/ " + lines + "USE shop\nINSERT INTO t VALUES (1);"),
+              "unended selection at byte 10");
+}
+
+// The client reads "\\\"" inside "..." as an escape, unless the server
+// reports ANSI_QUOTES, which statements of the dump may switch on in ways
+// not seen from outside (a trigger or procedure that sets it leaves the
+// flag on for the client): refused wherever it stands in a statement.
+TEST_F(SQLDumpScannerTest, AnEscapedDoubleQuoteInsideDoubleQuotesIsRefused) {
+    EXPECT_EQ(refusal("SELECT \"a\\\";\nSELECT 2;\n\""), "ambiguous quote at byte 9");
+    EXPECT_EQ(refusal("SELECT 1;\n/*!40101 SELECT \"a\\\\\\\"b\" */;"),
+              "ambiguous quote at byte 30");
+    // Every other backslash reads the same both ways.
+    EXPECT_EQ(count("SELECT \"a\\\\\", \"b\\n\", \"c\"\"d\", 'e\\'f', `g\\`;\nSELECT 2;"), 2);
+}
+
+// The client lets the server run several statements from one text: after a
+// ";" that is not the client's delimiter a further statement begins, which
+// no delimiter of the dump ends and no exchange can reach.
+TEST_F(SQLDumpScannerTest, StatementsTheServerRunsFromWithinOneAreReadToo) {
+    EXPECT_EQ(count("DELIMITER $$\nSELECT 1; SELECT 2; INSERT INTO t VALUES ('USE x;')$$\n"), 1);
+    // mariadb-dump's routines and triggers hold statements in their bodies.
+    EXPECT_EQ(
+        count("DELIMITER ;;\n/*!50003 CREATE*/ /*!50003 TRIGGER t BEFORE INSERT ON x FOR EACH "
+              "ROW BEGIN SET NEW.a = 1; IF NEW.b THEN SET @c = 2; END IF; END */;;\n"
+              "DELIMITER ;\n"),
+        1);
+    // Refused naming where the further statement's first word stands.
+    for (const auto& [within, at] :
+         std::vector<std::pair<std::string, int>>{{"USE shop", 22},
+                                                  {"use`shop`", 22},
+                                                  {"CREATE DATABASE x", 22},
+                                                  {"CREATE OR REPLACE SCHEMA shop", 22},
+                                                  {"ALTER DATABASE shop COLLATE latin1_bin", 22},
+                                                  {" /* c */ USE shop", 31},
+                                                  {"\n-- c\nUSE shop", 28}}) {
+        EXPECT_EQ(refusal("DELIMITER $$\nSELECT 1;" + within + "$$\n"),
+                  "selection within at byte " + std::to_string(at))
+            << within;
+    }
+    EXPECT_EQ(refusal("DELIMITER $$\nSELECT 1; DROP DATABASE target$$\n"), kDrops);
+    EXPECT_EQ(refusal("DELIMITER $$\nCREATE PROCEDURE p() BEGIN SELECT 1; END; DROP#\nSCHEMA x$$"),
+              kDrops);
+    // Also a text the first statement of which the client sends whole.
+    EXPECT_EQ(refusal("DELIMITER //\nALTER DATABASE shop CHARSET latin1; USE shop//"),
+              "selection within at byte 49");
+    // Words that come only past the examined text leave it undecided.
+    EXPECT_EQ(refusal("DELIMITER $$\nSELECT 1;CREATE" + std::string(9000, ' ') + "DATABASE x$$"),
+              "selection within at byte 22");
+    EXPECT_EQ(count("DELIMITER $$\nSELECT 1;SELECT" + std::string(9000, ' ') + "2$$"), 1);
+}
+
+// The client's order at each byte: a backslash command, the delimiter, a
+// comment. "\C" changes the character set it reads the rest in: refused.
+TEST_F(SQLDumpScannerTest, TheDelimiterComesBeforeCommentsAndTheCharsetCommandIsRefused) {
+    EXPECT_EQ(count("DELIMITER #\nSELECT 1#SELECT 2#"), 2);
+    EXPECT_EQ(count("DELIMITER /*\nSELECT 1/*SELECT 2/*"), 2);
+    EXPECT_EQ(count("DELIMITER --\nSELECT 1--SELECT 2 --"), 2);
+    // A whole line still goes first.
+    const Prepared result = prepared("DELIMITER #\n#SELECT 1#\nSELECT 2#");
+    EXPECT_EQ(result.statements, (std::vector<std::string>{"SELECT 2"}));
+    EXPECT_EQ(refusal("SELECT 1;\n\\C gbk\nSELECT 2;"), "charset command at byte 10");
+    EXPECT_EQ(refusal("SELECT 1 /*!40101 \\C big5 */;"), "charset command at byte 18");
+    EXPECT_EQ(count("SELECT '\\C', \"\\C\", `\\`, 1 -- \\C\n;"), 1);
+    // "\-" is left out, so the "-" after it opens no comment.
+    EXPECT_EQ(refusal("USE shop;\nSELECT 1 \\-- x;\nUSE other;"), kMultiple);
+}
+
+// The client takes a DELIMITER command only at a line's start while nothing
+// is pending, or as a whole statement; what it would take in another form
+// than the plain one is refused.
+TEST_F(SQLDumpScannerTest, DelimiterCommandsAreTakenWhereTheClientTakesThem) {
+    EXPECT_EQ(count("DELIMITER\t$$\nSELECT 1; SELECT 2$$"), 1);
+    EXPECT_EQ(count(" \tDELIMITER $$\nSELECT 1; SELECT 2$$"), 1);
+    EXPECT_EQ(count("SELECT 1; DELIMITER $$ ;\nSELECT 2; SELECT 3$$SELECT 4$$"), 3);
+    EXPECT_EQ(count("/* c */\nDELIMITER $$\nSELECT 1; SELECT 2$$"), 1);
+    // Behind a comment on its line it is statement text.
+    EXPECT_EQ(count("/* c */ DELIMITER $$\nSELECT 1$$SELECT 2$$"), 1);
+    for (const std::string& dump : std::vector<std::string>{
+             "DELIMITERS $$\nSELECT 1$$", "D\xC9LIMITER $$\nSELECT 1$$", "delimiter$$\nSELECT 1;",
+             "DELIMITER\nSELECT 1;", "DELIMITER $$\t\nSELECT 1$$\t",
+             "DELIMITER \xE2\x82\xAC;\nSELECT 1;",
+             "SELECT 1;\n" + std::string(250, ' ') + "DELIMITER $$\nSELECT 1$$",
+             "SELECT 1; DELIMITER $$;", "/* c */ DELIMITERS $$ ;"})
+        EXPECT_EQ(refusal(dump), kDelimiter) << dump;
+}
+
+// mariadb-dump's ALTER DATABASE, CREATE OR REPLACE DATABASE and the run-on
+// statements the client would send whole.
+TEST_F(SQLDumpScannerTest, EveryStatementNamingTheDumpsDatabaseActsOnTheTarget) {
+    Prepared result =
+        prepared("CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop`;\nUSE `shop`;\n"
+                 "ALTER DATABASE `shop` CHARACTER SET utf8mb4 COLLATE "
+                 "utf8mb4_general_ci ;\nDELIMITER ;;\nCREATE TRIGGER x;;\nDELIMITER ;\n"
+                 "ALTER DATABASE `shop` CHARACTER SET latin1 COLLATE latin1_swedish_ci ;\n");
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.output, "\nUSE `target`;\nUSE `target`;\nALTER DATABASE `target` CHARACTER "
+                             "SET utf8mb4 COLLATE utf8mb4_general_ci ;\nDELIMITER ;;\nCREATE "
+                             "TRIGGER x;;\nDELIMITER ;\n\nALTER DATABASE `target` CHARACTER SET "
+                             "latin1 COLLATE latin1_swedish_ci ;\n");
+    EXPECT_EQ(result.summary.statementCount, 5);
+    EXPECT_EQ(refusal("USE shop;\nALTER DATABASE other COLLATE latin1_bin;"), kMultiple);
+    result = prepared("CREATE OR REPLACE DATABASE `shop` CHARACTER SET utf8mb4;\nSELECT 1;");
+    EXPECT_EQ(result.output, "\nUSE `target`;\nSELECT 1;");
+    EXPECT_EQ(result.summary.sourceDatabase, "shop");
+    EXPECT_EQ(refusal("USE shop;\nCREATE OR REPLACE DATABASE other;"), kMultiple);
+    for (const char* runOn :
+         {"CREATE DATABASE `shop`\n/*!40101 SET character_set_client = utf8 */;",
+          "CREATE DATABASE `shop`\n/*!50001 CREATE VIEW `v` AS SELECT 1 */;",
+          "CREATE DATABASE `shop`\n/*!50003 CREATE*/ /*!50017 DEFINER=`root`@`localhost`*/ "
+          "/*!50003 TRIGGER t BEFORE INSERT ON x FOR EACH ROW SET NEW.a = 1 */;"})
+        EXPECT_EQ(refusal(runOn), "unended selection at byte 0") << runOn;
 }
 
 TEST_F(SQLDumpScannerTest, ALongLeadingCommentCannotHideAStatement) {
@@ -324,7 +506,9 @@ public:
             pending_ = "/*M!999999\\- enable the sandbox mode */ " + newline_;
         const int wanted = 1 + pick(40);
         for (int i = 0; i < wanted; ++i) {
-            switch (pick(8)) {
+            // After the sandbox line a statement is pending, so a DELIMITER
+            // line would be statement text.
+            switch (pending_.empty() ? pick(8) : 2 + pick(6)) {
             case 0:
                 delimiterBlock();
                 break;
@@ -337,6 +521,9 @@ public:
         }
         if (pick(2) == 0) // a last statement without delimiter
             add(leading(), body(), "", true);
+        // A delimiter that holds a line's carriage return ends at a line end.
+        dump += newline_;
+        expected += newline_;
     }
 
     std::string dump, expected;
@@ -378,8 +565,10 @@ private:
     std::string quoted(char quote) {
         std::string text(1, quote);
         for (char c : noise()) {
+            // A backslash before a double quote is refused: the client's
+            // reading of it depends on the SQL mode.
             if (c == quote)
-                text += quote == '`' || pick(2) ? std::string(2, quote) : std::string("\\") + c;
+                text += quote != '\'' || pick(2) ? std::string(2, quote) : std::string("\\") + c;
             else if (c == '\\' && quote != '`')
                 text += "\\\\";
             else
@@ -401,13 +590,16 @@ private:
             return "#" + text + newline_;
         }
         default: {
+            // Neither its end nor another opener inside: after a "/*!" the
+            // client would not end it at its "*/".
             std::string text = noise();
             std::size_t at;
-            while ((at = text.find("*/")) != std::string::npos)
+            while ((at = text.find("*/")) != std::string::npos ||
+                   (at = text.find("/*")) != std::string::npos)
                 text.erase(at, 2);
             if (!text.empty() && text.back() == '*')
                 text.pop_back();
-            return "/*" + text + "*/";
+            return "/* " + text + "*/";
         }
         }
     }
@@ -421,11 +613,14 @@ private:
     }
 
     std::string body() {
-        std::string text = pick(2) ? "INSERT INTO `t` VALUES (" : "/*!40101 SELECT ";
+        const bool executable = pick(2) == 0;
+        std::string text = executable ? "/*!40101 SELECT " : "INSERT INTO `t` VALUES (";
         const int values = 1 + pick(5);
         for (int i = 0; i < values; ++i) {
+            // On the line of a "/*!", the client would not end a comment at
+            // its "*/".
             if (i > 0)
-                text += pick(2) ? "," : ", /* c */ ";
+                text += pick(2) || executable ? "," : ", /* c */ ";
             switch (pick(4)) {
             case 0:
                 text += std::to_string(pick(1000));
@@ -449,7 +644,12 @@ private:
              bool counted = false, bool replaced = false) {
         lead = std::exchange(pending_, "") + lead;
         dump += lead + text + delimiter;
-        expected += replaced ? "\nUSE `target`" + delimiter : lead + text + delimiter;
+        // The client keeps a DELIMITER line's carriage return in the
+        // delimiter: the line end after a statement begins with its end.
+        const bool owed = carriageReturnOwed_ && lead.starts_with("\r");
+        expected += replaced ? (owed ? "\r" : "") + ("\nUSE `target`" + delimiter)
+                             : lead + text + delimiter;
+        carriageReturnOwed_ = afterDelimiterLine_ && !delimiter.empty();
         statements += counted ? 1 : 0;
     }
 
@@ -463,6 +663,7 @@ private:
     void delimiterBlock() {
         const std::string delimiter = pick(2) ? ";;" : "$$";
         add(leading() + newline_ + "DELIMITER " + delimiter + newline_, "", "");
+        afterDelimiterLine_ = newline_ == "\r\n";
         const int n = 1 + pick(3);
         for (int i = 0; i < n; ++i) {
             if (pick(5) == 0) {
@@ -479,6 +680,8 @@ private:
     std::mt19937 random_;
     std::string newline_;
     std::string pending_;
+    bool afterDelimiterLine_ = false;
+    bool carriageReturnOwed_ = false;
 };
 
 TEST_F(SQLDumpScannerTest, SplittingAndJoiningLosesAndAddsNoByte) {

@@ -1,6 +1,8 @@
 // The per-statement rules of dump preparation: the leading tokens, what a
-// statement's head decides, and the DELIMITER command line.
+// statement's head decides, the text the client sends for it, and the
+// DELIMITER command.
 #include "VessoraCore/Foundation/UserDefaults.hpp"
+#include "VessoraCore/Import/SQLDumpClientText.hpp"
 #include "VessoraCore/Import/SQLDumpDelimiter.hpp"
 #include "VessoraCore/Import/SQLDumpStatement.hpp"
 #include "VessoraCore/Import/SQLDumpTokens.hpp"
@@ -16,6 +18,12 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 using Tokens = std::vector<std::string>;
+
+// adapt() for a statement read whole.
+std::optional<std::string> adapt(std::string_view text, SQLDump::Summary& summary,
+                                 std::string_view database) {
+    return SQLDumpStatement::adapt(text, false, summary, database);
+}
 
 const std::string kDrops =
     "The dump drops a database. Export a single application database without DROP DATABASE.";
@@ -76,11 +84,28 @@ TEST_F(SQLDumpTokensTest, ExecutableCommentsOfBothFormsYieldTheirWordsAfterTheVe
     EXPECT_THAT(SQLDumpTokens::tokens("/*!40101 SET xy"), ElementsAre("SET", "x"));
 }
 
-TEST_F(SQLDumpTokensTest, TheSandboxLineYieldsNothingButOtherVersionsDo) {
+// No server runs version 99.99.99: the sandbox line reaches the server as
+// such a comment once the client has taken its "\-" out.
+TEST_F(SQLDumpTokensTest, AVersion999999CommentYieldsNothingButOtherVersionsDo) {
     EXPECT_THAT(SQLDumpTokens::tokens("/*M!999999\\- enable the sandbox mode */ "), IsEmpty());
+    EXPECT_THAT(SQLDumpTokens::tokens("/*M!999999 enable the sandbox mode */ SET a=1"),
+                ElementsAre("SET", "a=1"));
     EXPECT_THAT(SQLDumpTokens::tokens("/*!999999 \\- x */"), IsEmpty());
-    EXPECT_THAT(SQLDumpTokens::tokens("/*M!999999 USE x */"), ElementsAre("USE", "x"));
+    EXPECT_THAT(SQLDumpTokens::tokens("/*M!999999 USE x */"), IsEmpty());
     EXPECT_THAT(SQLDumpTokens::tokens("/*M!9999990\\- x */"), ElementsAre("\\-", "x"));
+    EXPECT_THAT(SQLDumpTokens::tokens("/*!99999 USE x */"), ElementsAre("USE", "x"));
+}
+
+// As the server reads them: "#" ends a word and opens a comment, and so
+// does "--" before a blank or a control byte.
+TEST_F(SQLDumpTokensTest, ACommentRightAfterAWordEndsIt) {
+    EXPECT_THAT(SQLDumpTokens::tokens("DROP#x\nDATABASE y"), ElementsAre("DROP", "DATABASE", "y"));
+    EXPECT_THAT(SQLDumpTokens::tokens("DROP--\x01x\nDATABASE y"),
+                ElementsAre("DROP", "DATABASE", "y"));
+    EXPECT_THAT(SQLDumpTokens::tokens("DROP--\x7F\nSCHEMA y"), ElementsAre("DROP", "SCHEMA", "y"));
+    EXPECT_THAT(SQLDumpTokens::tokens("USE shop--"), ElementsAre("USE", "shop"));
+    // Two hyphens before anything else are part of the word.
+    EXPECT_THAT(SQLDumpTokens::tokens("a--b c--\xC3\xA9"), ElementsAre("a--b", "c--\xC3\xA9"));
 }
 
 TEST_F(SQLDumpTokensTest, StopsOnceTwelveAreHeldAndReplacesBytesThatAreNotUTF8) {
@@ -94,36 +119,31 @@ using SQLDumpStatementTest = SQLDumpRulesTest;
 
 TEST_F(SQLDumpStatementTest, CountsStatementsWithATokenAndKeepsThemByDefault) {
     SQLDump::Summary summary;
-    EXPECT_EQ(SQLDumpStatement::adapt("INSERT INTO t VALUES (1)", summary, "target"), std::nullopt);
-    EXPECT_EQ(SQLDumpStatement::adapt(" \n-- only a comment\n/* and this */", summary, "target"),
-              std::nullopt);
-    EXPECT_EQ(SQLDumpStatement::adapt("/*!40101 SET NAMES utf8mb4 */", summary, "target"),
-              std::nullopt);
-    EXPECT_EQ(SQLDumpStatement::adapt("DROP TABLE IF EXISTS `t`", summary, "target"), std::nullopt);
+    EXPECT_EQ(adapt("INSERT INTO t VALUES (1)", summary, "target"), std::nullopt);
+    EXPECT_EQ(adapt(" \n-- only a comment\n/* and this */", summary, "target"), std::nullopt);
+    EXPECT_EQ(adapt("/*!40101 SET NAMES utf8mb4 */", summary, "target"), std::nullopt);
+    EXPECT_EQ(adapt("DROP TABLE IF EXISTS `t`", summary, "target"), std::nullopt);
     EXPECT_EQ(summary.statementCount, 3);
     EXPECT_EQ(summary.sourceDatabase, std::nullopt);
 }
 
 TEST_F(SQLDumpStatementTest, UseAndCreateDatabaseSelectTheTargetInstead) {
     SQLDump::Summary summary;
-    EXPECT_EQ(SQLDumpStatement::adapt("CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` "
-                                      "/*!40100 DEFAULT CHARACTER SET utf8mb4 */",
-                                      summary, "new_db"),
+    EXPECT_EQ(adapt("CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` "
+                    "/*!40100 DEFAULT CHARACTER SET utf8mb4 */",
+                    summary, "new_db"),
               "\nUSE `new_db`");
     EXPECT_EQ(summary.sourceDatabase, "shop");
-    EXPECT_EQ(SQLDumpStatement::adapt("use shop", summary, "new_db"), "\nUSE `new_db`");
-    EXPECT_EQ(SQLDumpStatement::adapt("create schema if not exists shop", summary, "new_db"),
-              "\nUSE `new_db`");
+    EXPECT_EQ(adapt("use shop", summary, "new_db"), "\nUSE `new_db`");
+    EXPECT_EQ(adapt("create schema if not exists shop", summary, "new_db"), "\nUSE `new_db`");
     EXPECT_EQ(summary.statementCount, 3);
     // Nothing named: kept and counted.
-    EXPECT_EQ(SQLDumpStatement::adapt("USE", summary, "new_db"), std::nullopt);
-    EXPECT_EQ(SQLDumpStatement::adapt("CREATE DATABASE IF NOT EXISTS", summary, "new_db"),
-              std::nullopt);
-    EXPECT_EQ(SQLDumpStatement::adapt("CREATE TABLE shop (a INT)", summary, "new_db"),
-              std::nullopt);
+    EXPECT_EQ(adapt("USE", summary, "new_db"), std::nullopt);
+    EXPECT_EQ(adapt("CREATE DATABASE IF NOT EXISTS", summary, "new_db"), std::nullopt);
+    EXPECT_EQ(adapt("CREATE TABLE shop (a INT)", summary, "new_db"), std::nullopt);
     EXPECT_EQ(summary.statementCount, 6);
     // A backtick in the target is doubled.
-    EXPECT_EQ(SQLDumpStatement::adapt("USE shop", summary, "a`b"), "\nUSE `a``b`");
+    EXPECT_EQ(adapt("USE shop", summary, "a`b"), "\nUSE `a``b`");
 }
 
 // A selecting statement is exchanged whole: one that runs on past its name
@@ -132,7 +152,7 @@ TEST_F(SQLDumpStatementTest, ASelectionThatRunsOnPastItsNameIsRefused) {
     SQLDump::Summary summary;
     const auto runsOn = [&summary](std::string_view head) {
         try {
-            SQLDumpStatement::adapt(head, summary, "new_db");
+            adapt(head, summary, "new_db");
         } catch (const SQLDumpStatement::RunsOn&) {
             return true;
         }
@@ -146,7 +166,10 @@ TEST_F(SQLDumpStatementTest, ASelectionThatRunsOnPastItsNameIsRefused) {
     EXPECT_TRUE(runsOn("CREATE DATABASE shop /*!40100 DEFAULT CHARACTER SET utf8mb4 */ "
                        "INSERT INTO t VALUES (1)"));
     // Past the examined head there is certainly more than a name.
-    EXPECT_TRUE(runsOn("USE shop /* " + std::string(SQLDumpStatement::headLimit, 'x') + " */"));
+    EXPECT_THROW(SQLDumpStatement::adapt("USE shop", true, summary, "new_db"),
+                 SQLDumpStatement::RunsOn);
+    EXPECT_THROW(SQLDumpStatement::adapt("ALTER DATABASE shop CHARSET latin1", true, summary, "n"),
+                 SQLDumpStatement::RunsOn);
     // Many clauses are still read to their end.
     EXPECT_TRUE(runsOn("CREATE DATABASE shop CHARSET a COLLATE b CHARSET c COLLATE d CHARSET e "
                        "COLLATE f INSERT"));
@@ -162,7 +185,7 @@ TEST_F(SQLDumpStatementTest, ASelectionThatRunsOnPastItsNameIsRefused) {
           "create database shop "
           "default charset 'latin1'",
           "USE shop -- the dump's own database\n", "USE `shop` /* selected */"})
-        EXPECT_EQ(SQLDumpStatement::adapt(head, summary, "new_db"), "\nUSE `new_db`") << head;
+        EXPECT_EQ(adapt(head, summary, "new_db"), "\nUSE `new_db`") << head;
     EXPECT_EQ(summary.sourceDatabase, "shop");
 }
 
@@ -179,7 +202,13 @@ TEST_F(SQLDumpStatementTest, ACreatedNameMayBeFollowedByEveryClauseTheServerAcce
         {"CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` /*!40100 DEFAULT CHARACTER SET utf8mb4 "
          "COLLATE utf8mb4_0900_ai_ci */ /*!80016 DEFAULT ENCRYPTION='N' */",
          "shop"},
-        {"CREATE DATABASE shop /*M!100500 COMMENT 'm' */ /*!READ ONLY = 0*/", "shop"},
+        {"CREATE DATABASE shop /*M!100500 COMMENT 'm' */", "shop"},
+        // MySQL 8 writes the encryption clause outside comments too.
+        {"CREATE DATABASE shop DEFAULT ENCRYPTION='N'", "shop"},
+        {"CREATE SCHEMA shop ENCRYPTION = \"y\" /*!80016 ENCRYPTION 'Y' */", "shop"},
+        {"CREATE OR REPLACE DATABASE `shop` CHARACTER SET utf8mb4", "shop"},
+        {"create or replace schema shop", "shop"},
+        {"CREATE /*!32312 OR REPLACE */ DATABASE shop", "shop"},
         // A read-only MySQL 8 database: its state in a plain comment.
         {"CREATE DATABASE `shop` /*!40100 DEFAULT CHARACTER SET utf8mb4 */ /*!80016 DEFAULT "
          "ENCRYPTION='N' */ /* READ ONLY = 1 */",
@@ -205,7 +234,7 @@ TEST_F(SQLDumpStatementTest, ACreatedNameMayBeFollowedByEveryClauseTheServerAcce
         SQLDump::Summary summary;
         std::optional<std::string> adapted;
         try {
-            adapted = SQLDumpStatement::adapt(head, summary, "new_db");
+            adapted = adapt(head, summary, "new_db");
         } catch (const SQLDumpStatement::RunsOn&) {
             adapted = "refused as running on";
         }
@@ -216,7 +245,7 @@ TEST_F(SQLDumpStatementTest, ACreatedNameMayBeFollowedByEveryClauseTheServerAcce
     const auto runsOn = [](std::string_view head) {
         SQLDump::Summary summary;
         try {
-            SQLDumpStatement::adapt(head, summary, "new_db");
+            adapt(head, summary, "new_db");
         } catch (const SQLDumpStatement::RunsOn&) {
             return summary.sourceDatabase == std::nullopt;
         }
@@ -229,7 +258,8 @@ TEST_F(SQLDumpStatementTest, ACreatedNameMayBeFollowedByEveryClauseTheServerAcce
           "CREATE DATABASE shop COMMENT 'a; b' CREATE TABLE t (a INT)",
           // What the server refuses after the name.
           "CREATE DATABASE shop COMMENT x", "CREATE DATABASE shop COMMENT 'a' 'b'",
-          "CREATE DATABASE shop DEFAULT COMMENT 'x'", "CREATE DATABASE shop DEFAULT ENCRYPTION='N'",
+          "CREATE DATABASE shop DEFAULT COMMENT 'x'", "CREATE DATABASE shop ENCRYPTION 'x'",
+          "CREATE DATABASE shop ENCRYPTION N", "CREATE DATABASE shop ENCRYPTION = 'NO'",
           "CREATE DATABASE shop CHARSET latin1, COLLATE latin1_bin",
           "CREATE DATABASE shop DEFAULT DEFAULT CHARSET latin1",
           "CREATE DATABASE shop CHARSET latin1 DEFAULT", "CREATE DATABASE shop CHARACTER latin1",
@@ -238,22 +268,28 @@ TEST_F(SQLDumpStatementTest, ACreatedNameMayBeFollowedByEveryClauseTheServerAcce
           // Left open: a quote, an executable comment, a plain comment.
           "CREATE DATABASE shop COMMENT 'x", "CREATE DATABASE shop COMMENT 'x\\'",
           "CREATE DATABASE shop /*!40100 CHARSET latin1", "CREATE DATABASE shop /* x",
-          "CREATE DATABASE `shop", "CREATE DATABASE shop /*!40100 COMMENT '*/'"}) {
+          "CREATE DATABASE `shop", "CREATE DATABASE shop /*!40100 COMMENT '*/'",
+          // Inside an executable comment only the same clauses: a statement
+          // there is a statement after a missing delimiter.
+          "CREATE DATABASE `shop`\n/*!40101 SET character_set_client = utf8 */",
+          "CREATE DATABASE shop /*!50001 CREATE VIEW v AS SELECT 1 */",
+          "CREATE DATABASE shop\n/*!50003 CREATE*/ /*!50017 DEFINER=`root`@`localhost`*/ "
+          "/*!50003 TRIGGER t BEFORE INSERT ON x FOR EACH ROW SET NEW.a = 1 */",
+          "CREATE DATABASE shop /*!40100 DEFAULT CHARSET latin1 INSERT INTO t VALUES (1) */",
+          "CREATE DATABASE shop /*!READ ONLY = 0*/", "CREATE DATABASE shop /*!80016 USE x */",
+          "CREATE DATABASE shop /*M!100500 COMMENT 'm' SELECT 1 */",
+          "CREATE OR REPLACE DATABASE shop\nINSERT INTO t VALUES (1)"}) {
         EXPECT_TRUE(runsOn(head)) << head;
     }
 }
 
 TEST_F(SQLDumpStatementTest, ASecondDatabaseIsRefusedComparingNamesByteForByte) {
     SQLDump::Summary summary;
-    SQLDumpStatement::adapt("USE `shop`", summary, "target");
-    EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt("USE Shop", summary, "target"); }),
-              kMultiple);
-    EXPECT_EQ(
-        thrownMessage([&] { SQLDumpStatement::adapt("CREATE DATABASE other", summary, "target"); }),
-        kMultiple);
+    adapt("USE `shop`", summary, "target");
+    EXPECT_EQ(thrownMessage([&] { adapt("USE Shop", summary, "target"); }), kMultiple);
+    EXPECT_EQ(thrownMessage([&] { adapt("CREATE DATABASE other", summary, "target"); }), kMultiple);
     // Quoting differently names a different database here.
-    EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt("USE 'shop'", summary, "target"); }),
-              kMultiple);
+    EXPECT_EQ(thrownMessage([&] { adapt("USE 'shop'", summary, "target"); }), kMultiple);
     EXPECT_EQ(summary.sourceDatabase, "shop");
 }
 
@@ -262,88 +298,213 @@ TEST_F(SQLDumpStatementTest, DropDatabaseAndNoBackslashEscapesAreRefusedWherever
     for (const char* statement :
          {"DROP DATABASE shop", "drop schema if exists shop", "/*!40000 DROP DATABASE x */",
           "/*M!100000 DROP SCHEMA x */", "DROP /*! DATABASE */ x"}) {
-        EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt(statement, summary, "t"); }), kDrops)
-            << statement;
+        EXPECT_EQ(thrownMessage([&] { adapt(statement, summary, "t"); }), kDrops) << statement;
     }
     for (const char* statement : {"SET sql_mode='NO_BACKSLASH_ESCAPES'",
                                   "/*!40101 SET SQL_MODE='ANSI,no_backslash_escapes' */",
                                   "SET @m = 'no_backslash_escapes'"}) {
-        EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt(statement, summary, "t"); }),
-                  kEscapes)
-            << statement;
+        EXPECT_EQ(thrownMessage([&] { adapt(statement, summary, "t"); }), kEscapes) << statement;
     }
     // Only SET statements are examined for the mode.
-    EXPECT_EQ(
-        SQLDumpStatement::adapt("INSERT INTO t VALUES ('NO_BACKSLASH_ESCAPES')", summary, "t"),
-        std::nullopt);
+    EXPECT_EQ(adapt("INSERT INTO t VALUES ('NO_BACKSLASH_ESCAPES')", summary, "t"), std::nullopt);
     // The head is upper-cased in full Unicode: the long s is an S.
-    EXPECT_EQ(thrownMessage([&] {
-                  SQLDumpStatement::adapt("SET sql_mode='no_back\xC5\xBFlash_escapes'", summary,
-                                          "t");
-              }),
-              kEscapes);
+    EXPECT_EQ(
+        thrownMessage([&] { adapt("SET sql_mode='no_back\xC5\xBFlash_escapes'", summary, "t"); }),
+        kEscapes);
 }
 
 TEST_F(SQLDumpStatementTest, KeywordsCountInAnyLetterCaseWhateverEndsTheirWord) {
     SQLDump::Summary summary;
-    EXPECT_EQ(SQLDumpStatement::adapt("uSe`shop`", summary, "t"), "\nUSE `t`");
-    EXPECT_EQ(SQLDumpStatement::adapt("Create/**/Database`shop`", summary, "t"), "\nUSE `t`");
-    EXPECT_EQ(SQLDumpStatement::adapt("cReAtE\tsChEmA\nshop", summary, "t"), "\nUSE `t`");
-    EXPECT_EQ(thrownMessage([&] { SQLDumpStatement::adapt("Drop/**/database x", summary, "t"); }),
-              kDrops);
-    EXPECT_EQ(thrownMessage([&] {
-                  SQLDumpStatement::adapt("sEt;sql_mode=no_backslash_escapes", summary, "t");
-              }),
+    EXPECT_EQ(adapt("uSe`shop`", summary, "t"), "\nUSE `t`");
+    EXPECT_EQ(adapt("Create/**/Database`shop`", summary, "t"), "\nUSE `t`");
+    EXPECT_EQ(adapt("cReAtE\tsChEmA\nshop", summary, "t"), "\nUSE `t`");
+    EXPECT_EQ(thrownMessage([&] { adapt("Drop/**/database x", summary, "t"); }), kDrops);
+    EXPECT_EQ(thrownMessage([&] { adapt("sEt;sql_mode=no_backslash_escapes", summary, "t"); }),
               kEscapes);
     // A longer word is no keyword.
-    EXPECT_EQ(SQLDumpStatement::adapt("SET@m='NO_BACKSLASH_ESCAPES'", summary, "t"), std::nullopt);
-    EXPECT_EQ(SQLDumpStatement::adapt("USES shop", summary, "t"), std::nullopt);
-    EXPECT_EQ(SQLDumpStatement::adapt("INSERT INTO t VALUES (1)", summary, "t"), std::nullopt);
+    EXPECT_EQ(adapt("SET@m='NO_BACKSLASH_ESCAPES'", summary, "t"), std::nullopt);
+    EXPECT_EQ(adapt("USES shop", summary, "t"), std::nullopt);
+    EXPECT_EQ(adapt("INSERT INTO t VALUES (1)", summary, "t"), std::nullopt);
     EXPECT_EQ(summary.statementCount, 8);
 }
 
-TEST_F(SQLDumpStatementTest, LooksOnlyAtTheFirstEightKilobytesOfTheHead) {
+// mariadb-dump writes ALTER DATABASE for its own database around triggers
+// and routines made under another collation; the target takes its place.
+TEST_F(SQLDumpStatementTest, AnAlterOfTheDumpsDatabaseActsOnTheTarget) {
     SQLDump::Summary summary;
-    const std::string padding(SQLDumpStatement::headLimit, ' ');
-    EXPECT_EQ(SQLDumpStatement::adapt(padding + "USE shop", summary, "t"), std::nullopt);
-    EXPECT_EQ(summary.statementCount, 0);
-    const std::string set = "SET a = '" + std::string(SQLDumpStatement::headLimit, 'x') +
-                            "', sql_mode='NO_BACKSLASH_ESCAPES'";
-    EXPECT_EQ(SQLDumpStatement::adapt(set, summary, "t"), std::nullopt);
+    ASSERT_EQ(adapt("USE `shop`", summary, "new_db"), "\nUSE `new_db`");
+    EXPECT_EQ(adapt("ALTER DATABASE `shop` CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci ",
+                    summary, "new_db"),
+              "\nALTER DATABASE `new_db` CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci ");
+    EXPECT_EQ(adapt("alter schema shop comment 'it''s; \\' ok'", summary, "a`b"),
+              "\nalter schema `a``b` comment 'it''s; \\' ok'");
+    EXPECT_EQ(adapt("ALTER DATABASE /*!40101 `shop` */ CHARSET latin1", summary, "new_db"),
+              "\nALTER DATABASE /*!40101 `new_db` */ CHARSET latin1");
+    // What follows the name stays as it is: the server judges it, and
+    // nothing after it is lost.
+    EXPECT_EQ(adapt("ALTER DATABASE shop UPGRADE DATA DIRECTORY NAME", summary, "new_db"),
+              "\nALTER DATABASE `new_db` UPGRADE DATA DIRECTORY NAME");
+    EXPECT_EQ(summary.statementCount, 5);
+
+    // Without a name it acts on the selected database, the target.
+    for (const char* nameless :
+         {"ALTER DATABASE CHARACTER SET latin1", "ALTER DATABASE COMMENT 'x'",
+          "ALTER SCHEMA DEFAULT CHARSET = latin1", "ALTER DATABASE COLLATE latin1_bin",
+          "alter database char set latin1", "ALTER DATABASE", "ALTER TABLE shop ADD x INT",
+          "ALTER DATABASE /*!40101 COMMENT 'x' */"})
+        EXPECT_EQ(adapt(nameless, summary, "new_db"), std::nullopt) << nameless;
+
+    // Another database, also one called as a clause the server takes for a
+    // name, is a second database.
+    for (const char* other :
+         {"ALTER DATABASE other CHARSET latin1", "ALTER SCHEMA `Shop` COMMENT ''",
+          "ALTER DATABASE charset latin1", "ALTER DATABASE ENCRYPTION 'N'"})
+        EXPECT_EQ(thrownMessage([&] { adapt(other, summary, "new_db"); }), kMultiple) << other;
+    EXPECT_THROW(adapt("ALTER DATABASE shop COMMENT 'x", summary, "new_db"),
+                 SQLDumpStatement::RunsOn);
+    EXPECT_EQ(summary.sourceDatabase, "shop");
+
+    // Named first, it names the dump's database.
+    SQLDump::Summary first;
+    EXPECT_EQ(adapt("ALTER DATABASE `src` COLLATE latin1_bin", first, "t"),
+              "\nALTER DATABASE `t` COLLATE latin1_bin");
+    EXPECT_EQ(first.sourceDatabase, "src");
+    EXPECT_EQ(thrownMessage([&] { adapt("USE other", first, "t"); }), kMultiple);
+}
+
+// The shortcut for a statement per row must never pass what adapt() acts on.
+TEST_F(SQLDumpStatementTest, OnlyStatementsOfOtherKindsOnlyCount) {
+    for (const char* counted :
+         {"INSERT INTO t VALUES (1)", "insert(", "INSERT#x\nINTO", "DELETE FROM t", "SELECT'x'",
+          "REPLACE INTO t", "UPDATE`t`", "DELIMITE $$", "CALL p()"}) {
+        EXPECT_TRUE(SQLDumpStatement::onlyCounts(counted)) << counted;
+        SQLDump::Summary summary;
+        EXPECT_EQ(adapt(counted, summary, "t"), std::nullopt) << counted;
+        EXPECT_EQ(summary.statementCount, 1) << counted;
+    }
+    for (const char* read : {"USE shop",
+                             "use`shop`",
+                             "CREATE DATABASE x",
+                             "DROP#x\nDATABASE x",
+                             "SET a=1",
+                             "ALTER DATABASE x",
+                             "alter table t",
+                             "DELIMITER $$ ",
+                             "DELIMITERS",
+                             "d\xC9limiter",
+                             "INSERT_x",
+                             "INSERT1",
+                             "INSERT$",
+                             "INSERT\xC3\xA9",
+                             "INSERT\\-INTO",
+                             "",
+                             "1",
+                             "`t`",
+                             "/*!40101 SET x=1 */",
+                             "-- x\nINSERT"})
+        EXPECT_FALSE(SQLDumpStatement::onlyCounts(read)) << read;
+}
+
+using SQLDumpClientTextTest = SQLDumpRulesTest;
+
+// What the client sends for one statement, each case as the server's
+// general log showed it for Debian's MariaDB 10.11 client with the engine's
+// options (the client also drops the text's trailing blanks).
+TEST_F(SQLDumpClientTextTest, TheTextIsWhatTheClientSends) {
+    using SQLDumpClientText::sent;
+    EXPECT_EQ(sent("SELECT/* x */1, 2 /* y */ , 3"), "SELECT 1, 2  , 3");
+    EXPECT_EQ(sent("SELECT 1 /* a\nb */ FROM DUAL"), "SELECT 1  FROM DUAL");
+    EXPECT_EQ(sent("DROP#x\nTABLE IF EXISTS y"), "DROP\nTABLE IF EXISTS y");
+    EXPECT_EQ(sent("SELECT 1\n--x\n"), "SELECT 1\n--x\n");
+    EXPECT_EQ(sent("SELECT 1\n-- x\n"), "SELECT 1\n\n");
+    EXPECT_EQ(sent("SELECT 1 --\x01"), "SELECT 1 --\x01");
+    EXPECT_EQ(sent("SELECT 1 --\x0b x"), "SELECT 1 ");
+    EXPECT_EQ(sent(std::string_view("SELECT 1 --\0 x", 14)), "SELECT 1 ");
+    EXPECT_EQ(sent("SELECT 1 --"), "SELECT 1 ");
+    EXPECT_EQ(sent("SELECT 1 AS `#a`, '#' AS b, \"-- \" AS c"),
+              "SELECT 1 AS `#a`, '#' AS b, \"-- \" AS c");
+    // "#" cuts an executable comment's end away; the statement runs on.
+    EXPECT_EQ(sent("/*!40101 SET @a=1 # x */\nSELECT 4"), "/*!40101 SET @a=1 \nSELECT 4");
+    // On a "/*!" line the first "*/" of a block comment only ends the "/*!".
+    EXPECT_EQ(sent("/*!40101 SELECT /* c */ 1 */"), "/*!40101 SELECT ");
+    EXPECT_EQ(sent("/*!40101 SELECT /* c\n */ 1 */"), "/*!40101 SELECT  1 */");
+    EXPECT_EQ(sent("SELECT 1 /* a /*! b */ c */ , 2"), "SELECT 1  , 2");
+    // The sandbox command is run and left out, wherever it stands.
+    EXPECT_EQ(sent("/*M!999999\\- sandbox */\n--x\nSELECT 1"),
+              "/*M!999999 sandbox */\n--x\nSELECT 1");
+    EXPECT_EQ(sent("SELECT 'x' \\- , 'a;b'"), "SELECT 'x'  , 'a;b'");
+    EXPECT_EQ(sent("SELECT 1 \\N"), "SELECT 1 \\N");
+    // A line beginning with the DELIMITER command's name gets no line feed.
+    EXPECT_EQ(sent("DELIMITER $$\nSELECT 2$$"), "DELIMITER $$SELECT 2$$");
+    EXPECT_EQ(sent("DELIMITER $$\nSELECT 2$$", {.space = true}), " DELIMITER $$\nSELECT 2$$");
+    EXPECT_EQ(sent("SELECT 'a\\\nb', 'c\\'d'"), "SELECT 'a\nb', 'c\\'d'");
+    // A character of several bytes is taken whole.
+    EXPECT_EQ(sent("SELECT 1/**/\xC3\xA9"), "SELECT 1\xC3\xA9");
 }
 
 using SQLDumpDelimiterTest = SQLDumpRulesTest;
 
-TEST_F(SQLDumpDelimiterTest, RecognisesTheCommandInAnyLetterCaseAroundBlanks) {
-    EXPECT_TRUE(SQLDumpDelimiter::isCommand("DELIMITER ;;"));
-    EXPECT_TRUE(SQLDumpDelimiter::isCommand("  delimiter $$ \r"));
-    EXPECT_TRUE(SQLDumpDelimiter::isCommand("\xC2\xA0"
-                                            "Delimiter //"));
-    EXPECT_FALSE(SQLDumpDelimiter::isCommand("DELIMITER"));
-    EXPECT_FALSE(SQLDumpDelimiter::isCommand("DELIMITER "));
-    EXPECT_FALSE(SQLDumpDelimiter::isCommand("DELIMITER\t;;"));
-    EXPECT_FALSE(SQLDumpDelimiter::isCommand("DELIMITERS ;;"));
-    EXPECT_FALSE(SQLDumpDelimiter::isCommand("-- DELIMITER ;;"));
-    // Only the first 256 bytes count.
-    EXPECT_FALSE(SQLDumpDelimiter::isCommand(std::string(250, ' ') + "DELIMITER ;;"));
+// The client takes every line or statement text that, after its blanks,
+// begins with the command's name in its Latin-1 comparison.
+TEST_F(SQLDumpDelimiterTest, RecognisesTheCommandAsTheClientDoes) {
+    for (const char* command :
+         {"DELIMITER ;;", "  delimiter $$ \r", "\tDeLiMiTeR //", "DELIMITER\t;;", "DELIMITER",
+          "DELIMITERS ;;", "delimiter$$", "\x0b\x0c\rDELIMITER ;", "D\xC9LIMITER $$",
+          "d\xe9limiter $$", "\xD0\xCBL\xCDMITER $$"})
+        EXPECT_TRUE(SQLDumpDelimiter::isCommand(command)) << command;
+    for (const char* other : {"DELIMITE ;;", "-- DELIMITER ;;", "/* c */ DELIMITER ;;",
+                              "\xC2\xA0"
+                              "DELIMITER //",
+                              "\x01"
+                              "DELIMITER ;;",
+                              "DELIM\xC9TER ;;", "D\xC3\x89LIMITER $$", ""})
+        EXPECT_FALSE(SQLDumpDelimiter::isCommand(other)) << other;
 }
 
-TEST_F(SQLDumpDelimiterTest, TakesOneToSixteenBytesWithoutLettersDigitsBlanksQuotesOrBackslash) {
-    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER ;;"), ";;");
-    EXPECT_EQ(SQLDumpDelimiter::delimiter(" delimiter   $$  \r"), "$$");
-    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER //"), "//");
-    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER \xE2\x82\xAC;"), "\xE2\x82\xAC;");
-    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER " + std::string(16, '|')),
+TEST_F(SQLDumpDelimiterTest, TakesOnlyThePlainCommandWithOneToSixteenAllowedBytes) {
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER ;;", true), ";;");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter(" delimiter   $$  \r", true), "$$");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER //", true), "//");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER\t$$", true), "$$");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER \r;", true), ";");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER ;\xE2\x82\xAC", true), ";\xE2\x82\xAC");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER " + std::string(16, '|'), true),
               std::string(16, '|'));
-    for (const std::string& line :
-         {"DELIMITER " + std::string(17, '|'), std::string("DELIMITER go"),
-          std::string("DELIMITER ;1"), std::string("DELIMITER ;\\"), std::string("DELIMITER $ $"),
-          std::string("DELIMITER ';'"), std::string("DELIMITER \"\""), std::string("DELIMITER ``"),
-          std::string("DELIMITER \xC3\xA9"), // a letter
-          std::string("DELIMITER \xD9\xA3"), // an Arabic-Indic digit
-          std::string("DELIMITER ;\xFF")}) { // not UTF-8
-        EXPECT_EQ(thrownMessage([&] { SQLDumpDelimiter::delimiter(line); }), kDelimiter) << line;
+    // A CRLF line's carriage return is part of the delimiter for the client.
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER ;;\r", true), ";;\r");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER ;\r", true), ";\r");
+    // A statement's text must end the delimiter with a space.
+    EXPECT_EQ(SQLDumpDelimiter::delimiter("DELIMITER $$ ", false), "$$");
+    EXPECT_EQ(SQLDumpDelimiter::delimiter(" DELIMITER $$ \n", false), "$$");
+    for (const std::string& text :
+         {"DELIMITER " + std::string(17, '|'),
+          std::string("DELIMITER go"),
+          std::string("DELIMITER ;1"),
+          std::string("DELIMITER ;\\"),
+          std::string("DELIMITER $ $"),
+          std::string("DELIMITER ';'"),
+          std::string("DELIMITER \"\""),
+          std::string("DELIMITER ``"),
+          std::string("DELIMITER \xC3\xA9"),      // a letter
+          std::string("DELIMITER \xD9\xA3"),      // an Arabic-Indic digit
+          std::string("DELIMITER ;\xFF"),         // not UTF-8
+          std::string("DELIMITER \xE2\x82\xAC;"), // the client never matches it
+          std::string("DELIMITER $$\t"),
+          std::string("DELIMITER ;\x01"),
+          std::string("DELIMITER ;;\r\r"),
+          std::string("DELIMITER"),
+          std::string("DELIMITER "),
+          std::string("delimiter$$"),
+          std::string("DELIMITERS ;;"),
+          std::string("D\xC9LIMITER ;;"),
+          std::string("DELIMITER $$ more"),
+          std::string("DELIMITER ;;") + std::string(250, ' ')}) {
+        EXPECT_EQ(thrownMessage([&] { SQLDumpDelimiter::delimiter(text, true); }), kDelimiter)
+            << text;
     }
+    for (const char* text : {"DELIMITER $$", "DELIMITER ;;\r", "DELIMITER $$\nSELECT"})
+        EXPECT_EQ(thrownMessage([&] { SQLDumpDelimiter::delimiter(text, false); }), kDelimiter)
+            << text;
 }
 
 } // namespace

@@ -128,6 +128,33 @@ TEST_F(SQLDumpTest, ASelectionWithoutItsDelimiterIsRefusedNamingItsLine) {
               sentence);
 }
 
+// What the client would read one way or another, depending on what the
+// statements before did to the session, is refused naming its line.
+TEST_F(SQLDumpTest, ReadingsThatDependOnTheSessionAreRefusedNamingTheirLine) {
+    EXPECT_EQ(refusal(dump("dump.sql", "SELECT 1;\n-- note\n\\C gbk\nSELECT 2;\n")),
+              "Line 3 of the SQL file holds the client command “\\C”, which would change how the "
+              "client reads the rest of the file. Remove that command, or export the dump again.");
+    const std::string quote =
+        "\xEF\xBB\xBFSELECT 1;\n\nINSERT INTO t VALUES ('x',\n\"a\\\";\nSELECT 2;\n\");\n";
+    EXPECT_EQ(
+        refusal(dump("dump.sql", quote)),
+        "Line 4 of the SQL file escapes a double quote with a backslash inside double quotes, "
+        "which the client reads differently in the ANSI_QUOTES mode. Double that quote "
+        "instead, or export the dump again.");
+    EXPECT_EQ(refusal(dump("dump.sql", "DELIMITER ;;\nCREATE PROCEDURE p() BEGIN SELECT 1; END;\n"
+                                       "USE `shop`;;\n")),
+              "Line 3 of the SQL file holds, after a semicolon within a statement, a statement "
+              "that selects, creates or alters a database, which the server would run as it "
+              "stands. Give it a delimiter of its own, or export the dump again.");
+    UserDefaults::standard()->set("Vessora.language", "de");
+    EXPECT_EQ(refusal(dump("dump.sql", quote)),
+              "Zeile 4 der SQL-Datei maskiert ein doppeltes Anführungszeichen innerhalb doppelter "
+              "Anführungszeichen mit einem Backslash, was der Client im Modus ANSI_QUOTES anders "
+              "liest. Verdopple stattdessen dieses Anführungszeichen oder exportiere den Dump "
+              "erneut.");
+    UserDefaults::standard()->set("Vessora.language", "en");
+}
+
 // A compressed or binary file named .sql is refused before anything is
 // written, in a sentence that says so, whatever a lucky scan would make of it.
 TEST_F(SQLDumpTest, ACompressedOrBinaryFileIsRefusedAsNotPlainText) {

@@ -475,6 +475,67 @@ TEST_F(StackEngineMigrateIntegrationTests, ADumpOfADatabaseWithACommentImportsWi
     }
 }
 
+// mariadb-dump writes ALTER DATABASE for the dump's own database around a
+// trigger and routines made while the database had another collation. The
+// import runs them on the new environment's database, whose account has no
+// rights on the source's, and the trigger and routines work there.
+TEST_F(StackEngineMigrateIntegrationTests,
+       ADumpOfADatabaseWhoseCollationChangedImportsItsRoutines) {
+    const MigrationResult source = migrate(
+        request("Source", makeProject("source"), ProjectImportMode::existing, "src", std::nullopt));
+    ASSERT_TRUE(source.report.succeeded) << source.report.message << logs(source.profile);
+    // Made by the application account, the definer the copy's account is.
+    const fs::path objects = work.path() / "objects.sql";
+    PrivateFile::writeKeepingMode(
+        objects, "CREATE TABLE products (id INT PRIMARY KEY, name VARCHAR(40));\n"
+                 "CREATE TABLE audit (entry VARCHAR(80));\n"
+                 "CREATE TRIGGER products_audit AFTER INSERT ON products FOR EACH ROW\n"
+                 "  INSERT INTO audit VALUES (CONCAT('row ', NEW.id));\n"
+                 "DELIMITER $$\nCREATE PROCEDURE add_product(IN n INT)\nBEGIN\n"
+                 "  INSERT INTO products VALUES (n, CONCAT('Teapot ', n));\nEND$$\n"
+                 "CREATE FUNCTION twice(x INT) RETURNS INT DETERMINISTIC RETURN x * 2$$\n"
+                 "DELIMITER ;\n"
+                 "ALTER DATABASE src CHARACTER SET latin1 COLLATE latin1_swedish_ci;\n"
+                 "INSERT INTO products VALUES (1, 'Teapot');\n");
+    ASSERT_EQ(thrownMessage([&] {
+                  StackEngineTesting::importDatabase(
+                      *engine, paths(source.profile), dbPrefix(), objects,
+                      engine->databaseCredentials(source.profile.id).password);
+              }),
+              "");
+    const fs::path dump = work.path() / "src.sql";
+    const CommandResult dumped =
+        mariadbDump(source.profile, dump, {"--databases", "src", "--routines", "--triggers"});
+    ASSERT_EQ(dumped.status, 0) << dumped.output;
+    engine->stop(source.profile.id);
+    ASSERT_THAT(PrivateFile::read(dump),
+                HasSubstr("\nALTER DATABASE `src` CHARACTER SET utf8mb4 COLLATE "
+                          "utf8mb4_general_ci ;\n"));
+
+    const MigrationResult result =
+        migrate(request("Copy", makeProject("copy"), ProjectImportMode::existing, "copy", dump));
+    const StackProfile& profile = result.profile;
+    ASSERT_TRUE(result.report.succeeded) << result.report.message << logs(profile);
+    EXPECT_EQ(result.report.sourceDatabase, "src");
+    EXPECT_EQ(result.report.tableCount, 2);
+    sql(profile, "CALL copy.add_product(2);");
+    EXPECT_EQ(sql(profile, "SELECT entry FROM copy.audit ORDER BY entry;"), "row 1\nrow 2\n");
+    EXPECT_EQ(sql(profile, "SELECT name FROM copy.products WHERE id = 2;"), "Teapot 2\n");
+    EXPECT_EQ(sql(profile, "SELECT copy.twice(21);"), "42\n");
+    // The routines keep the collation they were made under; the copy ends
+    // with the one the source's database has.
+    EXPECT_EQ(sql(profile, "SELECT DEFAULT_COLLATION_NAME FROM information_schema.SCHEMATA WHERE "
+                           "SCHEMA_NAME = 'copy';"),
+              "latin1_swedish_ci\n");
+    EXPECT_EQ(sql(profile, "SELECT GROUP_CONCAT(DATABASE_COLLATION) FROM "
+                           "information_schema.ROUTINES WHERE ROUTINE_SCHEMA = 'copy';"),
+              "utf8mb4_general_ci,utf8mb4_general_ci\n");
+    EXPECT_EQ(sql(profile, "SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = "
+                           "'src';"),
+              "0\n");
+    engine->stop(profile.id);
+}
+
 TEST_F(StackEngineMigrateIntegrationTests, AFailureAfterTheStartStopsTheEnvironment) {
     const fs::path project = makeProject("shop");
     const fs::path dump = work.path() / "shop.sql";
