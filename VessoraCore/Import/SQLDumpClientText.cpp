@@ -101,9 +101,9 @@ std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
         return static_cast<unsigned char>(bytes[k]);
     };
     std::size_t i = 0;
-    const auto textAt = [&](std::size_t at) {
+    const auto textAt = [&](std::size_t offset) {
         if (!firstText_)
-            firstText_ = consumed_ + at;
+            firstText_ = consumed_ + offset;
     };
     while (i < upTo && !cut_) {
         const auto c = static_cast<unsigned char>(bytes[i]);
