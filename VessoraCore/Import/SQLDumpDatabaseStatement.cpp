@@ -1,6 +1,7 @@
 #include "VessoraCore/Import/SQLDumpDatabaseStatement.hpp"
 
 #include "VessoraCore/Foundation/UnicodeText.hpp"
+#include "VessoraCore/Import/SQLDumpTokens.hpp"
 #include "VessoraCore/Process/LogText.hpp"
 
 #include <initializer_list>
@@ -33,16 +34,6 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The server's "--" comment: a blank, a control byte or the end after it.
-bool opensDashComment(std::string_view bytes, std::size_t at) {
-    if (bytes.substr(at, 2) != "--")
-        return false;
-    if (at + 2 >= bytes.size())
-        return true;
-    const auto third = static_cast<unsigned char>(bytes[at + 2]);
-    return third <= 0x20 || third == 0x7F;
-}
-
 // The statement's lexemes, or nothing when a quote or comment is left open.
 // The contents of executable comments are read as if written outside them.
 std::optional<std::vector<Lexeme>> lexemes(std::string_view bytes) {
@@ -55,7 +46,7 @@ std::optional<std::vector<Lexeme>> lexemes(std::string_view bytes) {
         const char n = i + 1 < size ? bytes[i + 1] : '\0';
         if (isBlank(c)) {
             ++i;
-        } else if (c == '#' || opensDashComment(bytes, i)) {
+        } else if (c == '#' || SQLDumpTokens::opensDashComment(bytes, i)) {
             const std::size_t lineFeed = bytes.find('\n', i);
             i = lineFeed == std::string_view::npos ? size : lineFeed + 1;
         } else if (c == '/' && n == '*') {

@@ -17,17 +17,6 @@ bool endsWord(char c) {
     return isBlank(c) || c == '(' || c == ')' || c == ';' || c == '/' || c == '`' || c == '#';
 }
 
-// The server's "--" comment: two hyphens and a blank, a control byte or the
-// end of the text. It may follow a word directly.
-bool opensDashComment(std::string_view bytes, std::size_t at) {
-    if (bytes.substr(at, 2) != "--")
-        return false;
-    if (at + 2 >= bytes.size())
-        return true;
-    const auto third = static_cast<unsigned char>(bytes[at + 2]);
-    return third <= 0x20 || third == 0x7F;
-}
-
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -133,6 +122,15 @@ std::vector<std::string> tokens(std::string_view bytes) {
 
 std::vector<std::string> all(std::string_view bytes) {
     return collect(bytes, std::numeric_limits<std::size_t>::max());
+}
+
+bool opensDashComment(std::string_view bytes, std::size_t at) {
+    if (bytes.substr(at, 2) != "--")
+        return false;
+    if (at + 2 >= bytes.size())
+        return true;
+    const auto third = static_cast<unsigned char>(bytes[at + 2]);
+    return third <= 0x20 || third == 0x7F;
 }
 
 } // namespace vessora::SQLDumpTokens

@@ -24,4 +24,8 @@ std::vector<std::string> tokens(std::string_view bytes);
 // Every token, for a statement whose whole text matters.
 std::vector<std::string> all(std::string_view bytes);
 
+// The server's "--" comment at `at`: two hyphens and a blank, a control
+// byte or the end of the text. It may follow a word directly.
+bool opensDashComment(std::string_view bytes, std::size_t at);
+
 } // namespace vessora::SQLDumpTokens
