@@ -27,6 +27,26 @@ void StringSink::truncate(std::uint64_t size) {
     bytes_.resize(size);
 }
 
+namespace {
+
+// The text of a refusal both readings give alike, from within a catch; any
+// other exception goes on.
+std::string refusal() {
+    try {
+        throw;
+    } catch (const VessoraError& error) {
+        return error.what();
+    } catch (const SQLDumpScanner::CharsetCommand& command) {
+        return "charset command at byte " + std::to_string(command.offset);
+    } catch (const SQLDumpScanner::SelectionWithin& within) {
+        return "selection within at byte " + std::to_string(within.offset);
+    } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
+        return "ambiguous quote at byte " + std::to_string(quote.offset);
+    }
+}
+
+} // namespace
+
 Prepared scanned(std::string_view dump, std::string_view database, std::size_t window,
                  std::vector<std::size_t> pieces) {
     Prepared result;
@@ -37,16 +57,10 @@ Prepared scanned(std::string_view dump, std::string_view database, std::size_t w
     };
     try {
         result.summary = SQLDumpScanner::scan(source, sink, database, window, observer);
-    } catch (const VessoraError& error) {
-        result.error = error.what();
     } catch (const SQLDumpScanner::UnendedSelection& unended) {
         result.error = "unended selection at byte " + std::to_string(unended.offset);
-    } catch (const SQLDumpScanner::CharsetCommand& command) {
-        result.error = "charset command at byte " + std::to_string(command.offset);
-    } catch (const SQLDumpScanner::SelectionWithin& within) {
-        result.error = "selection within at byte " + std::to_string(within.offset);
-    } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
-        result.error = "ambiguous quote at byte " + std::to_string(quote.offset);
+    } catch (...) {
+        result.error = refusal();
     }
     result.output = sink.bytes();
     return result;
@@ -72,16 +86,10 @@ public:
         Prepared result;
         try {
             split();
-        } catch (const VessoraError& error) {
-            result.error = error.what();
         } catch (const SQLDumpStatement::RunsOn&) {
             result.error = "unended selection at byte " + std::to_string(significant_);
-        } catch (const SQLDumpScanner::CharsetCommand& command) {
-            result.error = "charset command at byte " + std::to_string(command.offset);
-        } catch (const SQLDumpScanner::SelectionWithin& within) {
-            result.error = "selection within at byte " + std::to_string(within.offset);
-        } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
-            result.error = "ambiguous quote at byte " + std::to_string(quote.offset);
+        } catch (...) {
+            result.error = refusal();
         }
         result.output = out_;
         result.summary = summary_;
