@@ -167,7 +167,7 @@ bool StackEngine::openHere(const fs::path& file) {
 }
 
 void StackEngine::loadProfiles() {
-    const fs::path file = root_ / "profiles.json";
+    const fs::path file = profilesFile();
     std::error_code error;
     const fs::file_status status = fs::symlink_status(file, error);
     if (error && error != std::errc::no_such_file_or_directory)
@@ -250,6 +250,10 @@ StackProfile StackEngine::findInPlace(const std::string& id) const {
 bool StackEngine::hasProcesses(const std::string& id) const {
     std::lock_guard lock(mutex_);
     return processes_.count(id) != 0;
+}
+
+fs::path StackEngine::profilesFile() const {
+    return root_ / "profiles.json";
 }
 
 fs::path StackEngine::socketFile(const std::string& id) const {

@@ -212,6 +212,8 @@ private:
     StackProfile findInPlace(const std::string& id) const;
     bool hasProcesses(const std::string& id) const;
     std::filesystem::path socketFile(const std::string& id) const;
+    // "profiles.json": every environment record.
+    std::filesystem::path profilesFile() const;
 
     // The working values of one start, from its checks to its launches.
     struct StartPlan {

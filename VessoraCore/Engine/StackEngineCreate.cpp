@@ -106,7 +106,7 @@ StackProfile StackEngine::createUnlocked(
 }
 
 void StackEngine::store(std::vector<StackProfile> profiles) {
-    environmentFiles_.persist(profiles, root_ / "profiles.json");
+    environmentFiles_.persist(profiles, profilesFile());
     std::lock_guard lock(mutex_);
     profiles_ = std::move(profiles);
 }
@@ -182,7 +182,7 @@ void StackEngine::adoptStoredProfiles() {
     // The delete's own error is the one to report; a records file that
     // cannot be read now is met again by the next launch.
     try {
-        std::vector<StackProfile> stored = EnvironmentFiles::load(root_ / "profiles.json");
+        std::vector<StackProfile> stored = EnvironmentFiles::load(profilesFile());
         std::lock_guard lock(mutex_);
         profiles_ = std::move(stored);
     } catch (const std::exception&) {
