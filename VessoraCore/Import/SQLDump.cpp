@@ -179,6 +179,12 @@ Summary prepare(const fs::path& source, const fs::path& destination, std::string
             "which the client reads differently in the ANSI_QUOTES mode. Double that quote "
             "instead, or export the dump again.",
             {std::to_string(lineAt(input.get(), quote.offset))}));
+    } catch (const SQLDumpScanner::EscapedLineEnd& lineEnd) {
+        throw VessoraError(L10n::text(
+            "Line %@ of the SQL file ends with a backslash inside a quoted value, which the "
+            "client reads wrongly: it loses the first character of the next line. Write that "
+            "line break as \\n, or export the dump again.",
+            {std::to_string(lineAt(input.get(), lineEnd.offset))}));
     } catch (const SQLDumpScanner::CharsetCommand& command) {
         throw VessoraError(L10n::text(
             "Line %@ of the SQL file holds the client command “\\C”, which would change how the "

@@ -69,13 +69,14 @@ private:
 
 #if defined(__SSE2__)
 // Bit i set where byte i of the 64 bytes from `from` is a backslash (or the
-// quote byte).
+// quote byte, or a line feed).
 struct QuoteMasks {
     std::uint64_t backslashes;
     std::uint64_t quotes;
+    std::uint64_t lineFeeds;
 };
 
-QuoteMasks quoteMasks(const char* from, __m128i backslash, __m128i quote) {
+QuoteMasks quoteMasks(const char* from, __m128i backslash, __m128i quote, __m128i lineFeed) {
     const auto bits = [](__m128i bytes, __m128i byte) {
         return std::uint64_t(
             static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, byte))));
@@ -85,15 +86,16 @@ QuoteMasks quoteMasks(const char* from, __m128i backslash, __m128i quote) {
     const __m128i b1 = _mm_loadu_si128(blocks + 1);
     const __m128i b2 = _mm_loadu_si128(blocks + 2);
     const __m128i b3 = _mm_loadu_si128(blocks + 3);
-    return {bits(b0, backslash) | bits(b1, backslash) << 16 | bits(b2, backslash) << 32 |
-                bits(b3, backslash) << 48,
-            bits(b0, quote) | bits(b1, quote) << 16 | bits(b2, quote) << 32 |
-                bits(b3, quote) << 48};
+    const auto all = [&](__m128i byte) {
+        return bits(b0, byte) | bits(b1, byte) << 16 | bits(b2, byte) << 32 | bits(b3, byte) << 48;
+    };
+    return {all(backslash), all(quote), all(lineFeed)};
 }
 #endif
 
-// Inside '...': the closing quote from `from` on, or a position at
-// or past `to` when none lies before it. A backslash escapes the next byte
+// Inside '...': the closing quote from `from` on, a backslash that escapes
+// a line feed (the client mangles that line end), or a position at or past
+// `to` when neither lies before it. A backslash escapes the next byte
 // and a doubled quote stays inside. Dumps escape densely (binary data,
 // serialized text), so 64 bytes at a time are settled without a branch per
 // backslash: in each run of backslashes every other byte after its first is
@@ -105,8 +107,9 @@ const char* closingQuote(const char* from, const char* to, char quote, const cha
     constexpr std::uint64_t even = 0x5555555555555555u; // bit 0 is byte 0
     const __m128i quotes = _mm_set1_epi8(quote);
     const __m128i backslashes = _mm_set1_epi8('\\');
+    const __m128i lineFeeds = _mm_set1_epi8('\n');
     while (to - p >= 64) {
-        const QuoteMasks masks = quoteMasks(p, backslashes, quotes);
+        const QuoteMasks masks = quoteMasks(p, backslashes, quotes, lineFeeds);
         const std::uint64_t slash = masks.backslashes;
         std::uint64_t candidates = masks.quotes;
         const std::uint64_t starts = slash & ~(slash << 1);
@@ -116,9 +119,14 @@ const char* closingQuote(const char* from, const char* to, char quote, const cha
         const std::uint64_t oddRuns = slash & ~(slash + (starts & ~even));
         const std::uint64_t escaped = ((evenRuns << 1) & ~even) | ((oddRuns << 1) & even);
         candidates &= ~escaped;
+        // Byte 0 is never escaped here, so its backslash lies in the chunk.
+        const std::uint64_t escapedLineFeeds = escaped & masks.lineFeeds;
+        const int lineEnd = escapedLineFeeds ? __builtin_ctzll(escapedLineFeeds) : 64;
         bool next = false;
         while (candidates != 0) {
             const int i = __builtin_ctzll(candidates);
+            if (i > lineEnd)
+                return p + lineEnd - 1;
             const char* at = p + i;
             if (at + 1 >= last || at[1] != quote)
                 return at;
@@ -129,8 +137,18 @@ const char* closingQuote(const char* from, const char* to, char quote, const cha
             }
             candidates &= ~(std::uint64_t(3) << i);
         }
-        if (!next)
-            p += 64 + (oddRuns >> 63); // an odd run at the end escapes the next byte
+        if (next) // the quote at byte 63 came first
+            continue;
+        if (lineEnd < 64)
+            return p + lineEnd - 1;
+        // An odd run at the end escapes the next byte.
+        if (oddRuns >> 63) {
+            if (p + 64 < last && p[64] == '\n')
+                return p + 63;
+            p += 65;
+        } else {
+            p += 64;
+        }
     }
 #endif
     // The rest byte by byte; an escape or a doubled quote may have taken
@@ -141,6 +159,8 @@ const char* closingQuote(const char* from, const char* to, char quote, const cha
         if (p >= to)
             return p;
         if (*p == '\\') {
+            if (p + 1 < last && p[1] == '\n')
+                return p;
             p += p + 1 < last ? 2 : 1;
             continue;
         }
@@ -200,8 +220,14 @@ public:
 
     SQLDump::Summary run() {
         fill();
-        if (std::string_view(data(), length_).starts_with(byteOrderMark))
+        if (std::string_view(data(), length_).starts_with(byteOrderMark)) {
             position_ = emitFrom_ = lineBegin_ = byteOrderMark.size();
+            // The client drops a mark that begins its input: a second one,
+            // which is written out for it to drop.
+            if (std::string_view(data() + position_, length_ - position_)
+                    .starts_with(byteOrderMark))
+                position_ = lineBegin_ = 2 * byteOrderMark.size();
+        }
         beginStatement();
         for (;;) {
             const std::size_t end = eof_ ? length_ : length_ - lookahead;
@@ -319,9 +345,29 @@ private:
 
     void semicolonWithin(std::size_t at) {
         endWithin(at);
+        if (plainWithin(at + 1))
+            return;
         within_.emplace(SQLDumpClientText::Start{executableLine_, false, true},
                         SQLDumpStatement::headLimit);
         withinFrom_ = withinStart_ = base_ + at + 1;
+    }
+
+    // Whether the text from `from`, after a ";" within a statement, begins
+    // after blanks with a word that checkWithin() does not act on: then it
+    // need not be read. Spares reading every statement of a routine body.
+    bool plainWithin(std::size_t from) const {
+        std::size_t at = from;
+        const std::size_t blanks = std::min(length_, from + 64);
+        while (at < blanks && SQLDumpClientText::isBlank(peek(at)))
+            ++at;
+        const std::size_t end = std::min(length_, at + 16);
+        std::size_t word = at;
+        while (word < end && ((peek(word) | 0x20) >= 'a' && (peek(word) | 0x20) <= 'z'))
+            ++word;
+        // The word must end within the bytes looked at.
+        if (word == end && !(eof_ && end == length_))
+            return false;
+        return SQLDumpStatement::onlyCounts(std::string_view(data() + at, end - at));
     }
 
     // The statement's first bytes up to `upTo`, enough to tell its first
@@ -525,6 +571,8 @@ private:
                         if (*p == '\\') {
                             if (at(p + 1) == '"')
                                 throw AmbiguousQuote{base_ + static_cast<std::uint64_t>(p - start)};
+                            if (at(p + 1) == '\n')
+                                throw EscapedLineEnd{base_ + static_cast<std::uint64_t>(p - start)};
                             p += p + 1 < last ? 2 : 1;
                         } else if (*p == '"') {
                             if (at(p + 1) == '"') {
@@ -540,6 +588,8 @@ private:
                     }
                 } else {
                     p = closingQuote(p, stop, quote_, last);
+                    if (p < stop && *p == '\\')
+                        throw EscapedLineEnd{base_ + static_cast<std::uint64_t>(p - start)};
                     if (p < stop) {
                         p += 1;
                         state = Lexical::normal;

@@ -89,6 +89,13 @@ struct AmbiguousQuote {
     std::uint64_t offset = 0;
 };
 
+// A backslash that ends a line inside '...' or "...": the client sends a
+// NUL byte for the line feed and puts a line feed over the next line's first
+// byte in its input buffer, so what it sends cannot be read from the dump.
+struct EscapedLineEnd {
+    std::uint64_t offset = 0;
+};
+
 // Given the text the client sends for each statement, as far as it is read
 // (the first SQLDumpStatement::headLimit bytes of the statement); for tests.
 using Observer = std::function<void(std::string_view sent)>;

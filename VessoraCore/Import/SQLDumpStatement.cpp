@@ -123,8 +123,12 @@ void checkWithin(std::string_view sent, bool cut) {
 std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summary& summary,
                                  std::string_view database) {
     const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent);
-    if (tokens.empty())
+    if (tokens.empty()) {
+        // Its first words lie past the examined text, whatever they do.
+        if (cut)
+            throw RunsOn();
         return std::nullopt;
+    }
     ++summary.statementCount;
     const std::string keyword = UnicodeText::uppercased(tokens[0]);
     refuse(keyword, tokens, sent);

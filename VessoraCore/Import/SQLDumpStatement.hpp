@@ -18,7 +18,8 @@
 // bytes) or that cannot be read to its end, throw RunsOn: the dump
 // lacks a delimiter there, and exchanging the statement would drop what
 // follows. So does a cut statement whose examined text ends before its
-// first words tell whether it uses, creates, alters or drops a database.
+// first words tell whether it uses, creates, alters or drops a database,
+// or holds no word at all (executable comments without one fill it).
 // Otherwise it returns the replacement, or nothing to keep the statement.
 #pragma once
 
@@ -48,9 +49,9 @@ std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summa
 void checkWithin(std::string_view sent, bool cut);
 
 // Whether the statement whose bytes begin with `head` only counts: its first
-// word, read as the server reads it, is none that adapt() or the client's
-// DELIMITER command acts on. Spares the rest of the reading on dumps with a
-// statement per row.
+// word, read as the server reads it, is none that adapt(), checkWithin() or
+// the client's DELIMITER command acts on. Spares the rest of the reading on
+// dumps with a statement per row and in routine bodies.
 bool onlyCounts(std::string_view head);
 
 } // namespace vessora::SQLDumpStatement

@@ -2,13 +2,14 @@
 
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
-#include "VessoraCore/Import/SQLDumpClientText.hpp"
-#include "VessoraCore/Import/SQLDumpDelimiter.hpp"
 #include "VessoraCore/Import/SQLDumpStatement.hpp"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
+
+#include <unicode/uchar.h>
 
 namespace vessora::SQLDumpTesting {
 
@@ -42,6 +43,8 @@ std::string refusal() {
         return "selection within at byte " + std::to_string(within.offset);
     } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
         return "ambiguous quote at byte " + std::to_string(quote.offset);
+    } catch (const SQLDumpScanner::EscapedLineEnd& lineEnd) {
+        return "escaped line end at byte " + std::to_string(lineEnd.offset);
     }
 }
 
@@ -72,6 +75,122 @@ constexpr std::uint64_t limit = SQLDumpScanner::statementLimit;
 
 bool blank(int c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The client's DELIMITER command, read here on its own: the client keeps
+// 255 bytes of the command's line (or of the statement that is one), and
+// compares the name in Latin-1's case- and accent-blind order.
+constexpr std::size_t commandKept = 255;
+
+bool nameByte(unsigned char byte, char letter) {
+    if (byte == static_cast<unsigned char>(letter) ||
+        byte == static_cast<unsigned char>(letter - 32))
+        return true;
+    if (letter == 'd')
+        return byte == 0xD0 || byte == 0xF0;
+    if (letter == 'e')
+        return (byte & 0xDF) >= 0xC8 && (byte & 0xDF) <= 0xCB;
+    if (letter == 'i')
+        return (byte & 0xDF) >= 0xCC && (byte & 0xDF) <= 0xCF;
+    return false;
+}
+
+bool beginsWithName(std::string_view text) {
+    const std::string_view name = "delimiter";
+    if (text.size() < name.size())
+        return false;
+    for (std::size_t k = 0; k < name.size(); ++k) {
+        if (!nameByte(static_cast<unsigned char>(text[k]), name[k]))
+            return false;
+    }
+    return true;
+}
+
+bool namesCommand(std::string_view text) {
+    std::size_t k = 0;
+    while (k < text.size() && blank(static_cast<unsigned char>(text[k])))
+        ++k;
+    return beginsWithName(text.substr(k));
+}
+
+// The code points of `text`, or nothing when it is not well-formed UTF-8.
+std::optional<std::vector<UChar32>> codePoints(std::string_view text) {
+    std::vector<UChar32> out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80   ? 1
+                                   : lead < 0xC2 ? 0
+                                   : lead < 0xE0 ? 2
+                                   : lead < 0xF0 ? 3
+                                   : lead < 0xF5 ? 4
+                                                 : 0;
+        if (length == 0 || i + length > text.size())
+            return std::nullopt;
+        UChar32 c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return std::nullopt;
+            c = (c << 6) | (next & 0x3F);
+        }
+        const UChar32 least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return std::nullopt;
+        out.push_back(c);
+        i += length;
+    }
+    return out;
+}
+
+[[noreturn]] void unsupportedDelimiter() {
+    throw VessoraError(L10n::text("The dump uses an unsupported SQL delimiter."));
+}
+
+// The delimiter a command sets, in the only form preparation takes: the
+// plain name, blanks, 1 to 16 bytes that hold no letter, number, blank,
+// control, quote or backslash and begin with an ASCII byte, then blanks. On
+// a line a last carriage return belongs to it; in a statement's text a
+// space must end it.
+std::string commandDelimiter(std::string_view text, bool line) {
+    if (text.size() > commandKept)
+        unsupportedDelimiter();
+    std::size_t k = 0;
+    while (k < text.size() && blank(static_cast<unsigned char>(text[k])))
+        ++k;
+    const std::string_view name = "delimiter";
+    for (char letter : name) {
+        if (k >= text.size() || (text[k] != letter && text[k] != letter - 32))
+            unsupportedDelimiter();
+        ++k;
+    }
+    if (k < text.size() && !blank(static_cast<unsigned char>(text[k])))
+        unsupportedDelimiter();
+    while (k < text.size() && blank(static_cast<unsigned char>(text[k])))
+        ++k;
+    std::size_t end = k;
+    while (end < text.size() && text[end] != ' ')
+        ++end;
+    for (std::size_t rest = end; rest < text.size(); ++rest) {
+        if (!blank(static_cast<unsigned char>(text[rest])))
+            unsupportedDelimiter();
+    }
+    if (!line && end == text.size())
+        unsupportedDelimiter();
+    const std::string delimiter(text.substr(k, end - k));
+    std::string_view checked = delimiter;
+    if (line && end == text.size() && checked.size() >= 2 && checked.back() == '\r')
+        checked.remove_suffix(1);
+    const std::optional<std::vector<UChar32>> characters = codePoints(checked);
+    if (!characters || characters->empty() || characters->front() >= 0x80 || delimiter.size() > 16)
+        unsupportedDelimiter();
+    for (const UChar32 c : *characters) {
+        if (u_hasBinaryProperty(c, UCHAR_ALPHABETIC) ||
+            u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE ||
+            u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) || u_iscntrl(c) || c == '\'' || c == '"' ||
+            c == '`' || c == '\\')
+            unsupportedDelimiter();
+    }
+    return delimiter;
 }
 
 // The client's reading of a dump, line by line as it reads its input: a
@@ -154,7 +273,7 @@ private:
     void endLine() {
         if (!pending_)
             return;
-        if (!block_ && (!SQLDumpClientText::startsWithCommandName(line_) || quote_ != 0))
+        if (!block_ && (!beginsWithName(line_) || quote_ != 0))
             line_ += '\n';
         flush();
     }
@@ -202,9 +321,9 @@ private:
     void delimiterFound(std::size_t i) {
         flush();
         const std::size_t next = i + delimiter_.size();
-        if (pending_ && SQLDumpDelimiter::isCommand(text_)) {
+        if (pending_ && namesCommand(text_)) {
             within_.reset();
-            std::string delimiter = SQLDumpDelimiter::delimiter(text_, false);
+            std::string delimiter = commandDelimiter(text_, false);
             out_ += dump_.substr(start_, next - start_);
             delimiter_ = std::move(delimiter);
         } else {
@@ -223,11 +342,9 @@ private:
         if (b < lineEnd_ && (c == '#' || c == 0 || (c == '-' && inLine(b + 1) == '-')))
             return true;
         const std::string_view line = dump_.substr(b, lineEnd_ - b);
-        if (!SQLDumpDelimiter::isCommand(line))
+        if (!namesCommand(line))
             return false;
-        if (line.size() > SQLDumpDelimiter::examinedLine)
-            throw VessoraError(L10n::text("The dump uses an unsupported SQL delimiter."));
-        delimiter_ = SQLDumpDelimiter::delimiter(line, true);
+        delimiter_ = commandDelimiter(line, true);
         const std::size_t next = lineEnd_ < dump_.size() ? lineEnd_ + 1 : lineEnd_;
         out_ += dump_.substr(start_, next - start_);
         beginStatement(next);
@@ -255,8 +372,13 @@ private:
             }
             const int next = inLine(i + 1);
             if (!block_ && c == '\\' && quote_ != '`') {
-                if (i + 1 >= lineEnd_)
+                if (i + 1 >= lineEnd_) {
+                    // In a quote the client sends a NUL byte for the line
+                    // feed and overwrites the next line's first byte.
+                    if (quote_ != 0 && lineEnd_ < dump_.size())
+                        throw SQLDumpScanner::EscapedLineEnd{i};
                     break;
+                }
                 if (next == 'C' && quote_ == 0)
                     throw SQLDumpScanner::CharsetCommand{i};
                 if (next == '"' && quote_ == '"')
@@ -325,7 +447,13 @@ private:
     }
 
     void split() {
-        std::size_t position = dump_.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+        constexpr std::string_view mark = "\xEF\xBB\xBF";
+        std::size_t position = dump_.starts_with(mark) ? 3 : 0;
+        // The client drops a mark that begins what it reads: a second one.
+        if (position == 3 && dump_.substr(3).starts_with(mark)) {
+            out_ += mark;
+            position = 6;
+        }
         beginStatement(position);
         while (position < dump_.size()) {
             lineEnd_ = std::min(dump_.find('\n', position), dump_.size());

@@ -3,8 +3,9 @@
 // and byte by byte the way the MariaDB client reads its input, building the
 // text the client sends for each statement as the client builds it; no
 // window, no search shortcuts, the output built as a string. It shares only
-// the per-statement rules (adapt, the DELIMITER command and its name) with
-// the production scanner.
+// the per-statement rules (SQLDumpStatement) with the production scanner;
+// the DELIMITER command and its name it reads on its own, so a fault in
+// either reading shows as a difference.
 //
 // Also the in-memory ends for SQLDumpScanner: a source that hands out the
 // dump in pieces of chosen sizes, so window edges fall everywhere, and a

@@ -342,6 +342,46 @@ TEST_F(SQLDumpScannerTest, DelimiterCommandsAreTakenWhereTheClientTakesThem) {
         EXPECT_EQ(refusal(dump), kDelimiter) << dump;
 }
 
+// A DELIMITER command that is a statement ended by the delimiter, behind
+// other text on its line: the new delimiter applies from right after the
+// old one, whatever their lengths.
+TEST_F(SQLDumpScannerTest, ADelimiterStatementTakesEffectPastTheOldDelimiter) {
+    EXPECT_EQ(refusal("SELECT 1; DELIMITER $$ ;DROP DATABASE shop$$"), kDrops);
+    EXPECT_EQ(prepared("SELECT 1; DELIMITER $$ ;USE shop$$").output,
+              "SELECT 1; DELIMITER $$ ;\nUSE `target`$$");
+    EXPECT_EQ(prepared("DELIMITER ;;\nSELECT 1;; DELIMITER $$$ ;;USE shop$$$SELECT 2$$$").output,
+              "DELIMITER ;;\nSELECT 1;; DELIMITER $$$ ;;\nUSE `target`$$$SELECT 2$$$");
+    EXPECT_EQ(refusal("DELIMITER //\nSELECT 1// DELIMITER ; //DROP SCHEMA shop;"), kDrops);
+    const Prepared result = prepared("SELECT 1; DELIMITER $$ ;SELECT 2$$SELECT 3$$");
+    EXPECT_EQ(result.statements, (std::vector<std::string>{"SELECT 1", "SELECT 2", "SELECT 3"}));
+}
+
+// The client keeps 255 bytes of a DELIMITER line, counted from the line's
+// start: one byte more may set a shorter delimiter than the line shows.
+TEST_F(SQLDumpScannerTest, ADelimiterLineMayFillTheBytesTheClientKeeps) {
+    const std::string longest = "DELIMITER" + std::string(244, ' ') + "$$";
+    ASSERT_EQ(longest.size(), 255u);
+    const std::string mark = "\xEF\xBB\xBF";
+    for (const std::string& before : {std::string(), std::string("SELECT 0;\n"), mark, mark + mark,
+                                      std::string("SELECT 0;\n/* c */\n")}) {
+        const std::string body = "\nSELECT 1; SELECT 2$$\nUSE shop$$\n";
+        const Prepared result = prepared(before + longest + body);
+        EXPECT_EQ(result.error, "") << before;
+        EXPECT_EQ(result.statements.back(), "USE shop") << before;
+        EXPECT_EQ(refusal(before + " " + longest + body), kDelimiter) << before;
+        EXPECT_EQ(refusal(before + "DELIMITER" + std::string(245, ' ') + "$$" + body), kDelimiter)
+            << before;
+    }
+    // Blanks before the name count too.
+    EXPECT_EQ(count("  DELIMITER" + std::string(242, ' ') + "$$\nSELECT 1$$"), 1);
+    EXPECT_EQ(refusal("  DELIMITER" + std::string(243, ' ') + "$$\nSELECT 1$$"), kDelimiter);
+    // The same bound for the command written as a statement.
+    const std::string statement = "DELIMITER" + std::string(243, ' ') + "$$ ";
+    ASSERT_EQ(statement.size(), 255u);
+    EXPECT_EQ(count("SELECT 0; " + statement + ";SELECT 1$$"), 2);
+    EXPECT_EQ(refusal("SELECT 0; " + statement + " ;SELECT 1$$"), kDelimiter);
+}
+
 // mariadb-dump's ALTER DATABASE, CREATE OR REPLACE DATABASE and the run-on
 // statements the client would send whole.
 TEST_F(SQLDumpScannerTest, EveryStatementNamingTheDumpsDatabaseActsOnTheTarget) {
@@ -383,11 +423,25 @@ TEST_F(SQLDumpScannerTest, ALongLeadingCommentCannotHideAStatement) {
     EXPECT_EQ(result.output, "SELECT 1;\nUSE `target`;\nSELECT 2;");
     EXPECT_EQ(result.summary.statementCount, 3);
     // The head stays bounded: eight kilobytes of executable comments
-    // without words leave no token in it.
+    // without words leave no token in it, so the statement is refused
+    // unread.
     std::string empty;
     while (empty.size() < 10000)
         empty += "/*!*/";
-    EXPECT_EQ(count("SELECT 1;" + empty + " USE shop;"), 1);
+    EXPECT_EQ(refusal("SELECT 1;" + empty + " USE shop;"), "unended selection at byte 9");
+    std::string versioned;
+    for (int i = 0; i < 900; ++i)
+        versioned += "/*!40101 */";
+    EXPECT_EQ(refusal("SELECT 1;\n" + versioned + "CREATE DATABASE other_db;"),
+              "unended selection at byte 10");
+    EXPECT_EQ(refusal("SELECT 1;/*!40101" + std::string(9000, ' ') + "*/ USE other_db;"),
+              "unended selection at byte 9");
+    EXPECT_EQ(refusal("SELECT 1;/*M!100000" + std::string(9000, '\n') + "*/ USE other_db;"),
+              "unended selection at byte 9");
+    // Fewer of them leave the statement's words in the head.
+    EXPECT_EQ(prepared("SELECT 1;" + empty.substr(0, 8000) + " USE shop;").output,
+              "SELECT 1;\nUSE `target`;");
+    EXPECT_EQ(count("SELECT 1;" + versioned.substr(0, 8096) + " SELECT 2;"), 2);
 }
 
 TEST_F(SQLDumpScannerTest, ByteOrderMarkIsDroppedAndALastStatementNeedsNoDelimiter) {
@@ -399,6 +453,63 @@ TEST_F(SQLDumpScannerTest, ByteOrderMarkIsDroppedAndALastStatementNeedsNoDelimit
     const Prepared last = prepared("SELECT 1;\nUSE shop -- trailing");
     EXPECT_EQ(last.output, "SELECT 1;\nUSE `target`");
     EXPECT_EQ(last.summary.statementCount, 2);
+}
+
+// The client drops the mark that begins its input; a dump that begins with
+// two marks has the second one dropped by the client.
+TEST_F(SQLDumpScannerTest, TheClientDropsASecondByteOrderMark) {
+    const std::string mark = "\xEF\xBB\xBF";
+    Prepared result = prepared(mark + mark +
+                               "CREATE DATABASE /*!32312 IF NOT EXISTS*/ `src`;\nUSE `src`;\n"
+                               "SELECT 1;");
+    EXPECT_EQ(result.output, mark + "\nUSE `target`;\nUSE `target`;\nSELECT 1;");
+    EXPECT_EQ(result.summary.sourceDatabase, "src");
+    EXPECT_EQ(refusal(mark + mark + "DROP DATABASE src;"), kDrops);
+    result = prepared(mark + mark + "-- c\nDELIMITER ;;\nSELECT 1; SELECT 2;;");
+    EXPECT_EQ(result.summary.statementCount, 1);
+    // A third is statement text, which the server does not take for a word.
+    result = prepared(mark + mark + mark + "USE shop;");
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.output, mark + mark + "USE shop;");
+    EXPECT_EQ(result.statements, (std::vector<std::string>{mark + "USE shop"}));
+    EXPECT_EQ(refusal(mark + mark), kEmpty);
+}
+
+// The client sends a NUL byte for a line feed that a backslash escapes
+// inside '...' or "..." and puts a line feed over the next line's first
+// byte: 'a\<LF>b' reaches the server as 'a\<NUL><LF><LF>'. That is refused;
+// elsewhere a backslash before a line's end is dropped.
+TEST_F(SQLDumpScannerTest, ABackslashEndingALineInsideAQuoteIsRefused) {
+    EXPECT_EQ(refusal("SELECT 'a\\\nb', 'c';"), "escaped line end at byte 9");
+    EXPECT_EQ(refusal("SELECT \"a\\\nb\";"), "escaped line end at byte 9");
+    // What it hides from a reading that keeps the next line's first byte.
+    EXPECT_EQ(refusal("SELECT 'a\\\n''; USE other_db; SELECT '';"), "escaped line end at byte 9");
+    EXPECT_EQ(refusal("/*!40101 SET @a = 'x\\\n' */;"), "escaped line end at byte 20");
+    EXPECT_EQ(refusal("DELIMITER ;;\nCREATE PROCEDURE p() SELECT 'a\\\n';;"),
+              "escaped line end at byte 43");
+    // An escaped backslash, a backslash in backticks or outside quotes, and
+    // one before a carriage return pass.
+    EXPECT_EQ(count("SELECT 'a\\\\\nb', \"\\\\\n\";"), 1);
+    EXPECT_EQ(count("SELECT `a\\\nb`;"), 1);
+    EXPECT_EQ(count("SELECT 1 \\\n, 2;"), 1);
+    EXPECT_EQ(count("SELECT 'a\\\r\nb';\r\n"), 1);
+    // Wherever the line end falls among 64-byte steps, after runs of
+    // backslashes of either length, and behind a closing quote.
+    for (std::size_t pad = 0; pad < 140; ++pad) {
+        for (std::size_t run : {1, 2, 3, 64, 65}) {
+            const std::string dump =
+                "SELECT '" + std::string(pad, 'x') + std::string(run, '\\') + "\nb', 'c';\n";
+            const Prepared result = prepared(dump);
+            if (run % 2 == 0)
+                EXPECT_EQ(result.error, "") << pad << " " << run;
+            else
+                EXPECT_EQ(result.error,
+                          "escaped line end at byte " + std::to_string(8 + pad + run - 1))
+                    << pad << " " << run;
+        }
+        EXPECT_EQ(count("SELECT '" + std::string(pad, 'x') + "' \\\n, 'b\\\\\n';"), 1) << pad;
+        EXPECT_EQ(count("SELECT '" + std::string(pad, 'x') + "''' \\\n, 1;"), 1) << pad;
+    }
 }
 
 TEST_F(SQLDumpScannerTest, EmptyCommentOnlyAndUnterminatedDumpsAreRefused) {

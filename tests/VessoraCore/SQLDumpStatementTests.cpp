@@ -170,6 +170,10 @@ TEST_F(SQLDumpStatementTest, ASelectionThatRunsOnPastItsNameIsRefused) {
                  SQLDumpStatement::RunsOn);
     EXPECT_THROW(SQLDumpStatement::adapt("ALTER DATABASE shop CHARSET latin1", true, summary, "n"),
                  SQLDumpStatement::RunsOn);
+    // So is a head without a word, whatever follows it.
+    EXPECT_THROW(SQLDumpStatement::adapt("/*!40101 */ /*!*/", true, summary, "n"),
+                 SQLDumpStatement::RunsOn);
+    EXPECT_EQ(SQLDumpStatement::adapt("/*!40101 */ /*!*/", false, summary, "n"), std::nullopt);
     // Many clauses are still read to their end.
     EXPECT_TRUE(runsOn("CREATE DATABASE shop CHARSET a COLLATE b CHARSET c COLLATE d CHARSET e "
                        "COLLATE f INSERT"));

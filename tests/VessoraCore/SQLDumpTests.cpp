@@ -155,6 +155,24 @@ TEST_F(SQLDumpTest, ReadingsThatDependOnTheSessionAreRefusedNamingTheirLine) {
     UserDefaults::standard()->set("Vessora.language", "en");
 }
 
+// The client mangles a line end that a backslash escapes inside a quote:
+// refused in the user's words, naming the backslash's line.
+TEST_F(SQLDumpTest, ABackslashEndingALineInsideAQuoteIsRefusedNamingItsLine) {
+    const std::string text = "SELECT 1;\nINSERT INTO t VALUES ('a',\n'b\\\n''; USE other_db; "
+                             "SELECT ''');\n";
+    EXPECT_EQ(refusal(dump("dump.sql", text)),
+              "Line 3 of the SQL file ends with a backslash inside a quoted value, which the "
+              "client reads wrongly: it loses the first character of the next line. Write that "
+              "line break as \\n, or export the dump again.");
+    UserDefaults::standard()->set("Vessora.language", "fr");
+    EXPECT_EQ(refusal(dump("dump.sql", text)),
+              "La ligne 3 du fichier SQL se termine par une barre oblique inverse à l’intérieur "
+              "d’une valeur entre guillemets, ce que le client lit mal : il perd le premier "
+              "caractère de la ligne suivante. Écrivez ce saut de ligne sous la forme \\n ou "
+              "exportez à nouveau le dump.");
+    UserDefaults::standard()->set("Vessora.language", "en");
+}
+
 // A compressed or binary file named .sql is refused before anything is
 // written, in a sentence that says so, whatever a lucky scan would make of it.
 TEST_F(SQLDumpTest, ACompressedOrBinaryFileIsRefusedAsNotPlainText) {
@@ -285,19 +303,20 @@ TEST_F(SQLDumpTest, AChosenFileThatIsGoneOrUnreadableIsNamedInASentence) {
 }
 
 TEST_F(SQLDumpTest, ADumpOfExactly512MiBIsAccepted) {
-    // Mostly holes: blank statements between a ";" every 32 MiB. The start
-    // is text, as a dump's start must be.
-    const fs::path source = dump("full.sql", "SELECT 1;" + std::string(8192, ' '));
+    // Mostly holes: statements of a word and NUL bytes, a ";" every 32 MiB
+    // (a statement without a word in its head is refused unread). The
+    // start is text, as a dump's start must be.
+    const fs::path source = dump("full.sql", "SELECT 1" + std::string(8192, ' '));
     {
         std::fstream file(source, std::ios::in | std::ios::out | std::ios::binary);
         for (std::uint64_t at = 32 << 20; at < SQLDump::largestFile; at += 32 << 20) {
             file.seekp(std::streamoff(at));
-            file.put(';');
+            file.write(";SELECT 1", 9);
         }
     }
     fs::resize_file(source, SQLDump::largestFile);
     const SQLDump::Summary summary = SQLDump::prepare(source, output(), "shop_db");
-    EXPECT_EQ(summary.statementCount, 1);
+    EXPECT_EQ(summary.statementCount, 16);
     EXPECT_EQ(fs::file_size(output()), SQLDump::largestFile);
 }
 
