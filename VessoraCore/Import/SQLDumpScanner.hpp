@@ -12,6 +12,7 @@
 //     inside `...` a backslash is an ordinary byte and only a doubled
 //     backtick stays inside. A backslash before a double quote inside "..."
 //     is refused: under ANSI_QUOTES the client reads it as an ordinary byte.
+//     So is one before a line feed inside '...' or "..." (EscapedLineEnd).
 //   - "#" opens a comment up to the line feed anywhere; "--" does so before
 //     any statement text whatever follows it, and within a statement when a
 //     blank or NUL byte follows it or the line ends. While no statement is
@@ -31,9 +32,9 @@
 //     the delimiter whose text does (SQLDumpDelimiter). A command line longer
 //     than the client keeps is refused as an unsupported delimiter.
 // The output holds every byte of the input, with the byte-order mark
-// dropped and the statements adapt() replaces exchanged whole (from the
-// previous delimiter to their own) for the replacement; the delimiter after
-// them stays.
+// dropped (a second one stays for the client, which drops it in turn) and the statements adapt()
+// replaces exchanged whole (from the previous delimiter to their own) for the replacement; the
+// delimiter after them stays.
 //
 // Memory stays bounded whatever the size of the dump or of one statement:
 // the input passes through one window, the statement head (at most

@@ -638,8 +638,17 @@ TEST_F(SQLDumpIntegrationTest, PreparationReadsTheStatementsTheClientSendsAndTou
           "SELECT 1; DELIMITER $$ ;\nSELECT 2; SELECT 3$$\nDELIMITER ;\nSELECT 4;\n",
           "DELIMITER ;;\r\nSELECT 1;; SELECT 2;;\r\nDELIMITER ;\r\nSELECT 3; SELECT 4;\r\n",
           "/*!40101 SELECT /* c */ 1 */;\nSELECT 2;\n*/ SELECT 3;\n",
-          "SELECT 1 --\x01;SELECT 2 --\x0b;SELECT 3;\n"})
+          "SELECT 1 --\x01;SELECT 2 --\x0b;SELECT 3;\n",
+          "SELECT 1; DELIMITER $$ ;USE `shop`$$SELECT 2$$\nDELIMITER ;\n"})
         corpus.emplace_back(shape, shape);
+    // The longest DELIMITER line the client keeps whole, and a head of
+    // executable comments without a word that still holds the words.
+    corpus.emplace_back("longest delimiter line", "DELIMITER" + std::string(244, ' ') +
+                                                      "$$\nSELECT 1; SELECT 2$$\nUSE `shop`$$\n");
+    std::string comments;
+    for (int i = 0; i < 1600; ++i)
+        comments += "/*!*/";
+    corpus.emplace_back("empty executable comments", "SELECT 1;" + comments + " USE `shop`;\n");
     for (unsigned seed = 1; seed <= 80; ++seed)
         corpus.emplace_back("varied dump " + std::to_string(seed), VariedDump(seed).build());
 
@@ -702,6 +711,41 @@ TEST_F(SQLDumpIntegrationTest, ACreatedDatabaseRunningOnIntoAnExecutableCommentI
                   "semicolon, or export the dump again.")
             << written;
     }
+}
+
+// The client's own readings that preparation follows or refuses, as the
+// server's general log shows them: a second byte-order mark is dropped by
+// the client, a backslash that ends a line inside a quote turns the line
+// feed into a NUL byte and eats the next line's first byte, and executable
+// comments without a word may fill more than the examined head.
+TEST_F(SQLDumpIntegrationTest, WhatTheClientSendsForMarksLineEndsAndEmptyCommentsIsRead) {
+    const std::string mark = "\xEF\xBB\xBF";
+    writeFile(path("marks.sql"), mark + mark + "CREATE DATABASE `src`;\nSELECT 1;\n");
+    const SQLDump::Summary summary =
+        SQLDump::prepare(path("marks.sql"), path("import.sql"), "target");
+    EXPECT_EQ(summary.sourceDatabase, "src");
+    std::vector<std::string> sent = server->sentStatements(path("import.sql"));
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(asLogged(sent[0]), "USE `target`");
+    EXPECT_EQ(sent[1], "SELECT 1");
+
+    const std::string lineEnd = "SELECT 'a\\\n''; USE other_db; SELECT '';\n";
+    writeFile(path("line-end.sql"), lineEnd);
+    sent = server->sentStatements(path("line-end.sql"));
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0], std::string("SELECT 'a\\\0\n\n'", 14));
+    EXPECT_EQ(sent[1], "USE other_db");
+    EXPECT_EQ(SQLDumpTesting::scanned(lineEnd, "target").error, "escaped line end at byte 9");
+
+    std::string empty;
+    for (int i = 0; i < 2000; ++i)
+        empty += "/*!*/";
+    const std::string hidden = "SELECT 1;" + empty + " USE other_db;\n";
+    writeFile(path("empty.sql"), hidden);
+    sent = server->sentStatements(path("empty.sql"));
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1], empty + " USE other_db");
+    EXPECT_EQ(SQLDumpTesting::scanned(hidden, "target").error, "unended selection at byte 9");
 }
 
 // mariadb-dump writes ALTER DATABASE for its own database around a trigger
