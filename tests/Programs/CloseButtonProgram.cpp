@@ -97,6 +97,15 @@ TEST_F(CloseButtonTest, TheCloseButtonAsksForTheQuitWhileASheetIsOpenAndAnAction
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     ASSERT_TRUE(waitFor([&] { return engine->calls("statuses") >= 2; }));
 
+    // A sheet's own close button still closes only that sheet.
+    shell().model().setShowCreate(true);
+    ASSERT_TRUE(waitFor([&] { return window.sheets().current() != nullptr; }));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.sheets().current()));
+    windowManager.clickCloseButton(window.sheets().current()->winId());
+    ASSERT_TRUE(waitFor([&] { return window.sheets().current() == nullptr; }));
+    EXPECT_FALSE(shell().model().showCreate());
+    EXPECT_FALSE(shell().terminating());
+
     engine->hold("install");
     ASSERT_TRUE(shell().model().perform("Installing packages for Legacy…", false,
                                         [](AppEngine& e) { e.install("legacy"); }));
