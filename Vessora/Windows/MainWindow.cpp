@@ -11,9 +11,11 @@
 #include "Vessora/Sheets/NewEnvironmentSheet.hpp"
 #include "Vessora/Sheets/UpdateDetailsSheet.hpp"
 #include "Vessora/Windows/Appearance.hpp"
+#include "Vessora/Windows/CloseButtonRelay.hpp"
 #include "Vessora/Windows/DeleteConfirmation.hpp"
 #include "Vessora/Windows/DetailPane.hpp"
 #include "Vessora/Windows/EditorSlot.hpp"
+#include "Vessora/Windows/QuitKeys.hpp"
 #include "Vessora/Windows/SheetPresenter.hpp"
 #include "Vessora/Windows/Sidebar.hpp"
 #include "Vessora/Windows/StatusBar.hpp"
@@ -93,6 +95,9 @@ MainWindow::MainWindow(AppModel& model, AppPreferences& preferences, AppUpdates&
 
     buildMenu();
     buildToolbar();
+    // Quit reaches the shell also while a sheet blocks the window.
+    new QuitKeys(*this, *quit_);
+    new CloseButtonRelay(*this);
     setMinimumSize(860, 450);
     resize(920, 480);
 
@@ -124,7 +129,7 @@ void MainWindow::buildMenu() {
     appMenu_->addSeparator();
     quit_ = appMenu_->addAction(QString());
     quit_->setObjectName("quitAction");
-    quit_->setShortcut(QKeySequence::Quit);
+    quit_->setShortcuts(QuitKeys::sequences());
     quit_->setMenuRole(QAction::QuitRole);
 
     connect(about_, &QAction::triggered, this, [this] {

@@ -8,7 +8,9 @@
 //
 // Closing the window never closes it directly: it asks for the orderly quit
 // (quitRequested), and the shell allows the close once every environment
-// has stopped.
+// has stopped. The Quit keys (pressed in any of the window's windows), the
+// Quit menu item and the close button ask for it also while a sheet blocks
+// the window.
 #pragma once
 
 #include <QMainWindow>

@@ -2,39 +2,55 @@
 // signals take one road that waits for the running action, stops every
 // environment once (again while the engine is busy with something else, up
 // to the bound), keeps the window up meanwhile and only then ends the loop.
+// Quit reaches the shell from every window of the program, a sheet over the
+// main window included, as the keys a user presses there.
 #include "Vessora/App/AppShell.hpp"
+#include "Vessora/App/FileChooser.hpp"
 #include "Vessora/App/QuitOnSignal.hpp"
+#include "Vessora/Sheets/IconLabel.hpp"
+#include "Vessora/Sheets/MigrationDraft.hpp"
+#include "Vessora/Sheets/MigrationSheet.hpp"
 #include "Vessora/Windows/MainWindow.hpp"
 #include "Vessora/Windows/SettingsWindow.hpp"
 #include "Vessora/Windows/SheetPresenter.hpp"
 #include "VessoraCore/Storage/StackPaths.hpp"
 #include "tests/Vessora/Support/AppModelTest.hpp"
+#include "tests/Vessora/Support/FakeFileChooser.hpp"
 #include "tests/Vessora/Support/FakeReleaseFeed.hpp"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace vessora {
 namespace {
 
 class AppShellTest : public AppModelTest {
 protected:
-    void SetUp() override { UserDefaults::setStandard(defaults); }
+    void SetUp() override {
+        UserDefaults::setStandard(defaults);
+        FileChooser::setCurrent(chooser);
+    }
 
     void TearDown() override {
         feed->release();
         engine->releaseAll();
         shell_.reset();
+        FileChooser::setCurrent(nullptr);
         AppModelTest::TearDown();
         UserDefaults::setStandard(UserDefaults::inMemory());
     }
@@ -74,7 +90,75 @@ protected:
         return shell().window().findChild<QLabel*>("activityText")->accessibleName().toStdString();
     }
 
+    QDialog* sheet() { return shell().window().sheets().current(); }
+
+    bool waitForSheet(const char* name) {
+        return waitFor([&] { return sheet() && sheet()->objectName() == name; });
+    }
+
+    // The widget a user's keys go to once `window` is in front: the one
+    // with the focus there, else the window itself, as Qt delivers them.
+    static QWidget* focusIn(QWidget* window) {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window))
+            return nullptr;
+        QWidget* focused = window->focusWidget();
+        return focused && focused->isVisible() ? focused : window;
+    }
+
+    int quitActionTriggers() {
+        auto* quit = shell().window().findChild<QAction*>("quitAction");
+        if (!quitSpy_)
+            quitSpy_ = std::make_unique<QSignalSpy>(quit, &QAction::triggered);
+        return static_cast<int>(quitSpy_->count());
+    }
+
+    // What the import wizard's default runtime needs, before the window
+    // loads the package status.
+    void installImportRuntime() {
+        InstallationStatus installations;
+        for (const char* formula : {"nginx", "php@8.4", "mariadb@11.4"})
+            installations.installed[formula] = true;
+        engine->setInstallations(installations);
+    }
+
+    // The wizard over the main window, filled and importing "Portal" from a
+    // folder, held in its copying phase.
+    MigrationSheet* importHeldWhileCopying() {
+        engine->setMigrationPhases(
+            {MigrationPhase::checking, MigrationPhase::copying, MigrationPhase::importing});
+        engine->hold(FakeAppEngine::phaseGate(MigrationPhase::copying));
+        shell().model().setShowMigration(true);
+        if (!waitForSheet("migrationSheet")) {
+            ADD_FAILURE() << "no import wizard";
+            return nullptr;
+        }
+        auto* wizard = qobject_cast<MigrationSheet*>(sheet());
+        auto* name = wizard->findChild<QLineEdit*>("nameField");
+        name->setFocus();
+        name->insert("Portal");
+        wizard->findChild<QPushButton*>("chooseFolderButton")->click();
+        chooser->answer(project.path());
+        auto* next = wizard->findChild<QPushButton*>("primaryButton");
+        for (int step = 0; step <= MigrationDraft::reviewStep; ++step) {
+            if (!next->isEnabled()) {
+                ADD_FAILURE() << "the wizard does not go on from step " << step;
+                return nullptr;
+            }
+            next->click();
+        }
+        if (!wizard->draft().importing() ||
+            !waitUntilHeld(FakeAppEngine::phaseGate(MigrationPhase::copying))) {
+            ADD_FAILURE() << "the import did not start";
+            return nullptr;
+        }
+        return wizard;
+    }
+
     BuildInfo updatesBuild = BuildInfo::developmentBuild();
+    std::shared_ptr<FakeFileChooser> chooser = std::make_shared<FakeFileChooser>();
+    TemporaryFolder project{"vessora-project"};
+    std::unique_ptr<QSignalSpy> quitSpy_;
     std::shared_ptr<FakeReleaseFeed> feed = std::make_shared<FakeReleaseFeed>();
     std::chrono::milliseconds quitStopLimit{10000};
     int exits = 0;
@@ -128,6 +212,171 @@ TEST_F(AppShellTest, CloseWaitsForTheRunningActionStopsOnceThenEnds) {
     EXPECT_TRUE(shell().window().close());
     QTest::qWait(50);
     EXPECT_EQ(exits, 1);
+}
+
+// The reported case: a long import with its progress sheet in front. Ctrl+Q
+// there, again, the menu item and the window's close button all ask for
+// the one quit, which waits for the import to end, then stops everything.
+TEST_F(AppShellTest, QuitFromTheImportSheetWaitsForTheImportThenStopsEverythingOnce) {
+    installImportRuntime();
+    startAndWaitForPolls();
+    ASSERT_TRUE(waitFor([&] { return shell().model().packageStatusKnown(); }));
+    MigrationSheet* wizard = importHeldWhileCopying();
+    ASSERT_NE(wizard, nullptr);
+    QWidget* focused = focusIn(wizard);
+    ASSERT_NE(focused, nullptr);
+    ASSERT_EQ(quitActionTriggers(), 0);
+
+    QTest::keyClick(focused, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(shell().terminating());
+    EXPECT_EQ(activityShown(), "Stopping environments…");
+    EXPECT_EQ(quitActionTriggers(), 1);
+    QTest::keyClick(focused, Qt::Key_Q, Qt::ControlModifier);
+    shell().window().findChild<QAction*>("quitAction")->trigger();
+    EXPECT_FALSE(shell().window().close());
+    QTest::qWait(100);
+    EXPECT_EQ(engine->calls("stopAll"), 0);
+    EXPECT_EQ(exits, 0);
+    // The sheet stays as it was, the import goes on.
+    EXPECT_TRUE(wizard->isVisible());
+    EXPECT_TRUE(wizard->draft().importing());
+    EXPECT_TRUE(shell().window().isVisible());
+
+    engine->hold("stopAll");
+    engine->release(FakeAppEngine::phaseGate(MigrationPhase::copying));
+    ASSERT_TRUE(waitUntilHeld("stopAll"));
+    // The import ended as it would have; its result shows until the end.
+    ASSERT_TRUE(wizard->draft().result().has_value());
+    EXPECT_EQ(wizard->findChild<IconLabel*>("resultStatus")->text(), "Import complete");
+    EXPECT_TRUE(wizard->isVisible());
+    EXPECT_EQ(activityShown(), "Stopping environments…");
+    EXPECT_EQ(exits, 0);
+    engine->release("stopAll");
+    ASSERT_TRUE(waitFor([&] { return exits == 1; }));
+    EXPECT_EQ(engine->calls("stopAll"), 1);
+    EXPECT_EQ(engine->calls("migrate"), 1);
+    const auto calls = engine->log();
+    EXPECT_LT(std::find(calls.begin(), calls.end(), "migrate(Portal)"),
+              std::find(calls.begin(), calls.end(), "stopAll"));
+    EXPECT_FALSE(shell().model().error());
+    QTest::qWait(50);
+    EXPECT_EQ(exits, 1);
+}
+
+// Ctrl+Q in a sheet's field while an action runs: no keystroke for the
+// field, the sheet keeps what was typed until the program ends, and
+// nothing new can start from it meanwhile.
+TEST_F(AppShellTest, QuitInASheetFieldKeepsTheSheetAsTypedUntilTheActionEnds) {
+    startAndWaitForPolls();
+    engine->hold("install");
+    ASSERT_TRUE(shell().model().perform("Installing packages for Legacy…", false,
+                                        [](AppEngine& e) { e.install("legacy"); }));
+    ASSERT_TRUE(waitUntilHeld("install"));
+    shell().model().setShowCreate(true);
+    ASSERT_TRUE(waitForSheet("newEnvironmentSheet"));
+    QDialog* create = sheet();
+    auto* name = create->findChild<QLineEdit*>("nameField");
+    ASSERT_NE(focusIn(create), nullptr);
+    name->setFocus();
+    ASSERT_TRUE(waitFor([&] { return QApplication::focusWidget() == name; }));
+    QTest::keyClicks(name, "Shop");
+
+    QTest::keyClick(name, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(shell().terminating());
+    EXPECT_EQ(name->text().toStdString(), "Shop");
+    EXPECT_EQ(activityShown(), "Stopping environments…");
+    EXPECT_FALSE(create->findChild<QPushButton*>("createButton")->isEnabled());
+    QTest::qWait(100);
+    EXPECT_EQ(engine->calls("stopAll"), 0);
+
+    engine->hold("stopAll");
+    engine->release("install");
+    ASSERT_TRUE(waitUntilHeld("stopAll"));
+    EXPECT_EQ(sheet(), create);
+    EXPECT_TRUE(create->isVisible());
+    EXPECT_EQ(name->text().toStdString(), "Shop");
+    EXPECT_FALSE(create->findChild<QPushButton*>("createButton")->isEnabled());
+    EXPECT_EQ(activityShown(), "Stopping environments…");
+    engine->release("stopAll");
+    ASSERT_TRUE(waitFor([&] { return exits == 1; }));
+    EXPECT_EQ(engine->calls("stopAll"), 1);
+    EXPECT_EQ(engine->calls("create"), 0);
+}
+
+// With nothing running the quit stops everything at once, from each sheet
+// the window presents, the settings window or the window itself; a held
+// key's repeats ask nothing more.
+TEST_F(AppShellTest, QuitWithNothingRunningStopsAndEndsAtOnceFromEveryWindow) {
+    struct Front {
+        std::string name;
+        // Opens it; the object name of the sheet it presents, none for a
+        // window of its own.
+        std::function<std::string(AppShell&)> open;
+    };
+    const std::vector<Front> fronts{
+        {"window", [](AppShell&) { return std::string(); }},
+        {"about",
+         [](AppShell& s) {
+             s.window().findChild<QAction*>("aboutAction")->trigger();
+             return std::string("aboutBox");
+         }},
+        {"create",
+         [](AppShell& s) {
+             s.model().setShowCreate(true);
+             return std::string("newEnvironmentSheet");
+         }},
+        {"import",
+         [](AppShell& s) {
+             s.model().setShowMigration(true);
+             return std::string("migrationSheet");
+         }},
+        {"local addresses",
+         [](AppShell& s) {
+             s.model().setShowLocalHosts(true);
+             return std::string("localHostSheet");
+         }},
+        {"update details",
+         [](AppShell& s) {
+             s.updates().setShowDetails(true);
+             return std::string("updateDetailsSheet");
+         }},
+        {"delete confirmation",
+         [](AppShell& s) {
+             s.model().setPendingDeletion(s.model().profiles().front());
+             s.model().setShowDeleteConfirmation(true);
+             return std::string("deleteConfirmation");
+         }},
+        {"settings",
+         [](AppShell& s) {
+             s.openSettings();
+             return std::string();
+         }},
+    };
+    for (const Front& front : fronts) {
+        SCOPED_TRACE(front.name);
+        shell_.reset();
+        quitSpy_.reset();
+        exits = 0;
+        const int stopsBefore = engine->calls("stopAll");
+        startAndWaitForPolls();
+        const std::string sheetName = front.open(shell());
+        QWidget* window = &shell().window();
+        if (!sheetName.empty()) {
+            ASSERT_TRUE(waitForSheet(sheetName.c_str()));
+            window = sheet();
+        } else if (front.name == "settings") {
+            window = shell().settingsWindow();
+        }
+        QWidget* focused = focusIn(window);
+        ASSERT_NE(focused, nullptr);
+        ASSERT_EQ(quitActionTriggers(), 0);
+        QTest::keyClick(focused, Qt::Key_Q, Qt::ControlModifier);
+        QKeyEvent repeated(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier, QString(), true);
+        QApplication::sendEvent(focused, &repeated);
+        ASSERT_TRUE(waitFor([&] { return exits == 1; }));
+        EXPECT_EQ(engine->calls("stopAll"), stopsBefore + 1);
+        EXPECT_EQ(quitActionTriggers(), 1);
+    }
 }
 
 TEST_F(AppShellTest, StopAllIsRetriedWhileTheEngineIsBusyElsewhere) {
@@ -334,6 +583,10 @@ TEST_F(AppShellTest, TheMenuStartsWithAboutWhichShowsTheVersion) {
                                                "settingsAction", "-", "quitAction"}));
     auto* about = shell().window().findChild<QAction*>("aboutAction");
     EXPECT_EQ(about->text().toStdString(), "About Vessora");
+    // Quit shows its keys, also where the platform names none.
+    EXPECT_EQ(
+        shell().window().findChild<QAction*>("quitAction")->shortcut().toString().toStdString(),
+        "Ctrl+Q");
 
     about->trigger();
     auto* box = qobject_cast<QMessageBox*>(shell().window().sheets().current());

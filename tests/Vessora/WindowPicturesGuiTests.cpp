@@ -21,6 +21,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QImage>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 
@@ -251,6 +252,30 @@ protected:
         draft.setStep(step);
         if (then)
             then(draft);
+        settle();
+        return wizard;
+    }
+
+    // A quit asked while an import runs: the wizard goes on importing, the
+    // status bar tells of the stop that waits for it.
+    MigrationSheet* quitDuringImport() {
+        MigrationSheet* wizard =
+            importWizard(MigrationDraft::reviewStep, [&](MigrationDraft& draft) {
+                draft.setImporting(true);
+                draft.setPhase(MigrationPhase::importing);
+            });
+        if (!wizard)
+            return nullptr;
+        engine->hold("migrate");
+        MigrationRequest request;
+        request.name = "Client portal";
+        EXPECT_TRUE(
+            model().performChecked(L10n::text("Importing project…"), true, [request](AppEngine& e) {
+                return e.migrate(request, [](MigrationPhase) {}).report.succeeded;
+            }));
+        EXPECT_TRUE(waitUntilHeld("migrate"));
+        model().shutdown();
+        EXPECT_TRUE(model().quitting());
         settle();
         return wizard;
     }
@@ -594,6 +619,25 @@ const std::vector<WindowPicturesTest::Scene>& WindowPicturesTest::scenes() {
                  draft.setImporting(true);
                  draft.setPhase(MigrationPhase::importing);
              });
+         }},
+        {"import-quit-waiting", [](Test& t) -> QWidget* { return t.quitDuringImport(); }},
+        // The application menu with its keys.
+        {"main-menu",
+         [](Test& t) -> QWidget* {
+             t.environments();
+             auto* menu = t.window().findChild<QMenu*>("applicationMenu");
+             if (!menu)
+                 return nullptr;
+             menu->popup(t.window().mapToGlobal(QPoint(8, 24)));
+             EXPECT_TRUE(t.waitFor([&] { return menu->isVisible(); }));
+             settle();
+             return menu;
+         }},
+        {"main-quit-waiting",
+         [](Test& t) -> QWidget* {
+             if (!t.quitDuringImport())
+                 return nullptr;
+             return &t.window();
          }},
         {"import-failed",
          [](Test& t) -> QWidget* {
