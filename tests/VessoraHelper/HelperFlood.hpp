@@ -27,6 +27,7 @@
 #include <functional>
 #include <grp.h>
 #include <limits.h>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -35,6 +36,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/inotify.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -494,6 +496,62 @@ inline std::optional<long> residentKiB(pid_t pid) {
     return std::nullopt;
 }
 
+// The processor time process `pid` has used in all its threads (utime and
+// stime of /proc/PID/stat), or none once it is gone.
+inline std::optional<std::chrono::milliseconds> processorTime(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(file, text))
+        return std::nullopt;
+    // Fields after the command name, which may hold blanks: state is field 3,
+    // utime 14 and stime 15.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int at = 3; at <= 15 && fields >> field; ++at) {
+        if (at >= 14)
+            ticks += std::stol(field);
+    }
+    return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
+// How long the main thread of process `pid` was runnable, on a processor or
+// waiting for one (/proc/PID/task/PID/schedstat), or none once it is gone.
+// Unlike processor time it does not shrink when other work takes the
+// processors: a thread that never sleeps is runnable all the time.
+inline std::optional<std::chrono::milliseconds> runnableTime(pid_t pid) {
+    const std::string id = std::to_string(pid);
+    std::ifstream file("/proc/" + id + "/task/" + id + "/schedstat");
+    long long running = 0;
+    long long waiting = 0;
+    if (!(file >> running >> waiting))
+        return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::nanoseconds(running + waiting));
+}
+
+// A counter in memory shared with the processes this one forks after it
+// was made, such as an ActivatedHelper whose settings call increment().
+class SharedCounter {
+public:
+    SharedCounter()
+        : value_(static_cast<long*>(::mmap(nullptr, sizeof(long), PROT_READ | PROT_WRITE,
+                                           MAP_SHARED | MAP_ANONYMOUS, -1, 0))) {
+        if (value_ == MAP_FAILED)
+            throw std::system_error(errno, std::generic_category(), "mmap");
+    }
+    ~SharedCounter() { ::munmap(value_, sizeof(long)); }
+    SharedCounter(const SharedCounter&) = delete;
+    SharedCounter& operator=(const SharedCounter&) = delete;
+
+    void increment() { ++std::atomic_ref<long>(*value_); }
+    long value() const { return std::atomic_ref<long>(*value_).load(); }
+
+private:
+    // Zero from the start, as every anonymous mapping.
+    long* value_;
+};
+
 // The highest resident memory of a process while this lives, sampled every
 // 20 ms on a thread of its own. `beyond`, when given, is called once (on that
 // thread) when the memory first passes `limitKiB`: a helper whose memory
@@ -542,11 +600,13 @@ private:
 // Counts the rewrites of the hosts file in `folder`, on a thread of its own:
 // each one renames a new file over it. The move from the staging name is
 // watched too, since the kernel folds an event into an unread one just like
-// it.
+// it. The thread may lag behind the folder by any time on a busy machine:
+// count() is what it has seen so far, fence() what was renamed before the
+// call.
 class HostsRewrites {
 public:
     explicit HostsRewrites(const std::filesystem::path& folder)
-        : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        : folder_(folder), fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
         if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_FROM | IN_MOVED_TO) < 0)
             throw std::system_error(errno, std::generic_category(), "inotify");
         thread_ = std::thread([this] { watch(); });
@@ -564,20 +624,30 @@ public:
         return count_;
     }
 
-    // Waits until the file has not changed for `quiet`; false when it still
-    // changes after `bound`.
-    bool waitQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds bound) {
-        const auto end = Clock::now() + bound;
+    // The rewrites renamed before this call, once the thread has seen them
+    // all: a marker renamed into the folder now comes after each of them in
+    // the kernel's queue of events. None when the marker is not seen within
+    // `bound`.
+    std::optional<long> fence(std::chrono::milliseconds bound = std::chrono::milliseconds(30000)) {
+        const std::string name = fencePrefix + std::to_string(++fences_);
+        const std::filesystem::path staged = folder_ / ".rewrites-fence";
+        const std::filesystem::path marker = folder_ / name;
+        std::ofstream(staged).close();
+        if (::rename(staged.c_str(), marker.c_str()) != 0)
+            throw std::system_error(errno, std::generic_category(), "fence");
         std::unique_lock lock(mutex_);
-        while (end - Clock::now() >= quiet) {
-            const long before = count_;
-            if (!changed_.wait_for(lock, quiet, [&] { return count_ != before; }))
-                return true;
-        }
-        return false;
+        const bool seen = changed_.wait_for(lock, bound, [&] { return fenced_.contains(name); });
+        lock.unlock();
+        std::filesystem::remove(marker);
+        if (!seen)
+            return std::nullopt;
+        lock.lock();
+        return fenced_.at(name);
     }
 
 private:
+    static constexpr const char* fencePrefix = ".rewrites-fence-";
+
     void watch() {
         alignas(inotify_event) std::array<char, 64 * 1024> buffer;
         while (!stopping_) {
@@ -586,28 +656,32 @@ private:
                 continue;
             ssize_t length;
             while ((length = ::read(fd_, buffer.data(), buffer.size())) > 0) {
-                long renamed = 0;
+                std::lock_guard guard(mutex_);
                 for (ssize_t at = 0; at < length;) {
                     const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + at);
-                    if ((event->mask & IN_MOVED_TO) && event->len > 0 &&
-                        std::strcmp(event->name, "hosts") == 0)
-                        ++renamed;
+                    if ((event->mask & IN_MOVED_TO) && event->len > 0) {
+                        const std::string name = event->name;
+                        if (name == "hosts")
+                            ++count_;
+                        else if (name.starts_with(fencePrefix))
+                            fenced_[name] = count_;
+                    }
                     at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
                 }
-                if (renamed > 0) {
-                    std::lock_guard guard(mutex_);
-                    count_ += renamed;
-                    changed_.notify_all();
-                }
+                changed_.notify_all();
             }
         }
     }
 
+    const std::filesystem::path folder_;
     int fd_;
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;
     std::condition_variable changed_;
     long count_ = 0;
+    int fences_ = 0;
+    // The count at each marker, by its name.
+    std::map<std::string, long> fenced_;
     std::thread thread_;
 };
 

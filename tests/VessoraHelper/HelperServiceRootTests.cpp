@@ -1027,14 +1027,21 @@ TEST_F(ReconnectFloodRootTest, EightReconnectingClientsDelayAnotherUserOnlySligh
 class FloodRootTest : public HelperServiceRootTest {
 protected:
     static constexpr auto bound = std::chrono::milliseconds(5000);
+    // What the helper may grow by over its idle size beside a flood: a few
+    // requests in flight and the bookkeeping of its connection slots.
+    static constexpr long growthMarginKiB = 2 * 1024;
     std::filesystem::path other;
     std::unique_ptr<helperflood::ActivatedHelper> helper;
+    // Connections the helper examined, counted in the helper's process.
+    std::shared_ptr<helperflood::SharedCounter> examinedByHelper =
+        std::make_shared<helperflood::SharedCounter>();
 
     void configure(HelperSettings& limits) override {
         const HelperSettings production;
         limits.maxConnections = production.maxConnections;
         limits.maxConnectionsPerUser = production.maxConnectionsPerUser;
         limits.signing = SigningInfo{"VSSRLNX001", true, std::nullopt};
+        limits.beforeClientCheck = [counter = examinedByHelper] { counter->increment(); };
     }
     bool servesInProcess() const override { return false; }
     void SetUp() override {
@@ -1098,7 +1105,10 @@ TEST_F(FloodRootTest, AnotherUserIsAnsweredBesideEightReconnectLoops) {
 // request (two names in turn) and hang up at once; half of them pad it to
 // the size limit. Each request the helper takes holds its slot until it has
 // run, so the other user is answered beside them, the helper's memory stays
-// bounded, and once the processes are gone no more than their share runs.
+// bounded, and once the processes are gone no more than their share runs:
+// a request of the other user sent then is answered after every request of
+// theirs that the helper took, so the rewrites up to its answer are all
+// that ran after the processes were gone.
 TEST_F(FloodRootTest, ProcessesThatSendARequestAndHangUpKeepWithinTheirShare) {
     constexpr int processes = 1000;
     constexpr long memoryCeilingKiB = 64 * 1024;
@@ -1160,13 +1170,21 @@ TEST_F(FloodRootTest, ProcessesThatSendARequestAndHangUpKeepWithinTheirShare) {
         flood->terminate();
     for (const auto& flood : floods)
         EXPECT_EQ(flood->line(60000), "ended");
-    const auto ended = helperflood::Clock::now();
-    const long atEnd = rewrites.count();
-    const bool quiet =
-        rewrites.waitQuiet(std::chrono::milliseconds(1000), std::chrono::milliseconds(30000));
-    const long afterEnd = rewrites.count() - atEnd;
-    const double untilQuiet =
-        std::chrono::duration<double>(helperflood::Clock::now() - ended).count();
+    // Every rewrite renamed before the processes were gone, however far the
+    // watching thread lags behind.
+    const std::optional<long> atEnd = rewrites.fence();
+    ASSERT_TRUE(atEnd) << "the rewrites are not seen";
+    // Refused when decoded, so it touches no file, but from the queue,
+    // after every request taken before it. With requests of theirs queued
+    // without bound it waits behind them all.
+    helperflood::ModeProcess after(
+        program, alice,
+        helperflood::requestsMode(socket, 1, std::chrono::milliseconds(60000), "{}"), 90);
+    const std::string afterLine = after.line(70000);
+    const auto afterAnswer = helperflood::timedAnswer(afterLine);
+    const std::optional<long> atAnswer = rewrites.fence();
+    ASSERT_TRUE(atAnswer) << "the rewrites are not seen";
+    const long afterEnd = *atAnswer - *atEnd;
     const long peakKiB = memory->peakKiB();
     memory.reset();
 
@@ -1174,12 +1192,14 @@ TEST_F(FloodRootTest, ProcessesThatSendARequestAndHangUpKeepWithinTheirShare) {
               << " processes sending a request and hanging up: " << answered << " of "
               << victimRequests << " victim requests answered, slowest " << slowest
               << " ms; helper VmRSS idle " << *idleKiB << " KiB, peak " << peakKiB << " KiB; "
-              << duringFlood << " hosts rewrites during the flood, " << afterEnd
-              << " after it ended, quiet " << (quiet ? "after " : "not within ") << untilQuiet
-              << " s" << std::endl;
+              << duringFlood << " hosts rewrites seen during the flood, " << afterEnd
+              << " after its processes were gone, until the next request's answer (" << afterLine
+              << ")" << std::endl;
     EXPECT_EQ(answered, victimRequests);
-    EXPECT_LT(peakKiB, memoryCeilingKiB);
-    EXPECT_TRUE(quiet) << "the hosts file still changes";
+    EXPECT_LE(peakKiB - *idleKiB, growthMarginKiB);
+    EXPECT_TRUE(afterAnswer &&
+                afterAnswer->answer == std::string("fail ") + HostServiceDecodingError::missing)
+        << afterLine;
     EXPECT_LE(afterEnd, static_cast<long>(settings.maxConnectionsPerUser));
     // Still answering.
     helperflood::ModeProcess last(program, alice, helperflood::requestsMode(socket, 1, bound, ask),
@@ -1193,11 +1213,13 @@ TEST_F(FloodRootTest, ProcessesThatSendARequestAndHangUpKeepWithinTheirShare) {
 // request that came first. One user's threads of the client program are let
 // in and hang up without ever sending a request, as fast as the helper
 // takes them: they leave nothing in the queue, so the helper's memory stays
-// bounded however long the wait lasts.
+// at its idle size however many of them it takes while the wait lasts.
 TEST_F(FloodRootTest, ConnectionsWithoutARequestLeaveNothingQueuedWhileTheQueueWaits) {
-    // Four times what the helper holds idle; without bound it grows by
-    // megabytes a second.
-    constexpr long memoryCeilingKiB = 16 * 1024;
+    // A task queued for each of them would add several MiB.
+    constexpr long connections = 30000;
+    // Past it the flood is ended: without bound it grows by megabytes a
+    // second.
+    constexpr long memoryCeilingKiB = 64 * 1024;
     const std::string socket = settings.socketPath.string();
     {
         helperflood::ModeProcess first(
@@ -1211,11 +1233,10 @@ TEST_F(FloodRootTest, ConnectionsWithoutARequestLeaveNothingQueuedWhileTheQueueW
     const int lock = ::open(settings.hosts.lock().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-    helperflood::ModeProcess waiting(
-        program, alice,
-        helperflood::requestsMode(socket, 1, std::chrono::milliseconds(120000),
-                                  HostServiceRequest({"waiting.test"}, false).toJSON()),
-        150);
+    Client waiting = client(alice);
+    ASSERT_EQ(waiting.ask("post " + HostServiceRequest({"waiting.test"}, false).toJSON()), "sent");
+    // Taken: the queue waits in it, and the helper for the next connection.
+    ASSERT_EQ(waiting.ask("read"), "read");
     const std::optional<long> idleKiB = helperflood::residentKiB(helper->pid());
     ASSERT_TRUE(idleKiB);
 
@@ -1223,21 +1244,72 @@ TEST_F(FloodRootTest, ConnectionsWithoutARequestLeaveNothingQueuedWhileTheQueueW
         program, bob, helperflood::lingeringMode(socket, 2000, 120, std::chrono::milliseconds(2)),
         130);
     ASSERT_EQ(flood.line(60000), "started");
+    const long examinedBefore = examinedByHelper->value();
+    long taken = 0;
     long peakKiB = 0;
     {
         helperflood::PeakResidentMemory memory(helper->pid(), memoryCeilingKiB,
                                                [&flood] { flood.terminate(); });
-        std::this_thread::sleep_for(std::chrono::seconds(10));
-        peakKiB = memory.peakKiB();
+        // Counted by the helper, however fast this machine lets it take them.
+        const auto end = helperflood::Clock::now() + std::chrono::seconds(110);
+        while ((taken = examinedByHelper->value() - examinedBefore) < connections &&
+               helperflood::Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        peakKiB = std::max(memory.peakKiB(), helperflood::residentKiB(helper->pid()).value_or(0));
     }
     flood.terminate();
     ::close(lock);
-    const auto answer = helperflood::timedAnswer(waiting.line(130000));
-    std::cout << "[figure] threads let in without a request while the queue waited 10 s: helper "
-                 "VmRSS idle "
+    const std::string answer = waiting.ask("reply");
+    std::cout << "[figure] " << taken
+              << " connections let in without a request while the queue waited: helper VmRSS idle "
               << *idleKiB << " KiB, peak " << peakKiB << " KiB" << std::endl;
-    EXPECT_LT(peakKiB, memoryCeilingKiB);
-    EXPECT_TRUE(answer && answer->answer == "ok");
+    EXPECT_GE(taken, connections) << "the flood did not reach the helper";
+    EXPECT_LE(peakKiB - *idleKiB, growthMarginKiB);
+    EXPECT_EQ(answer, "ok");
+}
+
+// While the queue waits in another user's request, a request whose peer
+// hung up waits behind it. poll() would report that hang-up at once on
+// every turn, whatever it is asked for, so the helper no longer polls such
+// a connection: it sleeps until something else happens.
+TEST_F(FloodRootTest, ARequestWhosePeerHungUpWaitsWithoutProcessorTime) {
+    constexpr auto window = std::chrono::milliseconds(2000);
+    const int lock = ::open(settings.hosts.lock().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    Client holder = client(alice);
+    ASSERT_EQ(holder.ask("post " + HostServiceRequest({"holder.test"}, false).toJSON()), "sent");
+    ASSERT_EQ(holder.ask("read"), "read");
+    Client gone = client(bob);
+    ASSERT_EQ(gone.ask("post " + HostServiceRequest({"gone.test"}, false).toJSON()), "sent");
+    ASSERT_EQ(gone.ask("read"), "read");
+    ASSERT_EQ(gone.ask("hangup"), "no");
+    // Connected after the hang-up, so the helper polls it together with
+    // that hang-up or later: once its request is read, the hang-up was seen.
+    Client witness = client(bob + 1);
+    ASSERT_EQ(witness.ask("post " + HostServiceRequest({"witness.test"}, false).toJSON()), "sent");
+    ASSERT_EQ(witness.ask("read"), "read");
+
+    const auto processorBefore = helperflood::processorTime(helper->pid());
+    const auto runnableBefore = helperflood::runnableTime(helper->pid());
+    std::this_thread::sleep_for(window);
+    const auto processorAfter = helperflood::processorTime(helper->pid());
+    const auto runnableAfter = helperflood::runnableTime(helper->pid());
+    ::close(lock);
+    ASSERT_TRUE(processorBefore && runnableBefore && processorAfter && runnableAfter);
+    const auto processor = *processorAfter - *processorBefore;
+    const auto runnable = *runnableAfter - *runnableBefore;
+    std::cout << "[figure] a request whose peer hung up waited " << window.count()
+              << " ms: helper processor time " << processor.count() << " ms, its listener runnable "
+              << runnable.count() << " ms" << std::endl;
+    // A helper that spins takes a processor for the whole window when one
+    // is free, and is runnable for all of it however busy the machine is.
+    EXPECT_LE(processor, window / 10);
+    EXPECT_LE(runnable, window / 4);
+
+    EXPECT_EQ(holder.ask("reply"), "ok");
+    // The holder's connection owns the setup now.
+    EXPECT_EQ(witness.ask("reply"), std::string("fail ") + ServiceCoordinator::ownedElsewhere);
 }
 
 TEST_F(HelperServiceRootTest, RefusesAPeerInAnotherUserNamespace) {
