@@ -36,8 +36,9 @@ inline constexpr std::size_t headLimit = 8192;
 struct RunsOn {};
 struct SelectsWithin {};
 
+// `quotedNames`: the server may read "..." as a name (ANSI_QUOTES).
 std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summary& summary,
-                                 std::string_view database);
+                                 std::string_view database, bool quotedNames = false);
 
 // A further statement that the server runs from within one the client sends
 // (after a ";" when the client's delimiter is another), read from the text
@@ -45,7 +46,7 @@ std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summa
 // that selects, creates or alters a database (or whose first words lie past
 // the examined text) throws SelectsWithin; one that drops a database or
 // sets NO_BACKSLASH_ESCAPES throws as adapt() does.
-void checkWithin(std::string_view sent, bool cut);
+void checkWithin(std::string_view sent, bool cut, bool quotedNames = false);
 
 // Whether the statement whose bytes begin with `head` only counts: its first
 // word, read as the server reads it, is none that adapt() or the client's
