@@ -294,6 +294,9 @@ TEST_F(SQLDumpScannerTest, TheDumpsAnsiQuotesModeIsReadAsTheClientReadsIt) {
     EXPECT_EQ(result.statements,
               (std::vector<std::string>{"SET sql_mode='ANSI'", "SELECT \"p\\\"", "SELECT 'x'",
                                         "SET sql_mode=''", "SELECT \"p\\\"; SELECT 'y';-- \""}));
+    // The text sent reads the same way: a comment after the name is dropped.
+    EXPECT_EQ(prepared("SET sql_mode='ANSI';\nSELECT \"p\\\" # c;\n, 1;").statements,
+              (std::vector<std::string>{"SET sql_mode='ANSI'", "SELECT \"p\\\" \n, 1"}));
     // mariadb-dump --compatible=ansi: the names in double quotes act on the
     // target and name one database.
     result =
