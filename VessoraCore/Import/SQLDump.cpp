@@ -185,6 +185,12 @@ Summary prepare(const fs::path& source, const fs::path& destination, std::string
             "client reads wrongly: it loses the first character of the next line. Write that "
             "line break as \\n, or export the dump again.",
             {std::to_string(lineAt(input.get(), lineEnd.offset))}));
+    } catch (const SQLDumpScanner::AmbiguousEscape& escape) {
+        throw VessoraError(L10n::text(
+            "Line %@ of the SQL file escapes a quote with a backslash inside a quoted value after "
+            "statements that may have turned on the NO_BACKSLASH_ESCAPES mode, in which the "
+            "client reads it differently. Double that quote instead, or export the dump again.",
+            {std::to_string(lineAt(input.get(), escape.offset))}));
     } catch (const SQLDumpScanner::CharsetCommand& command) {
         throw VessoraError(L10n::text(
             "Line %@ of the SQL file holds the client command “\\C”, which would change how the "

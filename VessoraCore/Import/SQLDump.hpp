@@ -19,8 +19,9 @@
 //     output file cannot be created;
 //   - SQLDumpScanner::scan's refusals; those it reports by their place (a
 //     selection that runs on past its name, the client's charset command,
-//     a backslash before a double quote inside "...", a database statement
-//     after a ";" within one) as a VessoraError that names their line;
+//     a backslash before a quote where the dump may have turned ANSI_QUOTES
+//     or NO_BACKSLASH_ESCAPES on, a database statement after a ";" within
+//     one) as a VessoraError that names their line;
 //   - filesystem_error for a failed read, write or close. A failed write
 //     (a full disk) or close is never reported as a prepared file.
 // After a refusal the partial output stays; the import removes its staging

@@ -66,7 +66,8 @@ bool startsWithCommandName(std::string_view text) {
 
 Reader::Reader(Start start, std::size_t limit)
     : limit_(limit), executableLine_(start.executableLine), needSpace_(start.space),
-      lineHasText_(start.midLine) {}
+      lineHasText_(start.midLine), ansiQuotes_(start.ansiQuotes),
+      noBackslashEscapes_(start.noBackslashEscapes) {}
 
 void Reader::add(std::string_view bytes) {
     const std::size_t room = limit_ - std::min(limit_, text_.size() + line_.size());
@@ -125,7 +126,8 @@ std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
             i += length;
             continue;
         }
-        if (!blockComment_ && c == '\\' && quote_ != '`') {
+        if (!blockComment_ && c == '\\' && quote_ != '`' && !(quote_ == '"' && ansiQuotes_) &&
+            !(quote_ != 0 && noBackslashEscapes_)) {
             if (i + 1 >= bytes.size() || bytes[i + 1] == '\n') { // dropped at the line's end
                 skipLine_ = true;
                 ++i;

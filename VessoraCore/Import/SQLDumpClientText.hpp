@@ -17,9 +17,8 @@
 //   - runs the backslash command "\-" (sandbox mode) and leaves it out;
 //   - reads a backslash in '...' and "..." as escaping the next byte (a
 //     backslash before the line's end is dropped), except in "..." while the
-//     server reports ANSI_QUOTES (so dump preparation refuses a backslash
-//     before a double quote there, where the two readings part); `...` has
-//     no escapes;
+//     server reports ANSI_QUOTES and in both while it reports
+//     NO_BACKSLASH_ESCAPES (Start says which); `...` has no escapes;
 //   - ends each line that holds statement text with a line feed, unless the
 //     line's text begins with "delimiter" (its DELIMITER command check).
 #pragma once
@@ -56,6 +55,10 @@ struct Start {
     bool executableLine = false; // a "/*!" opened earlier on this line
     bool space = false;          // a block comment ended just before, on this line
     bool midLine = false;        // the line holds text before, so it does not begin with a name
+    // The server reports ANSI_QUOTES (a backslash inside "..." is an
+    // ordinary byte) or NO_BACKSLASH_ESCAPES (so inside '...' too).
+    bool ansiQuotes = false;
+    bool noBackslashEscapes = false;
 };
 
 // Reads one statement's bytes as the client does, in pieces, keeping the
@@ -95,6 +98,8 @@ private:
     bool needSpace_;
     bool lineHasText_;      // this line's text began before the bytes read
     bool skipLine_ = false; // the rest of the line is a comment
+    bool ansiQuotes_;
+    bool noBackslashEscapes_;
     std::size_t consumed_ = 0;
     std::optional<std::size_t> firstText_;
 };

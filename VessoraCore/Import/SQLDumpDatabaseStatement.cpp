@@ -36,7 +36,7 @@ bool isDigit(char c) {
 
 // The statement's lexemes, or nothing when a quote or comment is left open.
 // The contents of executable comments are read as if written outside them.
-std::optional<std::vector<Lexeme>> lexemes(std::string_view bytes) {
+std::optional<std::vector<Lexeme>> lexemes(std::string_view bytes, bool quotedNames) {
     std::vector<Lexeme> out;
     bool executable = false;
     std::size_t i = 0;
@@ -70,7 +70,7 @@ std::optional<std::vector<Lexeme>> lexemes(std::string_view bytes) {
         } else if (c == '*' && n == '/' && executable) {
             executable = false;
             i += 2;
-        } else if (c == '\'' || c == '"') {
+        } else if (c == '\'' || (c == '"' && !quotedNames)) {
             std::size_t j = i + 1;
             for (;;) {
                 if (j >= size)
@@ -90,15 +90,15 @@ std::optional<std::vector<Lexeme>> lexemes(std::string_view bytes) {
             out.push_back(
                 {Kind::text, LogText::replacingInvalidUTF8(bytes.substr(i, j + 1 - i)), i, j + 1});
             i = j + 1;
-        } else if (c == '`') {
+        } else if (c == '`' || c == '"') {
             std::string name;
             std::size_t j = i + 1;
             for (;;) {
                 if (j >= size)
                     return std::nullopt;
-                if (bytes[j] == '`') {
-                    if (j + 1 < size && bytes[j + 1] == '`') {
-                        name += '`';
+                if (bytes[j] == static_cast<char>(c)) {
+                    if (j + 1 < size && bytes[j + 1] == static_cast<char>(c)) {
+                        name += static_cast<char>(c);
                         j += 2;
                         continue;
                     }
@@ -210,8 +210,8 @@ bool takeDatabaseWord(Reader& reader) {
 
 } // namespace
 
-std::optional<std::string> created(std::string_view statement) {
-    std::optional<std::vector<Lexeme>> all = lexemes(statement);
+std::optional<std::string> created(std::string_view statement, bool quotedNames) {
+    std::optional<std::vector<Lexeme>> all = lexemes(statement, quotedNames);
     if (!all)
         return std::nullopt;
     Reader reader(std::move(*all));
@@ -233,8 +233,8 @@ std::optional<std::string> created(std::string_view statement) {
     return name;
 }
 
-Altered altered(std::string_view statement) {
-    std::optional<std::vector<Lexeme>> all = lexemes(statement);
+Altered altered(std::string_view statement, bool quotedNames) {
+    std::optional<std::vector<Lexeme>> all = lexemes(statement, quotedNames);
     if (!all)
         return {};
     Reader reader(std::move(*all));

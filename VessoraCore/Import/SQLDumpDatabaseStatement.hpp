@@ -32,7 +32,8 @@ namespace vessora::SQLDumpDatabaseStatement {
 // written), or nothing when the statement is no CREATE DATABASE/SCHEMA with
 // a name or goes on past the clauses above (a missing delimiter), or a quote
 // or comment in it is left open.
-std::optional<std::string> created(std::string_view statement);
+// `quotedNames`: the server's ANSI_QUOTES mode, where "..." is a name.
+std::optional<std::string> created(std::string_view statement, bool quotedNames = false);
 
 struct Named {
     std::string name;  // as created() gives it
@@ -45,6 +46,6 @@ struct Altered {
     std::optional<Named> named; // none: it acts on the selected database
 };
 
-Altered altered(std::string_view statement);
+Altered altered(std::string_view statement, bool quotedNames = false);
 
 } // namespace vessora::SQLDumpDatabaseStatement

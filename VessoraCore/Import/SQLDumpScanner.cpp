@@ -4,6 +4,7 @@
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Import/SQLDumpClientText.hpp"
 #include "VessoraCore/Import/SQLDumpDelimiter.hpp"
+#include "VessoraCore/Import/SQLDumpSqlMode.hpp"
 #include "VessoraCore/Import/SQLDumpStatement.hpp"
 
 #include <algorithm>
@@ -208,6 +209,11 @@ bool mayNameCommand(int byte) {
 
 enum class Lexical { normal, quote, lineComment, blockComment };
 
+// How the client reads a backslash inside a quote by the flags the server
+// reports: as an escape, as an ordinary byte, or either (the dump may have
+// changed them where that cannot be followed).
+enum class Escapes { escapes, none, unsettled };
+
 class Scanner {
 public:
     Scanner(Source& source, Sink& sink, std::string_view database, std::size_t window,
@@ -335,39 +341,20 @@ private:
         if (!within_)
             return;
         readWithin(upTo);
+        const std::string text = within_->text();
         try {
-            SQLDumpStatement::checkWithin(within_->text(), within_->cut());
+            SQLDumpStatement::checkWithin(text, within_->cut(), quotedNames());
         } catch (const SQLDumpStatement::SelectsWithin&) {
             throw SelectionWithin{withinStart_ + within_->firstText().value_or(0)};
         }
+        mode_.ranWithin(text, within_->cut());
         within_.reset();
     }
 
     void semicolonWithin(std::size_t at) {
         endWithin(at);
-        if (plainWithin(at + 1))
-            return;
-        within_.emplace(SQLDumpClientText::Start{executableLine_, false, true},
-                        SQLDumpStatement::headLimit);
+        within_.emplace(clientStart(false, true), SQLDumpStatement::headLimit);
         withinFrom_ = withinStart_ = base_ + at + 1;
-    }
-
-    // Whether the text from `from`, after a ";" within a statement, begins
-    // after blanks with a word that checkWithin() does not act on: then it
-    // need not be read. Spares reading every statement of a routine body.
-    bool plainWithin(std::size_t from) const {
-        std::size_t at = from;
-        const std::size_t blanks = std::min(length_, from + 64);
-        while (at < blanks && SQLDumpClientText::isBlank(peek(at)))
-            ++at;
-        const std::size_t end = std::min(length_, at + 16);
-        std::size_t word = at;
-        while (word < end && ((peek(word) | 0x20) >= 'a' && (peek(word) | 0x20) <= 'z'))
-            ++word;
-        // The word must end within the bytes looked at.
-        if (word == end && !(eof_ && end == length_))
-            return false;
-        return SQLDumpStatement::onlyCounts(std::string_view(data() + at, end - at));
     }
 
     // The statement's first bytes up to `upTo`, enough to tell its first
@@ -387,8 +374,11 @@ private:
     void conclude(std::size_t upTo) {
         if (!significant_)
             return;
-        if (!observer_ && SQLDumpStatement::onlyCounts(leadingBytes(upTo))) {
+        const std::string_view head = leadingBytes(upTo);
+        if (!observer_ && SQLDumpStatement::onlyCounts(head) &&
+            SQLDumpSqlMode::unreadSuffices(head)) {
             ++summary_.statementCount;
+            mode_.ranUnread();
             return;
         }
         readStatement(upTo);
@@ -397,10 +387,12 @@ private:
             observer_(text);
         std::optional<std::string> replacement;
         try {
-            replacement = SQLDumpStatement::adapt(text, reader_->cut(), summary_, database_);
+            replacement =
+                SQLDumpStatement::adapt(text, reader_->cut(), summary_, database_, quotedNames());
         } catch (const SQLDumpStatement::RunsOn&) {
             throw UnendedSelection{*significant_};
         }
+        mode_.ran(text, reader_->cut());
         if (!replacement)
             return;
         if (statementOutput_ >= written_) {
@@ -412,6 +404,9 @@ private:
         emit(replacement->data(), replacement->size());
         emitFrom_ = upTo;
     }
+
+    // Whether the server may read "..." as a name.
+    bool quotedNames() const { return mode_.flags().ansiQuotes != SQLDumpSqlMode::Flag::off; }
 
     void setDelimiter(std::string delimiter) {
         delimiter_ = std::move(delimiter);
@@ -516,11 +511,66 @@ private:
         space_ = false;
     }
 
+    // Where the client's reading of statement text begins, with the quotes
+    // read as the session's flags have it (the scanner refuses where they
+    // may part).
+    SQLDumpClientText::Start clientStart(bool space, bool midLine) const {
+        using Flag = SQLDumpSqlMode::Flag;
+        const SQLDumpSqlMode::Flags flags = mode_.flags();
+        return {executableLine_, space, midLine, flags.ansiQuotes == Flag::on,
+                flags.noBackslashEscapes == Flag::on};
+    }
+
     void markSignificant(std::size_t at) {
         significant_ = readFrom_ = base_ + at;
-        reader_.emplace(SQLDumpClientText::Start{executableLine_, space_},
-                        SQLDumpStatement::headLimit);
+        reader_.emplace(clientStart(space_, false), SQLDumpStatement::headLimit);
         space_ = false;
+    }
+
+    // Inside '...' or "..." by the session's flags as the client has them
+    // for this statement.
+    Escapes escapesIn(char quote) const {
+        using Flag = SQLDumpSqlMode::Flag;
+        const SQLDumpSqlMode::Flags flags = mode_.flags();
+        if (flags.noBackslashEscapes == Flag::on || (quote == '"' && flags.ansiQuotes == Flag::on))
+            return Escapes::none;
+        if (flags.noBackslashEscapes == Flag::off &&
+            (quote == '\'' || flags.ansiQuotes == Flag::off))
+            return Escapes::escapes;
+        return Escapes::unsettled;
+    }
+
+    // A quote whose backslashes the client may read either way: the two
+    // readings part only where a backslash escapes the quote byte, which is
+    // refused, and at a backslash that ends a line, which the client mangles
+    // when it reads an escape.
+    const char* unsettledQuote(const char* p, const char* stop, const char* last, const char* start,
+                               Lexical& state) const {
+        const auto offset = [&](const char* at) {
+            return base_ + static_cast<std::uint64_t>(at - start);
+        };
+        while (p < stop) {
+            if (*p == '\\') {
+                if (p + 1 < last && p[1] == quote_) {
+                    if (quote_ == '"' && mode_.flags().ansiQuotes != SQLDumpSqlMode::Flag::off)
+                        throw AmbiguousQuote{offset(p)};
+                    throw AmbiguousEscape{offset(p)};
+                }
+                if (p + 1 < last && p[1] == '\n')
+                    throw EscapedLineEnd{offset(p)};
+                p += p + 1 < last ? 2 : 1;
+            } else if (*p == quote_) {
+                if (p + 1 < last && p[1] == quote_) {
+                    p += 2;
+                    continue;
+                }
+                state = Lexical::normal;
+                return p + 1;
+            } else {
+                p += 1;
+            }
+        }
+        return p;
     }
 
     // Lexical states -------------------------------------------------------
@@ -549,7 +599,8 @@ private:
             switch (state) {
             case Lexical::quote: {
                 const char* const from = p;
-                if (quote_ == '`') {
+                const Escapes escapes = quote_ == '`' ? Escapes::none : escapesIn(quote_);
+                if (escapes == Escapes::none) {
                     // A backslash is an ordinary byte here.
                     for (;;) {
                         p = findByte(p, stop, quote_);
@@ -563,29 +614,8 @@ private:
                         state = Lexical::normal;
                         break;
                     }
-                } else if (quote_ == '"') {
-                    // While the server reports ANSI_QUOTES the client reads
-                    // a backslash here as an ordinary byte, and the two
-                    // readings part at an escaped double quote only.
-                    while (p < stop) {
-                        if (*p == '\\') {
-                            if (at(p + 1) == '"')
-                                throw AmbiguousQuote{base_ + static_cast<std::uint64_t>(p - start)};
-                            if (at(p + 1) == '\n')
-                                throw EscapedLineEnd{base_ + static_cast<std::uint64_t>(p - start)};
-                            p += p + 1 < last ? 2 : 1;
-                        } else if (*p == '"') {
-                            if (at(p + 1) == '"') {
-                                p += 2;
-                                continue;
-                            }
-                            p += 1;
-                            state = Lexical::normal;
-                            break;
-                        } else {
-                            p += 1;
-                        }
-                    }
+                } else if (escapes == Escapes::unsettled) {
+                    p = unsettledQuote(p, stop, last, start, state);
                 } else {
                     p = closingQuote(p, stop, quote_, last);
                     if (p < stop && *p == '\\')
@@ -845,6 +875,8 @@ private:
     std::uint64_t withinStart_ = 0;
     std::string leading_;
     SQLDump::Summary summary_;
+    // The session's mode after the statements the client has sent.
+    SQLDumpSqlMode mode_;
 };
 
 } // namespace

@@ -10,9 +10,11 @@
 // comments, quotes.
 //   - '...' and "..." may hold a backslash escape and a doubled quote;
 //     inside `...` a backslash is an ordinary byte and only a doubled
-//     backtick stays inside. A backslash before a double quote inside "..."
-//     is refused: under ANSI_QUOTES the client reads it as an ordinary byte.
-//     So is one before a line feed inside '...' or "..." (EscapedLineEnd).
+//     backtick stays inside. The client reads a backslash inside "..." as an
+//     ordinary byte while the server reports ANSI_QUOTES, and inside both
+//     while it reports NO_BACKSLASH_ESCAPES: the scanner follows the mode the
+//     dump's statements set (SQLDumpSqlMode) and refuses a backslash before
+//     the quote byte where the mode may be either.
 //   - "#" opens a comment up to the line feed anywhere; "--" does so before
 //     any statement text whatever follows it, and within a statement when a
 //     blank or NUL byte follows it or the line ends. While no statement is
@@ -83,9 +85,9 @@ struct SelectionWithin {
     std::uint64_t offset = 0;
 };
 
-// A backslash before a double quote inside "...": the client ends the text
-// there or not depending on the server's ANSI_QUOTES mode, which statements
-// of the dump may change in ways not seen from outside.
+// A backslash before a double quote inside "..." where the dump may have
+// turned the server's ANSI_QUOTES mode on (SQLDumpSqlMode): the client ends
+// the text there or not depending on it.
 struct AmbiguousQuote {
     std::uint64_t offset = 0;
 };
@@ -93,7 +95,14 @@ struct AmbiguousQuote {
 // A backslash that ends a line inside '...' or "...": the client sends a
 // NUL byte for the line feed and puts a line feed over the next line's first
 // byte in its input buffer, so what it sends cannot be read from the dump.
+// Refused where the client may read the backslash as an escape.
 struct EscapedLineEnd {
+    std::uint64_t offset = 0;
+};
+
+// Likewise a backslash before the opening quote byte inside '...' or "..."
+// where the dump may have turned NO_BACKSLASH_ESCAPES on.
+struct AmbiguousEscape {
     std::uint64_t offset = 0;
 };
 

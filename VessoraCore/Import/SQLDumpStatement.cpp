@@ -107,8 +107,8 @@ bool onlyCounts(std::string_view head) {
     return !is("USE") && !is("CREATE") && !is("DROP") && !is("SET") && !is("ALTER");
 }
 
-void checkWithin(std::string_view sent, bool cut) {
-    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent);
+void checkWithin(std::string_view sent, bool cut, bool quotedNames) {
+    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent, quotedNames);
     if (tokens.empty()) {
         if (cut)
             throw SelectsWithin();
@@ -121,8 +121,8 @@ void checkWithin(std::string_view sent, bool cut) {
 }
 
 std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summary& summary,
-                                 std::string_view database) {
-    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent);
+                                 std::string_view database, bool quotedNames) {
+    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent, quotedNames);
     if (tokens.empty()) {
         // Its first words lie past the examined text, whatever they do.
         if (cut)
@@ -144,13 +144,14 @@ std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summa
     std::optional<std::string> named;
     std::string replacement = "\nUSE " + quoted(database);
     if (kind == Selecting::use) {
-        const std::vector<std::string> whole = SQLDumpTokens::all(sent);
+        const std::vector<std::string> whole = SQLDumpTokens::all(sent, quotedNames);
         if (whole.size() == 2)
             named = whole[1];
     } else if (kind == Selecting::create) {
-        named = SQLDumpDatabaseStatement::created(sent);
+        named = SQLDumpDatabaseStatement::created(sent, quotedNames);
     } else {
-        const SQLDumpDatabaseStatement::Altered altered = SQLDumpDatabaseStatement::altered(sent);
+        const SQLDumpDatabaseStatement::Altered altered =
+            SQLDumpDatabaseStatement::altered(sent, quotedNames);
         if (!altered.readable)
             throw RunsOn();
         if (!altered.named)

@@ -37,8 +37,9 @@ inline constexpr std::size_t headLimit = 8192;
 struct RunsOn {};
 struct SelectsWithin {};
 
+// `quotedNames`: the server may read "..." as a name (ANSI_QUOTES).
 std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summary& summary,
-                                 std::string_view database);
+                                 std::string_view database, bool quotedNames = false);
 
 // A further statement that the server runs from within one the client sends
 // (after a ";" when the client's delimiter is another), read from the text
@@ -46,12 +47,12 @@ std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summa
 // that selects, creates or alters a database (or whose first words lie past
 // the examined text) throws SelectsWithin; one that drops a database or
 // sets NO_BACKSLASH_ESCAPES throws as adapt() does.
-void checkWithin(std::string_view sent, bool cut);
+void checkWithin(std::string_view sent, bool cut, bool quotedNames = false);
 
 // Whether the statement whose bytes begin with `head` only counts: its first
 // word, read as the server reads it, is none that adapt(), checkWithin() or
 // the client's DELIMITER command acts on. Spares the rest of the reading on
-// dumps with a statement per row and in routine bodies.
+// dumps with a statement per row.
 bool onlyCounts(std::string_view head);
 
 } // namespace vessora::SQLDumpStatement

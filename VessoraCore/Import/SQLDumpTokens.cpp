@@ -13,8 +13,9 @@ bool isBlank(char c) {
     return static_cast<unsigned char>(c) <= 0x20;
 }
 
-bool endsWord(char c) {
-    return isBlank(c) || c == '(' || c == ')' || c == ';' || c == '/' || c == '`' || c == '#';
+bool endsWord(char c, bool quotedNames) {
+    return isBlank(c) || c == '(' || c == ')' || c == ';' || c == '/' || c == '`' || c == '#' ||
+           (quotedNames && c == '"');
 }
 
 bool isDigit(char c) {
@@ -31,7 +32,7 @@ bool neverRun(std::string_view version) {
 // The tokens of `bytes`; stops once enough are held or a line comment runs
 // to the end. An executable comment's content is tokenized on its own and
 // appended whole, so a call may return more than enough.
-std::vector<std::string> collect(std::string_view bytes, std::size_t limit) {
+std::vector<std::string> collect(std::string_view bytes, std::size_t limit, bool quotedNames) {
     std::vector<std::string> out;
     std::size_t i = 0;
     const std::size_t size = bytes.size();
@@ -77,20 +78,21 @@ std::vector<std::string> collect(std::string_view bytes, std::size_t limit) {
                 while (digits < content.size() && isDigit(content[digits]))
                     ++digits;
                 if (!neverRun(content.substr(0, digits))) {
-                    std::vector<std::string> inside = collect(content.substr(digits), limit);
+                    std::vector<std::string> inside =
+                        collect(content.substr(digits), limit, quotedNames);
                     out.insert(out.end(), std::make_move_iterator(inside.begin()),
                                std::make_move_iterator(inside.end()));
                 }
             }
             continue;
         }
-        if (c == '`') {
+        if (c == '`' || (quotedNames && c == '"')) {
             std::string name;
             std::size_t j = i + 1;
             while (j < size) {
-                if (bytes[j] == '`') {
-                    if (j + 1 < size && bytes[j + 1] == '`') {
-                        name += '`';
+                if (bytes[j] == c) {
+                    if (j + 1 < size && bytes[j + 1] == c) {
+                        name += c;
                         j += 2;
                         continue;
                     }
@@ -104,7 +106,7 @@ std::vector<std::string> collect(std::string_view bytes, std::size_t limit) {
             continue;
         }
         std::size_t j = i;
-        while (j < size && !endsWord(bytes[j]) && !opensDashComment(bytes, j))
+        while (j < size && !endsWord(bytes[j], quotedNames) && !opensDashComment(bytes, j))
             ++j;
         if (j == i)
             ++j; // one of "();/" alone
@@ -116,12 +118,12 @@ std::vector<std::string> collect(std::string_view bytes, std::size_t limit) {
 
 } // namespace
 
-std::vector<std::string> tokens(std::string_view bytes) {
-    return collect(bytes, enough);
+std::vector<std::string> tokens(std::string_view bytes, bool quotedNames) {
+    return collect(bytes, enough, quotedNames);
 }
 
-std::vector<std::string> all(std::string_view bytes) {
-    return collect(bytes, std::numeric_limits<std::size_t>::max());
+std::vector<std::string> all(std::string_view bytes, bool quotedNames) {
+    return collect(bytes, std::numeric_limits<std::size_t>::max(), quotedNames);
 }
 
 bool opensDashComment(std::string_view bytes, std::size_t at) {

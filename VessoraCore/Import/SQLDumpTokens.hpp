@@ -20,9 +20,11 @@ namespace vessora::SQLDumpTokens {
 
 inline constexpr std::size_t enough = 12;
 
-std::vector<std::string> tokens(std::string_view bytes);
+// `quotedNames`: the server's ANSI_QUOTES mode, where "..." is a name as
+// `...` is.
+std::vector<std::string> tokens(std::string_view bytes, bool quotedNames = false);
 // Every token, for a statement whose whole text matters.
-std::vector<std::string> all(std::string_view bytes);
+std::vector<std::string> all(std::string_view bytes, bool quotedNames = false);
 
 // The server's "--" comment at `at`: two hyphens and a blank, a control
 // byte or the end of the text. It may follow a word directly.

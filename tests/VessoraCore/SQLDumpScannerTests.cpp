@@ -259,16 +259,98 @@ TEST_F(SQLDumpScannerTest, TheSandboxLineStartsAStatement) {
               "unended selection at byte 10");
 }
 
-// The client reads "\\\"" inside "..." as an escape, unless the server
-// reports ANSI_QUOTES, which statements of the dump may switch on in ways
-// not seen from outside (a trigger or procedure that sets it leaves the
-// flag on for the client): refused wherever it stands in a statement.
-TEST_F(SQLDumpScannerTest, AnEscapedDoubleQuoteInsideDoubleQuotesIsRefused) {
-    EXPECT_EQ(refusal("SELECT \"a\\\";\nSELECT 2;\n\""), "ambiguous quote at byte 9");
-    EXPECT_EQ(refusal("SELECT 1;\n/*!40101 SELECT \"a\\\\\\\"b\" */;"),
-              "ambiguous quote at byte 30");
-    // Every other backslash reads the same both ways.
+// The client reads "\\\"" inside "..." as an escape unless the server
+// reports ANSI_QUOTES, and "\\'" inside '...' unless it reports
+// NO_BACKSLASH_ESCAPES: the dump's own mode decides, and only where the dump
+// may have turned a flag on in a way not followed is the escape refused.
+TEST_F(SQLDumpScannerTest, AnEscapedQuoteReadsByTheDumpsOwnMode) {
+    // The default mode: an escape, as mariadb-dump writes a trigger.
+    Prepared result = prepared("SELECT \"a\\\";\nSELECT 2;\n\";");
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.statements, (std::vector<std::string>{"SELECT \"a\\\";\nSELECT 2;\n\""}));
+    EXPECT_EQ(count("SELECT 1;\n/*!40101 SELECT \"a\\\\\\\"b\" */;"), 2);
     EXPECT_EQ(count("SELECT \"a\\\\\", \"b\\n\", \"c\"\"d\", 'e\\'f', `g\\`;\nSELECT 2;"), 2);
+    // After code that may set the mode, where the readings part.
+    EXPECT_EQ(refusal("CALL p();\nSELECT \"a\\\";\nSELECT 2;\n\";"), "ambiguous quote at byte 19");
+    EXPECT_EQ(refusal("CALL p();\n/*!40101 SELECT \"a\\\\\\\"b\" */;"),
+              "ambiguous quote at byte 30");
+    EXPECT_EQ(refusal("CALL p();\nSELECT 'it\\'s';"), "ambiguous escape at byte 20");
+    EXPECT_EQ(refusal("SET STATEMENT sql_mode='' FOR SELECT 1;\nSELECT 'it\\'s';"),
+              "ambiguous escape at byte 50");
+    // Where both readings agree it passes: other escapes, a doubled quote,
+    // a quote of the other kind.
+    EXPECT_EQ(count("CALL p();\nSELECT \"a\\\\\", \"b\\n\", \"c\"\"d\", 'e\\\"f', 'g''h', `i\\`;"),
+              2);
+    // A literal SET settles the mode again.
+    EXPECT_EQ(count("CALL p();\nSET sql_mode='';\nSELECT \"a\\\";\";\nSELECT 'b\\'';"), 4);
+}
+
+// Under ANSI_QUOTES, set by the dump, "..." is a name and a backslash in it
+// an ordinary byte: split as the client then splits.
+TEST_F(SQLDumpScannerTest, TheDumpsAnsiQuotesModeIsReadAsTheClientReadsIt) {
+    Prepared result = prepared("SET sql_mode='ANSI';\nSELECT \"p\\\"; SELECT 'x';-- \";\n"
+                               "SET sql_mode='';\nSELECT \"p\\\"; SELECT 'y';-- \";\n");
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.statements,
+              (std::vector<std::string>{"SET sql_mode='ANSI'", "SELECT \"p\\\"", "SELECT 'x'",
+                                        "SET sql_mode=''", "SELECT \"p\\\"; SELECT 'y';-- \""}));
+    // The text sent reads the same way: a comment after the name is dropped.
+    EXPECT_EQ(prepared("SET sql_mode='ANSI';\nSELECT \"p\\\" # c;\n, 1;").statements,
+              (std::vector<std::string>{"SET sql_mode='ANSI'", "SELECT \"p\\\" \n, 1"}));
+    // mariadb-dump --compatible=ansi: the names in double quotes act on the
+    // target and name one database.
+    result =
+        prepared("/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='NO_AUTO_VALUE_ON_ZERO,ANSI' "
+                 "*/;\nCREATE DATABASE /*!32312 IF NOT EXISTS*/ \"dq\" /*!40100 DEFAULT "
+                 "CHARACTER SET latin1 */;\nUSE \"dq\";\nUSE `dq`;\nINSERT INTO \"t\" VALUES "
+                 "('it\\'s');\n/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\n");
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.summary.sourceDatabase, "dq");
+    EXPECT_EQ(result.output, "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, "
+                             "SQL_MODE='NO_AUTO_VALUE_ON_ZERO,ANSI' */;\nUSE `target`;\nUSE "
+                             "`target`;\nUSE `target`;\nINSERT INTO \"t\" VALUES ('it\\'s');\n"
+                             "/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\n");
+    EXPECT_EQ(refusal("SET sql_mode='ANSI';\nUSE \"dq\";\nUSE dq2;"), kMultiple);
+    EXPECT_EQ(refusal("SET sql_mode='ANSI';\nDROP DATABASE \"dq\";"), kDrops);
+    // Off again, a double-quoted name is text as before.
+    EXPECT_EQ(prepared("USE \"dq\";").summary.sourceDatabase, "\"dq\"");
+}
+
+// mariadb-dump --routines --triggers always sets the routine's own mode
+// before it and restores the saved one after.
+TEST_F(SQLDumpScannerTest, ATriggerAndProcedureWithEscapedDoubleQuotesAreAccepted) {
+    const std::string set = "/*!50003 SET @saved_sql_mode       = @@sql_mode */ ;\n"
+                            "/*!50003 SET sql_mode              = 'STRICT_TRANS_TABLES,ERROR_FOR_"
+                            "DIVISION_BY_ZERO,NO_AUTO_CREATE_USER,NO_ENGINE_SUBSTITUTION' */ ;\n";
+    const std::string restore = "/*!50003 SET sql_mode              = @saved_sql_mode */ ;\n";
+    const std::string dump =
+        "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;\n"
+        "INSERT INTO `t` VALUES\n(1,'it\\'s \\\"x\\\"');\n" +
+        set +
+        "DELIMITER ;;\n/*!50003 CREATE*/ /*!50017 DEFINER=`root`@`localhost`*/ /*!50003 TRIGGER "
+        "t_bi BEFORE INSERT ON t FOR EACH ROW SET NEW.v = CONCAT(NEW.v, \"\\\"q\\\"\") \n*/;;\n"
+        "DELIMITER ;\n" +
+        restore + "INSERT INTO `u` VALUES (1,'it\\'s');\n" + set +
+        "DELIMITER ;;\nCREATE DEFINER=`root`@`localhost` PROCEDURE `say`()\nSELECT \"He said "
+        "\\\"no\\\" ;\" AS said\n;;\nDELIMITER ;\n" +
+        restore + "/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\n";
+    EXPECT_EQ(count(dump), 12);
+    // Under ANSI_QUOTES from the dump's header, the restored mode reads the
+    // rows after the trigger with it.
+    const std::string ansi = "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='ANSI' */;\n" + set +
+                             "DELIMITER ;;\n/*!50003 CREATE*/ /*!50003 TRIGGER t_bi BEFORE INSERT "
+                             "ON t FOR EACH ROW SET NEW.v = \"\\\"\" */;;\nDELIMITER ;\n" +
+                             restore + "SELECT \"a\\\"; SELECT 2;\n";
+    EXPECT_EQ(prepared(ansi).statements.back(), "SELECT 2");
+    // A trigger that sets the mode itself leaves it unknown for what runs
+    // after it.
+    EXPECT_EQ(refusal("CREATE TRIGGER t BEFORE INSERT ON x FOR EACH ROW SET sql_mode='ANSI';\n"
+                      "INSERT INTO x VALUES (1);\nSELECT \"a\\\"\";"),
+              "ambiguous quote at byte 105");
+    // So does a SET of the mode within a routine's text that may run now.
+    EXPECT_EQ(refusal("DELIMITER ;;\nCREATE PROCEDURE p() BEGIN SELECT 1; SET sql_mode='ANSI'; "
+                      "END;;\nDELIMITER ;\nSELECT 'a\\'';"),
+              "ambiguous escape at byte 98");
 }
 
 // The client lets the server run several statements from one text: after a

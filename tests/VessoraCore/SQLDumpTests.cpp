@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -135,7 +137,13 @@ TEST_F(SQLDumpTest, ReadingsThatDependOnTheSessionAreRefusedNamingTheirLine) {
               "Line 3 of the SQL file holds the client command “\\C”, which would change how the "
               "client reads the rest of the file. Remove that command, or export the dump again.");
     const std::string quote =
-        "\xEF\xBB\xBFSELECT 1;\n\nINSERT INTO t VALUES ('x',\n\"a\\\";\nSELECT 2;\n\");\n";
+        "\xEF\xBB\xBF"
+        "CALL p();\n\nINSERT INTO t VALUES ('x',\n\"a\\\";\nSELECT 2;\n\");\n";
+    const std::string escape = "CALL p();\nINSERT INTO t VALUES (1,\n'it\\'s');\n";
+    EXPECT_EQ(refusal(dump("dump.sql", escape)),
+              "Line 3 of the SQL file escapes a quote with a backslash inside a quoted value after "
+              "statements that may have turned on the NO_BACKSLASH_ESCAPES mode, in which the "
+              "client reads it differently. Double that quote instead, or export the dump again.");
     EXPECT_EQ(
         refusal(dump("dump.sql", quote)),
         "Line 4 of the SQL file escapes a double quote with a backslash inside double quotes, "
@@ -152,6 +160,24 @@ TEST_F(SQLDumpTest, ReadingsThatDependOnTheSessionAreRefusedNamingTheirLine) {
               "Anführungszeichen mit einem Backslash, was der Client im Modus ANSI_QUOTES anders "
               "liest. Verdopple stattdessen dieses Anführungszeichen oder exportiere den Dump "
               "erneut.");
+    const std::map<std::string, std::string> translated = {
+        {"de", "Zeile 3 der SQL-Datei maskiert ein Anführungszeichen innerhalb eines Werts in "
+               "Anführungszeichen mit einem Backslash, nach Anweisungen, die den Modus "
+               "NO_BACKSLASH_ESCAPES eingeschaltet haben können, in dem der Client ihn anders "
+               "liest. Verdopple stattdessen dieses Anführungszeichen oder exportiere den Dump "
+               "erneut."},
+        {"fr", "La ligne 3 du fichier SQL échappe un guillemet par une barre oblique inverse "
+               "dans une valeur entre guillemets, après des instructions qui ont pu activer le "
+               "mode NO_BACKSLASH_ESCAPES, dans lequel le client la lit autrement. Doublez plutôt "
+               "ce guillemet ou exportez à nouveau le dump."},
+        {"it", "La riga 3 del file SQL fa l’escape di un apice con una barra rovesciata in un "
+               "valore tra apici, dopo istruzioni che potrebbero aver attivato la modalità "
+               "NO_BACKSLASH_ESCAPES, in cui il client la legge diversamente. Raddoppia invece "
+               "quell’apice o esporta di nuovo il dump."}};
+    for (const auto& [language, text] : translated) {
+        UserDefaults::standard()->set("Vessora.language", language);
+        EXPECT_EQ(refusal(dump("dump.sql", escape)), text) << language;
+    }
     UserDefaults::standard()->set("Vessora.language", "en");
 }
 
