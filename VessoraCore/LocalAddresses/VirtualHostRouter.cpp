@@ -1,5 +1,6 @@
 #include "VessoraCore/LocalAddresses/VirtualHostRouter.hpp"
 
+#include "VessoraCore/Foundation/DescriptorWait.hpp"
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/PrivateFile.hpp"
 #include "VessoraCore/Foundation/Uuid.hpp"
@@ -8,6 +9,7 @@
 #include "VessoraCore/Process/PortCheck.hpp"
 #include "VessoraHostProtocol/LocalHostname.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <exception>
@@ -20,7 +22,9 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr auto pause = 50ms;
-constexpr int readinessChecks = 40;
+// nginx listens within milliseconds on an idle machine and within seconds on
+// a busy one; the wait ends at once when it exits instead.
+constexpr auto readinessLimit = 20s;
 constexpr int generationAttempts = 40;
 
 [[noreturn]] void fail(const char* sentence) {
@@ -188,7 +192,8 @@ void VirtualHostRouter::launch(const std::vector<StackProfile>& profiles,
         child_ = process;
         executable_ = executable;
     }
-    for (int check = 0; check < readinessChecks; ++check) {
+    const auto deadline = std::chrono::steady_clock::now() + readinessLimit;
+    for (;;) {
         if (!process->isRunning())
             fail("The local host router exited. Check .router/error.log.");
         // Both ports taken: nginx listens on both.
@@ -197,9 +202,14 @@ void VirtualHostRouter::launch(const std::vector<StackProfile>& profiles,
             active_ = profiles;
             return;
         }
-        std::this_thread::sleep_for(pause);
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            fail("The local host router did not become ready.");
+        // Wakes early when the process ends.
+        DescriptorWait::readable(
+            {process->exitDescriptor()},
+            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
     }
-    fail("The local host router did not become ready.");
 }
 
 void VirtualHostRouter::waitForGeneration(const std::string& generation, const std::string& host) {

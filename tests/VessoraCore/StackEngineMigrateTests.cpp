@@ -281,6 +281,8 @@ TEST_F(StackEngineMigrateTests, CopyImportReportsEachPhaseAndEndsIncompleteWhenT
 
     // The dump reached the client rewritten for the new database, the
     // server tuned for the load before it and put back to what it had after.
+    ASSERT_TRUE(fs::exists(sqlLog()))
+        << "the start failed before the client ran: " << result.report.message;
     const std::string sent = PrivateFile::read(sqlLog());
     const std::string loaded = "\nUSE `shop_db`;\nUSE `shop_db`;\nCREATE TABLE items (id INT);\n";
     const std::size_t load = sent.find(loaded);
