@@ -441,15 +441,33 @@ void SQLDumpSqlMode::ran(std::string_view text, bool cut) {
         variables_.clear();
     } else if (keyword == "create") {
         bool code = false;
-        for (std::size_t at = 1; at < tokens.size() && !code; ++at) {
+        bool event = false;
+        for (std::size_t at = 1; at < tokens.size() && !code && !event; ++at) {
             const std::string next = word(at);
             if (next == "(" || next == "table" || next == "view" || next == "database" ||
-                next == "schema" || next == "index" || next == "event" || next == "user")
+                next == "schema" || next == "index" || next == "user")
                 break;
+            event = next == "event";
             code =
                 next == "trigger" || next == "function" || next == "procedure" || next == "package";
         }
-        if (code) {
+        if (event) {
+            // Its body runs later, in the scheduler's own session; only its
+            // schedule is evaluated now, which may call code the dump made
+            // and assign the variables it names.
+            runsCode();
+            if (cut) {
+                variables_.clear();
+            } else {
+                std::set<std::string> named;
+                bool any = false;
+                references(text, named, any);
+                if (any)
+                    variables_.clear();
+                for (const std::string& name : named)
+                    variables_.erase(name);
+            }
+        } else if (code) {
             codeMaySetMode_ = codeMaySetMode_ || cut || mentionsMode(text);
             if (cut)
                 codeAnyVariable_ = true;

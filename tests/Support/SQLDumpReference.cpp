@@ -231,6 +231,19 @@ public:
             session_ = unknown;
             globalKnown_ = false;
             saved_.clear();
+        } else if (first == "create" && makesEvent(words)) {
+            // Only the schedule runs now, in this session.
+            if (codeMode_)
+                session_ = unknown;
+            bool all = cut;
+            std::set<std::string> named;
+            if (!cut)
+                variablesOf(text, named, all);
+            if (all)
+                saved_.clear();
+            for (const std::string& name : named)
+                saved_.erase(name);
+            forgetCode();
         } else if (first == "create" && makesCode(words)) {
             codeMode_ = codeMode_ || cut || names(text, "sql_mode");
             if (cut)
@@ -286,6 +299,19 @@ private:
 
     static bool names(const std::string& text, std::string_view what) {
         return low(text).find(what) != std::string::npos;
+    }
+
+    static bool makesEvent(const std::vector<std::string>& words) {
+        static const std::set<std::string> stop = {"(",        "table",     "view",   "database",
+                                                   "schema",   "index",     "user",   "trigger",
+                                                   "function", "procedure", "package"};
+        for (std::size_t k = 1; k < words.size(); ++k) {
+            if (stop.count(words[k]))
+                return false;
+            if (words[k] == "event")
+                return true;
+        }
+        return false;
     }
 
     static bool makesCode(const std::vector<std::string>& words) {

@@ -167,6 +167,34 @@ TEST(SQLDumpSqlModeTest, StatementsWithinOneAndCutOnesMakeTheModeUnknown) {
     EXPECT_EQ(saved.flags().ansiQuotes, unknown);
 }
 
+TEST(SQLDumpSqlModeTest, AnEventKeepsTheModeSavedAroundIt) {
+    const auto dumpsEvent = [](SQLDumpSqlMode& mode, const std::string& event) {
+        mode.ran("/*!50003 SET @saved_sql_mode       = @@sql_mode */ ", false);
+        mode.ran("/*!50003 SET sql_mode              = 'STRICT_TRANS_TABLES' */ ", false);
+        mode.ran("/*!50003 SET @saved_time_zone      = @@time_zone */ ", false);
+        mode.ran(event, false);
+        mode.ran("/*!50003 SET time_zone             = @saved_time_zone */ ", false);
+        mode.ran("/*!50003 SET sql_mode              = @saved_sql_mode */ ", false);
+    };
+    // mariadb-dump's event section: the body runs later, in another session.
+    SQLDumpSqlMode ansi;
+    ansi.ran("SET sql_mode='ANSI_QUOTES'", false);
+    dumpsEvent(ansi, "/*!50106 CREATE*/ /*!50117 DEFINER=`root`@`localhost`*/ /*!50106 EVENT "
+                     "`nightly` ON SCHEDULE EVERY 1 DAY STARTS '2035-01-01 03:00:00' DO INSERT "
+                     "INTO audit VALUES (CONCAT(\"a \\\"b\\\" ;\", 'c'), @n := 1)\n*/ ");
+    EXPECT_EQ(ansi.flags(), (SQLDumpSqlMode::Flags{on, off}));
+    // A schedule that names the saved variable may assign it now.
+    SQLDumpSqlMode named;
+    named.ran("SET sql_mode='ANSI_QUOTES'", false);
+    dumpsEvent(named, "CREATE EVENT e ON SCHEDULE AT (@saved_sql_mode := NOW()) DO SELECT 1");
+    EXPECT_EQ(named.flags().ansiQuotes, unknown);
+    // Code the dump made that sets the mode may run from the schedule.
+    SQLDumpSqlMode called;
+    called.ran("CREATE FUNCTION f() RETURNS INT BEGIN SET sql_mode = 'ANSI'", false);
+    called.ran("CREATE EVENT e ON SCHEDULE AT f() DO SELECT 1", false);
+    EXPECT_EQ(called.flags().ansiQuotes, unknown);
+}
+
 TEST(SQLDumpSqlModeTest, ModeListsFollowTheServersNames) {
     SQLDumpSqlMode::Flags flags;
     EXPECT_TRUE(SQLDumpSqlMode::modes("", flags));
