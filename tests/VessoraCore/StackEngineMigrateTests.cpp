@@ -13,6 +13,7 @@
 #include "tests/Support/BrewStandIn.hpp"
 #include "tests/Support/FakeHostService.hpp"
 #include "tests/Support/FolderSnapshot.hpp"
+#include "tests/Support/FreePorts.hpp"
 #include "tests/Support/StackEngineTesting.hpp"
 #include "tests/Support/TemporaryFolder.hpp"
 #include "tests/Support/ThrownMessage.hpp"
@@ -85,6 +86,9 @@ protected:
         auto options =
             StackEngineTesting::quickOptions(folder.path() / "data", brew.brew(), helper);
         options.readinessPause = std::chrono::milliseconds(1);
+        // The start checks its ports are free: ports of the engine's fixed
+        // bases may be taken meanwhile by any other test on this machine.
+        options.portAvailable = onlyPorts(freePorts(8));
         fs::create_directories(folder.path() / "trash");
         options.trashHandler = [this](const fs::path& item) {
             fs::rename(item, folder.path() / "trash" / item.filename());
