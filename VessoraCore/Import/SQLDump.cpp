@@ -153,14 +153,16 @@ std::uint64_t lineAt(int fd, std::uint64_t offset) {
 
 } // namespace
 
-Summary prepare(const fs::path& source, const fs::path& destination, std::string_view database) {
+Summary prepare(const fs::path& source, const fs::path& destination, std::string_view database,
+                SQLDumpSqlMode::Release release) {
     DatabaseName::validate(database);
     const UniqueFd input = openDump(source);
     SQLDumpFileSink output(createOutput(destination), destination);
     FileSource reader(input.get(), source);
     Summary summary;
     try {
-        summary = SQLDumpScanner::scan(reader, output, database);
+        summary = SQLDumpScanner::scan(reader, output, database, SQLDumpScanner::defaultWindow, {},
+                                       release);
     } catch (const SQLDumpScanner::UnendedSelection& unended) {
         throw VessoraError(L10n::text(
             "The statement on line %@ of the SQL file selects a database but does not end after "
@@ -176,9 +178,12 @@ Summary prepare(const fs::path& source, const fs::path& destination, std::string
     } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
         throw VessoraError(L10n::text(
             "Line %@ of the SQL file escapes a double quote with a backslash inside double quotes, "
-            "which the client reads differently in the ANSI_QUOTES mode. Double that quote "
-            "instead, or export the dump again.",
-            {std::to_string(lineAt(input.get(), quote.offset))}));
+            "which the client reads differently if the statement on line %@ turned on the "
+            "ANSI_QUOTES mode, as it may: it sets the sql_mode to a value or runs code that "
+            "cannot be known before it runs. Double that quote, or set the sql_mode to a plain "
+            "value after that statement.",
+            {std::to_string(lineAt(input.get(), quote.offset)),
+             std::to_string(lineAt(input.get(), quote.since))}));
     } catch (const SQLDumpScanner::EscapedLineEnd& lineEnd) {
         throw VessoraError(L10n::text(
             "Line %@ of the SQL file ends with a backslash inside a quoted value, which the "
@@ -187,10 +192,20 @@ Summary prepare(const fs::path& source, const fs::path& destination, std::string
             {std::to_string(lineAt(input.get(), lineEnd.offset))}));
     } catch (const SQLDumpScanner::AmbiguousEscape& escape) {
         throw VessoraError(L10n::text(
-            "Line %@ of the SQL file escapes a quote with a backslash inside a quoted value after "
-            "statements that may have turned on the NO_BACKSLASH_ESCAPES mode, in which the "
-            "client reads it differently. Double that quote instead, or export the dump again.",
-            {std::to_string(lineAt(input.get(), escape.offset))}));
+            "Line %@ of the SQL file escapes a quote with a backslash inside a quoted value, "
+            "which the client reads differently if the statement on line %@ turned on the "
+            "NO_BACKSLASH_ESCAPES mode, as it may: it sets the sql_mode to a value or runs code "
+            "that cannot be known before it runs. Double that quote, or set the sql_mode to a "
+            "plain value after that statement.",
+            {std::to_string(lineAt(input.get(), escape.offset)),
+             std::to_string(lineAt(input.get(), escape.since))}));
+    } catch (const SQLDumpScanner::ModeWithin& within) {
+        throw VessoraError(L10n::text(
+            "Line %@ of the SQL file changes the sql_mode within a statement that goes on after a "
+            "semicolon, and the server would read line %@ with the new mode, unlike the client. "
+            "End that statement right after the change, or export the dump again.",
+            {std::to_string(lineAt(input.get(), within.offset)),
+             std::to_string(lineAt(input.get(), within.piece))}));
     } catch (const SQLDumpScanner::CharsetCommand& command) {
         throw VessoraError(L10n::text(
             "Line %@ of the SQL file holds the client command “\\C”, which would change how the "

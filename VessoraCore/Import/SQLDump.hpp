@@ -28,6 +28,7 @@
 // folder.
 #pragma once
 
+#include "VessoraCore/Import/SQLDumpSqlMode.hpp"
 #include "VessoraCore/Import/SQLDumpSummary.hpp"
 
 #include <cstdint>
@@ -39,6 +40,6 @@ namespace vessora::SQLDump {
 inline constexpr std::uint64_t largestFile = std::uint64_t(512) << 20;
 
 Summary prepare(const std::filesystem::path& source, const std::filesystem::path& destination,
-                std::string_view database);
+                std::string_view database, SQLDumpSqlMode::Release release = {});
 
 } // namespace vessora::SQLDump

@@ -217,12 +217,12 @@ enum class Escapes { escapes, none, unsettled };
 class Scanner {
 public:
     Scanner(Source& source, Sink& sink, std::string_view database, std::size_t window,
-            const Observer& observer)
+            const Observer& observer, SQLDumpSqlMode::Release release)
         : source_(source), sink_(sink), database_(database), observer_(observer),
           capacity_(std::max(window, smallestWindow)),
           buffer_(std::make_unique_for_overwrite<char[]>(capacity_)),
           normalEvents_(normalEvents(';')), executableEvents_(executableEvents(';')),
-          blockEvents_({'*', '/', '\n'}) {}
+          blockEvents_({'*', '/', '\n'}), mode_(release) {}
 
     SQLDump::Summary run() {
         fill();
@@ -311,6 +311,7 @@ private:
         significant_.reset();
         reader_.reset();
         within_.reset();
+        apartAt_.reset();
     }
 
     void checkLimit(std::size_t index) const {
@@ -347,11 +348,40 @@ private:
         } catch (const SQLDumpStatement::SelectsWithin&) {
             throw SelectionWithin{withinStart_ + within_->firstText().value_or(0)};
         }
-        mode_.ranWithin(text, within_->cut());
+        const std::uint64_t piece = withinStart_ + within_->firstText().value_or(0);
+        const bool cut = within_->cut();
         within_.reset();
+        const SQLDumpSqlMode::Flags before = mode_.flags();
+        try {
+            mode_.ranWithin(text, cut);
+        } catch (const SQLDumpSqlMode::ReadApart&) {
+            throw ModeWithin{apartAt_.value_or(piece), piece};
+        }
+        noteMode(before, piece);
+    }
+
+    // What ran of the mode, at the input offset of the statement that ran
+    // it: where the flags went unknown, and where a text began to be read
+    // apart.
+    void noteMode(SQLDumpSqlMode::Flags before, std::uint64_t at) {
+        using Flag = SQLDumpSqlMode::Flag;
+        const SQLDumpSqlMode::Flags now = mode_.flags();
+        if (now.ansiQuotes == Flag::unknown && before.ansiQuotes != Flag::unknown)
+            quotesUnknownSince_ = at;
+        if (now.noBackslashEscapes == Flag::unknown && before.noBackslashEscapes != Flag::unknown)
+            escapesUnknownSince_ = at;
+        if (mode_.readsApart() && !apartAt_)
+            apartAt_ = at;
     }
 
     void semicolonWithin(std::size_t at) {
+        if (!within_ && reader_ && significant_) {
+            // The text before the first ";": the server's first statement.
+            readStatement(at);
+            const SQLDumpSqlMode::Flags before = mode_.flags();
+            mode_.firstWithin(reader_->text(), reader_->cut());
+            noteMode(before, *significant_);
+        }
         endWithin(at);
         within_.emplace(clientStart(false, true), SQLDumpStatement::headLimit);
         withinFrom_ = withinStart_ = base_ + at + 1;
@@ -375,10 +405,11 @@ private:
         if (!significant_)
             return;
         const std::string_view head = leadingBytes(upTo);
-        if (!observer_ && SQLDumpStatement::onlyCounts(head) &&
-            SQLDumpSqlMode::unreadSuffices(head)) {
+        const SQLDumpSqlMode::Flags before = mode_.flags();
+        if (!observer_ && SQLDumpStatement::onlyCounts(head) && mode_.unreadSuffices(head)) {
             ++summary_.statementCount;
             mode_.ranUnread();
+            noteMode(before, *significant_);
             return;
         }
         readStatement(upTo);
@@ -393,6 +424,7 @@ private:
             throw UnendedSelection{*significant_};
         }
         mode_.ran(text, reader_->cut());
+        noteMode(before, *significant_);
         if (!replacement)
             return;
         if (statementOutput_ >= written_) {
@@ -406,7 +438,7 @@ private:
     }
 
     // Whether the server may read "..." as a name.
-    bool quotedNames() const { return mode_.flags().ansiQuotes != SQLDumpSqlMode::Flag::off; }
+    bool quotedNames() const { return mode_.reading().ansiQuotes != SQLDumpSqlMode::Flag::off; }
 
     void setDelimiter(std::string delimiter) {
         delimiter_ = std::move(delimiter);
@@ -516,7 +548,7 @@ private:
     // may part).
     SQLDumpClientText::Start clientStart(bool space, bool midLine) const {
         using Flag = SQLDumpSqlMode::Flag;
-        const SQLDumpSqlMode::Flags flags = mode_.flags();
+        const SQLDumpSqlMode::Flags flags = mode_.reading();
         return {executableLine_, space, midLine, flags.ansiQuotes == Flag::on,
                 flags.noBackslashEscapes == Flag::on};
     }
@@ -531,7 +563,7 @@ private:
     // for this statement.
     Escapes escapesIn(char quote) const {
         using Flag = SQLDumpSqlMode::Flag;
-        const SQLDumpSqlMode::Flags flags = mode_.flags();
+        const SQLDumpSqlMode::Flags flags = mode_.reading();
         if (flags.noBackslashEscapes == Flag::on || (quote == '"' && flags.ansiQuotes == Flag::on))
             return Escapes::none;
         if (flags.noBackslashEscapes == Flag::off &&
@@ -552,9 +584,9 @@ private:
         while (p < stop) {
             if (*p == '\\') {
                 if (p + 1 < last && p[1] == quote_) {
-                    if (quote_ == '"' && mode_.flags().ansiQuotes != SQLDumpSqlMode::Flag::off)
-                        throw AmbiguousQuote{offset(p)};
-                    throw AmbiguousEscape{offset(p)};
+                    if (quote_ == '"' && mode_.reading().ansiQuotes != SQLDumpSqlMode::Flag::off)
+                        throw AmbiguousQuote{offset(p), quotesUnknownSince_};
+                    throw AmbiguousEscape{offset(p), escapesUnknownSince_};
                 }
                 if (p + 1 < last && p[1] == '\n')
                     throw EscapedLineEnd{offset(p)};
@@ -877,13 +909,16 @@ private:
     SQLDump::Summary summary_;
     // The session's mode after the statements the client has sent.
     SQLDumpSqlMode mode_;
+    std::uint64_t quotesUnknownSince_ = 0;
+    std::uint64_t escapesUnknownSince_ = 0;
+    std::optional<std::uint64_t> apartAt_;
 };
 
 } // namespace
 
 SQLDump::Summary scan(Source& source, Sink& sink, std::string_view database, std::size_t window,
-                      const Observer& observer) {
-    return Scanner(source, sink, database, window, observer).run();
+                      const Observer& observer, SQLDumpSqlMode::Release release) {
+    return Scanner(source, sink, database, window, observer, release).run();
 }
 
 } // namespace vessora::SQLDumpScanner

@@ -58,6 +58,7 @@
 // output.
 #pragma once
 
+#include "VessoraCore/Import/SQLDumpSqlMode.hpp"
 #include "VessoraCore/Import/SQLDumpSummary.hpp"
 
 #include <cstddef>
@@ -90,6 +91,7 @@ struct SelectionWithin {
 // the text there or not depending on it.
 struct AmbiguousQuote {
     std::uint64_t offset = 0;
+    std::uint64_t since = 0; // the statement after which the mode may be either
 };
 
 // A backslash that ends a line inside '...' or "...": the client sends a
@@ -104,6 +106,15 @@ struct EscapedLineEnd {
 // where the dump may have turned NO_BACKSLASH_ESCAPES on.
 struct AmbiguousEscape {
     std::uint64_t offset = 0;
+    std::uint64_t since = 0;
+};
+
+// Within one text with several statements, the one at `offset` changed a
+// flag of the mode the client read the whole text with, and the one at
+// `piece` holds what the server then reads apart from the client.
+struct ModeWithin {
+    std::uint64_t offset = 0;
+    std::uint64_t piece = 0;
 };
 
 // Given the text the client sends for each statement, as far as it is read
@@ -128,6 +139,7 @@ public:
 // `window` is the input buffer's size (at least smallestWindow); it changes
 // neither the output nor the result.
 SQLDump::Summary scan(Source& source, Sink& sink, std::string_view database,
-                      std::size_t window = defaultWindow, const Observer& observer = {});
+                      std::size_t window = defaultWindow, const Observer& observer = {},
+                      SQLDumpSqlMode::Release release = {});
 
 } // namespace vessora::SQLDumpScanner

@@ -3,7 +3,11 @@
 #include "VessoraCore/Import/SQLDumpClientText.hpp"
 #include "VessoraCore/Import/SQLDumpTokens.hpp"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace vessora {
@@ -12,6 +16,9 @@ namespace {
 
 using Flag = SQLDumpSqlMode::Flag;
 using Flags = SQLDumpSqlMode::Flags;
+
+// The key of code made whose name could not be read: any statement may reach it.
+const std::string unnamed = "*";
 
 char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -50,8 +57,24 @@ bool mentionsMode(std::string_view text) {
     return false;
 }
 
+// Whether a code point's letter case folds the way the server folds user
+// variable names: a simple pair (д/Д, ǅ/ǆ/Ǆ, ａ/Ａ) in the scripts whose
+// mapping the server's tables and Unicode's agree on. Others (the Kelvin
+// sign, final sigma, long s, dotted I, letters beyond the BMP) the server
+// folds its own way.
+bool foldsAlike(UChar32 c) {
+    const bool script = (c >= 0xC0 && c <= 0x1FF) || (c >= 0x386 && c <= 0x3CE) ||
+                        (c >= 0x400 && c <= 0x45F) || (c >= 0xFF21 && c <= 0xFF3A) ||
+                        (c >= 0xFF41 && c <= 0xFF5A);
+    if (!script)
+        return false;
+    const UChar32 folded = u_foldCase(c, U_FOLD_CASE_DEFAULT);
+    return folded == u_tolower(c) && u_toupper(c) == u_toupper(folded);
+}
+
 // The user variables `text` names: "@" and a name, not "@@" and not the
-// host of an account (right after its name). A quoted name counts as any.
+// host of an account (right after its name). A quoted name, or one the key
+// of which may not tell it apart as the server does, counts as any.
 void references(std::string_view text, std::set<std::string>& names, bool& any) {
     for (std::size_t at = text.find('@'); at != std::string_view::npos;
          at = text.find('@', at + 1)) {
@@ -70,13 +93,20 @@ void references(std::string_view text, std::set<std::string>& names, bool& any) 
         std::size_t end = at + 1;
         while (end < text.size() && (isWordByte(text[end]) || text[end] == '.'))
             ++end;
-        names.insert(lowered(text.substr(at + 1, end - at - 1)));
+        const std::string_view name = text.substr(at + 1, end - at - 1);
+        for (const char c : name) {
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                any = true;
+                return;
+            }
+        }
+        names.insert(lowered(name));
     }
 }
 
-// The server's reading of one SET statement's text, as far as the mode
-// needs it: tokens outside comments, executable comments opened when the
-// server runs them.
+// The server's reading of a statement's text, as far as the mode needs it:
+// tokens outside comments, executable comments opened when the server runs
+// them.
 enum class Kind { word, string, name, system, user, punctuation };
 
 struct Token {
@@ -84,32 +114,47 @@ struct Token {
     std::string text; // a string's or name's contents; lower-cased for variables
 };
 
-// What MariaDB 10.11 does with an executable comment of `version` digits:
-// run its contents, skip them, or depends on the release (none).
-std::optional<bool> runsVersion(std::string_view digits, bool mariadb) {
+// What a server of `release` does with an executable comment of `digits`:
+// run its contents, skip them, or depends on the release (none). MariaDB
+// skips the MySQL 5.7 and later gates of "/*!".
+std::optional<bool> runsVersion(std::string_view digits, bool mariadb,
+                                SQLDumpSqlMode::Release release) {
     if (digits.size() < 5)
         return true; // no version: always run, the digits are text
     const long version = std::stol(std::string(digits.substr(0, 6)));
-    if (version <= 101100)
-        return mariadb || version < 50700 || version > 99999;
-    if (version < 101200)
-        return std::nullopt;
-    return false;
+    if (!mariadb && version >= 50700 && version <= 99999)
+        return false;
+    if (version <= release.lowest)
+        return true;
+    if (version > release.highest)
+        return false;
+    return std::nullopt;
 }
 
-std::optional<std::vector<Token>> lex(std::string_view text, Flags flags) {
+// `strict`: the text of one SET, refused (none) where a quoted value holds
+// a backslash, which no mode name does, or an executable comment stays
+// open. Otherwise a piece of a longer text, whose quotes are skipped and
+// whose executable comment may go on past it.
+std::optional<std::vector<Token>> lex(std::string_view text, Flags flags,
+                                      SQLDumpSqlMode::Release release, bool strict) {
     std::vector<Token> out;
     bool executable = false;
     std::size_t i = 0;
     const std::size_t size = text.size();
-    const auto quoted = [&](char quote, bool escapes) -> std::optional<std::string> {
+    const bool escapes = flags.noBackslashEscapes == Flag::off;
+    const auto quoted = [&](char quote, bool backslashes) -> std::optional<std::string> {
         std::string content;
         std::size_t j = i + 1;
         for (;;) {
             if (j >= size)
                 return std::nullopt;
-            if (text[j] == '\\' && escapes)
-                return std::nullopt; // no mode name holds one
+            if (text[j] == '\\' && backslashes) {
+                if (strict || j + 1 >= size)
+                    return std::nullopt;
+                content += text[j + 1];
+                j += 2;
+                continue;
+            }
             if (text[j] == quote) {
                 if (j + 1 < size && text[j + 1] == quote) {
                     content += quote;
@@ -140,7 +185,7 @@ std::optional<std::vector<Token>> lex(std::string_view text, Flags flags) {
                 while (digits < size && digits - content < 6 && isDigit(text[digits]))
                     ++digits;
                 const std::optional<bool> runs =
-                    runsVersion(text.substr(content, digits - content), mariadb);
+                    runsVersion(text.substr(content, digits - content), mariadb, release);
                 if (!runs || executable)
                     return std::nullopt;
                 if (*runs) {
@@ -158,7 +203,7 @@ std::optional<std::vector<Token>> lex(std::string_view text, Flags flags) {
             executable = false;
             i += 2;
         } else if (c == '\'' || (c == '"' && flags.ansiQuotes == Flag::off)) {
-            std::optional<std::string> content = quoted(c, true);
+            std::optional<std::string> content = quoted(c, escapes);
             if (!content)
                 return std::nullopt;
             out.push_back({Kind::string, std::move(*content)});
@@ -172,7 +217,7 @@ std::optional<std::vector<Token>> lex(std::string_view text, Flags flags) {
             i += system ? 2 : 1;
             std::string name;
             if (!system && i < size && (text[i] == '\'' || text[i] == '"' || text[i] == '`')) {
-                std::optional<std::string> content = quoted(text[i], text[i] != '`');
+                std::optional<std::string> content = quoted(text[i], text[i] != '`' && escapes);
                 if (!content)
                     return std::nullopt;
                 name = *content;
@@ -180,7 +225,8 @@ std::optional<std::vector<Token>> lex(std::string_view text, Flags flags) {
                 while (i < size && (isWordByte(text[i]) || text[i] == '.'))
                     name += text[i++];
             }
-            out.push_back({system ? Kind::system : Kind::user, lowered(name)});
+            out.push_back({system ? Kind::system : Kind::user,
+                           system ? lowered(name) : SQLDumpSqlMode::variableKey(name)});
         } else if (isWordByte(c)) {
             std::size_t j = i;
             while (j < size && isWordByte(text[j]))
@@ -195,13 +241,217 @@ std::optional<std::vector<Token>> lex(std::string_view text, Flags flags) {
             ++i;
         }
     }
-    if (executable)
+    if (executable && strict)
         return std::nullopt;
     return out;
 }
 
 bool isWord(const Token& token, std::string_view word) {
     return token.kind == Kind::word && lowered(token.text) == word;
+}
+
+bool isPunctuation(const Token* token, std::string_view text) {
+    return token && token->kind == Kind::punctuation && token->text == text;
+}
+
+// A name code may be reached by: a word or a quoted name, in any letter
+// case.
+bool namesCode(const Token& token) {
+    return token.kind == Kind::word || token.kind == Kind::name;
+}
+
+bool endsCompound(const std::vector<Token>& tokens, std::size_t at) {
+    if (at + 1 >= tokens.size())
+        return true;
+    for (const std::string_view closes : {"if", "case", "loop", "while", "repeat", "for"})
+        if (isWord(tokens[at + 1], closes))
+            return false;
+    return true;
+}
+
+// Follows the BEGIN ... END blocks a statement of a body opens and closes
+// in the words it begins with: labels, BEGIN, and a plain END. Only these
+// places count, where the words cannot be names; a block opened elsewhere
+// (after THEN, in a handler) leaves its END to close one early, which
+// only ends the body sooner than the server does.
+std::size_t followBlocks(const std::vector<Token>& tokens, std::size_t at, int& depth) {
+    while (at < tokens.size() && depth > 0) {
+        if (namesCode(tokens[at]) && at + 1 < tokens.size() &&
+            isPunctuation(&tokens[at + 1], ":")) {
+            at += 2;
+        } else if (isWord(tokens[at], "begin")) {
+            ++depth;
+            ++at;
+        } else if (isWord(tokens[at], "end") && endsCompound(tokens, at)) {
+            --depth;
+            break;
+        } else {
+            break;
+        }
+    }
+    return at;
+}
+
+// A word of the characteristics of a routine: the number of tokens it
+// takes, none for any other.
+std::size_t characteristic(const std::vector<Token>& tokens, std::size_t at) {
+    const auto word = [&](std::size_t k, std::string_view w) {
+        return at + k < tokens.size() && isWord(tokens[at + k], w);
+    };
+    if (word(0, "comment") && at + 1 < tokens.size() && tokens[at + 1].kind == Kind::string)
+        return 2;
+    if (word(0, "language") && word(1, "sql"))
+        return 2;
+    if (word(0, "deterministic"))
+        return 1;
+    if (word(0, "not") && word(1, "deterministic"))
+        return 2;
+    if ((word(0, "contains") || word(0, "no")) && word(1, "sql"))
+        return 2;
+    if ((word(0, "reads") || word(0, "modifies")) && word(1, "sql") && word(2, "data"))
+        return 3;
+    if (word(0, "sql") && word(1, "security") && (word(2, "definer") || word(2, "invoker")))
+        return 3;
+    return 0;
+}
+
+std::size_t skipGroup(const std::vector<Token>& tokens, std::size_t at) {
+    if (at >= tokens.size() || !isPunctuation(&tokens[at], "("))
+        return at;
+    int open = 0;
+    for (; at < tokens.size(); ++at) {
+        if (isPunctuation(&tokens[at], "("))
+            ++open;
+        else if (isPunctuation(&tokens[at], ")") && --open == 0)
+            return at + 1;
+    }
+    return at;
+}
+
+// A name, perhaps qualified by its database: the last part, lower-cased.
+std::size_t objectName(const std::vector<Token>& tokens, std::size_t at, std::string& name) {
+    while (at < tokens.size() && namesCode(tokens[at])) {
+        name = lowered(tokens[at].text);
+        ++at;
+        if (at < tokens.size() && isPunctuation(&tokens[at], "."))
+            ++at;
+        else
+            break;
+    }
+    return at;
+}
+
+struct Made {
+    std::string kind; // trigger, procedure, function, package, event, view; empty if none
+    std::string key;  // its name, or the table of a trigger
+    std::optional<std::size_t> body; // where a body to follow begins
+    std::size_t schedule = 0;        // an event's tokens evaluated now end here
+};
+
+// What a CREATE statement makes, read from its tokens.
+Made makes(const std::vector<Token>& tokens) {
+    Made made;
+    if (tokens.empty() || !isWord(tokens[0], "create"))
+        return made;
+    std::size_t at = 1;
+    const auto word = [&](std::string_view w) {
+        return at < tokens.size() && isWord(tokens[at], w);
+    };
+    while (at < tokens.size()) {
+        if (word("or") || word("replace") || word("aggregate") || word("algorithm") ||
+            word("undefined") || word("merge") || word("temptable") || word("sql") ||
+            word("security") || word("invoker") || isPunctuation(&tokens[at], "=")) {
+            ++at;
+        } else if (word("definer")) {
+            ++at;
+            if (isPunctuation(at < tokens.size() ? &tokens[at] : nullptr, "="))
+                ++at;
+            if (word("current_user")) {
+                ++at;
+                if (at + 1 < tokens.size() && isPunctuation(&tokens[at], "(") &&
+                    isPunctuation(&tokens[at + 1], ")"))
+                    at += 2;
+            } else if (at < tokens.size() && tokens[at].kind != Kind::punctuation) {
+                ++at;
+                if (at < tokens.size() && tokens[at].kind == Kind::user)
+                    ++at;
+            }
+        } else {
+            break;
+        }
+    }
+    if (at >= tokens.size() || tokens[at].kind != Kind::word)
+        return made;
+    const std::string kind = lowered(tokens[at].text);
+    if (kind != "trigger" && kind != "procedure" && kind != "function" && kind != "package" &&
+        kind != "event" && kind != "view")
+        return made;
+    made.kind = kind;
+    ++at;
+    if (word("body") && kind == "package")
+        ++at;
+    if (word("if") && at + 2 < tokens.size() && isWord(tokens[at + 1], "not") &&
+        isWord(tokens[at + 2], "exists"))
+        at += 3;
+    at = objectName(tokens, at, made.key);
+    if (kind == "procedure" || kind == "function") {
+        at = skipGroup(tokens, at);
+        if (kind == "function") {
+            if (!word("returns"))
+                return made;
+            ++at;
+            if (at >= tokens.size() || tokens[at].kind != Kind::word)
+                return made;
+            at = skipGroup(tokens, at + 1);
+            for (;;) {
+                if (word("unsigned") || word("signed") || word("zerofill") || word("binary") ||
+                    word("ascii") || word("unicode") || word("byte")) {
+                    ++at;
+                } else if (word("charset") || word("collate")) {
+                    at += 2;
+                } else if (word("character") && at + 1 < tokens.size() &&
+                           isWord(tokens[at + 1], "set")) {
+                    at += 3;
+                } else {
+                    break;
+                }
+            }
+        }
+        while (const std::size_t taken = characteristic(tokens, at))
+            at += taken;
+        made.body = at;
+    } else if (kind == "trigger") {
+        made.key.clear();
+        for (; at + 1 < tokens.size(); ++at) {
+            if (isWord(tokens[at], "on")) {
+                at = objectName(tokens, at + 1, made.key);
+                break;
+            }
+        }
+        if (!word("for") || at + 2 >= tokens.size() || !isWord(tokens[at + 1], "each") ||
+            !isWord(tokens[at + 2], "row"))
+            return made;
+        at += 3;
+        if ((word("follows") || word("precedes")) && at + 1 < tokens.size()) {
+            std::string other;
+            at = objectName(tokens, at + 1, other);
+        }
+        made.body = at;
+    } else if (kind == "event") {
+        int open = 0;
+        for (; at < tokens.size(); ++at) {
+            if (isPunctuation(&tokens[at], "("))
+                ++open;
+            else if (isPunctuation(&tokens[at], ")"))
+                --open;
+            else if (open == 0 && isWord(tokens[at], "do"))
+                break;
+        }
+        made.schedule = at;
+        if (at < tokens.size())
+            made.body = at + 1;
+    }
+    return made;
 }
 
 } // namespace
@@ -255,21 +505,54 @@ bool SQLDumpSqlMode::modes(std::string_view value, Flags& flags) {
     return true;
 }
 
+std::string SQLDumpSqlMode::variableKey(std::string_view name) {
+    bool ascii = true;
+    for (const char c : name)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        return lowered(name);
+    std::string key = "\xff\x02";
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(name.data());
+    const auto length = static_cast<std::int32_t>(name.size());
+    for (std::int32_t at = 0; at < length;) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, at, length, c);
+        if (c < 0 || (c >= 0x80 && !foldsAlike(c)))
+            return "\xff\x01" + std::string(name); // only the same bytes are surely the same
+        c = u_foldCase(c, U_FOLD_CASE_DEFAULT);
+        char encoded[U8_MAX_LENGTH];
+        std::int32_t size = 0;
+        U8_APPEND_UNSAFE(reinterpret_cast<std::uint8_t*>(encoded), size, c);
+        key.append(encoded, static_cast<std::size_t>(size));
+    }
+    return key;
+}
+
+void SQLDumpSqlMode::Code::add(const Code& other) {
+    setsMode = setsMode || other.setsMode;
+    anyVariable = anyVariable || other.anyVariable;
+    variables.insert(other.variables.begin(), other.variables.end());
+    words.insert(other.words.begin(), other.words.end());
+}
+
 // SET followed by assignments whose values are single tokens; false (and
-// nothing changed) for any other form.
+// nothing changed) for any other form. The server evaluates every value
+// before it assigns the first.
 bool SQLDumpSqlMode::set(std::string_view text) {
-    const std::optional<std::vector<Token>> lexed = lex(text, session_);
+    const std::optional<std::vector<Token>> lexed = lex(text, session_, release_, true);
     if (lexed && lexed->empty())
         return true; // only in comments the server skips: it runs nothing
     if (!lexed || !isWord(lexed->front(), "set"))
         return false;
     const std::vector<Token>& tokens = *lexed;
     enum class Target { session, global, variable, other };
-    // Values as each assignment sees them, left to right.
-    Flags session = session_;
-    Flags global = global_;
-    std::map<std::string, Flags> variables = variables_;
-    bool globalChanged = globalChanged_;
+    struct Assignment {
+        Target target;
+        std::string variable;
+        Flags flags;
+    };
+    std::vector<Assignment> assignments;
+    bool setsGlobal = false;
     std::size_t at = 1;
     const auto next = [&]() -> const Token* { return at < tokens.size() ? &tokens[at] : nullptr; };
     const auto single = [&]() {
@@ -341,9 +624,10 @@ bool SQLDumpSqlMode::set(std::string_view text) {
                 if (!modes(value->text, flags))
                     flags = unknown;
             } else if (value->kind == Kind::word) {
+                // DEFAULT takes the global mode as this statement leaves it.
                 if (isWord(*value, "default")) {
-                    if (target == Target::session && !globalChanged)
-                        flags = global;
+                    if (target == Target::session && !globalChanged_ && !setsGlobal)
+                        flags = global_;
                 } else if (target == Target::variable || isDigit(value->text[0]) ||
                            !modes(value->text, flags)) {
                     flags = unknown;
@@ -351,22 +635,16 @@ bool SQLDumpSqlMode::set(std::string_view text) {
             } else if (value->kind == Kind::system) {
                 if (value->text == "sql_mode" || value->text == "session.sql_mode" ||
                     value->text == "local.sql_mode")
-                    flags = session;
-                else if (value->text == "global.sql_mode" && !globalChanged)
-                    flags = global;
+                    flags = session_;
+                else if (value->text == "global.sql_mode" && !globalChanged_)
+                    flags = global_;
             } else if (value->kind == Kind::user) {
-                const auto held = variables.find(value->text);
-                if (held != variables.end())
+                const auto held = variables_.find(value->text);
+                if (held != variables_.end())
                     flags = held->second;
             }
-            if (target == Target::session) {
-                session = flags;
-            } else if (target == Target::global) {
-                global = flags;
-                globalChanged = true;
-            } else if (target == Target::variable) {
-                variables[variable] = flags;
-            }
+            setsGlobal = setsGlobal || target == Target::global;
+            assignments.push_back({target, std::move(variable), flags});
         }
         const Token* after = next();
         if (!after)
@@ -375,123 +653,191 @@ bool SQLDumpSqlMode::set(std::string_view text) {
             return false;
         ++at;
     }
-    session_ = session;
-    global_ = global;
-    globalChanged_ = globalChanged;
-    variables_ = std::move(variables);
+    for (Assignment& assignment : assignments) {
+        if (assignment.target == Target::session) {
+            session_ = assignment.flags;
+        } else if (assignment.target == Target::global) {
+            global_ = assignment.flags;
+            globalChanged_ = true;
+        } else if (assignment.target == Target::variable) {
+            // A name outside ASCII may be the server's same variable as
+            // any other; one in ASCII as any outside it.
+            const auto ascii = [](const std::string& key) {
+                return key.empty() || key.front() != '\xff';
+            };
+            std::erase_if(variables_, [&](const auto& held) {
+                return !ascii(assignment.variable) || !ascii(held.first);
+            });
+            variables_[assignment.variable] = assignment.flags;
+        }
+    }
     return true;
 }
 
-// Code the dump made may run: a trigger, a function, a procedure a
-// function calls.
-void SQLDumpSqlMode::runsCode() {
-    if (codeMaySetMode_)
-        session_ = unknown;
-    if (codeAnyVariable_)
-        variables_.clear();
-    for (const std::string& name : codeVariables_)
-        variables_.erase(name);
+SQLDumpSqlMode::Code SQLDumpSqlMode::codeOf(std::string_view text, bool cut) const {
+    Code code;
+    const std::optional<std::vector<Token>> tokens = lex(text, session_, release_, false);
+    bool dynamic = false;
+    if (tokens) {
+        for (const Token& token : *tokens) {
+            if (!namesCode(token))
+                continue;
+            const std::string word = lowered(token.text);
+            dynamic =
+                dynamic || (token.kind == Kind::word && (word == "execute" || word == "prepare"));
+            code.words.insert(word);
+        }
+    } else {
+        for (const std::string& token : SQLDumpTokens::all(text)) {
+            const std::string word = lowered(token);
+            dynamic = dynamic || word == "execute" || word == "prepare";
+            code.words.insert(word);
+        }
+    }
+    code.setsMode = cut || dynamic || mentionsMode(text);
+    code.anyVariable = cut || dynamic;
+    if (!cut)
+        references(text, code.variables, code.anyVariable);
+    return code;
 }
 
-void SQLDumpSqlMode::applyWithin() {
-    if (!within_)
+// What running code the dump made that `words` name may do; with
+// `allRoutines`, any routine too (a statement cut before its end).
+SQLDumpSqlMode::Code SQLDumpSqlMode::reach(const std::set<std::string>& words,
+                                           bool allRoutines) const {
+    Code result;
+    std::set<std::pair<bool, std::string>> seen;
+    std::vector<std::pair<bool, std::string>> next;
+    const auto named = [&](const std::set<std::string>& by) {
+        for (const std::string& word : by) {
+            if (routines_.contains(word))
+                next.emplace_back(false, word);
+            if (triggers_.contains(word))
+                next.emplace_back(true, word);
+        }
+        if (routines_.contains(unnamed))
+            next.emplace_back(false, unnamed);
+    };
+    named(words);
+    if (allRoutines)
+        for (const auto& [name, code] : routines_)
+            next.emplace_back(false, name);
+    while (!next.empty()) {
+        const std::pair<bool, std::string> node = next.back();
+        next.pop_back();
+        if (!seen.insert(node).second)
+            continue;
+        const Code& code = node.first ? triggers_.at(node.second) : routines_.at(node.second);
+        result.setsMode = result.setsMode || code.setsMode;
+        result.anyVariable = result.anyVariable || code.anyVariable;
+        result.variables.insert(code.variables.begin(), code.variables.end());
+        named(code.words);
+    }
+    return result;
+}
+
+void SQLDumpSqlMode::runs(const Code& statement, bool cut) {
+    Code effect = reach(statement.words, cut);
+    effect.anyVariable = effect.anyVariable || statement.anyVariable || cut;
+    effect.variables.insert(statement.variables.begin(), statement.variables.end());
+    if (effect.setsMode) {
+        session_ = unknown;
+        globalChanged_ = true;
+    }
+    if (effect.anyVariable) {
+        variables_.clear();
         return;
-    within_ = false;
-    if (withinSetsMode_) {
-        session_ = unknown;
-        globalChanged_ = true;
     }
-    if (withinRunsCode_) {
-        session_ = unknown;
-        globalChanged_ = true;
-        variables_.clear();
-    }
-    runsCode();
-    if (withinAnyVariable_)
-        variables_.clear();
-    for (const std::string& name : withinVariables_)
+    for (const std::string& name : effect.variables)
         variables_.erase(name);
-    withinSetsMode_ = withinRunsCode_ = withinAnyVariable_ = false;
-    withinVariables_.clear();
 }
 
-void SQLDumpSqlMode::ran(std::string_view text, bool cut) {
+void SQLDumpSqlMode::made(const std::string& kind, const std::string& key, const Code& code) {
+    if (kind == "event")
+        return; // its body runs in the scheduler's own session
+    Code& held = kind == "trigger" ? triggers_[key] : routines_[key];
+    held.add(code);
+    if (kind == "view")
+        held.setsMode = held.anyVariable = false, held.variables.clear();
+    anySetsMode_ = anySetsMode_ || held.setsMode;
+}
+
+void SQLDumpSqlMode::apply(std::string_view text, bool cut) {
     const std::vector<std::string> tokens = SQLDumpTokens::tokens(text);
     const std::string keyword = tokens.empty() ? "" : lowered(tokens[0]);
     const auto word = [&](std::size_t at) {
         return at < tokens.size() ? lowered(tokens[at]) : std::string();
     };
-    const bool compound = keyword == "call" || keyword == "execute" || keyword == "if" ||
-                          keyword == "while" || keyword == "loop" || keyword == "repeat" ||
-                          keyword == "case" || keyword == "for" ||
-                          (keyword == "begin" && word(1) == "not") ||
-                          (!keyword.empty() && keyword.back() == ':') || word(1) == ":";
+    const bool inPlace = keyword == "execute" || keyword == "if" || keyword == "while" ||
+                         keyword == "loop" || keyword == "repeat" || keyword == "case" ||
+                         keyword == "for" || (keyword == "begin" && word(1) == "not") ||
+                         (!keyword.empty() && keyword.back() == ':') || word(1) == ":";
     if (keyword == "set") {
         if (cut || !set(text)) {
             if (cut || mentionsMode(text)) {
                 session_ = unknown;
                 globalChanged_ = true;
             }
-            variables_.clear();
-            runsCode();
+            runs(codeOf(text, cut), cut);
         }
-    } else if (compound) {
+    } else if (inPlace) {
         session_ = unknown;
         globalChanged_ = true;
         variables_.clear();
     } else if (keyword == "create") {
-        bool code = false;
-        bool event = false;
-        for (std::size_t at = 1; at < tokens.size() && !code && !event; ++at) {
-            const std::string next = word(at);
-            if (next == "(" || next == "table" || next == "view" || next == "database" ||
-                next == "schema" || next == "index" || next == "user")
-                break;
-            event = next == "event";
-            code =
-                next == "trigger" || next == "function" || next == "procedure" || next == "package";
-        }
-        if (event) {
-            // Its body runs later, in the scheduler's own session; only its
-            // schedule is evaluated now, which may call code the dump made
-            // and assign the variables it names.
-            runsCode();
-            if (cut) {
-                variables_.clear();
-            } else {
-                std::set<std::string> named;
-                bool any = false;
-                references(text, named, any);
-                if (any)
-                    variables_.clear();
-                for (const std::string& name : named)
-                    variables_.erase(name);
-            }
-        } else if (code) {
-            codeMaySetMode_ = codeMaySetMode_ || cut || mentionsMode(text);
-            if (cut)
-                codeAnyVariable_ = true;
-            else
-                references(text, codeVariables_, codeAnyVariable_);
+        const std::optional<std::vector<Token>> lexed = lex(text, session_, release_, false);
+        Made what;
+        if (lexed) {
+            what = makes(*lexed);
         } else {
-            ranUnread();
-            return;
+            for (std::size_t at = 1; at < tokens.size() && what.kind.empty(); ++at)
+                for (const char* kind : {"trigger", "procedure", "function", "package", "event"})
+                    if (word(at) == kind)
+                        what.kind = kind;
+            what.key = unnamed;
         }
-    } else if (keyword != "drop" && keyword != "use") {
-        // Neither runs code nor assigns a variable.
-        ranUnread();
+        if (what.kind == "event") {
+            Code schedule;
+            if (lexed && !cut) {
+                for (std::size_t at = 0; at < what.schedule; ++at)
+                    if (namesCode((*lexed)[at]))
+                        schedule.words.insert(lowered((*lexed)[at].text));
+                references(text, schedule.variables, schedule.anyVariable);
+            }
+            runs(schedule, cut || !lexed);
+        } else if (!what.kind.empty()) {
+            made(what.kind, what.key.empty() ? unnamed : what.key, codeOf(text, cut));
+        } else {
+            runs(codeOf(text, cut), cut);
+        }
+    } else if (keyword != "drop" && keyword != "use" && !keyword.empty()) {
+        runs(codeOf(text, cut), cut);
+    }
+}
+
+void SQLDumpSqlMode::ran(std::string_view text, bool cut) {
+    if (block_) {
+        endBlock();
         return;
     }
-    applyWithin();
+    apply(text, cut);
 }
 
 void SQLDumpSqlMode::ranUnread() {
+    if (block_) {
+        endBlock();
+        return;
+    }
     variables_.clear();
-    runsCode();
-    applyWithin();
+    if (anySetsMode_) {
+        session_ = unknown;
+        globalChanged_ = true;
+    }
 }
 
-bool SQLDumpSqlMode::unreadSuffices(std::string_view head) {
+bool SQLDumpSqlMode::unreadSuffices(std::string_view head) const {
+    if (anySetsMode_)
+        return false;
     std::size_t end = 0;
     while (end < head.size() && isWordByte(head[end]))
         ++end;
@@ -506,25 +852,89 @@ bool SQLDumpSqlMode::unreadSuffices(std::string_view head) {
     return end >= head.size() || head[end] != ':';
 }
 
-void SQLDumpSqlMode::ranWithin(std::string_view text, bool cut) {
-    // It may run now, or belong to the body of a trigger or routine made.
-    within_ = true;
-    if (cut || mentionsMode(text)) {
-        withinSetsMode_ = true;
-        codeMaySetMode_ = true;
-    }
-    const std::vector<std::string> tokens = SQLDumpTokens::tokens(text);
-    for (const std::string& token : tokens) {
-        const std::string word = lowered(token);
-        if (word == "call" || word == "execute")
-            withinRunsCode_ = true;
-    }
-    if (cut) {
-        withinAnyVariable_ = codeAnyVariable_ = true;
+void SQLDumpSqlMode::endBlock() {
+    if (making_)
+        made(pendingKind_, pendingKey_, pending_);
+    block_ = making_ = false;
+    depth_ = 0;
+    pending_ = {};
+}
+
+void SQLDumpSqlMode::noteApart() {
+    apart_.ansiQuotes = apart_.ansiQuotes || session_.ansiQuotes != client_.ansiQuotes;
+    apart_.noBackslashEscapes =
+        apart_.noBackslashEscapes || session_.noBackslashEscapes != client_.noBackslashEscapes;
+}
+
+void SQLDumpSqlMode::firstWithin(std::string_view text, bool cut) {
+    if (block_)
+        endBlock();
+    block_ = true;
+    client_ = session_;
+    apart_ = {};
+    const std::optional<std::vector<Token>> lexed = lex(text, session_, release_, false);
+    const Made what = lexed ? makes(*lexed) : Made{};
+    if (what.kind.empty() || what.kind == "view") {
+        apply(text, cut);
+        noteApart();
         return;
     }
-    references(text, withinVariables_, withinAnyVariable_);
-    references(text, codeVariables_, codeAnyVariable_);
+    if (what.kind == "event") {
+        Code schedule;
+        for (std::size_t at = 0; at < what.schedule; ++at)
+            if (namesCode((*lexed)[at]))
+                schedule.words.insert(lowered((*lexed)[at].text));
+        references(text, schedule.variables, schedule.anyVariable);
+        runs(schedule, cut);
+    }
+    pendingKind_ = what.kind;
+    pendingKey_ = what.key.empty() ? unnamed : what.key;
+    pending_ = codeOf(text, cut);
+    making_ = true;
+    depth_ = 0;
+    if (what.body && !cut) {
+        std::size_t at = *what.body;
+        while (at + 1 < lexed->size() && namesCode((*lexed)[at]) &&
+               isPunctuation(&(*lexed)[at + 1], ":"))
+            at += 2;
+        if (at < lexed->size() && isWord((*lexed)[at], "begin")) {
+            depth_ = 1;
+            followBlocks(*lexed, at + 1, depth_);
+        }
+    }
+    if (depth_ == 0)
+        endBlockBody();
+    noteApart();
+}
+
+void SQLDumpSqlMode::endBlockBody() {
+    made(pendingKind_, pendingKey_, pending_);
+    making_ = false;
+    pending_ = {};
+}
+
+void SQLDumpSqlMode::ranWithin(std::string_view text, bool cut) {
+    if (!block_) {
+        firstWithin(text, cut);
+        return;
+    }
+    if ((apart_.ansiQuotes || apart_.noBackslashEscapes) &&
+        (cut || (apart_.ansiQuotes && text.find('"') != std::string_view::npos) ||
+         (apart_.noBackslashEscapes && text.find('\\') != std::string_view::npos)))
+        throw ReadApart{};
+    if (making_) {
+        pending_.add(codeOf(text, cut));
+        const std::optional<std::vector<Token>> lexed = lex(text, session_, release_, false);
+        if (lexed)
+            followBlocks(*lexed, 0, depth_);
+        else
+            depth_ = 0;
+        if (depth_ == 0)
+            endBlockBody();
+        return;
+    }
+    apply(text, cut);
+    noteApart();
 }
 
 } // namespace vessora

@@ -5,28 +5,41 @@
 // The client reads a backslash inside "..." as an ordinary byte while the
 // server reports ANSI_QUOTES, and inside '...' and "..." while it reports
 // NO_BACKSLASH_ESCAPES; it takes both from the server's status after each
-// statement it runs. Each flag is off, on, or unknown (it may be on).
+// text it sends. Each flag is off, on, or unknown (it may be on).
 //
 // It starts as the environment's server has it: the engine sets no sql_mode,
 // so MariaDB's default, which has neither flag. Evaluated, with the server's
 // rules (a comma list of mode names in any letter case, empty items allowed;
 // ANSI, DB2, MAXDB, MSSQL, ORACLE and POSTGRESQL include ANSI_QUOTES):
 //   SET [SESSION | LOCAL] sql_mode {= | :=} v, also @@[session. | local.]sql_mode
-//   SET @name = v, where v = @name reads it back (names in any letter case)
+//   SET @name = v, where v = @name reads it back
 // where v is a quoted literal ("..." only while ANSI_QUOTES is off), a word
 // or `name`, DEFAULT (the server's global mode), @@[session. | local.]sql_mode
-// or a @name; several assignments in one SET run left to right; executable
-// comments count as the server runs them.
-// Anything else that may change the session's flags makes them unknown:
-// another value (a number, an expression), SET GLOBAL of sql_mode (for a
-// later DEFAULT), a SET cut at the examined length or not read, SET STATEMENT
-// (the server restores its mode after the statement, not the flags it
-// reports), CALL, EXECUTE, a compound statement run in place, any statement
-// once the dump has made a trigger or routine that may set sql_mode (the
-// server does not take back the flags such code reports), and a mention of
-// sql_mode after a ";" within a statement (it may run now or belong to a
-// routine's body). A statement that may assign a user variable, or run code
-// that does, makes the mode it holds unknown.
+// or a @name. One SET evaluates all its values before it assigns any.
+// User variables are named as the server compares them (letter case folded
+// through Unicode). Executable comments count as the environment's server
+// version runs them.
+//
+// Making a trigger, routine, event or view runs none of its code: the code
+// is kept, with what it may do (set sql_mode, run dynamic SQL, assign user
+// variables, reach other code by name). A statement that runs code the dump
+// made, as far as its words name it (a call, a function, a table whose
+// triggers fire, a view), takes on what that code may do; the flags become
+// unknown only when it may change sql_mode. Anything else that may change
+// the session's flags makes them unknown too: another value (a number, an
+// expression), SET GLOBAL of sql_mode (for a later DEFAULT), a SET cut at
+// the examined length, SET STATEMENT (the server restores its mode after the
+// statement, not the flags it reports), EXECUTE and a compound statement run
+// in place.
+//
+// A text with ";" within it (in a DELIMITER block) is several statements to
+// the server: the first one's pieces (firstWithin), each further one
+// (ranWithin), then the whole (ran). While a trigger's, routine's or event's
+// BEGIN ... END body is open the pieces belong to it; any other piece runs
+// on its own, in order, with the flags the ones before it left. The client
+// read the whole text with the flags it began with, so once a piece changes
+// a flag, a later piece that holds a byte the two readings may part on
+// throws ReadApart.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +49,13 @@
 #include <string_view>
 
 namespace vessora {
+
+// The releases a dump may load into, as in /*!NNNNNN (110400 for 11.4.0):
+// the environment's server, exactly once it is known.
+struct SQLDumpRelease {
+    long lowest = 110400;
+    long highest = 110499;
+};
 
 class SQLDumpSqlMode {
 public:
@@ -49,14 +69,24 @@ public:
 
     static constexpr Flags unknown{Flag::unknown, Flag::unknown};
 
+    using Release = SQLDumpRelease;
+
+    // A piece after a change of the flags within one text holds a byte the
+    // server reads apart from the client.
+    struct ReadApart {};
+
     // As the environment's server starts a session.
-    SQLDumpSqlMode() = default;
+    explicit SQLDumpSqlMode(Release release = {}) : release_(release) {}
 
+    // The server's flags after what has run.
     Flags flags() const { return session_; }
+    // The flags the client reads the text in progress with.
+    Flags reading() const { return block_ ? client_ : session_; }
+    // Within a text: a piece changed a flag the client read it with.
+    bool readsApart() const { return apart_.ansiQuotes || apart_.noBackslashEscapes; }
 
-    // After the server ran one statement the client sent: `text` is its
-    // examined text, `cut` when the statement goes on past it. Applies what
-    // ranWithin() saw of it first.
+    // After the server ran a text the client sent: `text` is its examined
+    // text, `cut` when it goes on past it.
     void ran(std::string_view text, bool cut);
     // A statement that may fire triggers, call functions and assign user
     // variables, read or not (as any but SET, CREATE, DROP, USE and those
@@ -64,35 +94,62 @@ public:
     void ranUnread();
     // Whether a statement whose bytes begin with `head` (and whose first word
     // is none of SET, CREATE, USE, ALTER, DROP) may go unread: it begins
-    // with none of the words that run code in place.
-    static bool unreadSuffices(std::string_view head);
-    // A further statement after a ";" within the one ran() gets next.
+    // with none of the words that run code in place, and no code the dump
+    // made may change sql_mode.
+    bool unreadSuffices(std::string_view head) const;
+    // The text before the first ";" within the one ran() gets next.
+    void firstWithin(std::string_view text, bool cut);
+    // A further statement after a ";" within it.
     void ranWithin(std::string_view text, bool cut);
 
     // The flags of a sql_mode value, false when the server refuses it.
     static bool modes(std::string_view value, Flags& flags);
+    // A user variable's name as the server tells names apart.
+    static std::string variableKey(std::string_view name);
+
+    // What code may do once it runs.
+    struct Code {
+        bool setsMode = false;
+        bool anyVariable = false;
+        std::set<std::string> variables;
+        std::set<std::string> words; // names it may reach other code by
+        void add(const Code& other);
+    };
 
 private:
-    bool set(std::string_view text);
-    void runsCode();
-    void applyWithin();
+    struct Apart {
+        bool ansiQuotes = false;
+        bool noBackslashEscapes = false;
+    };
 
+    void apply(std::string_view text, bool cut);
+    bool set(std::string_view text);
+    void runs(const Code& statement, bool cut);
+    Code reach(const std::set<std::string>& words, bool allRoutines) const;
+    Code codeOf(std::string_view text, bool cut) const;
+    void made(const std::string& kind, const std::string& key, const Code& code);
+    void endBlock();
+    void endBlockBody();
+    void noteApart();
+
+    Release release_;
     Flags session_;
     Flags global_;
     bool globalChanged_ = false;
-    std::map<std::string, Flags> variables_; // by lower-cased name
-    // Triggers and routines made so far: whether one may set sql_mode, and
-    // the user variables they name (any when one is unread or names them
-    // in quotes).
-    bool codeMaySetMode_ = false;
-    bool codeAnyVariable_ = false;
-    std::set<std::string> codeVariables_;
-    // What the statements within the next one do, once it has run.
-    bool within_ = false;
-    bool withinSetsMode_ = false;
-    bool withinRunsCode_ = false;
-    bool withinAnyVariable_ = false;
-    std::set<std::string> withinVariables_;
+    std::map<std::string, Flags> variables_; // by variableKey()
+    // Code the dump made: routines and views by name, triggers by table.
+    std::map<std::string, Code> routines_;
+    std::map<std::string, Code> triggers_;
+    bool anySetsMode_ = false;
+    // The text in progress with ";" within it.
+    bool block_ = false;
+    Flags client_;
+    Apart apart_;
+    bool making_ = false; // its first piece makes code whose body is open
+    int depth_ = 0;       // BEGIN ... END blocks open in that body
+    std::string pendingKind_;
+    std::string pendingKey_;
+    Code pending_;
 };
 
 } // namespace vessora

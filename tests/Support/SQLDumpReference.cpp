@@ -2,6 +2,7 @@
 
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
+#include "VessoraCore/Import/SQLDumpSqlMode.hpp"
 #include "VessoraCore/Import/SQLDumpStatement.hpp"
 #include "VessoraCore/Import/SQLDumpTokens.hpp"
 
@@ -45,11 +46,16 @@ std::string refusal() {
     } catch (const SQLDumpScanner::SelectionWithin& within) {
         return "selection within at byte " + std::to_string(within.offset);
     } catch (const SQLDumpScanner::AmbiguousQuote& quote) {
-        return "ambiguous quote at byte " + std::to_string(quote.offset);
+        return "ambiguous quote at byte " + std::to_string(quote.offset) + " since " +
+               std::to_string(quote.since);
     } catch (const SQLDumpScanner::EscapedLineEnd& lineEnd) {
         return "escaped line end at byte " + std::to_string(lineEnd.offset);
     } catch (const SQLDumpScanner::AmbiguousEscape& escape) {
-        return "ambiguous escape at byte " + std::to_string(escape.offset);
+        return "ambiguous escape at byte " + std::to_string(escape.offset) + " since " +
+               std::to_string(escape.since);
+    } catch (const SQLDumpScanner::ModeWithin& within) {
+        return "mode within at byte " + std::to_string(within.offset) + " read apart at " +
+               std::to_string(within.piece);
     }
 }
 
@@ -197,442 +203,62 @@ std::string commandDelimiter(std::string_view text, bool line) {
     }
     return delimiter;
 }
-// The session's sql_mode flags as the server holds them, read again here
-// from each statement's text: 0 off, 1 on, 2 may be on.
+// The session's sql_mode flags, followed by the production reading
+// (SQLDumpSqlMode, tested against the server on its own), with where they
+// went unknown and where a text began to be read apart.
 class ModeReading {
 public:
     struct Pair {
         int ansi = 0;
         int noEscapes = 0;
-        bool operator==(const Pair&) const = default;
     };
-    static constexpr Pair unknown{2, 2};
 
-    Pair now() const { return session_; }
+    Pair now() const {
+        const SQLDumpSqlMode::Flags flags = mode_.reading();
+        return {static_cast<int>(flags.ansiQuotes), static_cast<int>(flags.noBackslashEscapes)};
+    }
+    std::size_t quotesSince() const { return quotesSince_; }
+    std::size_t escapesSince() const { return escapesSince_; }
 
-    void statement(const std::string& text, bool cut) {
-        std::vector<std::string> words = SQLDumpTokens::tokens(text);
-        for (std::string& word : words)
-            word = low(word);
-        const std::string first = words.empty() ? "" : words[0];
-        const std::string second = words.size() > 1 ? words[1] : "";
-        static const std::set<std::string> running = {"call", "execute", "if",   "while",
-                                                      "loop", "repeat",  "case", "for"};
-        if (first == "set") {
-            if (cut || !assign(text)) {
-                if (cut || names(text, "sql_mode")) {
-                    session_ = unknown;
-                    globalKnown_ = false;
-                }
-                runs();
-            }
-        } else if (running.count(first) || (first == "begin" && second == "not") ||
-                   (!first.empty() && first.back() == ':') || second == ":") {
-            session_ = unknown;
-            globalKnown_ = false;
-            saved_.clear();
-        } else if (first == "create" && makesEvent(words)) {
-            // Only the schedule runs now, in this session.
-            if (codeMode_)
-                session_ = unknown;
-            bool all = cut;
-            std::set<std::string> named;
-            if (!cut)
-                variablesOf(text, named, all);
-            if (all)
-                saved_.clear();
-            for (const std::string& name : named)
-                saved_.erase(name);
-            forgetCode();
-        } else if (first == "create" && makesCode(words)) {
-            codeMode_ = codeMode_ || cut || names(text, "sql_mode");
-            if (cut)
-                codeAll_ = true;
-            else
-                variablesOf(text, codeNames_, codeAll_);
-        } else if (first != "drop" && first != "use") {
-            runs();
-        }
-        if (!pending_)
-            return;
-        if (pendingMode_ || pendingCall_)
-            session_ = unknown, globalKnown_ = false;
-        if (pendingCall_ || pendingAll_)
-            saved_.clear();
-        for (const std::string& name : pendingNames_)
-            saved_.erase(name);
-        if (codeMode_)
-            session_ = unknown;
-        forgetCode();
-        pending_ = pendingMode_ = pendingCall_ = pendingAll_ = false;
-        pendingNames_.clear();
+    void statement(const std::string& text, bool cut, std::size_t at) {
+        const SQLDumpSqlMode::Flags before = mode_.flags();
+        mode_.ran(text, cut);
+        note(before, at);
+        apart_.reset();
     }
 
-    void within(const std::string& text, bool cut) {
-        pending_ = true;
-        if (cut || names(text, "sql_mode"))
-            pendingMode_ = codeMode_ = true;
-        for (const std::string& word : SQLDumpTokens::tokens(text)) {
-            if (low(word) == "call" || low(word) == "execute")
-                pendingCall_ = true;
+    void first(const std::string& text, bool cut, std::size_t at) {
+        const SQLDumpSqlMode::Flags before = mode_.flags();
+        mode_.firstWithin(text, cut);
+        note(before, at);
+    }
+
+    void within(const std::string& text, bool cut, std::size_t at) {
+        const SQLDumpSqlMode::Flags before = mode_.flags();
+        try {
+            mode_.ranWithin(text, cut);
+        } catch (const SQLDumpSqlMode::ReadApart&) {
+            throw SQLDumpScanner::ModeWithin{apart_.value_or(at), at};
         }
-        if (cut) {
-            pendingAll_ = codeAll_ = true;
-        } else {
-            variablesOf(text, pendingNames_, pendingAll_);
-            variablesOf(text, codeNames_, codeAll_);
-        }
+        note(before, at);
     }
 
 private:
-    static std::string low(std::string_view text) {
-        std::string out(text);
-        for (char& c : out)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return out;
+    void note(SQLDumpSqlMode::Flags before, std::size_t at) {
+        using Flag = SQLDumpSqlMode::Flag;
+        const SQLDumpSqlMode::Flags now = mode_.flags();
+        if (now.ansiQuotes == Flag::unknown && before.ansiQuotes != Flag::unknown)
+            quotesSince_ = at;
+        if (now.noBackslashEscapes == Flag::unknown && before.noBackslashEscapes != Flag::unknown)
+            escapesSince_ = at;
+        if (mode_.readsApart() && !apart_)
+            apart_ = at;
     }
 
-    static bool wordByte(char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' ||
-               static_cast<unsigned char>(c) >= 0x80;
-    }
-
-    static bool names(const std::string& text, std::string_view what) {
-        return low(text).find(what) != std::string::npos;
-    }
-
-    static bool makesEvent(const std::vector<std::string>& words) {
-        static const std::set<std::string> stop = {"(",        "table",     "view",   "database",
-                                                   "schema",   "index",     "user",   "trigger",
-                                                   "function", "procedure", "package"};
-        for (std::size_t k = 1; k < words.size(); ++k) {
-            if (stop.count(words[k]))
-                return false;
-            if (words[k] == "event")
-                return true;
-        }
-        return false;
-    }
-
-    static bool makesCode(const std::vector<std::string>& words) {
-        static const std::set<std::string> stop = {"(",      "table", "view",  "database",
-                                                   "schema", "index", "event", "user"};
-        for (std::size_t k = 1; k < words.size(); ++k) {
-            if (stop.count(words[k]))
-                return false;
-            if (words[k] == "trigger" || words[k] == "function" || words[k] == "procedure" ||
-                words[k] == "package")
-                return true;
-        }
-        return false;
-    }
-
-    // "@name" in the text, not "@@name" nor an account's "@host".
-    static void variablesOf(const std::string& text, std::set<std::string>& out, bool& all) {
-        for (std::size_t k = 0; k < text.size(); ++k) {
-            if (text[k] != '@')
-                continue;
-            if (k + 1 < text.size() && text[k + 1] == '@') {
-                ++k;
-                continue;
-            }
-            if (k > 0 && (wordByte(text[k - 1]) || std::strchr("`'\"", text[k - 1])))
-                continue;
-            if (k + 1 < text.size() && std::strchr("`'\"", text[k + 1]) && text[k + 1] != 0) {
-                all = true;
-                return;
-            }
-            std::string name;
-            while (k + 1 < text.size() && (wordByte(text[k + 1]) || text[k + 1] == '.'))
-                name += text[++k];
-            out.insert(low(name));
-        }
-    }
-
-    void runs() {
-        saved_.clear();
-        if (codeMode_)
-            session_ = unknown;
-    }
-
-    void forgetCode() {
-        if (codeAll_)
-            saved_.clear();
-        for (const std::string& name : codeNames_)
-            saved_.erase(name);
-    }
-
-    static bool modeList(std::string_view value, Pair& out) {
-        static const std::set<std::string> ansi = {"ansi_quotes", "ansi",   "db2",       "maxdb",
-                                                   "mssql",       "oracle", "postgresql"};
-        static const std::set<std::string> plain = {"real_as_float",
-                                                    "pipes_as_concat",
-                                                    "ignore_space",
-                                                    "ignore_bad_table_options",
-                                                    "only_full_group_by",
-                                                    "no_unsigned_subtraction",
-                                                    "no_dir_in_create",
-                                                    "no_key_options",
-                                                    "no_table_options",
-                                                    "no_field_options",
-                                                    "mysql323",
-                                                    "mysql40",
-                                                    "no_auto_value_on_zero",
-                                                    "strict_trans_tables",
-                                                    "strict_all_tables",
-                                                    "no_zero_in_date",
-                                                    "no_zero_date",
-                                                    "allow_invalid_dates",
-                                                    "error_for_division_by_zero",
-                                                    "traditional",
-                                                    "no_auto_create_user",
-                                                    "high_not_precedence",
-                                                    "no_engine_substitution",
-                                                    "pad_char_to_full_length",
-                                                    "empty_string_is_null",
-                                                    "simultaneous_assignment",
-                                                    "time_round_fractional"};
-        Pair result;
-        std::string item;
-        const std::string all = low(value) + ",";
-        for (const char c : all) {
-            if (c != ',') {
-                item += c;
-                continue;
-            }
-            if (item == "no_backslash_escapes")
-                result.noEscapes = 1;
-            else if (ansi.count(item))
-                result.ansi = 1;
-            else if (!item.empty() && !plain.count(item))
-                return false;
-            item.clear();
-        }
-        out = result;
-        return true;
-    }
-
-    // The server's words of a SET: 'w' word, 's' string, 'n' quoted name,
-    // 'g' @@variable, 'u' @variable, 'p' punctuation.
-    struct Word {
-        char kind;
-        std::string text;
-    };
-
-    bool words(const std::string& t, std::vector<Word>& out) const {
-        bool inside = false; // an executable comment the server runs
-        std::size_t k = 0;
-        const auto quoted = [&](char q, bool escapes, std::string& into) {
-            for (std::size_t j = k + 1; j < t.size(); ++j) {
-                if (escapes && t[j] == '\\')
-                    return false;
-                if (t[j] == q) {
-                    if (j + 1 < t.size() && t[j + 1] == q) {
-                        into += q;
-                        ++j;
-                        continue;
-                    }
-                    k = j + 1;
-                    return true;
-                }
-                into += t[j];
-            }
-            return false;
-        };
-        while (k < t.size()) {
-            const char c = t[k];
-            const char d = k + 1 < t.size() ? t[k + 1] : 0;
-            if (c == ' ' || (c >= '\t' && c <= '\r')) {
-                ++k;
-            } else if (c == '#' ||
-                       (c == '-' && d == '-' &&
-                        (k + 2 >= t.size() || static_cast<unsigned char>(t[k + 2]) <= 0x20 ||
-                         t[k + 2] == 0x7F))) {
-                const std::size_t end = t.find('\n', k);
-                k = end == std::string::npos ? t.size() : end + 1;
-            } else if (c == '/' && d == '*') {
-                std::size_t from = k + 2;
-                const bool maria = t.compare(from, 2, "M!") == 0;
-                if (maria || t.compare(from, 1, "!") == 0) {
-                    from += maria ? 2 : 1;
-                    std::size_t n = 0;
-                    while (n < 6 && from + n < t.size() && std::isdigit((unsigned char)t[from + n]))
-                        ++n;
-                    int runs = 1;
-                    if (n >= 5) {
-                        const long v = std::stol(t.substr(from, n));
-                        runs = v > 101100 && v < 101200               ? -1
-                               : v >= 101200                          ? 0
-                               : (!maria && v >= 50700 && v <= 99999) ? 0
-                                                                      : 1;
-                    }
-                    if (runs < 0 || inside)
-                        return false;
-                    if (runs == 1) {
-                        inside = true;
-                        k = n >= 5 ? from + n : from;
-                        continue;
-                    }
-                }
-                const std::size_t end = t.find("*/", k + 2);
-                if (end == std::string::npos ||
-                    t.substr(k + 2, end - k - 2).find("/*") != std::string::npos)
-                    return false;
-                k = end + 2;
-            } else if (c == '*' && d == '/' && inside) {
-                inside = false;
-                k += 2;
-            } else if (c == '\'' || c == '"' || c == '`') {
-                const bool name = c == '`' || (c == '"' && session_.ansi == 1);
-                if (c == '"' && session_.ansi == 2)
-                    return false;
-                Word word{name ? 'n' : 's', ""};
-                if (!quoted(c, !name, word.text))
-                    return false;
-                out.push_back(word);
-            } else if (c == '@') {
-                Word word{d == '@' ? 'g' : 'u', ""};
-                k += d == '@' ? 2 : 1;
-                if (word.kind == 'u' && k < t.size() && std::strchr("'\"`", t[k]) && t[k]) {
-                    if (!quoted(t[k], t[k] != '`', word.text))
-                        return false;
-                } else {
-                    while (k < t.size() && (wordByte(t[k]) || t[k] == '.'))
-                        word.text += t[k++];
-                }
-                word.text = low(word.text);
-                out.push_back(word);
-            } else if (wordByte(c)) {
-                Word word{'w', ""};
-                while (k < t.size() && wordByte(t[k]))
-                    word.text += t[k++];
-                out.push_back(word);
-            } else if (c == ':' && d == '=') {
-                out.push_back({'p', "="});
-                k += 2;
-            } else {
-                out.push_back({'p', std::string(1, c)});
-                ++k;
-            }
-        }
-        return !inside;
-    }
-
-    // The assignments of a SET, all at once; false when it is any other form.
-    bool assign(const std::string& text) {
-        std::vector<Word> w;
-        if (!words(text, w))
-            return false;
-        if (w.empty())
-            return true;
-        if (w[0].kind != 'w' || low(w[0].text) != "set")
-            return false;
-        Pair session = session_;
-        Pair global = global_;
-        bool globalKnown = globalKnown_;
-        std::map<std::string, Pair> saved = saved_;
-        bool isGlobal = false;
-        std::size_t k = 1;
-        const auto is = [&](std::size_t at, std::string_view text) {
-            return at < w.size() && w[at].kind == 'w' && low(w[at].text) == text;
-        };
-        const auto sessionName = [](const std::string& name) {
-            return name == "sql_mode" || name == "session.sql_mode" || name == "local.sql_mode";
-        };
-        for (;;) {
-            if (is(k, "global") || is(k, "session") || is(k, "local")) {
-                isGlobal = is(k, "global");
-                ++k;
-                if (k >= w.size() || w[k].kind != 'w')
-                    return false;
-            }
-            if (k >= w.size())
-                return false;
-            if (is(k, "names")) {
-                if (k + 1 >= w.size() || w[k + 1].kind == 'p')
-                    return false;
-                k += 2;
-                if (is(k, "collate")) {
-                    if (k + 1 >= w.size() || w[k + 1].kind == 'p')
-                        return false;
-                    k += 2;
-                }
-            } else {
-                for (const char* refused : {"statement", "character", "charset", "transaction",
-                                            "password", "role", "default"}) {
-                    if (is(k, refused))
-                        return false;
-                }
-                const Word& target = w[k];
-                if (target.kind == 'g' && !sessionName(target.text) &&
-                    target.text != "global.sql_mode" && names(target.text, "sql_mode"))
-                    return false;
-                if (target.kind != 'w' && target.kind != 'g' && target.kind != 'u')
-                    return false;
-                if (k + 2 >= w.size() || w[k + 1].kind != 'p' || w[k + 1].text != "=" ||
-                    w[k + 2].kind == 'p')
-                    return false;
-                const Word& value = w[k + 2];
-                k += 3;
-                const bool toSession =
-                    (target.kind == 'w' && low(target.text) == "sql_mode" && !isGlobal) ||
-                    (target.kind == 'g' && sessionName(target.text));
-                const bool toGlobal =
-                    (target.kind == 'w' && low(target.text) == "sql_mode" && isGlobal) ||
-                    (target.kind == 'g' && target.text == "global.sql_mode");
-                Pair v = unknown;
-                if (value.kind == 's' || (value.kind == 'n' && target.kind != 'u')) {
-                    if (!modeList(value.text, v))
-                        v = unknown;
-                } else if (value.kind == 'w') {
-                    if (low(value.text) == "default") {
-                        if (toSession && globalKnown)
-                            v = global;
-                    } else if (target.kind == 'u' || std::isdigit((unsigned char)value.text[0]) ||
-                               !modeList(value.text, v)) {
-                        v = unknown;
-                    }
-                } else if (value.kind == 'g') {
-                    if (sessionName(value.text))
-                        v = session;
-                    else if (value.text == "global.sql_mode" && globalKnown)
-                        v = global;
-                } else if (value.kind == 'u') {
-                    if (saved.count(value.text))
-                        v = saved[value.text];
-                }
-                if (toSession)
-                    session = v;
-                else if (toGlobal)
-                    global = v, globalKnown = false;
-                else if (target.kind == 'u')
-                    saved[target.text] = v;
-            }
-            if (k == w.size())
-                break;
-            if (w[k].kind != 'p' || w[k].text != ",")
-                return false;
-            ++k;
-        }
-        session_ = session;
-        global_ = global;
-        globalKnown_ = globalKnown;
-        saved_ = saved;
-        return true;
-    }
-
-    Pair session_;
-    Pair global_;
-    bool globalKnown_ = true;
-    std::map<std::string, Pair> saved_;
-    bool codeMode_ = false;
-    bool codeAll_ = false;
-    std::set<std::string> codeNames_;
-    bool pending_ = false;
-    bool pendingMode_ = false;
-    bool pendingCall_ = false;
-    bool pendingAll_ = false;
-    std::set<std::string> pendingNames_;
+    SQLDumpSqlMode mode_;
+    std::size_t quotesSince_ = 0;
+    std::size_t escapesSince_ = 0;
+    std::optional<std::size_t> apart_;
 };
 
 // The client's reading of a dump, line by line as it reads its input: a
@@ -743,7 +369,8 @@ private:
             throw SQLDumpScanner::SelectionWithin{within_->first.value_or(within_->offset)};
         }
         mode_.within(after.substr(0, SQLDumpStatement::headLimit),
-                     after.size() > SQLDumpStatement::headLimit);
+                     after.size() > SQLDumpStatement::headLimit,
+                     within_->first.value_or(within_->offset));
         within_.reset();
     }
 
@@ -760,7 +387,7 @@ private:
         statements_.push_back(examined);
         const std::optional<std::string> replacement =
             SQLDumpStatement::adapt(examined, cut, summary_, database_, mode_.now().ansi != 0);
-        mode_.statement(examined, cut);
+        mode_.statement(examined, cut, significant_);
         out_ += replacement ? *replacement : std::string(dump_.substr(start_, to - start_));
     }
 
@@ -832,9 +459,9 @@ private:
                 if (next == 'C' && quote_ == 0)
                     throw SQLDumpScanner::CharsetCommand{i};
                 if (quote_ == '"' && next == '"' && flags.ansi == 2)
-                    throw SQLDumpScanner::AmbiguousQuote{i};
+                    throw SQLDumpScanner::AmbiguousQuote{i, mode_.quotesSince()};
                 if (quote_ != 0 && next == quote_ && flags.noEscapes == 2)
-                    throw SQLDumpScanner::AmbiguousEscape{i};
+                    throw SQLDumpScanner::AmbiguousEscape{i, mode_.escapesSince()};
                 if (next == '-' && quote_ == 0) {
                     flush();
                 } else {
@@ -889,6 +516,12 @@ private:
             if (!block_)
                 add(i, dump_.substr(i, 1), true);
             if (!block_ && quote_ == 0 && c == ';') {
+                if (!within_ && pending_) {
+                    const std::string text = text_ + line_;
+                    const std::size_t size = text.size() - 1;
+                    mode_.first(text.substr(0, std::min(size, SQLDumpStatement::headLimit)),
+                                size > SQLDumpStatement::headLimit, significant_);
+                }
                 checkWithin((text_ + line_).size() - 1);
                 within_ = Within{(text_ + line_).size(), i + 1, std::nullopt};
             }

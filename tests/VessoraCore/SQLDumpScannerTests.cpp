@@ -271,18 +271,25 @@ TEST_F(SQLDumpScannerTest, AnEscapedQuoteReadsByTheDumpsOwnMode) {
     EXPECT_EQ(count("SELECT 1;\n/*!40101 SELECT \"a\\\\\\\"b\" */;"), 2);
     EXPECT_EQ(count("SELECT \"a\\\\\", \"b\\n\", \"c\"\"d\", 'e\\'f', `g\\`;\nSELECT 2;"), 2);
     // After code that may set the mode, where the readings part.
-    EXPECT_EQ(refusal("CALL p();\nSELECT \"a\\\";\nSELECT 2;\n\";"), "ambiguous quote at byte 19");
-    EXPECT_EQ(refusal("CALL p();\n/*!40101 SELECT \"a\\\\\\\"b\" */;"),
-              "ambiguous quote at byte 30");
-    EXPECT_EQ(refusal("CALL p();\nSELECT 'it\\'s';"), "ambiguous escape at byte 20");
+    EXPECT_EQ(refusal("EXECUTE s;\nSELECT \"a\\\";\nSELECT 2;\n\";"),
+              "ambiguous quote at byte 20 since 0");
+    EXPECT_EQ(refusal("SELECT 1;\nEXECUTE s;\n/*!40101 SELECT \"a\\\\\\\"b\" */;"),
+              "ambiguous quote at byte 41 since 10");
+    EXPECT_EQ(refusal("EXECUTE s;\nSELECT 'it\\'s';"), "ambiguous escape at byte 21 since 0");
     EXPECT_EQ(refusal("SET STATEMENT sql_mode='' FOR SELECT 1;\nSELECT 'it\\'s';"),
-              "ambiguous escape at byte 50");
+              "ambiguous escape at byte 50 since 0");
+    // A routine the dump did not make cannot exist in the new database.
+    EXPECT_EQ(count("CALL p();\nSELECT 'it\\'s';"), 2);
+    // A SET cut at the examined length may set anything.
+    const std::string cut = "SET @a = '" + std::string(SQLDumpStatement::headLimit, 'x') + "';\n";
+    EXPECT_EQ(refusal(cut + "SELECT 'it\\'s';"),
+              "ambiguous escape at byte " + std::to_string(cut.size() + 10) + " since 0");
     // Where both readings agree it passes: other escapes, a doubled quote,
     // a quote of the other kind.
-    EXPECT_EQ(count("CALL p();\nSELECT \"a\\\\\", \"b\\n\", \"c\"\"d\", 'e\\\"f', 'g''h', `i\\`;"),
+    EXPECT_EQ(count("EXECUTE s;\nSELECT \"a\\\\\", \"b\\n\", \"c\"\"d\", 'e\\\"f', 'g''h', `i\\`;"),
               2);
     // A literal SET settles the mode again.
-    EXPECT_EQ(count("CALL p();\nSET sql_mode='';\nSELECT \"a\\\";\";\nSELECT 'b\\'';"), 4);
+    EXPECT_EQ(count("EXECUTE s;\nSET sql_mode='';\nSELECT \"a\\\";\";\nSELECT 'b\\'';"), 4);
 }
 
 // Under ANSI_QUOTES, set by the dump, "..." is a name and a backslash in it
@@ -346,11 +353,14 @@ TEST_F(SQLDumpScannerTest, ATriggerAndProcedureWithEscapedDoubleQuotesAreAccepte
     // after it.
     EXPECT_EQ(refusal("CREATE TRIGGER t BEFORE INSERT ON x FOR EACH ROW SET sql_mode='ANSI';\n"
                       "INSERT INTO x VALUES (1);\nSELECT \"a\\\"\";"),
-              "ambiguous quote at byte 105");
-    // So does a SET of the mode within a routine's text that may run now.
-    EXPECT_EQ(refusal("DELIMITER ;;\nCREATE PROCEDURE p() BEGIN SELECT 1; SET sql_mode='ANSI'; "
-                      "END;;\nDELIMITER ;\nSELECT 'a\\'';"),
-              "ambiguous escape at byte 98");
+              "ambiguous quote at byte 105 since 70");
+    // A routine that sets the mode changes nothing until it is called.
+    const std::string routine = "DELIMITER ;;\nCREATE PROCEDURE p() BEGIN SELECT 1; SET "
+                                "sql_mode='ANSI'; END;;\nDELIMITER ;\nSELECT 'a\\'';\n";
+    EXPECT_EQ(count(routine), 2);
+    EXPECT_EQ(refusal(routine + "CALL p();\nSELECT 'a\\'';"),
+              "ambiguous escape at byte " + std::to_string(routine.size() + 19) + " since " +
+                  std::to_string(routine.size()));
 }
 
 // The client lets the server run several statements from one text: after a

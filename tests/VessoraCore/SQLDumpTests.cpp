@@ -136,47 +136,60 @@ TEST_F(SQLDumpTest, ReadingsThatDependOnTheSessionAreRefusedNamingTheirLine) {
     EXPECT_EQ(refusal(dump("dump.sql", "SELECT 1;\n-- note\n\\C gbk\nSELECT 2;\n")),
               "Line 3 of the SQL file holds the client command “\\C”, which would change how the "
               "client reads the rest of the file. Remove that command, or export the dump again.");
+    // The line that left the mode unknown is named with the one refused.
     const std::string quote =
         "\xEF\xBB\xBF"
-        "CALL p();\n\nINSERT INTO t VALUES ('x',\n\"a\\\";\nSELECT 2;\n\");\n";
-    const std::string escape = "CALL p();\nINSERT INTO t VALUES (1,\n'it\\'s');\n";
+        "SET sql_mode = @never_set;\n\nINSERT INTO t VALUES ('x',\n\"a\\\";\nSELECT 2;\n\");\n";
+    const std::string escape =
+        "CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW SET sql_mode = 'ANSI';\n"
+        "INSERT INTO t VALUES (1);\nINSERT INTO t VALUES (1,\n'it\\'s');\n";
     EXPECT_EQ(refusal(dump("dump.sql", escape)),
-              "Line 3 of the SQL file escapes a quote with a backslash inside a quoted value after "
-              "statements that may have turned on the NO_BACKSLASH_ESCAPES mode, in which the "
-              "client reads it differently. Double that quote instead, or export the dump again.");
-    EXPECT_EQ(
-        refusal(dump("dump.sql", quote)),
-        "Line 4 of the SQL file escapes a double quote with a backslash inside double quotes, "
-        "which the client reads differently in the ANSI_QUOTES mode. Double that quote "
-        "instead, or export the dump again.");
+              "Line 4 of the SQL file escapes a quote with a backslash inside a quoted value, "
+              "which the client reads differently if the statement on line 2 turned on the "
+              "NO_BACKSLASH_ESCAPES mode, as it may: it sets the sql_mode to a value or runs code "
+              "that cannot be known before it runs. Double that quote, or set the sql_mode to a "
+              "plain value after that statement.");
+    EXPECT_EQ(refusal(dump("dump.sql", quote)),
+              "Line 4 of the SQL file escapes a double quote with a backslash inside double "
+              "quotes, which the client reads differently if the statement on line 1 turned on "
+              "the ANSI_QUOTES mode, as it may: it sets the sql_mode to a value or runs code that "
+              "cannot be known before it runs. Double that quote, or set the sql_mode to a plain "
+              "value after that statement.");
     EXPECT_EQ(refusal(dump("dump.sql", "DELIMITER ;;\nCREATE PROCEDURE p() BEGIN SELECT 1; END;\n"
                                        "USE `shop`;;\n")),
               "Line 3 of the SQL file holds, after a semicolon within a statement, a statement "
               "that selects, creates or alters a database, which the server would run as it "
               "stands. Give it a delimiter of its own, or export the dump again.");
-    UserDefaults::standard()->set("Vessora.language", "de");
-    EXPECT_EQ(refusal(dump("dump.sql", quote)),
-              "Zeile 4 der SQL-Datei maskiert ein doppeltes Anführungszeichen innerhalb doppelter "
-              "Anführungszeichen mit einem Backslash, was der Client im Modus ANSI_QUOTES anders "
-              "liest. Verdopple stattdessen dieses Anführungszeichen oder exportiere den Dump "
-              "erneut.");
+    // A mode changed within a text that the server reads on with it.
+    const std::string within = "DELIMITER $$\nSELECT 1;\nSET sql_mode='ANSI_QUOTES';\n"
+                               "SELECT 1 AS \"x\\\";\nDROP DATABASE shop;\n-- \"$$\n";
+    EXPECT_EQ(refusal(dump("dump.sql", within)),
+              "Line 3 of the SQL file changes the sql_mode within a statement that goes on after a "
+              "semicolon, and the server would read line 4 with the new mode, unlike the client. "
+              "End that statement right after the change, or export the dump again.");
     const std::map<std::string, std::string> translated = {
-        {"de", "Zeile 3 der SQL-Datei maskiert ein Anführungszeichen innerhalb eines Werts in "
-               "Anführungszeichen mit einem Backslash, nach Anweisungen, die den Modus "
-               "NO_BACKSLASH_ESCAPES eingeschaltet haben können, in dem der Client ihn anders "
-               "liest. Verdopple stattdessen dieses Anführungszeichen oder exportiere den Dump "
-               "erneut."},
-        {"fr", "La ligne 3 du fichier SQL échappe un guillemet par une barre oblique inverse "
-               "dans une valeur entre guillemets, après des instructions qui ont pu activer le "
-               "mode NO_BACKSLASH_ESCAPES, dans lequel le client la lit autrement. Doublez plutôt "
-               "ce guillemet ou exportez à nouveau le dump."},
-        {"it", "La riga 3 del file SQL fa l’escape di un apice con una barra rovesciata in un "
-               "valore tra apici, dopo istruzioni che potrebbero aver attivato la modalità "
-               "NO_BACKSLASH_ESCAPES, in cui il client la legge diversamente. Raddoppia invece "
-               "quell’apice o esporta di nuovo il dump."}};
+        {"de", "Zeile 4 der SQL-Datei maskiert ein Anführungszeichen innerhalb eines Werts in "
+               "Anführungszeichen mit einem Backslash, was der Client anders liest, falls die "
+               "Anweisung in Zeile 2 den Modus NO_BACKSLASH_ESCAPES eingeschaltet hat, wie sie es "
+               "kann: Sie setzt den sql_mode auf einen Wert oder führt Code aus, der sich vor "
+               "seiner Ausführung nicht kennen lässt. Verdopple dieses Anführungszeichen oder "
+               "setze den sql_mode nach dieser Anweisung auf einen einfachen Wert."},
+        {"fr", "La ligne 4 du fichier SQL échappe un guillemet par une barre oblique inverse "
+               "dans une valeur entre guillemets, ce que le client lit autrement si l’instruction "
+               "de la ligne 2 a activé le mode NO_BACKSLASH_ESCAPES, comme elle le peut : elle "
+               "donne au sql_mode une valeur ou exécute du code qu’on ne peut connaître avant son "
+               "exécution. Doublez ce guillemet, ou donnez au sql_mode une valeur simple après "
+               "cette instruction."},
+        {"it", "La riga 4 del file SQL fa l’escape di un apice con una barra rovesciata in un "
+               "valore tra apici, che il client legge diversamente se l’istruzione alla riga 2 ha "
+               "attivato la modalità NO_BACKSLASH_ESCAPES, come può fare: imposta il sql_mode a un "
+               "valore o esegue codice che non si può conoscere prima che venga eseguito. "
+               "Raddoppia quell’apice, o imposta il sql_mode a un valore semplice dopo "
+               "quell’istruzione."}};
     for (const auto& [language, text] : translated) {
         UserDefaults::standard()->set("Vessora.language", language);
         EXPECT_EQ(refusal(dump("dump.sql", escape)), text) << language;
+        EXPECT_NE(refusal(dump("dump.sql", within)).find(" 3 "), std::string::npos) << language;
     }
     UserDefaults::standard()->set("Vessora.language", "en");
 }
