@@ -38,16 +38,22 @@ for _ in $(seq 240); do
 done
 "${client[@]}" --user="$(id -un)" -e 'SELECT 1' >/dev/null
 
-# The objects belong to the account the tests load as; the exporter sees all.
+# The objects belong to the account the tests load as, but those of `shop`,
+# which name `shop_app`@`%` or `root`@`localhost`; the exporter sees all.
 "${client[@]}" --user="$(id -un)" <<'SQL'
 CREATE USER 'loader'@'localhost';
 GRANT ALL PRIVILEGES ON `plain`.* TO 'loader'@'localhost';
 GRANT ALL PRIVILEGES ON `ansi`.* TO 'loader'@'localhost';
 GRANT ALL PRIVILEGES ON `noesc`.* TO 'loader'@'localhost';
+GRANT ALL PRIVILEGES ON `shop`.* TO 'loader'@'localhost';
+GRANT SET USER ON *.* TO 'loader'@'localhost';
+CREATE USER 'shop_app'@'%';
+GRANT ALL PRIVILEGES ON `shop`.* TO 'shop_app'@'%';
 CREATE USER 'exporter'@'localhost' IDENTIFIED BY 'export';
 GRANT ALL PRIVILEGES ON *.* TO 'exporter'@'localhost';
 SQL
 "${client[@]}" --user=loader <"$out/source.sql"
+"${client[@]}" --user="$(id -un)" -e "REVOKE SET USER ON *.* FROM 'loader'@'localhost'"
 
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 php=(php -d session.save_path="$work/sessions" -d display_errors=0 -d memory_limit=512M)
@@ -70,7 +76,9 @@ cat >"$work/pma/config.inc.php" <<PHP
 \$cfg['VersionCheck'] = false;
 \$cfg['SendErrorReports'] = 'never';
 PHP
-# One server for both: Adminer's single file beside phpMyAdmin.
+# One server for both: Adminer's single file (Debian's adminer package)
+# beside phpMyAdmin.
+[ -f /usr/share/adminer/adminer.php ] || { echo "install Debian's adminer package" >&2; exit 1; }
 cp /usr/share/adminer/adminer.php "$work/pma/adminer.php"
 
 TMPDIR="$work/tmp" "${php[@]}" -S "127.0.0.1:$port" -t "$work/pma" >"$work/php.log" 2>&1 &
@@ -126,6 +134,9 @@ pma_export phpmyadmin-plain-plain-inserts.sql plain sql_insert_syntax=none sql_h
     sql_include_comments= sql_use_transaction=
 pma_export phpmyadmin-plain-drop.sql plain sql_drop_table=something sql_if_not_exists=something
 pma_export phpmyadmin-ansi.sql ansi
+pma_export phpmyadmin-shop.sql shop
+pma_export phpmyadmin-shop-drop.sql shop sql_drop_table=something sql_if_not_exists=something \
+    sql_insert_syntax=complete
 
 # Adminer: log in through its form, then export one database.
 jar="$work/adminer.cookies"
@@ -160,4 +171,6 @@ adminer_export adminer-plain-use.sql plain USE 'INSERT+UPDATE'
 adminer_export adminer-plain-tables.sql plain '' 'TRUNCATE+INSERT'
 adminer_export adminer-plain-drop.sql plain 'DROP+CREATE' INSERT
 adminer_export adminer-ansi.sql ansi USE INSERT
+adminer_export adminer-shop.sql shop CREATE INSERT
+adminer_export adminer-shop-upsert.sql shop CREATE 'INSERT+UPDATE'
 echo "wrote the exports to $out"
