@@ -52,6 +52,11 @@ if mode == "late-exit":
 if mode == "late":
     # Listens only after seconds, as nginx may on a busy machine.
     time.sleep(3)
+if mode == "brief":
+    # Listens soon, then ends by itself (SIGALRM) well before the launch's
+    # readiness limit is over.
+    signal.alarm(15)
+    time.sleep(0.3)
 if mode == "stubborn":
     signal.signal(signal.SIGQUIT, signal.SIG_IGN)
 state = {}
@@ -303,6 +308,19 @@ TEST_F(VirtualHostRouterTest, RouterThatListensLateIsWaitedForAndOneThatExitsIsN
     EXPECT_EQ(thrownMessage([&] { router.apply(one, nginx()); }),
               "The local host router exited. Check .router/error.log.");
     EXPECT_FALSE(router.child());
+}
+
+// The launch watches for the listening router: it returns while a router
+// that listens soon is still up, not at the end of its readiness limit.
+TEST_F(VirtualHostRouterTest, LaunchReturnsWhileARouterThatListensSoonIsUp) {
+    mode("brief");
+    EXPECT_EQ(thrownMessage([&] { router.apply(one, nginx()); }), "");
+    const auto process = router.child();
+    ASSERT_TRUE(process);
+    EXPECT_TRUE(process->isRunning());
+    EXPECT_EQ(router.active(), one);
+    router.stop();
+    EXPECT_FALSE(process->isRunning());
 }
 
 TEST_F(VirtualHostRouterTest, RouterThatNeverListensOrIgnoresQuit) {
