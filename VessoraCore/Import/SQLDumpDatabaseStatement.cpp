@@ -184,13 +184,33 @@ bool isEncryptionValue(const Lexeme& value) {
     return c == 'Y' || c == 'N';
 }
 
-// One clause after the name.
-bool takeClause(Reader& reader) {
+// A value as the server reads it back: a `name` quoted again.
+std::string written(const Lexeme& value) {
+    if (value.kind != Kind::name)
+        return value.text;
+    std::string out = "`";
+    for (const char c : value.text)
+        out += c == '`' ? std::string("``") : std::string(1, c);
+    return out + "`";
+}
+
+// One clause after the name; a character set or collation added to
+// `defaults`.
+bool takeClause(Reader& reader, std::string& defaults) {
     const bool defaulted = reader.take({"DEFAULT"});
+    std::string_view keyword;
     if (reader.take({"CHARACTER", "SET"}) || reader.take({"CHAR", "SET"}) ||
-        reader.take({"CHARSET"}) || reader.take({"COLLATE"})) {
+        reader.take({"CHARSET"}))
+        keyword = "CHARACTER SET ";
+    else if (reader.take({"COLLATE"}))
+        keyword = "COLLATE ";
+    if (!keyword.empty()) {
         reader.takeEquals();
-        return reader.takeValue() != nullptr;
+        const Lexeme* value = reader.takeValue();
+        if (!value)
+            return false;
+        defaults += (defaults.empty() ? "" : " ") + std::string(keyword) + written(*value);
+        return true;
     }
     if (reader.take({"ENCRYPTION"})) {
         reader.takeEquals();
@@ -210,7 +230,8 @@ bool takeDatabaseWord(Reader& reader) {
 
 } // namespace
 
-std::optional<std::string> created(std::string_view statement, bool quotedNames) {
+std::optional<std::string> created(std::string_view statement, bool quotedNames,
+                                   std::string* defaults) {
     std::optional<std::vector<Lexeme>> all = lexemes(statement, quotedNames);
     if (!all)
         return std::nullopt;
@@ -226,10 +247,13 @@ std::optional<std::string> created(std::string_view statement, bool quotedNames)
     if (!named)
         return std::nullopt;
     std::string name = named->text;
+    std::string clauses;
     while (!reader.atEnd()) {
-        if (!takeClause(reader))
+        if (!takeClause(reader, clauses))
             return std::nullopt;
     }
+    if (defaults)
+        *defaults = std::move(clauses);
     return name;
 }
 

@@ -33,7 +33,11 @@ namespace vessora::SQLDumpDatabaseStatement {
 // a name or goes on past the clauses above (a missing delimiter), or a quote
 // or comment in it is left open.
 // `quotedNames`: the server's ANSI_QUOTES mode, where "..." is a name.
-std::optional<std::string> created(std::string_view statement, bool quotedNames = false);
+// `defaults` gets the character set and collation clauses it gives the
+// database ("CHARACTER SET latin1 COLLATE latin1_swedish_ci"), empty when
+// it gives none.
+std::optional<std::string> created(std::string_view statement, bool quotedNames = false,
+                                   std::string* defaults = nullptr);
 
 struct Named {
     std::string name;  // as created() gives it

@@ -47,6 +47,19 @@ void SQLDumpFileSink::truncate(std::uint64_t size) {
         fail(path_, errno);
 }
 
+void SQLDumpFileSink::overwrite(std::uint64_t offset, std::string_view bytes) {
+    drain();
+    while (!bytes.empty()) {
+        const ssize_t count = ::pwrite(file_.get(), bytes.data(), bytes.size(), off_t(offset));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            fail(path_, count < 0 ? errno : EIO);
+        bytes.remove_prefix(std::size_t(count));
+        offset += std::uint64_t(count);
+    }
+}
+
 void SQLDumpFileSink::close() {
     drain();
     stop();

@@ -34,6 +34,7 @@ public:
 
     void write(std::string_view bytes) override;
     void truncate(std::uint64_t size) override;
+    void overwrite(std::uint64_t offset, std::string_view bytes) override;
     void close();
 
 private:

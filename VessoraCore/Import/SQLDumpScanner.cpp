@@ -3,6 +3,7 @@
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
 #include "VessoraCore/Import/SQLDumpClientText.hpp"
+#include "VessoraCore/Import/SQLDumpDefiner.hpp"
 #include "VessoraCore/Import/SQLDumpDelimiter.hpp"
 #include "VessoraCore/Import/SQLDumpSqlMode.hpp"
 #include "VessoraCore/Import/SQLDumpStatement.hpp"
@@ -198,8 +199,9 @@ bool opensExecutable(int second, int third) {
 }
 
 // A statement's first bytes kept once they leave the window: more than any
-// first word that the reading of a statement acts on.
-constexpr std::size_t leadingKept = 32;
+// first word that the reading of a statement acts on, and the head that
+// holds a DEFINER clause.
+constexpr std::size_t leadingKept = 4096;
 
 // The first byte of a statement that the client's DELIMITER command could
 // begin with.
@@ -425,8 +427,10 @@ private:
         }
         mode_.ran(text, reader_->cut());
         noteMode(before, *significant_);
-        if (!replacement)
+        if (!replacement) {
+            blankDefiner(upTo);
             return;
+        }
         if (statementOutput_ >= written_) {
             emit(data() + emitFrom_, static_cast<std::size_t>(statementOutput_ - written_));
         } else {
@@ -435,6 +439,32 @@ private:
         }
         emit(replacement->data(), replacement->size());
         emitFrom_ = upTo;
+    }
+
+    // A DEFINER clause naming an account, blanked where its bytes are: in
+    // the window still to be written, or already written.
+    void blankDefiner(std::size_t upTo) {
+        const std::string_view head = leadingBytes(upTo);
+        if (head.empty() || (head.front() != 'c' && head.front() != 'C' && head.front() != '/'))
+            return;
+        const std::optional<SQLDumpDefiner::Span> span =
+            SQLDumpDefiner::find(head.substr(0, leadingKept));
+        if (!span)
+            return;
+        std::uint64_t from = *significant_ + span->begin;
+        const std::uint64_t to = *significant_ + span->end;
+        const std::uint64_t unwritten = base_ + emitFrom_;
+        if (from < unwritten) {
+            const std::uint64_t end = std::min(to, unwritten);
+            std::string bytes(
+                leadingBytes(upTo).substr(static_cast<std::size_t>(from - *significant_),
+                                          static_cast<std::size_t>(end - from)));
+            SQLDumpDefiner::blank(bytes.data(), bytes.size());
+            sink_.overwrite(statementOutput_ + (from - statementStart_), bytes);
+            from = end;
+        }
+        if (from < to)
+            SQLDumpDefiner::blank(data() + (from - base_), static_cast<std::size_t>(to - from));
     }
 
     // Whether the server may read "..." as a name.

@@ -33,6 +33,9 @@
 //     after blanks begins with the command's name, or a statement ended by
 //     the delimiter whose text does (SQLDumpDelimiter). A command line longer
 //     than the client keeps is refused as an unsupported delimiter.
+// A DEFINER clause naming an account in a statement that makes a view,
+// trigger, routine or event is blanked in the output (SQLDumpDefiner), so
+// the object belongs to the account that loads the dump.
 // The output holds every byte of the input, with the byte-order mark
 // dropped (a second one stays for the client, which drops it in turn) and the statements adapt()
 // replaces exchanged whole (from the previous delimiter to their own) for the replacement; the
@@ -134,6 +137,8 @@ public:
     virtual void write(std::string_view bytes) = 0;
     // Drops everything after the first `size` bytes written so far.
     virtual void truncate(std::uint64_t size) = 0;
+    // Writes `bytes` over as many written from `offset` on.
+    virtual void overwrite(std::uint64_t offset, std::string_view bytes) = 0;
 };
 
 // `window` is the input buffer's size (at least smallestWindow); it changes

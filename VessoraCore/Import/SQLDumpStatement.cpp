@@ -148,7 +148,13 @@ std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summa
         if (whole.size() == 2)
             named = whole[1];
     } else if (kind == Selecting::create) {
-        named = SQLDumpDatabaseStatement::created(sent, quotedNames);
+        // The target takes on the database's own defaults, which its tables
+        // and routines without their own rely on.
+        std::string defaults;
+        named = SQLDumpDatabaseStatement::created(sent, quotedNames, &defaults);
+        if (!defaults.empty())
+            replacement =
+                "\nALTER DATABASE " + quoted(database) + " " + defaults + ";" + replacement;
     } else {
         const SQLDumpDatabaseStatement::Altered altered =
             SQLDumpDatabaseStatement::altered(sent, quotedNames);

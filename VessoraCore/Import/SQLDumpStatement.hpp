@@ -5,7 +5,9 @@
 // adapt() counts a statement that has a token, refuses what cannot load into
 // one application database, and maps the dump's own database to the target:
 // USE, CREATE [OR REPLACE] DATABASE and CREATE SCHEMA naming the dump's
-// database come back as "\nUSE `target`" (nothing is created); ALTER
+// database come back as "\nUSE `target`" (nothing is created), a CREATE
+// with a character set or collation as "\nALTER DATABASE `target` CHARACTER
+// SET x COLLATE y;\nUSE `target`", so the target keeps its defaults; ALTER
 // DATABASE and ALTER SCHEMA naming it come back as the same statement on
 // the target. It throws VessoraError with a looked-up sentence for
 //   - SET whose text mentions NO_BACKSLASH_ESCAPES in any letter case,

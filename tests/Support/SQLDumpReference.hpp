@@ -48,6 +48,7 @@ class StringSink final : public SQLDumpScanner::Sink {
 public:
     void write(std::string_view bytes) override { bytes_.append(bytes); }
     void truncate(std::uint64_t size) override;
+    void overwrite(std::uint64_t offset, std::string_view bytes) override;
     const std::string& bytes() const { return bytes_; }
 
 private:
@@ -65,7 +66,13 @@ Prepared reference(std::string_view dump, std::string_view database);
 // The dump with each statement that holds `marker` (from the previous ";"
 // up to its own) exchanged for the selection of `target`, as preparing a
 // dump whose statements end in ";" rewrites it.
-std::string selecting(std::string dump, std::string_view marker, std::string_view target);
+// With `defaults`, the statement gives the target the database's character
+// set and collation first.
+std::string selecting(std::string dump, std::string_view marker, std::string_view target,
+                      std::string_view defaults = {});
+// The dump with each DEFINER=`user`@`host` that mariadb-dump and phpMyAdmin
+// write blanked, as preparation leaves the definer out.
+std::string withoutDefiners(std::string dump);
 
 // Runs one fuzz input (first byte: window and piece sizes, rest: the dump)
 // through the scanner with a small window, with the default window and

@@ -132,7 +132,7 @@ TEST_F(SQLDumpStatementTest, UseAndCreateDatabaseSelectTheTargetInstead) {
     EXPECT_EQ(adapt("CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` "
                     "/*!40100 DEFAULT CHARACTER SET utf8mb4 */",
                     summary, "new_db"),
-              "\nUSE `new_db`");
+              "\nALTER DATABASE `new_db` CHARACTER SET utf8mb4;\nUSE `new_db`");
     EXPECT_EQ(summary.sourceDatabase, "shop");
     EXPECT_EQ(adapt("use shop", summary, "new_db"), "\nUSE `new_db`");
     EXPECT_EQ(adapt("create schema if not exists shop", summary, "new_db"), "\nUSE `new_db`");
@@ -179,17 +179,27 @@ TEST_F(SQLDumpStatementTest, ASelectionThatRunsOnPastItsNameIsRefused) {
                        "COLLATE f INSERT"));
     EXPECT_EQ(summary.sourceDatabase, std::nullopt);
 
-    // What dump tools write stays accepted.
-    for (const char* head :
-         {"CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` /*!40100 DEFAULT CHARACTER SET utf8mb4 "
-          "COLLATE utf8mb4_unicode_ci */",
-          "CREATE DATABASE IF NOT EXISTS `shop` DEFAULT CHARACTER SET utf8mb4 COLLATE "
-          "utf8mb4_general_ci",
-          "CREATE SCHEMA shop CHARSET=utf8mb4 COLLATE = utf8mb4_bin",
-          "create database shop "
-          "default charset 'latin1'",
-          "USE shop -- the dump's own database\n", "USE `shop` /* selected */"})
-        EXPECT_EQ(adapt(head, summary, "new_db"), "\nUSE `new_db`") << head;
+    // What dump tools write stays accepted, the database's own defaults
+    // given to the target.
+    for (const auto& [head, defaults] : std::vector<std::pair<std::string, std::string>>{
+             {"CREATE DATABASE /*!32312 IF NOT EXISTS*/ `shop` /*!40100 DEFAULT CHARACTER SET "
+              "utf8mb4 COLLATE utf8mb4_unicode_ci */",
+              "CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci"},
+             {"CREATE DATABASE IF NOT EXISTS `shop` DEFAULT CHARACTER SET utf8mb4 COLLATE "
+              "utf8mb4_general_ci",
+              "CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci"},
+             {"CREATE SCHEMA shop CHARSET=utf8mb4 COLLATE = utf8mb4_bin",
+              "CHARACTER SET utf8mb4 COLLATE utf8mb4_bin"},
+             {"create database shop default charset 'latin1' COMMENT 'c'",
+              "CHARACTER SET 'latin1'"},
+             {"CREATE DATABASE shop COLLATE `latin1_bin`", "COLLATE `latin1_bin`"},
+             {"USE shop -- the dump's own database\n", ""},
+             {"USE `shop` /* selected */", ""}}) {
+        const std::string expected =
+            (defaults.empty() ? "" : "\nALTER DATABASE `new_db` " + defaults + ";") +
+            "\nUSE `new_db`";
+        EXPECT_EQ(adapt(head, summary, "new_db"), expected) << head;
+    }
     EXPECT_EQ(summary.sourceDatabase, "shop");
 }
 
@@ -242,7 +252,11 @@ TEST_F(SQLDumpStatementTest, ACreatedNameMayBeFollowedByEveryClauseTheServerAcce
         } catch (const SQLDumpStatement::RunsOn&) {
             adapted = "refused as running on";
         }
-        EXPECT_EQ(adapted, "\nUSE `new_db`") << head;
+        ASSERT_TRUE(adapted) << head;
+        EXPECT_TRUE(adapted->ends_with("\nUSE `new_db`")) << head;
+        const bool defaults = head.find("CHAR") != std::string::npos ||
+                              head.find("COLLATE") != std::string::npos;
+        EXPECT_EQ(adapted->starts_with("\nALTER DATABASE `new_db` "), defaults) << head;
         EXPECT_EQ(summary.sourceDatabase, name) << head;
     }
 
