@@ -15,6 +15,12 @@
 // mariadb-dump --skip-extended-insert does. Everything lives in a temporary
 // folder removed at the end.
 //
+// A third shape, for the single steps, is mostly code in DELIMITER blocks
+// whose bodies hold ";" of their own: small tables, each with its rows and
+// then three triggers as mariadb-dump writes them (DEFINER in an executable
+// comment, sql_mode saved, set and restored around each), then a routines
+// section of procedures and functions made with CREATE DEFINER=... .
+//
 // Usage: sqldump-bench [rounds [MiB ...]]   (default 3 rounds; given sizes
 // replace the three runs), or one of the single steps described at single().
 #include "VessoraCore/Foundation/RemovedOnExit.hpp"
@@ -27,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -73,12 +80,28 @@ std::string escaped(std::string_view raw) {
     return out;
 }
 
+// extendedInserts: INSERTs of about 1 MiB, as mariadb-dump writes by
+// default; rowStatements: a statement per row (--skip-extended-insert);
+// routines: mostly triggers, procedures and functions in DELIMITER blocks.
+enum class Shape { extendedInserts, rowStatements, routines };
+
+const char* describe(Shape shape) {
+    switch (shape) {
+    case Shape::extendedInserts:
+        return "extended INSERTs";
+    case Shape::rowStatements:
+        return "a statement per row";
+    case Shape::routines:
+        return "triggers and routines in DELIMITER blocks";
+    }
+    return "";
+}
+
 class DumpWriter {
 public:
-    // rowsPerInsert 0: extended INSERTs of about 1 MiB, as mariadb-dump
-    // writes by default; 1: a statement per row (--skip-extended-insert).
-    DumpWriter(const fs::path& file, std::uint64_t size, int rowsPerInsert)
-        : out_(file, std::ios::binary), size_(size), rowsPerInsert_(rowsPerInsert) {}
+    DumpWriter(const fs::path& file, std::uint64_t size, Shape shape)
+        : out_(file, std::ios::binary), size_(size), shape_(shape),
+          rowsPerInsert_(shape == Shape::rowStatements ? 1 : 0) {}
 
     void write() {
         put("/*M!999999\\- enable the sandbox mode */ \n-- MariaDB dump 10.19  Distrib 10.11.19"
@@ -93,9 +116,20 @@ public:
         const std::string tail =
             "/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;\n/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\n"
             "/*!40014 SET UNIQUE_CHECKS=@OLD_UNIQUE_CHECKS */;\n\n-- Dump completed\n";
-        for (int table = 0; written_ + 4 * MiB + tail.size() < size_; ++table)
-            this->table(table, size_ - tail.size());
+        if (shape_ == Shape::routines) {
+            writeCode(size_ - tail.size());
+        } else {
+            for (int table = 0; written_ + 4 * MiB + tail.size() < size_; ++table)
+                this->table(table, size_ - tail.size());
+        }
         put(tail);
+        // The file is read while the writer still lives (measure()): its
+        // last buffered bytes must be on disk by then.
+        out_.flush();
+        if (!out_) {
+            std::fprintf(stderr, "could not write the dump\n");
+            std::exit(1);
+        }
     }
 
     std::uint64_t written() const { return written_; }
@@ -141,8 +175,14 @@ private:
         return escaped(raw);
     }
 
-    void table(int number, std::uint64_t limit) {
-        const std::string name = "`table_" + std::to_string(number) + "`";
+    std::string rowValues(int id) {
+        return "(" + std::to_string(id) + ",'" + text() + "','" + text() + text() + "'," +
+               std::to_string(pick(100000)) + "." + std::to_string(10 + pick(90)) + "," +
+               (pick(8) ? "_binary '" + binary() + "'" : std::string("NULL")) + ",'2024-0" +
+               std::to_string(1 + pick(9)) + "-1" + std::to_string(pick(9)) + " 12:34:56')";
+    }
+
+    void tableHead(const std::string& name) {
         put("\n--\n-- Table structure for table " + name + "\n--\n\nDROP TABLE IF EXISTS " + name +
             ";\n/*!40101 SET @saved_cs_client     = @@character_set_client */;\n"
             "CREATE TABLE " +
@@ -153,6 +193,11 @@ private:
             "CHARSET=utf8mb4;\n\n--\n-- Dumping data for table " +
             name + "\n--\n\nLOCK TABLES " + name + " WRITE;\n/*!40000 ALTER TABLE " + name +
             " DISABLE KEYS */;\n");
+    }
+
+    void table(int number, std::uint64_t limit) {
+        const std::string name = "`table_" + std::to_string(number) + "`";
+        tableHead(name);
         // About 64 MiB per table, in INSERTs of about 1 MiB.
         int id = 1;
         for (int batch = 0; batch < 64 && written_ + 2 * MiB < limit; ++batch) {
@@ -162,11 +207,7 @@ private:
                     insert += (row ? ";\nINSERT INTO " : "INSERT INTO ") + name + " VALUES ";
                 else
                     insert += ',';
-                insert +=
-                    "(" + std::to_string(id++) + ",'" + text() + "','" + text() + text() + "'," +
-                    std::to_string(pick(100000)) + "." + std::to_string(10 + pick(90)) + "," +
-                    (pick(8) ? "_binary '" + binary() + "'" : std::string("NULL")) + ",'2024-0" +
-                    std::to_string(1 + pick(9)) + "-1" + std::to_string(pick(9)) + " 12:34:56')";
+                insert += rowValues(id++);
             }
             put(insert + ";\n");
         }
@@ -178,8 +219,108 @@ private:
             " FOR EACH ROW SET NEW.title = CONCAT(NEW.title, ';*/') */;;\nDELIMITER ;\n");
     }
 
+    // The settings mariadb-dump saves and sets before each trigger or
+    // routine, and restores after it.
+    static constexpr std::string_view codeSettings =
+        "/*!50003 SET @saved_cs_client      = @@character_set_client */ ;\n"
+        "/*!50003 SET @saved_cs_results     = @@character_set_results */ ;\n"
+        "/*!50003 SET @saved_col_connection = @@collation_connection */ ;\n"
+        "/*!50003 SET character_set_client  = utf8mb4 */ ;\n"
+        "/*!50003 SET character_set_results = utf8mb4 */ ;\n"
+        "/*!50003 SET collation_connection  = utf8mb4_general_ci */ ;\n"
+        "/*!50003 SET @saved_sql_mode       = @@sql_mode */ ;\n"
+        "/*!50003 SET sql_mode              = "
+        "'STRICT_TRANS_TABLES,ERROR_FOR_DIVISION_BY_ZERO,NO_AUTO_CREATE_USER,"
+        "NO_ENGINE_SUBSTITUTION' */ ;\n"
+        "DELIMITER ;;\n";
+    static constexpr std::string_view codeRestore =
+        "DELIMITER ;\n"
+        "/*!50003 SET sql_mode              = @saved_sql_mode */ ;\n"
+        "/*!50003 SET character_set_client  = @saved_cs_client */ ;\n"
+        "/*!50003 SET character_set_results = @saved_cs_results */ ;\n"
+        "/*!50003 SET collation_connection  = @saved_col_connection */ ;\n";
+
+    // A third of the dump in small tables with triggers, the rest routines.
+    void writeCode(std::uint64_t limit) {
+        const std::uint64_t tablesEnd = written_ + (limit - written_) / 3;
+        int tables = 0;
+        for (; written_ + 64 * 1024 < tablesEnd; ++tables)
+            codeTable(tables);
+        put("\n--\n-- Dumping routines for database 'shop'\n--\n");
+        for (int routine = 0; written_ + 16 * 1024 < limit; ++routine) {
+            if (routine % 4 == 3)
+                function(routine, tables);
+            else
+                procedure(routine, tables);
+        }
+    }
+
+    void codeTable(int number) {
+        const std::string bare = "table_" + std::to_string(number);
+        const std::string name = "`" + bare + "`";
+        tableHead(name);
+        std::string insert = "INSERT INTO " + name + " VALUES ";
+        for (int id = 1; insert.size() < 6 * 1024; ++id) {
+            if (id > 1)
+                insert += ',';
+            insert += rowValues(id);
+        }
+        put(insert + ";\n/*!40000 ALTER TABLE " + name + " ENABLE KEYS */;\nUNLOCK TABLES;\n");
+        const std::string definer = "/*!50017 DEFINER=`root`@`localhost`*/";
+        put(codeSettings);
+        put("/*!50003 CREATE*/ " + definer + " /*!50003 TRIGGER `" + bare +
+            "_bi` BEFORE INSERT ON " + name +
+            " FOR EACH ROW SET NEW.title = CONCAT(NEW.title, ';*/') */;;\n");
+        put(codeRestore);
+        put(codeSettings);
+        put("/*!50003 CREATE*/ " + definer + " /*!50003 TRIGGER `" + bare +
+            "_bu` BEFORE UPDATE ON " + name +
+            " FOR EACH ROW BEGIN\n  IF NEW.price < 0 THEN\n    SET NEW.price = 0;\n  END IF;\n"
+            "  SET NEW.body = CONCAT(NEW.body, ' it''s; \\'edited\\' ');\n"
+            "  SET @last_update = NEW.id;\nEND */;;\n");
+        put(codeRestore);
+        put(codeSettings);
+        put("/*!50003 CREATE*/ /*!50017 DEFINER=`shop_admin`@`%`*/ /*!50003 TRIGGER `" + bare +
+            "_ad` AFTER DELETE ON " + name +
+            " FOR EACH ROW BEGIN\n  INSERT INTO `audit` VALUES (OLD.id, 'gone; \"really\"', "
+            "'C:\\\\tmp');\n  SET @deleted = @deleted + 1;\nEND */;;\n");
+        put(codeRestore);
+    }
+
+    // The quote inside "..." is doubled, not escaped: older builds of the
+    // preparation refuse a backslash there in a routine's body, and the
+    // shape is meant to run on them too.
+    void procedure(int number, int tables) {
+        const std::string n = std::to_string(number);
+        const std::string table = "`table_" + std::to_string(pick(std::max(tables, 1))) + "`";
+        put("/*!50003 DROP PROCEDURE IF EXISTS `p" + n + "` */;\n");
+        put(codeSettings);
+        put("CREATE DEFINER=`root`@`localhost` PROCEDURE `p" + n +
+            "`(IN a INT, OUT b VARCHAR(200))\nBEGIN\n  DECLARE done INT DEFAULT 0;\n"
+            "  SELECT 1;\n  SET @x = 'a\\'b; c';\n  SET b = CONCAT('semi;colon ', \"dq\"\"x\", '" +
+            text() + "', a);\n  -- step " + n + "; the next one\n  IF a > " + n +
+            " THEN\n    CALL q(a - 1);\n  ELSE\n    UPDATE " + table +
+            " SET title = 'O''Reilly; done' WHERE id = a;\n  END IF;\n  CALL q();\nEND ;;\n");
+        put(codeRestore);
+    }
+
+    void function(int number, int tables) {
+        const std::string n = std::to_string(number);
+        const std::string table = "`table_" + std::to_string(pick(std::max(tables, 1))) + "`";
+        put("/*!50003 DROP FUNCTION IF EXISTS `f" + n + "` */;\n");
+        put(codeSettings);
+        put("CREATE DEFINER=`shop_admin`@`%` FUNCTION `f" + n +
+            "`(a INT) RETURNS varchar(200) CHARSET utf8mb4 COLLATE utf8mb4_general_ci\n"
+            "    READS SQL DATA\nBEGIN\n  DECLARE s VARCHAR(200) DEFAULT 'x;y';\n"
+            "  SELECT title INTO s FROM " +
+            table + " WHERE id = a LIMIT 1;\n  SET s = CONCAT(s, '\\\\', '" + text() +
+            "');\n  RETURN s;\nEND ;;\n");
+        put(codeRestore);
+    }
+
     std::ofstream out_;
     std::uint64_t size_;
+    Shape shape_;
     int rowsPerInsert_;
     std::uint64_t written_ = 0;
     std::mt19937 random_{20240917};
@@ -244,14 +385,13 @@ std::string load() {
     return one + " " + five + " " + fifteen;
 }
 
-void measure(const fs::path& folder, std::uint64_t size, int rowsPerInsert, int rounds) {
+void measure(const fs::path& folder, std::uint64_t size, Shape shape, int rounds) {
     const fs::path dump = folder / "dump.sql";
     const fs::path prepared = folder / "import.sql";
-    DumpWriter writer(dump, size, rowsPerInsert);
+    DumpWriter writer(dump, size, shape);
     writer.write();
     const double mib = double(writer.written()) / double(MiB);
-    std::printf("\n%.1f MiB dump, %s (%llu bytes)\n", mib,
-                rowsPerInsert ? "a statement per row" : "extended INSERTs",
+    std::printf("\n%.1f MiB dump, %s (%llu bytes)\n", mib, describe(shape),
                 static_cast<unsigned long long>(writer.written()));
     timedShell("cat \"$1\" > /dev/null", dump); // into the page cache
 
@@ -299,12 +439,22 @@ void measure(const fs::path& folder, std::uint64_t size, int rowsPerInsert, int 
 }
 
 // The two halves alone, for timing from outside (a whole process, its peak
-// memory as the system counts it): "generate FILE MIB [per-row]" writes a
-// dump, "prepare FILE OUTPUT" prepares it once.
+// memory as the system counts it): "generate FILE MIB [per-row | routines]"
+// writes a dump of at most MIB MiB (extended INSERTs without a shape),
+// "prepare FILE OUTPUT" prepares it once.
 int single(const std::vector<std::string>& arguments) {
-    if (arguments[0] == "generate" && arguments.size() >= 3) {
+    const auto shape = [&]() -> std::optional<Shape> {
+        if (arguments.size() == 3)
+            return Shape::extendedInserts;
+        if (arguments.size() == 4 && arguments[3] == "per-row")
+            return Shape::rowStatements;
+        if (arguments.size() == 4 && arguments[3] == "routines")
+            return Shape::routines;
+        return std::nullopt;
+    };
+    if (arguments[0] == "generate" && shape()) {
         DumpWriter writer(arguments[1], std::strtoull(arguments[2].c_str(), nullptr, 10) * MiB,
-                          arguments.size() > 3 && arguments[3] == "per-row" ? 1 : 0);
+                          *shape());
         writer.write();
         std::printf("%llu bytes\n", static_cast<unsigned long long>(writer.written()));
         return 0;
@@ -315,8 +465,8 @@ int single(const std::vector<std::string>& arguments) {
                     static_cast<long long>(summary.statementCount), double(peakKiB()) / 1024.0);
         return 0;
     }
-    std::fprintf(stderr, "usage: sqldump-bench [rounds [MiB ...]] | generate FILE MIB [per-row] "
-                         "| prepare FILE OUTPUT\n");
+    std::fprintf(stderr, "usage: sqldump-bench [rounds [MiB ...]] | generate FILE MIB "
+                         "[per-row | routines] | prepare FILE OUTPUT\n");
     return 2;
 }
 
@@ -340,11 +490,11 @@ int main(int argc, char** argv) {
     std::printf("SQL dump preparation; load average %s\n", load().c_str());
     if (!sizes.empty()) {
         for (const std::uint64_t size : sizes)
-            measure(folder.path(), size, 0, rounds);
+            measure(folder.path(), size, Shape::extendedInserts, rounds);
         return 0;
     }
-    measure(folder.path(), 64 * MiB, 0, rounds);
-    measure(folder.path(), SQLDump::largestFile, 0, rounds);
-    measure(folder.path(), SQLDump::largestFile, 1, rounds);
+    measure(folder.path(), 64 * MiB, Shape::extendedInserts, rounds);
+    measure(folder.path(), SQLDump::largestFile, Shape::extendedInserts, rounds);
+    measure(folder.path(), SQLDump::largestFile, Shape::rowStatements, rounds);
     return 0;
 }
