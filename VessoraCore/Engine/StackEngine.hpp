@@ -37,6 +37,7 @@
 #include "VessoraCore/Import/MigrationPhase.hpp"
 #include "VessoraCore/Import/MigrationRequest.hpp"
 #include "VessoraCore/Import/MigrationResult.hpp"
+#include "VessoraCore/Import/SQLDumpSummary.hpp"
 #include "VessoraCore/LocalAddresses/VirtualHostRouter.hpp"
 #include "VessoraCore/Packages/Homebrew.hpp"
 #include "VessoraCore/Process/ManagedProcess.hpp"
@@ -229,13 +230,15 @@ private:
 
     // The start run; the caller holds the busy flag. `migrating` skips the
     // import-report check (the import starts the environment it creates).
+    // `prepared`: what preparing the dump counted, which the load is held to.
     void startUnlocked(const std::string& id, const std::optional<std::filesystem::path>& importSQL,
-                       bool migrating);
+                       bool migrating, const std::optional<SQLDump::Summary>& prepared = {});
     // Checks, program versions, HTTPS identity and every generated file.
     StartPlan prepareStart(const StackProfile& profile);
     // Configuration tests, data directory, MariaDB and its accounts, the
     // dump, PHP-FPM and the web server, readiness, router and helper.
-    void launchStart(const StartPlan& plan, const std::optional<std::filesystem::path>& importSQL);
+    void launchStart(const StartPlan& plan, const std::optional<std::filesystem::path>& importSQL,
+                     const std::optional<SQLDump::Summary>& prepared = {});
     // Takes an environment down after a failure and keeps the failure text:
     // out of the router (the router stops when that fails), its processes
     // stopped, the helper told. Errors of these steps are dropped: the
@@ -264,9 +267,13 @@ private:
                 const std::vector<std::string>& arguments, const std::filesystem::path& log,
                 const std::map<std::string, std::string>& environment = {});
     // Loads an SQL dump into the application database as the application
-    // account, over TCP, with the password in a private option file.
+    // account, over TCP, with the password in a private option file. With
+    // `prepared`, the server's own statement counts must show that the load
+    // ran just the database statements preparation left, and the database
+    // must be there after it.
     void importDatabase(const StackPaths& paths, const std::filesystem::path& prefix,
-                        const std::filesystem::path& input, const std::string& password);
+                        const std::filesystem::path& input, const std::string& password,
+                        const std::optional<SQLDump::Summary>& prepared = {});
     // True when an import report exists there and does not record success
     // (an unreadable or undecodable one included).
     static bool importUnfinished(const std::filesystem::path& report);

@@ -154,7 +154,8 @@ MigrationResult StackEngine::migrate(const MigrationRequest& request,
         if (request.mode == ProjectImportMode::copy)
             profile = copyProject(profile, request);
         enter(MigrationPhase::importing);
-        startUnlocked(profile.id, dump, true);
+        startUnlocked(profile.id, dump, true,
+                      dump ? std::optional<SQLDump::Summary>(summary) : std::nullopt);
         enter(MigrationPhase::verifying);
         report.tableCount = countTables(profile);
         report.succeeded = true;

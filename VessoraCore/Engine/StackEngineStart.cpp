@@ -69,7 +69,7 @@ void StackEngine::start(const std::string& id) {
 }
 
 void StackEngine::startUnlocked(const std::string& id, const std::optional<fs::path>& importSQL,
-                                bool migrating) {
+                                bool migrating, const std::optional<SQLDump::Summary>& prepared) {
     const StackProfile profile = findInPlace(id);
     if (!migrating && importUnfinished(StackPaths(root_, profile).migrationReport()))
         throw VessoraError(L10n::text("This migration is incomplete. Review its report, then "
@@ -84,7 +84,7 @@ void StackEngine::startUnlocked(const std::string& id, const std::optional<fs::p
                 "Enable local host setup before starting an environment without port numbers."));
     }
     try {
-        launchStart(prepareStart(profile), importSQL);
+        launchStart(prepareStart(profile), importSQL, prepared);
     } catch (const std::exception& error) {
         takeDown(id, error.what());
         throw;
@@ -160,7 +160,8 @@ StackEngine::StartPlan StackEngine::prepareStart(const StackProfile& profile) {
     return plan;
 }
 
-void StackEngine::launchStart(const StartPlan& plan, const std::optional<fs::path>& importSQL) {
+void StackEngine::launchStart(const StartPlan& plan, const std::optional<fs::path>& importSQL,
+                              const std::optional<SQLDump::Summary>& prepared) {
     const StackProfile& profile = plan.profile;
     const StackPaths& paths = plan.paths;
     const std::map<std::string, std::string> fpmEnvironment{
@@ -209,7 +210,7 @@ void StackEngine::launchStart(const StartPlan& plan, const std::optional<fs::pat
     waitForDatabase(profile, plan.dbPrefix);
     if (importSQL) {
         sql(profile, plan.dbPrefix, setupStatement(profile, plan.applicationPassword), true);
-        importDatabase(paths, plan.dbPrefix, *importSQL, plan.applicationPassword);
+        importDatabase(paths, plan.dbPrefix, *importSQL, plan.applicationPassword, prepared);
         sql(profile, plan.dbPrefix, phpMyAdminStatement(plan.phpMyAdminPassword),
             plan.phpMyAdminPassword.has_value());
     } else {

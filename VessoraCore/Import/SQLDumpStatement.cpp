@@ -160,8 +160,10 @@ std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summa
             SQLDumpDatabaseStatement::altered(sent, quotedNames);
         if (!altered.readable)
             throw RunsOn();
-        if (!altered.named)
+        if (!altered.named) {
+            ++summary.alterations;
             return std::nullopt; // it alters the selected database, the target
+        }
         named = altered.named->name;
         replacement = "\n" + std::string(sent.substr(0, altered.named->begin)) + quoted(database) +
                       std::string(sent.substr(altered.named->end));
@@ -172,6 +174,10 @@ std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summa
         throw VessoraError(L10n::text("This dump selects multiple databases. Export one "
                                       "application database at a time."));
     summary.sourceDatabase = *named;
+    if (kind != Selecting::alter)
+        ++summary.selections;
+    if (kind == Selecting::alter || replacement.starts_with("\nALTER DATABASE "))
+        ++summary.alterations;
     return replacement;
 }
 

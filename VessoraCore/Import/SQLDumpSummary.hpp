@@ -1,7 +1,9 @@
 // What preparing a dump found: how many statements hold at least one token
 // (white space, comments and DELIMITER lines do not count) and the one
 // database the dump selected or created, if it named one. The import copies
-// both into its report.
+// both into its report. The database statements the prepared dump runs on
+// the target: the selections (USE) and alterations (ALTER DATABASE) its
+// rewriting leaves, which the import holds the server's own counts to.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,8 @@ namespace vessora::SQLDump {
 struct Summary {
     std::int64_t statementCount = 0;
     std::optional<std::string> sourceDatabase;
+    std::int64_t selections = 0;
+    std::int64_t alterations = 0;
 
     bool operator==(const Summary&) const = default;
 };

@@ -341,18 +341,16 @@ TEST_F(StackEngineMigrateIntegrationTests, ALoadRaisesTheServerSettingsOnlyWhile
 TEST_F(StackEngineMigrateIntegrationTests, DumpsThatFailOnTheServerEndIncomplete) {
     const fs::path project = makeProject("shop");
 
-    // A DEFINER the application account may not name.
-    const fs::path definer = work.path() / "definer.sql";
-    PrivateFile::writeKeepingMode(definer,
-                                  "CREATE TABLE products (id INT, name VARCHAR(40));\n"
-                                  "CREATE DEFINER=`root`@`localhost` VIEW names AS SELECT name "
-                                  "FROM products;\n");
+    // A setting the application account may not change.
+    const fs::path definer = work.path() / "global.sql";
+    PrivateFile::writeKeepingMode(definer, "CREATE TABLE products (id INT, name VARCHAR(40));\n"
+                                           "SET GLOBAL max_connections = 10;\n");
     const MigrationResult rejected =
-        migrate(request("Definer", project, ProjectImportMode::existing, "shop", definer));
+        migrate(request("Global", project, ProjectImportMode::existing, "shop", definer));
     EXPECT_THAT(phases, ElementsAre(MigrationPhase::checking, MigrationPhase::copying,
                                     MigrationPhase::importing));
     EXPECT_EQ(rejected.report.sqlStatements, 2);
-    EXPECT_EQ(rejected.report.sqlFileName, "definer.sql");
+    EXPECT_EQ(rejected.report.sqlFileName, "global.sql");
     // The server's own reason, whole, and the client's words kept in the
     // environment's logs, without the password it was given.
     const std::string reason = "ERROR 1227 (42000) at line 2: Access denied; you need (at least "
@@ -479,6 +477,98 @@ TEST_F(StackEngineMigrateIntegrationTests, ADumpOfADatabaseWithACommentImportsWi
 // trigger and routines made while the database had another collation. The
 // import runs them on the new environment's database, whose account has no
 // rights on the source's, and the trigger and routines work there.
+// A database that keeps its logic in itself, made by another account:
+// mariadb-dump's export of it loads as the copy's account and works.
+TEST_F(StackEngineMigrateIntegrationTests, ObjectsOfAnotherAccountImportAndWorkAsInTheOriginal) {
+    const MigrationResult source = migrate(
+        request("Source", makeProject("source"), ProjectImportMode::existing, "src", std::nullopt));
+    ASSERT_TRUE(source.report.succeeded) << source.report.message << logs(source.profile);
+    sql(source.profile,
+        "CREATE USER IF NOT EXISTS `root`@`localhost`;\nGRANT ALL ON src.* TO `root`@`localhost`;\n"
+        "CREATE USER `shop`@`%`;\nGRANT ALL ON src.* TO `shop`@`%`;\n"
+        "ALTER DATABASE src CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;\nUSE src;\n"
+        "CREATE TABLE orders (id INT PRIMARY KEY, note VARCHAR(80));\n"
+        "CREATE TABLE log (entry VARCHAR(80));\n"
+        "CREATE TABLE remarks (id INT, body VARCHAR(80));\n"
+        "CREATE DEFINER=`root`@`localhost` PROCEDURE note(IN what VARCHAR(80)) "
+        "INSERT INTO log VALUES (what);\n"
+        "DELIMITER $$\n"
+        "CREATE DEFINER=`root`@`localhost` PROCEDURE twice(IN what VARCHAR(80)) BEGIN "
+        "CALL note(what); CALL note(CONCAT(what, ' again')); END$$\n"
+        "CREATE DEFINER=`shop`@`%` TRIGGER orders_log AFTER INSERT ON orders FOR EACH ROW "
+        "BEGIN SET @last = NEW.id; CALL twice(CONCAT('order ', NEW.id)); END$$\n"
+        "CREATE DEFINER=`root`@`localhost` FUNCTION label(x INT) RETURNS VARCHAR(20) "
+        "DETERMINISTIC RETURN CONCAT('#', x)$$\n"
+        "CREATE DEFINER=`root`@`localhost` SQL SECURITY DEFINER VIEW labelled AS SELECT "
+        "label(id) AS l FROM orders$$\n"
+        "CREATE DEFINER=`root`@`localhost` EVENT nightly ON SCHEDULE EVERY 1 DAY STARTS "
+        "'2035-01-01 03:00:00' DISABLE DO BEGIN DELETE FROM log; CALL note('swept'); "
+        "END$$\nDELIMITER ;\n"
+        "INSERT INTO orders VALUES (1, 'it''s O''Brien');\n"
+        "INSERT INTO remarks VALUES (1, 'it''s \\\\ \\\"quoted\\\"');\n");
+    const fs::path dump = work.path() / "src.sql";
+    const CommandResult dumped = mariadbDump(
+        source.profile, dump, {"--databases", "src", "--routines", "--triggers", "--events"});
+    ASSERT_EQ(dumped.status, 0) << dumped.output;
+    engine->stop(source.profile.id);
+    ASSERT_THAT(PrivateFile::read(dump), HasSubstr("DEFINER=`shop`@`%`"));
+
+    const MigrationResult result =
+        migrate(request("Copy", makeProject("copy"), ProjectImportMode::existing, "copy", dump));
+    const StackProfile& profile = result.profile;
+    ASSERT_TRUE(result.report.succeeded) << result.report.message << logs(profile);
+    EXPECT_EQ(sql(profile, "SELECT body FROM copy.remarks;"), "it's \\\\ \"quoted\"\n");
+    EXPECT_EQ(sql(profile, "SELECT entry FROM copy.log ORDER BY entry;"),
+              "order 1\norder 1 again\n");
+    sql(profile, "INSERT INTO copy.orders VALUES (2, 'x');");
+    EXPECT_EQ(sql(profile, "SELECT COUNT(*) FROM copy.log WHERE entry LIKE 'order 2%';"), "2\n");
+    EXPECT_EQ(sql(profile, "SELECT l FROM copy.labelled ORDER BY l;"), "#1\n#2\n");
+    // Every object belongs to the copy's account now.
+    EXPECT_EQ(sql(profile, "SELECT GROUP_CONCAT(DISTINCT d) FROM ("
+                           "SELECT DEFINER AS d FROM information_schema.ROUTINES WHERE "
+                           "ROUTINE_SCHEMA = 'copy' UNION SELECT DEFINER FROM "
+                           "information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = 'copy' UNION "
+                           "SELECT DEFINER FROM information_schema.VIEWS WHERE TABLE_SCHEMA = "
+                           "'copy' UNION SELECT DEFINER FROM information_schema.EVENTS WHERE "
+                           "EVENT_SCHEMA = 'copy') AS definers;"),
+              "vessora@127.0.0.1\n");
+    EXPECT_EQ(sql(profile, "SELECT DEFAULT_COLLATION_NAME FROM information_schema.SCHEMATA WHERE "
+                           "SCHEMA_NAME = 'copy';"),
+              "utf8mb4_unicode_ci\n");
+    engine->stop(profile.id);
+}
+
+// Statements preparation cannot see, run while the dump loads, that remove
+// or remake the database: the import fails saying what happened.
+TEST_F(StackEngineMigrateIntegrationTests, ADumpThatDropsItsDatabaseInHidingFailsSayingSo) {
+    const fs::path project = makeProject("shop");
+    const fs::path dropped = work.path() / "dropped.sql";
+    PrivateFile::writeKeepingMode(
+        dropped, "CREATE TABLE products (id INT);\n"
+                 "PREPARE s FROM CONCAT('DROP DATA', 'BASE ', DATABASE());\nEXECUTE s;\n");
+    const MigrationResult gone =
+        migrate(request("Gone", project, ProjectImportMode::existing, "shop", dropped));
+    EXPECT_EQ(gone.report.message,
+              "The SQL dump removed the database “shop” while it loaded, so nothing of it was "
+              "imported. Remove the DROP DATABASE statement from the dump, or export the "
+              "database again.");
+    expectIncomplete(gone, gone.report.message);
+
+    const fs::path remade = work.path() / "remade.sql";
+    PrivateFile::writeKeepingMode(
+        remade, "CREATE TABLE products (id INT);\n"
+                "PREPARE s FROM CONCAT('DROP DATA', 'BASE ', DATABASE());\nEXECUTE s;\n"
+                "PREPARE s FROM 'CREATE DATA' 'BASE shop';\nEXECUTE s;\n");
+    const MigrationResult again =
+        migrate(request("Again", project, ProjectImportMode::existing, "shop", remade));
+    EXPECT_EQ(again.report.message,
+              "While the SQL dump loaded, the server ran database statements that preparing it "
+              "could not see (CREATE DATABASE 1, DROP DATABASE 1), so the database “shop” may not "
+              "hold what the dump meant. Remove those statements from the dump, or export the "
+              "database again.");
+    expectIncomplete(again, again.report.message);
+}
+
 TEST_F(StackEngineMigrateIntegrationTests,
        ADumpOfADatabaseWhoseCollationChangedImportsItsRoutines) {
     const MigrationResult source = migrate(
