@@ -1,6 +1,8 @@
 // Loading an imported SQL dump into a starting environment's database.
 #include "VessoraCore/Engine/StackEngine.hpp"
 
+#include "VessoraCore/Database/SQLQuoting.hpp"
+
 #include "VessoraCore/Foundation/L10n.hpp"
 #include "VessoraCore/Foundation/RemovedOnExit.hpp"
 #include "VessoraCore/Foundation/VessoraError.hpp"
@@ -114,16 +116,6 @@ void confirmLoad(const std::string& database, const SQLDump::Summary& prepared,
             {ran, database}));
 }
 
-std::string sqlText(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text) {
-        if (c == '\'' || c == '\\')
-            out += c;
-        out += c;
-    }
-    return out + "'";
-}
-
 } // namespace
 
 void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix,
@@ -154,7 +146,7 @@ void StackEngine::importDatabase(const StackPaths& paths, const fs::path& prefix
             const std::string present =
                 sql(profile, prefix,
                     "SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = " +
-                        sqlText(profile.databaseName) + ";",
+                        SQLQuoting::stringLiteral(profile.databaseName) + ";",
                     false);
             confirmLoad(profile.databaseName, *prepared, before, after, present.starts_with("1"));
         }

@@ -19,6 +19,7 @@
 
 #include <charconv>
 #include <exception>
+#include <regex>
 
 namespace vessora {
 
@@ -43,6 +44,24 @@ StackProfile sampleRecord(const MigrationRequest& request, const std::string& na
 std::string servedFolder(const MigrationRequest& request) {
     const std::string project = StandardPath::withoutTrailingSlash(request.projectFolder).string();
     return request.publicDirectory.empty() ? project : project + "/" + request.publicDirectory;
+}
+
+// The releases of the environment's MariaDB, as its dump's version gates
+// name them: the installed server's own once it is there, else any of the
+// series the request names (the start holds the server to that series).
+SQLDumpRelease releaseOf(const std::string& formula, const std::optional<std::string>& installed) {
+    std::smatch match;
+    if (installed &&
+        std::regex_search(*installed, match, std::regex("([0-9]+)[.]([0-9]+)[.]([0-9]+)"))) {
+        const long version =
+            std::stol(match[1]) * 10000 + std::stol(match[2]) * 100 + std::stol(match[3]);
+        return {version, version};
+    }
+    if (std::regex_search(formula, match, std::regex("@([0-9]+)[.]([0-9]+)$"))) {
+        const long series = std::stol(match[1]) * 10000 + std::stol(match[2]) * 100;
+        return {series, series + 99};
+    }
+    return {};
 }
 
 std::optional<std::int64_t> wholeNumber(const std::string& text) {
@@ -76,14 +95,26 @@ MigrationResult StackEngine::migrate(const MigrationRequest& request,
     // Removed on every way out, before the busy flag is cleared.
     const RemovedOnExit staging(StackPaths::migrationStaging(root_) / Uuid::random());
     PrivateFile::createDirectories(staging.path());
+    const InstallationStatus installation = brew_.installations();
     std::optional<fs::path> dump;
     SQLDump::Summary summary;
     if (request.sqlFile) {
+        std::optional<std::string> installed;
+        const auto entry = installation.installed.find(request.mariaDB);
+        if (entry != installation.installed.end() && entry->second) {
+            try {
+                installed =
+                    versionProbes_.output(brew_.prefix(request.mariaDB) / "bin" / "mariadbd",
+                                          {"--no-defaults", "--version"});
+            } catch (const std::exception&) {
+                // The series the request names still tells.
+            }
+        }
         dump = staging.path() / "import.sql";
-        summary = SQLDump::prepare(*request.sqlFile, *dump, request.databaseName);
+        summary = SQLDump::prepare(*request.sqlFile, *dump, request.databaseName,
+                                   releaseOf(request.mariaDB, installed));
     }
 
-    const InstallationStatus installation = brew_.installations();
     std::vector<std::string> missing;
     for (const std::string& formula : sample.formulae()) {
         const auto entry = installation.installed.find(formula);

@@ -53,11 +53,14 @@ protected:
                                         "/bin/mariadbd  Ver 11.4.2-MariaDB\"; exit 0; fi\n"
                                         "exec sleep 60");
         // Every SQL text and the dump reach this log. The settings read is
-        // answered with the one row the real client prints (the file's values).
+        // answered with the one row the real client prints (the file's values),
+        // the statement counts with the selections the log holds so far.
         script(db / "bin/mariadb",
                "input=$(tee -a " + sqlLog().string() +
                    ")\ncase \"$input\" in\n*'SELECT @@GLOBAL.innodb_buffer_pool_size'*) "
-                   "printf '67108864\\t1\\n' ;;\n*) echo 1 ;;\nesac");
+                   "printf '67108864\\t1\\n' ;;\n*Com_change_db*) printf "
+                   "'Com_change_db\\t%s\\n' \"$(grep -c '^USE `' " +
+                   sqlLog().string() + ")\" ;;\n*) echo 1 ;;\nesac");
         script(db / "bin/mariadb-install-db", "exit 0");
         script(web / "bin/nginx", "[ \"$1\" = -t ] && exit 0\nexec sleep 60");
 
