@@ -199,6 +199,12 @@ Summary prepare(const fs::path& source, const fs::path& destination, std::string
             "plain value after that statement.",
             {std::to_string(lineAt(input.get(), escape.offset)),
              std::to_string(lineAt(input.get(), escape.since))}));
+    } catch (const SQLDumpScanner::MultibyteTrail& trail) {
+        throw VessoraError(L10n::text(
+            "Line %@ of the SQL file holds, in the multibyte character set the dump chose for the "
+            "server, a character that ends in a backslash or backtick, which the client reads on "
+            "its own. Export the dump in UTF-8 (utf8mb4), or export it again.",
+            {std::to_string(lineAt(input.get(), trail.offset))}));
     } catch (const SQLDumpScanner::ModeWithin& within) {
         throw VessoraError(L10n::text(
             "Line %@ of the SQL file changes the sql_mode within a statement that goes on after a "

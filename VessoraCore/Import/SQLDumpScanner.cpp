@@ -267,6 +267,9 @@ private:
     void advanceWindow() {
         if (position_ < length_)
             checkLimit(position_);
+        checkTrails(position_);
+        if (position_ > 0)
+            carried_ = static_cast<unsigned char>(data()[position_ - 1]);
         if (significant_) {
             readStatement(position_);
             readWithin(position_);
@@ -314,6 +317,27 @@ private:
         reader_.reset();
         within_.reset();
         apartAt_.reset();
+        trailAt_.reset();
+        checkedTo_ = statementStart_;
+    }
+
+    // Bytes of the statement up to `upTo` read in the server's multibyte
+    // set: the first character the client reads apart, for conclude() to
+    // refuse once the statement is read as far as any other reading goes.
+    void checkTrails(std::size_t upTo) {
+        const std::uint64_t to = base_ + upTo;
+        if (checkedTo_ >= to)
+            return;
+        if (mode_.reading().multibyte != SQLDumpSqlMode::Flag::off && !trailAt_) {
+            const std::size_t from = static_cast<std::size_t>(checkedTo_ - base_);
+            const unsigned char before =
+                from > 0 ? static_cast<unsigned char>(data()[from - 1]) : carried_;
+            const std::size_t at =
+                SQLDumpSqlMode::trailApart(std::string_view(data() + from, upTo - from), before);
+            if (at != std::string_view::npos)
+                trailAt_ = checkedTo_ + at;
+        }
+        checkedTo_ = to;
     }
 
     void checkLimit(std::size_t index) const {
@@ -406,6 +430,9 @@ private:
     void conclude(std::size_t upTo) {
         if (!significant_)
             return;
+        checkTrails(upTo);
+        if (trailAt_)
+            throw MultibyteTrail{*trailAt_};
         const std::string_view head = leadingBytes(upTo);
         const SQLDumpSqlMode::Flags before = mode_.flags();
         if (!observer_ && SQLDumpStatement::onlyCounts(head) && mode_.unreadSuffices(head)) {
@@ -942,6 +969,9 @@ private:
     std::uint64_t quotesUnknownSince_ = 0;
     std::uint64_t escapesUnknownSince_ = 0;
     std::optional<std::uint64_t> apartAt_;
+    std::uint64_t checkedTo_ = 0;
+    std::optional<std::uint64_t> trailAt_;
+    unsigned char carried_ = 0; // the byte before the window
 };
 
 } // namespace

@@ -112,6 +112,13 @@ struct AmbiguousEscape {
     std::uint64_t since = 0;
 };
 
+// In a multibyte character set the dump chose for the server (SET NAMES
+// gbk and the like), a character at `offset` whose last byte is a backslash
+// or backtick that the client reads on its own.
+struct MultibyteTrail {
+    std::uint64_t offset = 0;
+};
+
 // Within one text with several statements, the one at `offset` changed a
 // flag of the mode the client read the whole text with, and the one at
 // `piece` holds what the server then reads apart from the client.

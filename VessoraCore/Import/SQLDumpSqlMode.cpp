@@ -72,6 +72,14 @@ bool foldsAlike(UChar32 c) {
     return folded == u_tolower(c) && u_toupper(c) == u_toupper(folded);
 }
 
+// Whether `text` may name the session's character set: NAMES, CHARACTER
+// SET, CHARSET or character_set_client, in any letter case.
+bool mentionsCharset(std::string_view text) {
+    const std::string low = lowered(text);
+    return low.find("names") != std::string::npos || low.find("charset") != std::string::npos ||
+           low.find("character") != std::string::npos;
+}
+
 // The user variables `text` names: "@" and a name, not "@@" and not the
 // host of an account (right after its name). A quoted name, or one the key
 // of which may not tell it apart as the server does, counts as any.
@@ -244,6 +252,13 @@ std::optional<std::vector<Token>> lex(std::string_view text, Flags flags,
     if (executable && strict)
         return std::nullopt;
     return out;
+}
+
+// A client character set with characters whose trailing byte is a
+// backslash or backtick, which a client reading UTF-8 takes on its own.
+bool trailsReadApart(std::string_view name) {
+    const std::string set = lowered(name);
+    return set == "big5" || set == "gbk" || set == "sjis" || set == "cp932" || set == "gb18030";
 }
 
 bool isWord(const Token& token, std::string_view word) {
@@ -505,6 +520,21 @@ bool SQLDumpSqlMode::modes(std::string_view value, Flags& flags) {
     return true;
 }
 
+std::size_t SQLDumpSqlMode::trailApart(std::string_view bytes, unsigned char before) {
+    for (std::size_t at = bytes.find_first_of("\\`"); at != std::string_view::npos;
+         at = bytes.find_first_of("\\`", at + 1)) {
+        const auto previous = at > 0 ? static_cast<unsigned char>(bytes[at - 1]) : before;
+        if (previous < 0x81)
+            continue;
+        if (bytes[at] == '`' || at + 1 >= bytes.size())
+            return at;
+        const char next = bytes[at + 1];
+        if (next == '\'' || next == '"' || next == '\\' || next == '\n' || next == '`')
+            return at;
+    }
+    return std::string_view::npos;
+}
+
 std::string SQLDumpSqlMode::variableKey(std::string_view name) {
     bool ascii = true;
     for (const char c : name)
@@ -530,6 +560,7 @@ std::string SQLDumpSqlMode::variableKey(std::string_view name) {
 
 void SQLDumpSqlMode::Code::add(const Code& other) {
     setsMode = setsMode || other.setsMode;
+    setsCharset = setsCharset || other.setsCharset;
     anyVariable = anyVariable || other.anyVariable;
     variables.insert(other.variables.begin(), other.variables.end());
     words.insert(other.words.begin(), other.words.end());
@@ -545,7 +576,7 @@ bool SQLDumpSqlMode::set(std::string_view text) {
     if (!lexed || !isWord(lexed->front(), "set"))
         return false;
     const std::vector<Token>& tokens = *lexed;
-    enum class Target { session, global, variable, other };
+    enum class Target { session, global, charset, variable, other };
     struct Assignment {
         Target target;
         std::string variable;
@@ -575,11 +606,17 @@ bool SQLDumpSqlMode::set(std::string_view text) {
         }
         Target target = Target::other;
         std::string variable;
-        if (isWord(*token, "names")) {
-            // NAMES charset [COLLATE collation]: nothing the mode reads.
-            ++at;
+        const Token* value = nullptr;
+        if (isWord(*token, "names") || ((isWord(*token, "character") && at + 1 < tokens.size() &&
+                                         isWord(tokens[at + 1], "set")) ||
+                                        isWord(*token, "charset"))) {
+            // NAMES charset [COLLATE collation], CHARACTER SET charset: the
+            // set the server reads the session's text in.
+            at += isWord(*token, "character") ? 2 : 1;
+            value = next();
             if (!single())
                 return false;
+            target = Target::charset;
             if (next() && isWord(*next(), "collate")) {
                 ++at;
                 if (!single())
@@ -587,19 +624,24 @@ bool SQLDumpSqlMode::set(std::string_view text) {
             }
         } else {
             if (token->kind == Kind::word) {
-                if (isWord(*token, "statement") || isWord(*token, "character") ||
-                    isWord(*token, "charset") || isWord(*token, "transaction") ||
+                if (isWord(*token, "statement") || isWord(*token, "transaction") ||
                     isWord(*token, "password") || isWord(*token, "role") ||
                     isWord(*token, "default"))
                     return false;
                 if (lowered(token->text) == "sql_mode")
                     target = globalScope ? Target::global : Target::session;
+                else if (lowered(token->text) == "character_set_client" && !globalScope)
+                    target = Target::charset;
             } else if (token->kind == Kind::system) {
                 if (token->text == "sql_mode" || token->text == "session.sql_mode" ||
                     token->text == "local.sql_mode")
                     target = Target::session;
                 else if (token->text == "global.sql_mode")
                     target = Target::global;
+                else if (token->text == "character_set_client" ||
+                         token->text == "session.character_set_client" ||
+                         token->text == "local.character_set_client")
+                    target = Target::charset;
                 else if (mentionsMode(token->text))
                     return false;
             } else if (token->kind == Kind::user) {
@@ -614,38 +656,51 @@ bool SQLDumpSqlMode::set(std::string_view text) {
                 (token->text != "=" && token->text != ":="))
                 return false;
             ++at;
-            const Token* value = next();
+            value = next();
             if (!value || value->kind == Kind::punctuation)
                 return false;
             ++at;
-            Flags flags = unknown;
-            if (value->kind == Kind::string ||
-                (value->kind == Kind::name && target != Target::variable)) {
-                if (!modes(value->text, flags))
-                    flags = unknown;
-            } else if (value->kind == Kind::word) {
-                // DEFAULT takes the global mode as this statement leaves it.
-                if (isWord(*value, "default")) {
-                    if (target == Target::session && !globalChanged_ && !setsGlobal)
-                        flags = global_;
-                } else if (target == Target::variable || isDigit(value->text[0]) ||
-                           !modes(value->text, flags)) {
-                    flags = unknown;
-                }
-            } else if (value->kind == Kind::system) {
-                if (value->text == "sql_mode" || value->text == "session.sql_mode" ||
-                    value->text == "local.sql_mode")
-                    flags = session_;
-                else if (value->text == "global.sql_mode" && !globalChanged_)
-                    flags = global_;
-            } else if (value->kind == Kind::user) {
-                const auto held = variables_.find(value->text);
-                if (held != variables_.end())
-                    flags = held->second;
-            }
-            setsGlobal = setsGlobal || target == Target::global;
-            assignments.push_back({target, std::move(variable), flags});
         }
+        // The value as a mode list and as a character set, each part known
+        // only where the value tells it.
+        Flags flags = unknown;
+        const auto charset = [](std::string_view name) {
+            return trailsReadApart(name) ? Flag::on : Flag::off;
+        };
+        if (value->kind == Kind::string ||
+            (value->kind == Kind::name && target != Target::variable)) {
+            if (!modes(value->text, flags))
+                flags = unknown;
+            flags.multibyte = charset(value->text);
+        } else if (value->kind == Kind::word) {
+            // DEFAULT takes the global mode as this statement leaves it.
+            if (isWord(*value, "default")) {
+                if (target == Target::session && !globalChanged_ && !setsGlobal)
+                    flags = global_;
+                flags.multibyte = Flag::off; // the server's own set
+            } else if (!isDigit(value->text[0])) {
+                if (target == Target::variable || !modes(value->text, flags))
+                    flags = unknown;
+                flags.multibyte = charset(value->text);
+            }
+        } else if (value->kind == Kind::system) {
+            if (value->text == "sql_mode" || value->text == "session.sql_mode" ||
+                value->text == "local.sql_mode")
+                flags = {session_.ansiQuotes, session_.noBackslashEscapes, Flag::unknown};
+            else if (value->text == "global.sql_mode" && !globalChanged_)
+                flags = {global_.ansiQuotes, global_.noBackslashEscapes, Flag::unknown};
+            else if (value->text == "character_set_client" ||
+                     value->text == "session.character_set_client" ||
+                     value->text == "local.character_set_client")
+                flags = {Flag::unknown, Flag::unknown, session_.multibyte};
+        } else if (value->kind == Kind::user) {
+            const auto held = variables_.find(value->text);
+            if (held != variables_.end())
+                flags = held->second;
+        }
+        setsGlobal = setsGlobal || target == Target::global;
+        if (target != Target::other)
+            assignments.push_back({target, std::move(variable), flags});
         const Token* after = next();
         if (!after)
             break;
@@ -654,11 +709,15 @@ bool SQLDumpSqlMode::set(std::string_view text) {
         ++at;
     }
     for (Assignment& assignment : assignments) {
+        const Flags& flags = assignment.flags;
         if (assignment.target == Target::session) {
-            session_ = assignment.flags;
+            session_.ansiQuotes = flags.ansiQuotes;
+            session_.noBackslashEscapes = flags.noBackslashEscapes;
         } else if (assignment.target == Target::global) {
-            global_ = assignment.flags;
+            global_ = flags;
             globalChanged_ = true;
+        } else if (assignment.target == Target::charset) {
+            session_.multibyte = flags.multibyte;
         } else if (assignment.target == Target::variable) {
             // A name outside ASCII may be the server's same variable as
             // any other; one in ASCII as any outside it.
@@ -695,6 +754,7 @@ SQLDumpSqlMode::Code SQLDumpSqlMode::codeOf(std::string_view text, bool cut) con
         }
     }
     code.setsMode = cut || dynamic || mentionsMode(text);
+    code.setsCharset = cut || dynamic || mentionsCharset(text);
     code.anyVariable = cut || dynamic;
     if (!cut)
         references(text, code.variables, code.anyVariable);
@@ -729,6 +789,7 @@ SQLDumpSqlMode::Code SQLDumpSqlMode::reach(const std::set<std::string>& words,
             continue;
         const Code& code = node.first ? triggers_.at(node.second) : routines_.at(node.second);
         result.setsMode = result.setsMode || code.setsMode;
+        result.setsCharset = result.setsCharset || code.setsCharset;
         result.anyVariable = result.anyVariable || code.anyVariable;
         result.variables.insert(code.variables.begin(), code.variables.end());
         named(code.words);
@@ -736,14 +797,19 @@ SQLDumpSqlMode::Code SQLDumpSqlMode::reach(const std::set<std::string>& words,
     return result;
 }
 
+void SQLDumpSqlMode::modeUnknown() {
+    session_.ansiQuotes = session_.noBackslashEscapes = Flag::unknown;
+    globalChanged_ = true;
+}
+
 void SQLDumpSqlMode::runs(const Code& statement, bool cut) {
     Code effect = reach(statement.words, cut);
     effect.anyVariable = effect.anyVariable || statement.anyVariable || cut;
     effect.variables.insert(statement.variables.begin(), statement.variables.end());
-    if (effect.setsMode) {
-        session_ = unknown;
-        globalChanged_ = true;
-    }
+    if (effect.setsMode)
+        modeUnknown();
+    if (effect.setsCharset)
+        session_.multibyte = Flag::unknown;
     if (effect.anyVariable) {
         variables_.clear();
         return;
@@ -758,8 +824,9 @@ void SQLDumpSqlMode::made(const std::string& kind, const std::string& key, const
     Code& held = kind == "trigger" ? triggers_[key] : routines_[key];
     held.add(code);
     if (kind == "view")
-        held.setsMode = held.anyVariable = false, held.variables.clear();
+        held.setsMode = held.setsCharset = held.anyVariable = false, held.variables.clear();
     anySetsMode_ = anySetsMode_ || held.setsMode;
+    anySetsCharset_ = anySetsCharset_ || held.setsCharset;
 }
 
 void SQLDumpSqlMode::apply(std::string_view text, bool cut) {
@@ -774,10 +841,10 @@ void SQLDumpSqlMode::apply(std::string_view text, bool cut) {
                          (!keyword.empty() && keyword.back() == ':') || word(1) == ":";
     if (keyword == "set") {
         if (cut || !set(text)) {
-            if (cut || mentionsMode(text)) {
-                session_ = unknown;
-                globalChanged_ = true;
-            }
+            if (cut || mentionsMode(text))
+                modeUnknown();
+            if (cut || mentionsCharset(text))
+                session_.multibyte = Flag::unknown;
             runs(codeOf(text, cut), cut);
         }
     } else if (inPlace) {
@@ -829,14 +896,14 @@ void SQLDumpSqlMode::ranUnread() {
         return;
     }
     variables_.clear();
-    if (anySetsMode_) {
-        session_ = unknown;
-        globalChanged_ = true;
-    }
+    if (anySetsMode_)
+        modeUnknown();
+    if (anySetsCharset_)
+        session_.multibyte = Flag::unknown;
 }
 
 bool SQLDumpSqlMode::unreadSuffices(std::string_view head) const {
-    if (anySetsMode_)
+    if (anySetsMode_ || anySetsCharset_)
         return false;
     std::size_t end = 0;
     while (end < head.size() && isWordByte(head[end]))
@@ -864,6 +931,7 @@ void SQLDumpSqlMode::noteApart() {
     apart_.ansiQuotes = apart_.ansiQuotes || session_.ansiQuotes != client_.ansiQuotes;
     apart_.noBackslashEscapes =
         apart_.noBackslashEscapes || session_.noBackslashEscapes != client_.noBackslashEscapes;
+    apart_.multibyte = apart_.multibyte || session_.multibyte != client_.multibyte;
 }
 
 void SQLDumpSqlMode::firstWithin(std::string_view text, bool cut) {
@@ -918,9 +986,10 @@ void SQLDumpSqlMode::ranWithin(std::string_view text, bool cut) {
         firstWithin(text, cut);
         return;
     }
-    if ((apart_.ansiQuotes || apart_.noBackslashEscapes) &&
-        (cut || (apart_.ansiQuotes && text.find('"') != std::string_view::npos) ||
-         (apart_.noBackslashEscapes && text.find('\\') != std::string_view::npos)))
+    if (readsApart() && (cut || (apart_.ansiQuotes && text.find('"') != std::string_view::npos) ||
+                         ((apart_.noBackslashEscapes || apart_.multibyte) &&
+                          text.find('\\') != std::string_view::npos) ||
+                         (apart_.multibyte && text.find('`') != std::string_view::npos)))
         throw ReadApart{};
     if (making_) {
         pending_.add(codeOf(text, cut));

@@ -64,10 +64,13 @@ public:
     struct Flags {
         Flag ansiQuotes = Flag::off;
         Flag noBackslashEscapes = Flag::off;
+        // The server reads the session's text in a multibyte set (big5, gbk,
+        // sjis, cp932, gb18030) whose characters may end in "\\" or "`".
+        Flag multibyte = Flag::off;
         bool operator==(const Flags&) const = default;
     };
 
-    static constexpr Flags unknown{Flag::unknown, Flag::unknown};
+    static constexpr Flags unknown{Flag::unknown, Flag::unknown, Flag::unknown};
 
     using Release = SQLDumpRelease;
 
@@ -83,7 +86,9 @@ public:
     // The flags the client reads the text in progress with.
     Flags reading() const { return block_ ? client_ : session_; }
     // Within a text: a piece changed a flag the client read it with.
-    bool readsApart() const { return apart_.ansiQuotes || apart_.noBackslashEscapes; }
+    bool readsApart() const {
+        return apart_.ansiQuotes || apart_.noBackslashEscapes || apart_.multibyte;
+    }
 
     // After the server ran a text the client sent: `text` is its examined
     // text, `cut` when it goes on past it.
@@ -104,12 +109,19 @@ public:
 
     // The flags of a sql_mode value, false when the server refuses it.
     static bool modes(std::string_view value, Flags& flags);
+    // Where, read in a multibyte set of Flags::multibyte, `bytes` (after the
+    // byte `before`) hold a byte of 0x81 or more right before a "`", or
+    // before a "\\" that the client takes as escaping a quote, a backslash
+    // or a line end: the server reads the two as one character. npos if
+    // nowhere.
+    static std::size_t trailApart(std::string_view bytes, unsigned char before);
     // A user variable's name as the server tells names apart.
     static std::string variableKey(std::string_view name);
 
     // What code may do once it runs.
     struct Code {
         bool setsMode = false;
+        bool setsCharset = false;
         bool anyVariable = false;
         std::set<std::string> variables;
         std::set<std::string> words; // names it may reach other code by
@@ -120,11 +132,13 @@ private:
     struct Apart {
         bool ansiQuotes = false;
         bool noBackslashEscapes = false;
+        bool multibyte = false;
     };
 
     void apply(std::string_view text, bool cut);
     bool set(std::string_view text);
     void runs(const Code& statement, bool cut);
+    void modeUnknown();
     Code reach(const std::set<std::string>& words, bool allRoutines) const;
     Code codeOf(std::string_view text, bool cut) const;
     void made(const std::string& kind, const std::string& key, const Code& code);
@@ -141,6 +155,7 @@ private:
     std::map<std::string, Code> routines_;
     std::map<std::string, Code> triggers_;
     bool anySetsMode_ = false;
+    bool anySetsCharset_ = false;
     // The text in progress with ";" within it.
     bool block_ = false;
     Flags client_;

@@ -60,6 +60,8 @@ std::string refusal() {
     } catch (const SQLDumpScanner::AmbiguousEscape& escape) {
         return "ambiguous escape at byte " + std::to_string(escape.offset) + " since " +
                std::to_string(escape.since);
+    } catch (const SQLDumpScanner::MultibyteTrail& trail) {
+        return "multibyte trail at byte " + std::to_string(trail.offset);
     } catch (const SQLDumpScanner::ModeWithin& within) {
         return "mode within at byte " + std::to_string(within.offset) + " read apart at " +
                std::to_string(within.piece);
@@ -218,11 +220,13 @@ public:
     struct Pair {
         int ansi = 0;
         int noEscapes = 0;
+        int multibyte = 0;
     };
 
     Pair now() const {
         const SQLDumpSqlMode::Flags flags = mode_.reading();
-        return {static_cast<int>(flags.ansiQuotes), static_cast<int>(flags.noBackslashEscapes)};
+        return {static_cast<int>(flags.ansiQuotes), static_cast<int>(flags.noBackslashEscapes),
+                static_cast<int>(flags.multibyte)};
     }
     std::size_t quotesSince() const { return quotesSince_; }
     std::size_t escapesSince() const { return escapesSince_; }
@@ -387,6 +391,13 @@ private:
         if (!pending_) {
             out_ += dump_.substr(start_, to - start_);
             return;
+        }
+        if (mode_.now().multibyte != 0) {
+            const std::size_t at = SQLDumpSqlMode::trailApart(
+                dump_.substr(start_, to - start_),
+                start_ > 0 ? static_cast<unsigned char>(dump_[start_ - 1]) : 0);
+            if (at != std::string_view::npos)
+                throw SQLDumpScanner::MultibyteTrail{start_ + at};
         }
         // Only the text's first bytes are examined.
         const bool cut = text_.size() > SQLDumpStatement::headLimit;
@@ -624,8 +635,8 @@ std::string selecting(std::string dump, std::string_view marker, std::string_vie
                       std::string_view defaults) {
     std::string selection = "\nUSE `" + std::string(target) + "`";
     if (!defaults.empty())
-        selection = "\nALTER DATABASE `" + std::string(target) + "` " + std::string(defaults) + ";" +
-                    selection;
+        selection = "\nALTER DATABASE `" + std::string(target) + "` " + std::string(defaults) +
+                    ";" + selection;
     for (std::size_t at = dump.find(marker); at != std::string::npos;
          at = dump.find(marker, at + 1)) {
         const std::size_t start = dump.rfind(';', at) + 1;

@@ -223,7 +223,7 @@ TEST(SQLDumpSqlModeTest, CodeChangesTheModeOnlyWhereItRuns) {
     mode.ran("INSERT INTO lines VALUES (1)", false);
     EXPECT_EQ(mode.flags(), (SQLDumpSqlMode::Flags{off, off}));
     mode.ran("INSERT INTO orders VALUES (2)", false);
-    EXPECT_EQ(mode.flags(), SQLDumpSqlMode::unknown);
+    EXPECT_EQ(mode.flags(), (SQLDumpSqlMode::Flags{unknown, unknown, off}));
     // The saved mode names no variable the code assigns.
     mode.ran("SET sql_mode = @saved_sql_mode", false);
     EXPECT_EQ(mode.flags(), (SQLDumpSqlMode::Flags{off, off}));
@@ -326,6 +326,52 @@ TEST(SQLDumpSqlModeTest, AnEventKeepsTheModeSavedAroundIt) {
     called.ran("CREATE FUNCTION f() RETURNS INT BEGIN SET sql_mode = 'ANSI'", false);
     called.ran("CREATE EVENT e ON SCHEDULE AT f() DO SELECT 1", false);
     EXPECT_EQ(called.flags().ansiQuotes, unknown);
+}
+
+// The server reads quotes in the client character set the session names; a
+// set whose characters may end in a backslash or backtick is followed.
+TEST(SQLDumpSqlModeTest, TheSessionsCharacterSetIsFollowed) {
+    const auto multibyte = [](const std::vector<std::string>& statements) {
+        SQLDumpSqlMode mode;
+        for (const std::string& statement : statements)
+            mode.ran(statement, false);
+        return mode.flags().multibyte;
+    };
+    for (const char* set : {"big5", "GBK", "sjis", "cp932", "gb18030"}) {
+        EXPECT_EQ(multibyte({std::string("SET NAMES ") + set}), on) << set;
+        EXPECT_EQ(multibyte({std::string("SET CHARACTER SET '") + set + "'"}), on) << set;
+        EXPECT_EQ(multibyte({std::string("SET character_set_client = ") + set}), on) << set;
+        EXPECT_EQ(multibyte({std::string("/*!40101 SET @@session.character_set_client = `") + set +
+                             "` */"}),
+                  on)
+            << set;
+    }
+    EXPECT_EQ(multibyte({"SET NAMES utf8mb4 COLLATE utf8mb4_bin"}), off);
+    EXPECT_EQ(multibyte({"SET NAMES latin1", "SET CHARSET ujis"}), off);
+    EXPECT_EQ(multibyte({"SET GLOBAL character_set_client = gbk"}), off);
+    // mariadb-dump's save and restore around each table.
+    EXPECT_EQ(multibyte({"SET NAMES gbk", "SET @saved_cs_client = @@character_set_client",
+                         "SET character_set_client = utf8mb4",
+                         "SET character_set_client = "
+                         "@saved_cs_client"}),
+              on);
+    EXPECT_EQ(multibyte({"SET @saved_cs_client = @@character_set_client",
+                         "SET character_set_client = gbk",
+                         "SET character_set_client = @saved_cs_client"}),
+              off);
+    EXPECT_EQ(multibyte({"SET character_set_client = @never_set"}), unknown);
+    EXPECT_EQ(multibyte({"SET NAMES gbk, sql_mode = ''", "SET sql_mode = 'ANSI'"}), on);
+
+    // Where a trailing byte reads apart: before a backtick, or before a
+    // backslash that escapes a quote, a backslash or a line end.
+    using T = SQLDumpSqlMode;
+    const std::size_t none = std::string_view::npos;
+    EXPECT_EQ(T::trailApart("'\x83\\''", 0), 2u);
+    EXPECT_EQ(T::trailApart("'a\xbf\\\\'", 0), 3u);
+    EXPECT_EQ(T::trailApart("`\x83``", 0), 2u);
+    EXPECT_EQ(T::trailApart("\\'", 0x83), 0u);
+    EXPECT_EQ(T::trailApart("'\x83\\a' 'x\\''", 0), none);
+    EXPECT_EQ(T::trailApart("'caf\xc3\xa9s' 'it\\'s'", 0), none);
 }
 
 TEST(SQLDumpSqlModeTest, ModeListsFollowTheServersNames) {

@@ -168,6 +168,16 @@ TEST_F(SQLDumpTest, ReadingsThatDependOnTheSessionAreRefusedNamingTheirLine) {
               "Line 3 of the SQL file changes the sql_mode within a statement that goes on after a "
               "semicolon, and the server would read line 4 with the new mode, unlike the client. "
               "End that statement right after the change, or export the dump again.");
+    // In a multibyte set the dump chose, a character ending in a backslash
+    // before a quote; one before any other byte reads alike.
+    const std::string sjis = "SET NAMES sjis;\nINSERT INTO t VALUES ('\x83\\a');\n"
+                             "INSERT INTO t VALUES\n('\x83\\'', 'x');\n";
+    EXPECT_EQ(refusal(dump("dump.sql", sjis)),
+              "Line 4 of the SQL file holds, in the multibyte character set the dump chose for "
+              "the server, a character that ends in a backslash or backtick, which the client "
+              "reads on its own. Export the dump in UTF-8 (utf8mb4), or export it again.");
+    EXPECT_EQ(refusal(dump("dump.sql", "SET NAMES utf8mb4;\n" + sjis.substr(15))), "");
+    EXPECT_EQ(refusal(dump("dump.sql", sjis.substr(0, 46))), "");
     const std::map<std::string, std::string> translated = {
         {"de", "Zeile 4 der SQL-Datei maskiert ein Anführungszeichen innerhalb eines Werts in "
                "Anführungszeichen mit einem Backslash, was der Client anders liest, falls die "
