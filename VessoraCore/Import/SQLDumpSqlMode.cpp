@@ -6,6 +6,7 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -41,17 +42,42 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Whether `text` names sql_mode anywhere, in any letter case.
-bool mentionsMode(std::string_view text) {
-    constexpr std::string_view name = "sql_mode";
-    for (std::size_t at = text.find_first_of("sS"); at != std::string_view::npos;
-         at = text.find_first_of("sS", at + 1)) {
+// Whether `text` holds `name` (lower-case, beginning with a letter) anywhere,
+// in any letter case.
+bool mentions(std::string_view text, std::string_view name) {
+    const char first[] = {name[0], static_cast<char>(name[0] - 'a' + 'A'), '\0'};
+    for (std::size_t at = text.find_first_of(first); at != std::string_view::npos;
+         at = text.find_first_of(first, at + 1)) {
         if (text.size() - at < name.size())
             return false;
         std::size_t k = 1;
         while (k < name.size() && lower(text[at + k]) == name[k])
             ++k;
         if (k == name.size())
+            return true;
+    }
+    return false;
+}
+
+bool mentionsMode(std::string_view text) {
+    return mentions(text, "sql_mode");
+}
+
+// Whether `text` may name the session's character set: NAMES, CHARACTER
+// SET, CHARSET or character_set_client, in any letter case.
+bool mentionsCharset(std::string_view text) {
+    const auto holds = [&](std::size_t at, std::string_view name) {
+        if (text.size() - at < name.size())
+            return false;
+        for (std::size_t k = 1; k < name.size(); ++k)
+            if (lower(text[at + k]) != name[k])
+                return false;
+        return true;
+    };
+    for (std::size_t at = text.find_first_of("nNcC"); at != std::string_view::npos;
+         at = text.find_first_of("nNcC", at + 1)) {
+        if (lower(text[at]) == 'n' ? holds(at, "names")
+                                   : holds(at, "charset") || holds(at, "character"))
             return true;
     }
     return false;
@@ -70,14 +96,6 @@ bool foldsAlike(UChar32 c) {
         return false;
     const UChar32 folded = u_foldCase(c, U_FOLD_CASE_DEFAULT);
     return folded == u_tolower(c) && u_toupper(c) == u_toupper(folded);
-}
-
-// Whether `text` may name the session's character set: NAMES, CHARACTER
-// SET, CHARSET or character_set_client, in any letter case.
-bool mentionsCharset(std::string_view text) {
-    const std::string low = lowered(text);
-    return low.find("names") != std::string::npos || low.find("charset") != std::string::npos ||
-           low.find("character") != std::string::npos;
 }
 
 // The user variables `text` names: "@" and a name, not "@@" and not the
@@ -261,8 +279,14 @@ bool trailsReadApart(std::string_view name) {
     return set == "big5" || set == "gbk" || set == "sjis" || set == "cp932" || set == "gb18030";
 }
 
+// `word` is lower-case.
 bool isWord(const Token& token, std::string_view word) {
-    return token.kind == Kind::word && lowered(token.text) == word;
+    if (token.kind != Kind::word || token.text.size() != word.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (lower(token.text[i]) != word[i])
+            return false;
+    return true;
 }
 
 bool isPunctuation(const Token* token, std::string_view text) {
@@ -558,12 +582,39 @@ std::string SQLDumpSqlMode::variableKey(std::string_view name) {
     return key;
 }
 
+namespace {
+
+std::uint64_t nameHash(std::string_view lowered) {
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (const char c : lowered)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    return hash;
+}
+
+} // namespace
+
+void SQLDumpSqlMode::Code::name(std::string_view lowered) {
+    const std::uint64_t hash = nameHash(lowered);
+    for (const std::uint64_t bit : {hash & 255, (hash >> 8) & 255})
+        names[bit / 64] |= std::uint64_t(1) << (bit % 64);
+}
+
+bool SQLDumpSqlMode::Code::mayName(std::string_view key) const {
+    const std::uint64_t hash = nameHash(key);
+    for (const std::uint64_t bit : {hash & 255, (hash >> 8) & 255})
+        if (!(names[bit / 64] & (std::uint64_t(1) << (bit % 64))))
+            return false;
+    return true;
+}
+
 void SQLDumpSqlMode::Code::add(const Code& other) {
     setsMode = setsMode || other.setsMode;
     setsCharset = setsCharset || other.setsCharset;
     anyVariable = anyVariable || other.anyVariable;
     variables.insert(other.variables.begin(), other.variables.end());
-    words.insert(other.words.begin(), other.words.end());
+    words.insert(words.end(), other.words.begin(), other.words.end());
+    for (std::size_t i = 0; i < names.size(); ++i)
+        names[i] |= other.names[i];
 }
 
 // SET followed by assignments whose values are single tokens; false (and
@@ -733,9 +784,13 @@ bool SQLDumpSqlMode::set(std::string_view text) {
     return true;
 }
 
-SQLDumpSqlMode::Code SQLDumpSqlMode::codeOf(std::string_view text, bool cut) const {
+SQLDumpSqlMode::Code SQLDumpSqlMode::codeOf(std::string_view text, bool cut, const void* lexed,
+                                            bool hashed) const {
     Code code;
-    const std::optional<std::vector<Token>> tokens = lex(text, session_, release_, false);
+    const std::optional<std::vector<Token>> own =
+        lexed ? std::nullopt : lex(text, session_, release_, false);
+    const std::optional<std::vector<Token>>& tokens =
+        lexed ? *static_cast<const std::optional<std::vector<Token>>*>(lexed) : own;
     bool dynamic = false;
     if (tokens) {
         for (const Token& token : *tokens) {
@@ -744,13 +799,16 @@ SQLDumpSqlMode::Code SQLDumpSqlMode::codeOf(std::string_view text, bool cut) con
             const std::string word = lowered(token.text);
             dynamic =
                 dynamic || (token.kind == Kind::word && (word == "execute" || word == "prepare"));
-            code.words.insert(word);
+            if (hashed)
+                code.name(word);
+            else
+                code.words.push_back(word);
         }
     } else {
         for (const std::string& token : SQLDumpTokens::all(text)) {
             const std::string word = lowered(token);
             dynamic = dynamic || word == "execute" || word == "prepare";
-            code.words.insert(word);
+            code.words.push_back(word);
         }
     }
     code.setsMode = cut || dynamic || mentionsMode(text);
@@ -763,12 +821,12 @@ SQLDumpSqlMode::Code SQLDumpSqlMode::codeOf(std::string_view text, bool cut) con
 
 // What running code the dump made that `words` name may do; with
 // `allRoutines`, any routine too (a statement cut before its end).
-SQLDumpSqlMode::Code SQLDumpSqlMode::reach(const std::set<std::string>& words,
+SQLDumpSqlMode::Code SQLDumpSqlMode::reach(const std::vector<std::string>& words,
                                            bool allRoutines) const {
     Code result;
     std::set<std::pair<bool, std::string>> seen;
     std::vector<std::pair<bool, std::string>> next;
-    const auto named = [&](const std::set<std::string>& by) {
+    const auto named = [&](const std::vector<std::string>& by) {
         for (const std::string& word : by) {
             if (routines_.contains(word))
                 next.emplace_back(false, word);
@@ -792,7 +850,14 @@ SQLDumpSqlMode::Code SQLDumpSqlMode::reach(const std::set<std::string>& words,
         result.setsCharset = result.setsCharset || code.setsCharset;
         result.anyVariable = result.anyVariable || code.anyVariable;
         result.variables.insert(code.variables.begin(), code.variables.end());
-        named(code.words);
+        for (const auto& [name, other] : routines_)
+            if (code.mayName(name))
+                next.emplace_back(false, name);
+        for (const auto& [name, other] : triggers_)
+            if (code.mayName(name))
+                next.emplace_back(true, name);
+        if (routines_.contains(unnamed))
+            next.emplace_back(false, unnamed);
     }
     return result;
 }
@@ -821,8 +886,17 @@ void SQLDumpSqlMode::runs(const Code& statement, bool cut) {
 void SQLDumpSqlMode::made(const std::string& kind, const std::string& key, const Code& code) {
     if (kind == "event")
         return; // its body runs in the scheduler's own session
-    Code& held = kind == "trigger" ? triggers_[key] : routines_[key];
+    // So many objects are folded into one that any statement may reach,
+    // which keeps memory bounded whatever the dump holds.
+    constexpr std::size_t mostKept = 4096;
+    auto& byKey = kind == "trigger" ? triggers_ : routines_;
+    const bool kept = byKey.contains(key) || routines_.size() + triggers_.size() < mostKept;
+    Code& held = kept ? byKey[key] : routines_[unnamed];
     held.add(code);
+    for (const std::string& word : held.words)
+        held.name(word);
+    held.words.clear();
+    held.words.shrink_to_fit();
     if (kind == "view")
         held.setsMode = held.setsCharset = held.anyVariable = false, held.variables.clear();
     anySetsMode_ = anySetsMode_ || held.setsMode;
@@ -868,12 +942,12 @@ void SQLDumpSqlMode::apply(std::string_view text, bool cut) {
             if (lexed && !cut) {
                 for (std::size_t at = 0; at < what.schedule; ++at)
                     if (namesCode((*lexed)[at]))
-                        schedule.words.insert(lowered((*lexed)[at].text));
+                        schedule.words.push_back(lowered((*lexed)[at].text));
                 references(text, schedule.variables, schedule.anyVariable);
             }
             runs(schedule, cut || !lexed);
         } else if (!what.kind.empty()) {
-            made(what.kind, what.key.empty() ? unnamed : what.key, codeOf(text, cut));
+            made(what.kind, what.key.empty() ? unnamed : what.key, codeOf(text, cut, &lexed, true));
         } else {
             runs(codeOf(text, cut), cut);
         }
@@ -951,13 +1025,13 @@ void SQLDumpSqlMode::firstWithin(std::string_view text, bool cut) {
         Code schedule;
         for (std::size_t at = 0; at < what.schedule; ++at)
             if (namesCode((*lexed)[at]))
-                schedule.words.insert(lowered((*lexed)[at].text));
+                schedule.words.push_back(lowered((*lexed)[at].text));
         references(text, schedule.variables, schedule.anyVariable);
         runs(schedule, cut);
     }
     pendingKind_ = what.kind;
     pendingKey_ = what.key.empty() ? unnamed : what.key;
-    pending_ = codeOf(text, cut);
+    pending_ = codeOf(text, cut, &lexed, true);
     making_ = true;
     depth_ = 0;
     if (what.body && !cut) {
@@ -981,6 +1055,136 @@ void SQLDumpSqlMode::endBlockBody() {
     pending_ = {};
 }
 
+void SQLDumpSqlMode::pieceOf(std::string_view text, bool cut, Code& code) {
+    // The first tokens, for the blocks; every word and name, hashed.
+    constexpr std::size_t leadingTokens = 8;
+    std::vector<Token> leading;
+    leading.reserve(leadingTokens);
+    bool dynamic = false;
+    bool readable = true;
+    bool executable = false;
+    const bool escapes = session_.noBackslashEscapes == Flag::off;
+    std::string word;
+    const auto take = [&](Kind kind, std::string_view raw) {
+        if (kind == Kind::word || kind == Kind::name) {
+            word.assign(raw);
+            for (char& c : word)
+                c = lower(c);
+            code.name(word);
+            dynamic = dynamic || (kind == Kind::word && (word == "execute" || word == "prepare"));
+        }
+        if (leading.size() < leadingTokens)
+            leading.push_back({kind, std::string(raw)});
+    };
+    std::size_t i = 0;
+    const std::size_t size = text.size();
+    while (i < size && readable) {
+        const char c = text[i];
+        const char n = i + 1 < size ? text[i + 1] : '\0';
+        if (SQLDumpClientText::isBlank(static_cast<unsigned char>(c))) {
+            ++i;
+        } else if (c == '#' || SQLDumpTokens::opensDashComment(text, i)) {
+            const std::size_t lineFeed = text.find('\n', i);
+            i = lineFeed == std::string_view::npos ? size : lineFeed + 1;
+        } else if (c == '/' && n == '*') {
+            std::size_t content = i + 2;
+            const bool mariadb = text.substr(content).starts_with("M!");
+            if (text.substr(content).starts_with("!") || mariadb) {
+                content += mariadb ? 2 : 1;
+                std::size_t digits = content;
+                while (digits < size && digits - content < 6 && isDigit(text[digits]))
+                    ++digits;
+                const std::optional<bool> runs =
+                    runsVersion(text.substr(content, digits - content), mariadb, release_);
+                if (!runs || executable) {
+                    readable = false;
+                    break;
+                }
+                if (*runs) {
+                    executable = true;
+                    i = digits - content < 5 ? content : digits;
+                    continue;
+                }
+            }
+            const std::size_t close = text.find("*/", i + 2);
+            if (close == std::string_view::npos) {
+                readable = false;
+                break;
+            }
+            i = close + 2;
+        } else if (c == '*' && n == '/' && executable) {
+            executable = false;
+            i += 2;
+        } else if (c == '\'' || c == '"' || c == '`') {
+            const bool name = c == '`' || (c == '"' && session_.ansiQuotes == Flag::on);
+            if (c == '"' && session_.ansiQuotes == Flag::unknown) {
+                readable = false;
+                break;
+            }
+            std::size_t j = i + 1;
+            bool doubled = false;
+            for (;;) {
+                if (j >= size) {
+                    readable = false;
+                    break;
+                }
+                if (text[j] == '\\' && escapes && !name) {
+                    j += 2;
+                    continue;
+                }
+                if (text[j] == c) {
+                    if (j + 1 < size && text[j + 1] == c) {
+                        doubled = true;
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++j;
+            }
+            if (!readable)
+                break;
+            std::string_view content = text.substr(i + 1, j - i - 1);
+            std::string unescaped;
+            if (doubled) {
+                for (std::size_t k = 0; k < content.size(); ++k) {
+                    unescaped += content[k];
+                    if (content[k] == c)
+                        ++k;
+                }
+                content = unescaped;
+            }
+            take(name ? Kind::name : Kind::string, content);
+            i = j + 1;
+        } else if (c == '@') {
+            std::size_t j = i + 1;
+            while (j < size && (isWordByte(text[j]) || text[j] == '.' || text[j] == '@'))
+                ++j;
+            take(Kind::user, text.substr(i, j - i));
+            i = j;
+        } else if (isWordByte(c)) {
+            std::size_t j = i;
+            while (j < size && isWordByte(text[j]))
+                ++j;
+            take(Kind::word, text.substr(i, j - i));
+            i = j;
+        } else {
+            take(Kind::punctuation, text.substr(i, c == ':' && n == '=' ? 2 : 1));
+            i += c == ':' && n == '=' ? 2 : 1;
+        }
+    }
+    if (readable)
+        followBlocks(leading, 0, depth_);
+    else
+        depth_ = 0; // where the body ends is not known: what follows may run
+    const bool unknown = cut || dynamic || !readable;
+    code.setsMode = code.setsMode || unknown || mentionsMode(text);
+    code.setsCharset = code.setsCharset || unknown || mentionsCharset(text);
+    code.anyVariable = code.anyVariable || unknown;
+    if (!cut)
+        references(text, code.variables, code.anyVariable);
+}
+
 void SQLDumpSqlMode::ranWithin(std::string_view text, bool cut) {
     if (!block_) {
         firstWithin(text, cut);
@@ -992,12 +1196,7 @@ void SQLDumpSqlMode::ranWithin(std::string_view text, bool cut) {
                          (apart_.multibyte && text.find('`') != std::string_view::npos)))
         throw ReadApart{};
     if (making_) {
-        pending_.add(codeOf(text, cut));
-        const std::optional<std::vector<Token>> lexed = lex(text, session_, release_, false);
-        if (lexed)
-            followBlocks(*lexed, 0, depth_);
-        else
-            depth_ = 0;
+        pieceOf(text, cut, pending_);
         if (depth_ == 0)
             endBlockBody();
         return;

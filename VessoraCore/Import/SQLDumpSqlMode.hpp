@@ -42,11 +42,14 @@
 // throws ReadApart.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace vessora {
 
@@ -124,8 +127,13 @@ public:
         bool setsCharset = false;
         bool anyVariable = false;
         std::set<std::string> variables;
-        std::set<std::string> words; // names it may reach other code by
+        std::vector<std::string> words; // names it may reach other code by, read
+        // Those names hashed, as kept for code made: it may reach code of a
+        // name whose bits are set.
+        std::array<std::uint64_t, 4> names{};
         void add(const Code& other);
+        void name(std::string_view lowered);
+        bool mayName(std::string_view key) const;
     };
 
 private:
@@ -139,8 +147,13 @@ private:
     bool set(std::string_view text);
     void runs(const Code& statement, bool cut);
     void modeUnknown();
-    Code reach(const std::set<std::string>& words, bool allRoutines) const;
-    Code codeOf(std::string_view text, bool cut) const;
+    Code reach(const std::vector<std::string>& words, bool allRoutines) const;
+    // `hashed`: its names kept as code made keeps them.
+    Code codeOf(std::string_view text, bool cut, const void* lexed = nullptr,
+                bool hashed = false) const;
+    // A piece of a body: its code added to `code`, and the BEGIN ... END
+    // blocks it opens and closes, read in one pass.
+    void pieceOf(std::string_view text, bool cut, Code& code);
     void made(const std::string& kind, const std::string& key, const Code& code);
     void endBlock();
     void endBlockBody();
@@ -152,8 +165,8 @@ private:
     bool globalChanged_ = false;
     std::map<std::string, Flags> variables_; // by variableKey()
     // Code the dump made: routines and views by name, triggers by table.
-    std::map<std::string, Code> routines_;
-    std::map<std::string, Code> triggers_;
+    std::unordered_map<std::string, Code> routines_;
+    std::unordered_map<std::string, Code> triggers_;
     bool anySetsMode_ = false;
     bool anySetsCharset_ = false;
     // The text in progress with ";" within it.
