@@ -157,6 +157,56 @@ std::optional<bool> runsVersion(std::string_view digits, bool mariadb,
     return std::nullopt;
 }
 
+// Steps over what the server skips at `i`: blanks, comments, the opening of
+// an executable comment it runs and the close of one open. False when there
+// is none; `unsure` where the reading is not certain (a version gate that
+// depends on the release, a comment left open or nested).
+bool skipIgnored(std::string_view text, std::size_t& i, bool& executable,
+                 SQLDumpSqlMode::Release release, bool& unsure) {
+    const std::size_t size = text.size();
+    const char c = text[i];
+    const char n = i + 1 < size ? text[i + 1] : '\0';
+    if (SQLDumpClientText::isBlank(static_cast<unsigned char>(c))) {
+        ++i;
+    } else if (c == '#' || SQLDumpTokens::opensDashComment(text, i)) {
+        const std::size_t lineFeed = text.find('\n', i);
+        i = lineFeed == std::string_view::npos ? size : lineFeed + 1;
+    } else if (c == '/' && n == '*') {
+        std::size_t content = i + 2;
+        const bool mariadb = text.substr(content).starts_with("M!");
+        if (text.substr(content).starts_with("!") || mariadb) {
+            content += mariadb ? 2 : 1;
+            std::size_t digits = content;
+            while (digits < size && digits - content < 6 && isDigit(text[digits]))
+                ++digits;
+            const std::optional<bool> runs =
+                runsVersion(text.substr(content, digits - content), mariadb, release);
+            if (!runs || executable) {
+                unsure = true;
+                return false;
+            }
+            if (*runs) {
+                executable = true;
+                i = digits - content < 5 ? content : digits;
+                return true;
+            }
+        }
+        const std::size_t close = text.find("*/", i + 2);
+        if (close == std::string_view::npos ||
+            text.substr(i + 2, close - i - 2).find("/*") != std::string_view::npos) {
+            unsure = true;
+            return false;
+        }
+        i = close + 2;
+    } else if (c == '*' && n == '/' && executable) {
+        executable = false;
+        i += 2;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // `strict`: the text of one SET, refused (none) where a quoted value holds
 // a backslash, which no mode name does, or an executable comment stays
 // open. Otherwise a piece of a longer text, whose quotes are skipped and
@@ -197,37 +247,11 @@ std::optional<std::vector<Token>> lex(std::string_view text, Flags flags,
     while (i < size) {
         const char c = text[i];
         const char n = i + 1 < size ? text[i + 1] : '\0';
-        if (SQLDumpClientText::isBlank(static_cast<unsigned char>(c))) {
-            ++i;
-        } else if (c == '#' || SQLDumpTokens::opensDashComment(text, i)) {
-            const std::size_t lineFeed = text.find('\n', i);
-            i = lineFeed == std::string_view::npos ? size : lineFeed + 1;
-        } else if (c == '/' && n == '*') {
-            std::size_t content = i + 2;
-            const bool mariadb = text.substr(content).starts_with("M!");
-            if (text.substr(content).starts_with("!") || mariadb) {
-                content += mariadb ? 2 : 1;
-                std::size_t digits = content;
-                while (digits < size && digits - content < 6 && isDigit(text[digits]))
-                    ++digits;
-                const std::optional<bool> runs =
-                    runsVersion(text.substr(content, digits - content), mariadb, release);
-                if (!runs || executable)
-                    return std::nullopt;
-                if (*runs) {
-                    executable = true;
-                    i = digits - content < 5 ? content : digits;
-                    continue;
-                }
-            }
-            const std::size_t close = text.find("*/", i + 2);
-            if (close == std::string_view::npos ||
-                text.substr(i + 2, close - i - 2).find("/*") != std::string_view::npos)
-                return std::nullopt;
-            i = close + 2;
-        } else if (c == '*' && n == '/' && executable) {
-            executable = false;
-            i += 2;
+        bool unsure = false;
+        if (skipIgnored(text, i, executable, release, unsure)) {
+            continue;
+        } else if (unsure) {
+            return std::nullopt;
         } else if (c == '\'' || (c == '"' && flags.ansiQuotes == Flag::off)) {
             std::optional<std::string> content = quoted(c, escapes);
             if (!content)
@@ -1081,40 +1105,12 @@ void SQLDumpSqlMode::pieceOf(std::string_view text, bool cut, Code& code) {
     while (i < size && readable) {
         const char c = text[i];
         const char n = i + 1 < size ? text[i + 1] : '\0';
-        if (SQLDumpClientText::isBlank(static_cast<unsigned char>(c))) {
-            ++i;
-        } else if (c == '#' || SQLDumpTokens::opensDashComment(text, i)) {
-            const std::size_t lineFeed = text.find('\n', i);
-            i = lineFeed == std::string_view::npos ? size : lineFeed + 1;
-        } else if (c == '/' && n == '*') {
-            std::size_t content = i + 2;
-            const bool mariadb = text.substr(content).starts_with("M!");
-            if (text.substr(content).starts_with("!") || mariadb) {
-                content += mariadb ? 2 : 1;
-                std::size_t digits = content;
-                while (digits < size && digits - content < 6 && isDigit(text[digits]))
-                    ++digits;
-                const std::optional<bool> runs =
-                    runsVersion(text.substr(content, digits - content), mariadb, release_);
-                if (!runs || executable) {
-                    readable = false;
-                    break;
-                }
-                if (*runs) {
-                    executable = true;
-                    i = digits - content < 5 ? content : digits;
-                    continue;
-                }
-            }
-            const std::size_t close = text.find("*/", i + 2);
-            if (close == std::string_view::npos) {
-                readable = false;
-                break;
-            }
-            i = close + 2;
-        } else if (c == '*' && n == '/' && executable) {
-            executable = false;
-            i += 2;
+        bool unsure = false;
+        if (skipIgnored(text, i, executable, release_, unsure)) {
+            continue;
+        } else if (unsure) {
+            readable = false;
+            break;
         } else if (c == '\'' || c == '"' || c == '`') {
             const bool name = c == '`' || (c == '"' && session_.ansiQuotes == Flag::on);
             if (c == '"' && session_.ansiQuotes == Flag::unknown) {
