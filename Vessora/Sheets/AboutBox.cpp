@@ -22,8 +22,13 @@ namespace {
 int titleBarWidth(const QString& title) {
     QFont font = QApplication::font("QMdiSubWindowTitleBar");
     font.setBold(true);
-    const QFontMetrics metrics(font);
-    return metrics.horizontalAdvance(title) + 2 * 3 * 2 * metrics.height();
+    const int buttons = 2 * 3 * 2 * QFontMetrics(font).height();
+    // A window manager's title type may run up to a quarter bigger than ours.
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * 1.25);
+    else
+        font.setPixelSize(font.pixelSize() * 5 / 4);
+    return QFontMetrics(font).horizontalAdvance(title) + buttons;
 }
 
 // The width the title asks for, in the box's grid. Its type finds it again
