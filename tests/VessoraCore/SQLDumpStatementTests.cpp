@@ -254,8 +254,8 @@ TEST_F(SQLDumpStatementTest, ACreatedNameMayBeFollowedByEveryClauseTheServerAcce
         }
         ASSERT_TRUE(adapted) << head;
         EXPECT_TRUE(adapted->ends_with("\nUSE `new_db`")) << head;
-        const bool defaults = head.find("CHAR") != std::string::npos ||
-                              head.find("COLLATE") != std::string::npos;
+        const bool defaults =
+            head.find("CHAR") != std::string::npos || head.find("COLLATE") != std::string::npos;
         EXPECT_EQ(adapted->starts_with("\nALTER DATABASE `new_db` "), defaults) << head;
         EXPECT_EQ(summary.sourceDatabase, name) << head;
     }
