@@ -608,6 +608,18 @@ std::string SQLDumpSqlMode::variableKey(std::string_view name) {
 
 namespace {
 
+// What an event's schedule, evaluated when the event is made, may run: the
+// names in its first `end` tokens and the variables its text names.
+SQLDumpSqlMode::Code scheduleOf(const std::vector<Token>& tokens, std::size_t end,
+                                std::string_view text) {
+    SQLDumpSqlMode::Code schedule;
+    for (std::size_t at = 0; at < end; ++at)
+        if (namesCode(tokens[at]))
+            schedule.words.push_back(lowered(tokens[at].text));
+    references(text, schedule.variables, schedule.anyVariable);
+    return schedule;
+}
+
 std::uint64_t nameHash(std::string_view lowered) {
     std::uint64_t hash = 1469598103934665603ULL;
     for (const char c : lowered)
@@ -962,14 +974,7 @@ void SQLDumpSqlMode::apply(std::string_view text, bool cut) {
             what.key = unnamed;
         }
         if (what.kind == "event") {
-            Code schedule;
-            if (lexed && !cut) {
-                for (std::size_t at = 0; at < what.schedule; ++at)
-                    if (namesCode((*lexed)[at]))
-                        schedule.words.push_back(lowered((*lexed)[at].text));
-                references(text, schedule.variables, schedule.anyVariable);
-            }
-            runs(schedule, cut || !lexed);
+            runs(lexed && !cut ? scheduleOf(*lexed, what.schedule, text) : Code{}, cut || !lexed);
         } else if (!what.kind.empty()) {
             made(what.kind, what.key.empty() ? unnamed : what.key, codeOf(text, cut, &lexed, true));
         } else {
@@ -1046,12 +1051,7 @@ void SQLDumpSqlMode::firstWithin(std::string_view text, bool cut) {
         return;
     }
     if (what.kind == "event") {
-        Code schedule;
-        for (std::size_t at = 0; at < what.schedule; ++at)
-            if (namesCode((*lexed)[at]))
-                schedule.words.push_back(lowered((*lexed)[at].text));
-        references(text, schedule.variables, schedule.anyVariable);
-        runs(schedule, cut);
+        runs(scheduleOf(*lexed, what.schedule, text), cut);
     }
     pendingKind_ = what.kind;
     pendingKey_ = what.key.empty() ? unnamed : what.key;
