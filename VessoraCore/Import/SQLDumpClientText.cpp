@@ -1,6 +1,7 @@
 #include "VessoraCore/Import/SQLDumpClientText.hpp"
 
 #include <algorithm>
+#include <array>
 
 namespace vessora::SQLDumpClientText {
 
@@ -94,6 +95,69 @@ void Reader::endLine() {
     skipLine_ = false;
 }
 
+namespace {
+
+// Per state of the client, the ASCII bytes that mean nothing to it but
+// being text (or skipped, in a block comment).
+struct PlainBytes {
+    std::array<bool, 256> outside{}, blockComment{}, apostrophe{}, doubleQuote{}, backtick{};
+    PlainBytes() {
+        for (int c = 0; c < 0x80; ++c) {
+            if (c == '\n')
+                continue;
+            blockComment[c] = c != '/' && c != '*';
+            const bool quoted = c != '\\';
+            apostrophe[c] = quoted && c != '\'';
+            doubleQuote[c] = quoted && c != '"';
+            backtick[c] = quoted && c != '`';
+            outside[c] = quoted && c != '#' && c != '-' && c != '/' && c != '*' && c != '\'' &&
+                         c != '"' && c != '`';
+        }
+    }
+};
+
+} // namespace
+
+// Where the run of bytes from `i` that mean nothing to the client in its
+// present state ends.
+std::size_t Reader::plainRun(std::string_view bytes, std::size_t i, std::size_t upTo) const {
+    static const PlainBytes tables;
+    const std::array<bool, 256>& plain = blockComment_   ? tables.blockComment
+                                         : quote_ == 0   ? tables.outside
+                                         : quote_ == '`' ? tables.backtick
+                                         : quote_ == '"' ? tables.doubleQuote
+                                                         : tables.apostrophe;
+    std::size_t end = i;
+    while (end < upTo && plain[static_cast<unsigned char>(bytes[end])])
+        ++end;
+    return end;
+}
+
+// Takes the plain run [i, end) as the byte-by-byte reading would: the
+// space a block comment left before its first byte if that is not blank,
+// then the bytes up to the one the limit cuts.
+void Reader::takeRun(std::string_view bytes, std::size_t& i, std::size_t end) {
+    if (blockComment_) {
+        i = end;
+        return;
+    }
+    if (needSpace_ && !isBlank(static_cast<unsigned char>(bytes[i])))
+        add(" ");
+    needSpace_ = false;
+    const std::size_t room = limit_ - std::min(limit_, text_.size() + line_.size());
+    const std::size_t taken = std::min(end - i, room == std::string::npos ? room : room + 1);
+    if (!firstText_) {
+        for (std::size_t k = i; k < i + taken; ++k) {
+            if (!isBlank(static_cast<unsigned char>(bytes[k]))) {
+                firstText_ = consumed_ + k;
+                break;
+            }
+        }
+    }
+    add(bytes.substr(i, taken));
+    i += taken;
+}
+
 std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
     // Within the line: past its end the client reads its terminating NUL.
     const auto at = [&](std::size_t k) -> int {
@@ -114,7 +178,12 @@ std::size_t Reader::read(std::string_view bytes, std::size_t upTo) {
             continue;
         }
         if (skipLine_) {
-            ++i;
+            const std::size_t lineFeed = bytes.find('\n', i);
+            i = std::min(lineFeed == std::string_view::npos ? bytes.size() : lineFeed, upTo);
+            continue;
+        }
+        if (const std::size_t end = plainRun(bytes, i, upTo); end > i) {
+            takeRun(bytes, i, end);
             continue;
         }
         if (const std::size_t length =

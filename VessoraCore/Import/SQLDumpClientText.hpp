@@ -85,6 +85,8 @@ public:
 
 private:
     void add(std::string_view bytes);
+    std::size_t plainRun(std::string_view bytes, std::size_t i, std::size_t upTo) const;
+    void takeRun(std::string_view bytes, std::size_t& i, std::size_t end);
     void flush();
     void endLine();
 

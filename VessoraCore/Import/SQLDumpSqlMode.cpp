@@ -7,6 +7,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -25,6 +26,20 @@ char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Whether `text` is `word` (lower-case) in any ASCII letter case.
+bool equalsLowered(std::string_view text, std::string_view word) {
+    if (text.size() != word.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (lower(text[i]) != word[i])
+            return false;
+    return true;
+}
+
+bool hasUpper(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
 std::string lowered(std::string_view text) {
     std::string out(text);
     for (char& c : out)
@@ -32,10 +47,18 @@ std::string lowered(std::string_view text) {
     return out;
 }
 
-bool isWordByte(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '$' || byte >= 0x80;
+struct WordBytes {
+    std::array<bool, 256> is{};
+    WordBytes() {
+        for (int c = 0; c < 256; ++c)
+            is[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '$' || c >= 0x80;
+    }
+};
+
+inline bool isWordByte(char c) {
+    static const WordBytes bytes;
+    return bytes.is[static_cast<unsigned char>(c)];
 }
 
 bool isDigit(char c) {
@@ -137,7 +160,21 @@ enum class Kind { word, string, name, system, user, punctuation };
 
 struct Token {
     Kind kind;
-    std::string text; // a string's or name's contents; lower-cased for variables
+    // A string's or name's contents; lower-cased for variables. It views the
+    // statement's text, or a string its Lexed owns.
+    std::string_view text;
+};
+
+// A statement's tokens, with the texts that are not its bytes as they stand
+// (unescaped, lower-cased), each kept where it cannot move.
+struct Lexed {
+    std::vector<Token> tokens;
+    std::vector<std::unique_ptr<std::string>> owned;
+
+    std::string_view own(std::string text) {
+        owned.push_back(std::make_unique<std::string>(std::move(text)));
+        return *owned.back();
+    }
 };
 
 // What a server of `release` does with an executable comment of `digits`:
@@ -147,7 +184,9 @@ std::optional<bool> runsVersion(std::string_view digits, bool mariadb,
                                 SQLDumpSqlMode::Release release) {
     if (digits.size() < 5)
         return true; // no version: always run, the digits are text
-    const long version = std::stol(std::string(digits.substr(0, 6)));
+    long version = 0;
+    for (const char digit : digits.substr(0, 6))
+        version = version * 10 + (digit - '0');
     if (!mariadb && version >= 50700 && version <= 99999)
         return false;
     if (version <= release.lowest)
@@ -168,7 +207,7 @@ bool skipIgnored(std::string_view text, std::size_t& i, bool& executable,
     const char n = i + 1 < size ? text[i + 1] : '\0';
     if (SQLDumpClientText::isBlank(static_cast<unsigned char>(c))) {
         ++i;
-    } else if (c == '#' || SQLDumpTokens::opensDashComment(text, i)) {
+    } else if (c == '#' || (c == '-' && SQLDumpTokens::opensDashComment(text, i))) {
         const std::size_t lineFeed = text.find('\n', i);
         i = lineFeed == std::string_view::npos ? size : lineFeed + 1;
     } else if (c == '/' && n == '*') {
@@ -211,38 +250,49 @@ bool skipIgnored(std::string_view text, std::size_t& i, bool& executable,
 // a backslash, which no mode name does, or an executable comment stays
 // open. Otherwise a piece of a longer text, whose quotes are skipped and
 // whose executable comment may go on past it.
-std::optional<std::vector<Token>> lex(std::string_view text, Flags flags,
-                                      SQLDumpSqlMode::Release release, bool strict) {
-    std::vector<Token> out;
+std::optional<Lexed> lex(std::string_view text, Flags flags, SQLDumpSqlMode::Release release,
+                         bool strict) {
+    Lexed lexed;
+    std::vector<Token>& out = lexed.tokens;
+    out.reserve(16);
     bool executable = false;
     std::size_t i = 0;
     const std::size_t size = text.size();
     const bool escapes = flags.noBackslashEscapes == Flag::off;
-    const auto quoted = [&](char quote, bool backslashes) -> std::optional<std::string> {
-        std::string content;
+    const auto quoted = [&](char quote, bool backslashes) -> std::optional<std::string_view> {
         std::size_t j = i + 1;
+        bool plain = true; // no escape or doubled quote: the contents are the bytes
         for (;;) {
             if (j >= size)
                 return std::nullopt;
             if (text[j] == '\\' && backslashes) {
                 if (strict || j + 1 >= size)
                     return std::nullopt;
-                content += text[j + 1];
+                plain = false;
                 j += 2;
                 continue;
             }
             if (text[j] == quote) {
                 if (j + 1 < size && text[j + 1] == quote) {
-                    content += quote;
+                    plain = false;
                     j += 2;
                     continue;
                 }
                 break;
             }
-            content += text[j++];
+            ++j;
         }
+        const std::string_view raw = text.substr(i + 1, j - i - 1);
         i = j + 1;
-        return content;
+        if (plain)
+            return raw;
+        std::string content;
+        for (std::size_t k = 0; k < raw.size(); ++k) {
+            if ((raw[k] == '\\' && backslashes) || raw[k] == quote)
+                ++k;
+            content += raw[k];
+        }
+        return lexed.own(std::move(content));
     };
     while (i < size) {
         const char c = text[i];
@@ -253,54 +303,63 @@ std::optional<std::vector<Token>> lex(std::string_view text, Flags flags,
         } else if (unsure) {
             return std::nullopt;
         } else if (c == '\'' || (c == '"' && flags.ansiQuotes == Flag::off)) {
-            std::optional<std::string> content = quoted(c, escapes);
+            const std::optional<std::string_view> content = quoted(c, escapes);
             if (!content)
                 return std::nullopt;
-            out.push_back({Kind::string, std::move(*content)});
+            out.push_back({Kind::string, *content});
         } else if (c == '`' || (c == '"' && flags.ansiQuotes == Flag::on)) {
-            std::optional<std::string> content = quoted(c, false);
+            const std::optional<std::string_view> content = quoted(c, false);
             if (!content)
                 return std::nullopt;
-            out.push_back({Kind::name, std::move(*content)});
+            out.push_back({Kind::name, *content});
         } else if (c == '@') {
             const bool system = n == '@';
             i += system ? 2 : 1;
-            std::string name;
+            std::string_view name;
             if (!system && i < size && (text[i] == '\'' || text[i] == '"' || text[i] == '`')) {
-                std::optional<std::string> content = quoted(text[i], text[i] != '`' && escapes);
+                const std::optional<std::string_view> content =
+                    quoted(text[i], text[i] != '`' && escapes);
                 if (!content)
                     return std::nullopt;
                 name = *content;
             } else {
+                const std::size_t from = i;
                 while (i < size && (isWordByte(text[i]) || text[i] == '.'))
-                    name += text[i++];
+                    ++i;
+                name = text.substr(from, i - from);
             }
-            out.push_back({system ? Kind::system : Kind::user,
-                           system ? lowered(name) : SQLDumpSqlMode::variableKey(name)});
+            const bool ascii = std::all_of(name.begin(), name.end(), [](char b) {
+                return static_cast<unsigned char>(b) < 0x80;
+            });
+            const bool asIs = (system || ascii) && !hasUpper(name);
+            out.push_back(
+                {system ? Kind::system : Kind::user,
+                 asIs ? name
+                      : lexed.own(system ? lowered(name) : SQLDumpSqlMode::variableKey(name))});
         } else if (isWordByte(c)) {
             std::size_t j = i;
             while (j < size && isWordByte(text[j]))
                 ++j;
-            out.push_back({Kind::word, std::string(text.substr(i, j - i))});
+            out.push_back({Kind::word, text.substr(i, j - i)});
             i = j;
-        } else if (c == ':' && n == '=') {
-            out.push_back({Kind::punctuation, ":="});
-            i += 2;
         } else {
-            out.push_back({Kind::punctuation, std::string(1, c)});
-            ++i;
+            const std::size_t length = c == ':' && n == '=' ? 2 : 1;
+            out.push_back({Kind::punctuation, text.substr(i, length)});
+            i += length;
         }
     }
     if (executable && strict)
         return std::nullopt;
-    return out;
+    return lexed;
 }
 
 // A client character set with characters whose trailing byte is a
 // backslash or backtick, which a client reading UTF-8 takes on its own.
 bool trailsReadApart(std::string_view name) {
-    const std::string set = lowered(name);
-    return set == "big5" || set == "gbk" || set == "sjis" || set == "cp932" || set == "gb18030";
+    for (const std::string_view set : {"big5", "gbk", "sjis", "cp932", "gb18030"})
+        if (equalsLowered(name, set))
+            return true;
+    return false;
 }
 
 // `word` is lower-case.
@@ -553,7 +612,14 @@ bool SQLDumpSqlMode::modes(std::string_view value, Flags& flags) {
     std::size_t from = 0;
     for (;;) {
         const std::size_t comma = value.find(',', from);
-        const std::string item = lowered(value.substr(from, comma - from));
+        // Longer items are no mode name: kept as they are, they match none.
+        const std::string_view raw = value.substr(from, comma - from);
+        std::array<char, 32> buffer{};
+        std::string_view item = raw;
+        if (raw.size() <= buffer.size()) {
+            std::transform(raw.begin(), raw.end(), buffer.begin(), lower);
+            item = std::string_view(buffer.data(), raw.size());
+        }
         if (item == "no_backslash_escapes")
             result.noBackslashEscapes = Flag::on;
         else if (quoting.contains(item))
@@ -657,12 +723,12 @@ void SQLDumpSqlMode::Code::add(const Code& other) {
 // nothing changed) for any other form. The server evaluates every value
 // before it assigns the first.
 bool SQLDumpSqlMode::set(std::string_view text) {
-    const std::optional<std::vector<Token>> lexed = lex(text, session_, release_, true);
-    if (lexed && lexed->empty())
+    const std::optional<Lexed> lexed = lex(text, session_, release_, true);
+    if (lexed && lexed->tokens.empty())
         return true; // only in comments the server skips: it runs nothing
-    if (!lexed || !isWord(lexed->front(), "set"))
+    if (!lexed || !isWord(lexed->tokens.front(), "set"))
         return false;
-    const std::vector<Token>& tokens = *lexed;
+    const std::vector<Token>& tokens = lexed->tokens;
     enum class Target { session, global, charset, variable, other };
     struct Assignment {
         Target target;
@@ -715,9 +781,9 @@ bool SQLDumpSqlMode::set(std::string_view text) {
                     isWord(*token, "password") || isWord(*token, "role") ||
                     isWord(*token, "default"))
                     return false;
-                if (lowered(token->text) == "sql_mode")
+                if (equalsLowered(token->text, "sql_mode"))
                     target = globalScope ? Target::global : Target::session;
-                else if (lowered(token->text) == "character_set_client" && !globalScope)
+                else if (equalsLowered(token->text, "character_set_client") && !globalScope)
                     target = Target::charset;
             } else if (token->kind == Kind::system) {
                 if (token->text == "sql_mode" || token->text == "session.sql_mode" ||
@@ -823,13 +889,12 @@ bool SQLDumpSqlMode::set(std::string_view text) {
 SQLDumpSqlMode::Code SQLDumpSqlMode::codeOf(std::string_view text, bool cut, const void* lexed,
                                             bool hashed) const {
     Code code;
-    const std::optional<std::vector<Token>> own =
-        lexed ? std::nullopt : lex(text, session_, release_, false);
-    const std::optional<std::vector<Token>>& tokens =
-        lexed ? *static_cast<const std::optional<std::vector<Token>>*>(lexed) : own;
+    const std::optional<Lexed> own = lexed ? std::nullopt : lex(text, session_, release_, false);
+    const std::optional<Lexed>& tokens =
+        lexed ? *static_cast<const std::optional<Lexed>*>(lexed) : own;
     bool dynamic = false;
     if (tokens) {
-        for (const Token& token : *tokens) {
+        for (const Token& token : tokens->tokens) {
             if (!namesCode(token))
                 continue;
             const std::string word = lowered(token.text);
@@ -940,15 +1005,20 @@ void SQLDumpSqlMode::made(const std::string& kind, const std::string& key, const
 }
 
 void SQLDumpSqlMode::apply(std::string_view text, bool cut) {
-    const std::vector<std::string> tokens = SQLDumpTokens::tokens(text);
-    const std::string keyword = tokens.empty() ? "" : lowered(tokens[0]);
-    const auto word = [&](std::size_t at) {
+    // Two words tell all but what an unreadable CREATE makes.
+    std::vector<std::string> tokens = SQLDumpTokens::first(text, 2);
+    const std::string first = tokens.empty() ? "" : lowered(tokens[0]);
+    const std::string second = tokens.size() < 2 ? "" : lowered(tokens[1]);
+    const std::string_view keyword = first;
+    const auto word = [&](std::size_t at) -> std::string {
+        if (at < 2)
+            return at == 0 ? first : second;
         return at < tokens.size() ? lowered(tokens[at]) : std::string();
     };
     const bool inPlace = keyword == "execute" || keyword == "if" || keyword == "while" ||
                          keyword == "loop" || keyword == "repeat" || keyword == "case" ||
-                         keyword == "for" || (keyword == "begin" && word(1) == "not") ||
-                         (!keyword.empty() && keyword.back() == ':') || word(1) == ":";
+                         keyword == "for" || (keyword == "begin" && second == "not") ||
+                         (!keyword.empty() && keyword.back() == ':') || second == ":";
     if (keyword == "set") {
         if (cut || !set(text)) {
             if (cut || mentionsMode(text))
@@ -962,11 +1032,12 @@ void SQLDumpSqlMode::apply(std::string_view text, bool cut) {
         globalChanged_ = true;
         variables_.clear();
     } else if (keyword == "create") {
-        const std::optional<std::vector<Token>> lexed = lex(text, session_, release_, false);
+        const std::optional<Lexed> lexed = lex(text, session_, release_, false);
         Made what;
         if (lexed) {
-            what = makes(*lexed);
+            what = makes(lexed->tokens);
         } else {
+            tokens = SQLDumpTokens::tokens(text);
             for (std::size_t at = 1; at < tokens.size() && what.kind.empty(); ++at)
                 for (const char* kind : {"trigger", "procedure", "function", "package", "event"})
                     if (word(at) == kind)
@@ -974,7 +1045,8 @@ void SQLDumpSqlMode::apply(std::string_view text, bool cut) {
             what.key = unnamed;
         }
         if (what.kind == "event") {
-            runs(lexed && !cut ? scheduleOf(*lexed, what.schedule, text) : Code{}, cut || !lexed);
+            runs(lexed && !cut ? scheduleOf(lexed->tokens, what.schedule, text) : Code{},
+                 cut || !lexed);
         } else if (!what.kind.empty()) {
             made(what.kind, what.key.empty() ? unnamed : what.key, codeOf(text, cut, &lexed, true));
         } else {
@@ -1043,15 +1115,15 @@ void SQLDumpSqlMode::firstWithin(std::string_view text, bool cut) {
     block_ = true;
     client_ = session_;
     apart_ = {};
-    const std::optional<std::vector<Token>> lexed = lex(text, session_, release_, false);
-    const Made what = lexed ? makes(*lexed) : Made{};
+    const std::optional<Lexed> lexed = lex(text, session_, release_, false);
+    const Made what = lexed ? makes(lexed->tokens) : Made{};
     if (what.kind.empty() || what.kind == "view") {
         apply(text, cut);
         noteApart();
         return;
     }
     if (what.kind == "event") {
-        runs(scheduleOf(*lexed, what.schedule, text), cut);
+        runs(scheduleOf(lexed->tokens, what.schedule, text), cut);
     }
     pendingKind_ = what.kind;
     pendingKey_ = what.key.empty() ? unnamed : what.key;
@@ -1060,12 +1132,13 @@ void SQLDumpSqlMode::firstWithin(std::string_view text, bool cut) {
     depth_ = 0;
     if (what.body && !cut) {
         std::size_t at = *what.body;
-        while (at + 1 < lexed->size() && namesCode((*lexed)[at]) &&
-               isPunctuation(&(*lexed)[at + 1], ":"))
+        const std::vector<Token>& tokens = lexed->tokens;
+        while (at + 1 < tokens.size() && namesCode(tokens[at]) &&
+               isPunctuation(&tokens[at + 1], ":"))
             at += 2;
-        if (at < lexed->size() && isWord((*lexed)[at], "begin")) {
+        if (at < tokens.size() && isWord(tokens[at], "begin")) {
             depth_ = 1;
-            followBlocks(*lexed, at + 1, depth_);
+            followBlocks(tokens, at + 1, depth_);
         }
     }
     if (depth_ == 0)
@@ -1097,8 +1170,11 @@ void SQLDumpSqlMode::pieceOf(std::string_view text, bool cut, Code& code) {
             code.name(word);
             dynamic = dynamic || (kind == Kind::word && (word == "execute" || word == "prepare"));
         }
+        // Only words and where they stand tell the blocks: a quoted text
+        // needs no contents there.
         if (leading.size() < leadingTokens)
-            leading.push_back({kind, std::string(raw)});
+            leading.push_back(
+                {kind, kind == Kind::string || kind == Kind::name ? std::string_view() : raw});
     };
     std::size_t i = 0;
     const std::size_t size = text.size();

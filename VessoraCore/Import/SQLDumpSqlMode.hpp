@@ -163,7 +163,7 @@ private:
     Flags session_;
     Flags global_;
     bool globalChanged_ = false;
-    std::map<std::string, Flags> variables_; // by variableKey()
+    std::map<std::string, Flags, std::less<>> variables_; // by variableKey()
     // Code the dump made: routines and views by name, triggers by table.
     std::unordered_map<std::string, Code> routines_;
     std::unordered_map<std::string, Code> triggers_;

@@ -7,6 +7,7 @@
 #include "VessoraCore/Import/SQLDumpDatabaseStatement.hpp"
 #include "VessoraCore/Import/SQLDumpTokens.hpp"
 
+#include <algorithm>
 #include <vector>
 
 namespace vessora::SQLDumpStatement {
@@ -58,11 +59,25 @@ bool isLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// Whether the text names NO_BACKSLASH_ESCAPES in any letter case, as
+// Unicode capitals tell it.
+bool holdsNoBackslashEscapes(std::string_view sent) {
+    constexpr std::string_view name = "NO_BACKSLASH_ESCAPES";
+    const bool ascii = std::all_of(sent.begin(), sent.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii)
+        return UnicodeText::uppercased(sent).find(name) != std::string::npos;
+    const auto it =
+        std::search(sent.begin(), sent.end(), name.begin(), name.end(), [](char a, char b) {
+            return a == b || (a >= 'a' && a <= 'z' && a - 'a' + 'A' == b);
+        });
+    return it != sent.end();
+}
+
 // The refusals of any statement the server runs, by its first words.
 void refuse(const std::string& keyword, const std::vector<std::string>& tokens,
             std::string_view sent) {
-    if (keyword == "SET" &&
-        UnicodeText::uppercased(sent).find("NO_BACKSLASH_ESCAPES") != std::string::npos)
+    if (keyword == "SET" && holdsNoBackslashEscapes(sent))
         throw VessoraError(
             L10n::text("Export SQL using the default string-escape mode before importing."));
     if (keyword == "DROP" && tokens.size() >= 2 && isDatabaseWord(tokens[1]))
@@ -75,6 +90,18 @@ void refuse(const std::string& keyword, const std::vector<std::string>& tokens,
 bool undecided(const std::string& keyword, const std::vector<std::string>& tokens, bool cut) {
     return cut && tokens.size() < 5 &&
            (keyword == "USE" || keyword == "CREATE" || keyword == "ALTER" || keyword == "DROP");
+}
+
+// The statement's leading tokens and its first word in capitals: the first
+// alone tells what any but a statement about a database does.
+std::vector<std::string> leading(std::string_view sent, bool quotedNames, std::string& keyword) {
+    std::vector<std::string> tokens = SQLDumpTokens::first(sent, 1, quotedNames);
+    if (tokens.empty())
+        return tokens;
+    keyword = UnicodeText::uppercased(tokens[0]);
+    if (keyword == "USE" || keyword == "CREATE" || keyword == "ALTER" || keyword == "DROP")
+        tokens = SQLDumpTokens::tokens(sent, quotedNames);
+    return tokens;
 }
 
 } // namespace
@@ -108,13 +135,13 @@ bool onlyCounts(std::string_view head) {
 }
 
 void checkWithin(std::string_view sent, bool cut, bool quotedNames) {
-    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent, quotedNames);
+    std::string keyword;
+    const std::vector<std::string> tokens = leading(sent, quotedNames, keyword);
     if (tokens.empty()) {
         if (cut)
             throw SelectsWithin();
         return;
     }
-    const std::string keyword = UnicodeText::uppercased(tokens[0]);
     refuse(keyword, tokens, sent);
     if (selecting(keyword, tokens) != Selecting::none || undecided(keyword, tokens, cut))
         throw SelectsWithin();
@@ -122,7 +149,8 @@ void checkWithin(std::string_view sent, bool cut, bool quotedNames) {
 
 std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summary& summary,
                                  std::string_view database, bool quotedNames) {
-    const std::vector<std::string> tokens = SQLDumpTokens::tokens(sent, quotedNames);
+    std::string keyword;
+    const std::vector<std::string> tokens = leading(sent, quotedNames, keyword);
     if (tokens.empty()) {
         // Its first words lie past the examined text, whatever they do.
         if (cut)
@@ -130,7 +158,6 @@ std::optional<std::string> adapt(std::string_view sent, bool cut, SQLDump::Summa
         return std::nullopt;
     }
     ++summary.statementCount;
-    const std::string keyword = UnicodeText::uppercased(tokens[0]);
     refuse(keyword, tokens, sent);
     if (undecided(keyword, tokens, cut))
         throw RunsOn();

@@ -2,7 +2,6 @@
 
 #include "VessoraCore/Process/LogText.hpp"
 
-#include <iterator>
 #include <limits>
 
 namespace vessora::SQLDumpTokens {
@@ -32,22 +31,23 @@ bool neverRun(std::string_view version) {
 // The tokens of `bytes`; stops once enough are held or a line comment runs
 // to the end. An executable comment's content is tokenized on its own and
 // appended whole, so a call may return more than enough.
-std::vector<std::string> collect(std::string_view bytes, std::size_t limit, bool quotedNames) {
-    std::vector<std::string> out;
+void collect(std::string_view bytes, std::size_t limit, bool quotedNames,
+             std::vector<std::string>& out) {
+    const std::size_t before = out.size();
     std::size_t i = 0;
     const std::size_t size = bytes.size();
     while (i < size) {
-        if (out.size() >= limit)
-            return out;
+        if (out.size() - before >= limit)
+            return;
         const char c = bytes[i];
         if (isBlank(c)) {
             ++i;
             continue;
         }
-        if (c == '#' || opensDashComment(bytes, i)) {
+        if (c == '#' || (c == '-' && opensDashComment(bytes, i))) {
             const std::size_t lineFeed = bytes.find('\n', i);
             if (lineFeed == std::string_view::npos)
-                return out;
+                return;
             i = lineFeed + 1;
             continue;
         }
@@ -77,12 +77,8 @@ std::vector<std::string> collect(std::string_view bytes, std::size_t limit, bool
                 std::size_t digits = 0;
                 while (digits < content.size() && isDigit(content[digits]))
                     ++digits;
-                if (!neverRun(content.substr(0, digits))) {
-                    std::vector<std::string> inside =
-                        collect(content.substr(digits), limit, quotedNames);
-                    out.insert(out.end(), std::make_move_iterator(inside.begin()),
-                               std::make_move_iterator(inside.end()));
-                }
+                if (!neverRun(content.substr(0, digits)))
+                    collect(content.substr(digits), limit, quotedNames, out);
             }
             continue;
         }
@@ -106,24 +102,33 @@ std::vector<std::string> collect(std::string_view bytes, std::size_t limit, bool
             continue;
         }
         std::size_t j = i;
-        while (j < size && !endsWord(bytes[j], quotedNames) && !opensDashComment(bytes, j))
+        while (j < size && !endsWord(bytes[j], quotedNames) &&
+               !(bytes[j] == '-' && opensDashComment(bytes, j)))
             ++j;
         if (j == i)
             ++j; // one of "();/" alone
         out.push_back(LogText::replacingInvalidUTF8(bytes.substr(i, j - i)));
         i = j;
     }
-    return out;
 }
 
 } // namespace
 
 std::vector<std::string> tokens(std::string_view bytes, bool quotedNames) {
-    return collect(bytes, enough, quotedNames);
+    return first(bytes, enough, quotedNames);
+}
+
+std::vector<std::string> first(std::string_view bytes, std::size_t count, bool quotedNames) {
+    std::vector<std::string> out;
+    out.reserve(count);
+    collect(bytes, count, quotedNames, out);
+    return out;
 }
 
 std::vector<std::string> all(std::string_view bytes, bool quotedNames) {
-    return collect(bytes, std::numeric_limits<std::size_t>::max(), quotedNames);
+    std::vector<std::string> out;
+    collect(bytes, std::numeric_limits<std::size_t>::max(), quotedNames, out);
+    return out;
 }
 
 bool opensDashComment(std::string_view bytes, std::size_t at) {

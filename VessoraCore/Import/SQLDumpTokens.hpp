@@ -23,6 +23,8 @@ inline constexpr std::size_t enough = 12;
 // `quotedNames`: the server's ANSI_QUOTES mode, where "..." is a name as
 // `...` is.
 std::vector<std::string> tokens(std::string_view bytes, bool quotedNames = false);
+// The first `count` tokens of those (perhaps a few more), when no more are needed.
+std::vector<std::string> first(std::string_view bytes, std::size_t count, bool quotedNames = false);
 // Every token, for a statement whose whole text matters.
 std::vector<std::string> all(std::string_view bytes, bool quotedNames = false);
 

@@ -3,6 +3,7 @@
 #include "VessoraCore/Foundation/UnicodeText.hpp"
 #include "VessoraCore/Foundation/UniqueFd.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -65,6 +66,9 @@ std::string tail(const std::filesystem::path& file, std::size_t limit, std::uint
 
 std::string replacingInvalidUTF8(std::string_view bytes) {
     static constexpr std::string_view replacement = "\xEF\xBF\xBD";
+    if (std::all_of(bytes.begin(), bytes.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(bytes);
     std::string result;
     result.reserve(bytes.size());
     std::size_t i = 0;

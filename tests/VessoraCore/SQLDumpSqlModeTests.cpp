@@ -284,6 +284,14 @@ TEST(SQLDumpSqlModeTest, UserVariablesAreNamedAsTheServerNamesThem) {
     alias.ran("SET @ſ = ''", false);
     alias.ran("SET sql_mode = @s", false);
     EXPECT_EQ(alias.flags().ansiQuotes, unknown);
+    // A quoted name means its contents: doubled quotes are one.
+    EXPECT_EQ(read("'a''b'", "\"a'b\""), on);
+    EXPECT_EQ(read("`c``d`", "'c`d'"), on);
+    SQLDumpSqlMode quoted;
+    quoted.ran("SET @'a''b' = 'ANSI_QUOTES'", false);
+    quoted.ran("SET @\"a'b\" = ''", false);
+    quoted.ran("SET sql_mode = @'a''b'", false);
+    EXPECT_EQ(quoted.flags().ansiQuotes, off);
 }
 
 TEST(SQLDumpSqlModeTest, VersionGatesFollowTheEnvironmentsRelease) {

@@ -11,6 +11,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 namespace vessora {
 namespace {
 
@@ -458,6 +461,95 @@ TEST_F(SQLDumpClientTextTest, TheTextIsWhatTheClientSends) {
     EXPECT_EQ(sent("SELECT 'a\\\nb', 'c\\'d'"), "SELECT 'a\nb', 'c\\'d'");
     // A character of several bytes is taken whole.
     EXPECT_EQ(sent("SELECT 1/**/\xC3\xA9"), "SELECT 1\xC3\xA9");
+}
+
+// Runs of bytes that mean nothing to the client are taken whole; read a
+// byte at a time, or with the text cut at any length, every statement must
+// read the same: the same text (a prefix of the whole), the same place its
+// text begins and the same bytes consumed.
+TEST_F(SQLDumpClientTextTest, ReadingInRunsReadsAsByteByByte) {
+    using SQLDumpClientText::Reader;
+    const std::vector<std::string_view> pieces = {"SELECT ",
+                                                  "a",
+                                                  "  ",
+                                                  "\n",
+                                                  "\t",
+                                                  "'",
+                                                  "\"",
+                                                  "`",
+                                                  "\\",
+                                                  "\\'",
+                                                  "''",
+                                                  "#",
+                                                  "# c\n",
+                                                  "-- ",
+                                                  "--x",
+                                                  "-",
+                                                  "/",
+                                                  "*",
+                                                  "/*",
+                                                  "*/",
+                                                  "/* c */",
+                                                  "/*!40101 ",
+                                                  "/*M!100100 ",
+                                                  "\\-",
+                                                  ";",
+                                                  "delimiter ",
+                                                  "D\xC9LIMITER ",
+                                                  "\xC3\xA9",
+                                                  "\xE2\x82\xAC",
+                                                  "\xF0\x9F\x98\x80",
+                                                  "\xC3",
+                                                  "\xFF",
+                                                  std::string_view("\0", 1),
+                                                  "x1_$",
+                                                  "\r\n",
+                                                  "@@sql_mode"};
+    std::mt19937 random(20261211);
+    for (int round = 0; round < 4000; ++round) {
+        std::string input;
+        const int count = 1 + static_cast<int>(random() % 24);
+        for (int k = 0; k < count; ++k)
+            input += pieces[random() % pieces.size()];
+        const SQLDumpClientText::Start start{
+            .executableLine = random() % 4 == 0,
+            .space = random() % 3 == 0,
+            .midLine = random() % 3 == 0,
+            .ansiQuotes = random() % 3 == 0,
+            .noBackslashEscapes = random() % 4 == 0,
+        };
+        Reader whole(start, std::string::npos);
+        const std::size_t wholeRead = whole.read(input, input.size());
+        const std::string text = whole.text();
+        const std::size_t limit = random() % (text.size() + 3);
+
+        Reader limited(start, limit);
+        const std::size_t limitedRead = limited.read(input, input.size());
+        Reader byteByByte(start, limit);
+        std::size_t read = 0;
+        std::size_t longestStep = 0;
+        while (read < input.size() && !byteByByte.cut()) {
+            const std::size_t step = byteByByte.read(std::string_view(input).substr(read), 1);
+            longestStep = std::max(longestStep, step);
+            read += step;
+        }
+
+        SCOPED_TRACE(::testing::PrintToString(input) + " limit " + std::to_string(limit));
+        EXPECT_EQ(limited.text(), text.substr(0, limit));
+        EXPECT_EQ(limited.cut(), text.size() > limit);
+        EXPECT_EQ(byteByByte.text(), limited.text());
+        EXPECT_EQ(byteByByte.cut(), limited.cut());
+        EXPECT_EQ(byteByByte.firstText(), limited.firstText());
+        EXPECT_EQ(read, limitedRead);
+        // Past the byte asked for only by a character or an escaped pair.
+        EXPECT_LE(longestStep, 4u);
+        if (!limited.cut()) {
+            EXPECT_EQ(limited.firstText(), whole.firstText());
+            EXPECT_EQ(limitedRead, wholeRead);
+        }
+        if (::testing::Test::HasFailure())
+            break;
+    }
 }
 
 using SQLDumpDelimiterTest = SQLDumpRulesTest;
