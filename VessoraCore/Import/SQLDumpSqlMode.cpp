@@ -7,6 +7,8 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <bit>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -701,14 +703,6 @@ void SQLDumpSqlMode::Code::name(std::string_view lowered) {
         names[bit / 64] |= std::uint64_t(1) << (bit % 64);
 }
 
-bool SQLDumpSqlMode::Code::mayName(std::string_view key) const {
-    const std::uint64_t hash = nameHash(key);
-    for (const std::uint64_t bit : {hash & 255, (hash >> 8) & 255})
-        if (!(names[bit / 64] & (std::uint64_t(1) << (bit % 64))))
-            return false;
-    return true;
-}
-
 void SQLDumpSqlMode::Code::add(const Code& other) {
     setsMode = setsMode || other.setsMode;
     setsCharset = setsCharset || other.setsCharset;
@@ -921,45 +915,80 @@ SQLDumpSqlMode::Code SQLDumpSqlMode::codeOf(std::string_view text, bool cut, con
 }
 
 // What running code the dump made that `words` name may do; with
-// `allRoutines`, any routine too (a statement cut before its end).
+// `allRoutines`, any routine too (a statement cut before its end). Code
+// reaches an object when the names it holds, together with those of all
+// code reached before, set both bits of the object's name: a little more
+// than each one alone reaches, found in one pass over the bits.
 SQLDumpSqlMode::Code SQLDumpSqlMode::reach(const std::vector<std::string>& words,
                                            bool allRoutines) const {
-    Code result;
-    std::set<std::pair<bool, std::string>> seen;
-    std::vector<std::pair<bool, std::string>> next;
-    const auto named = [&](const std::vector<std::string>& by) {
-        for (const std::string& word : by) {
-            if (routines_.contains(word))
-                next.emplace_back(false, word);
-            if (triggers_.contains(word))
-                next.emplace_back(true, word);
+    std::vector<std::uint32_t> start;
+    for (const std::string& word : words) {
+        for (const auto* byName : {&routines_, &triggers_}) {
+            if (const auto found = byName->find(word); found != byName->end())
+                start.push_back(found->second);
         }
-        if (routines_.contains(unnamed))
-            next.emplace_back(false, unnamed);
-    };
-    named(words);
-    if (allRoutines)
-        for (const auto& [name, code] : routines_)
-            next.emplace_back(false, name);
+    }
+    // Code whose name could not be read: any statement may reach it.
+    for (const auto* byName : {&routines_, &triggers_}) {
+        if (const auto found = byName->find(unnamed); found != byName->end())
+            start.push_back(found->second);
+    }
+    std::sort(start.begin(), start.end());
+    start.erase(std::unique(start.begin(), start.end()), start.end());
+    // Keyed as what the statement names, and whether every routine too.
+    constexpr std::uint32_t everyRoutine = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> next = start;
+    if (allRoutines) {
+        start.push_back(everyRoutine);
+        for (const auto& [name, at] : routines_)
+            next.push_back(at);
+    }
+    if (next.empty())
+        return {};
+    if (const auto known = reached_.find(start); known != reached_.end())
+        return known->second;
+
+    Code result;
+    std::vector<bool> seen(objects_.size());
+    std::array<std::uint64_t, 4> held{};
+    const auto holds = [&](std::uint8_t bit) { return (held[bit / 64] >> (bit % 64)) & 1; };
+    std::size_t reached = 0;
     while (!next.empty()) {
-        const std::pair<bool, std::string> node = next.back();
+        const std::uint32_t at = next.back();
         next.pop_back();
-        if (!seen.insert(node).second)
+        if (seen[at])
             continue;
-        const Code& code = node.first ? triggers_.at(node.second) : routines_.at(node.second);
+        seen[at] = true;
+        ++reached;
+        const Code& code = objects_[at].code;
         result.setsMode = result.setsMode || code.setsMode;
         result.setsCharset = result.setsCharset || code.setsCharset;
         result.anyVariable = result.anyVariable || code.anyVariable;
         result.variables.insert(code.variables.begin(), code.variables.end());
-        for (const auto& [name, other] : routines_)
-            if (code.mayName(name))
-                next.emplace_back(false, name);
-        for (const auto& [name, other] : triggers_)
-            if (code.mayName(name))
-                next.emplace_back(true, name);
-        if (routines_.contains(unnamed))
-            next.emplace_back(false, unnamed);
+        // Every name held: all code made may run.
+        bool everyName = true;
+        for (std::size_t word = 0; word < held.size(); ++word)
+            everyName = everyName && ~(held[word] | code.names[word]) == 0;
+        if (everyName || reached == objects_.size()) {
+            result = all_;
+            break;
+        }
+        for (std::size_t word = 0; word < held.size(); ++word) {
+            for (std::uint64_t added = code.names[word] & ~held[word]; added != 0;
+                 added &= added - 1) {
+                const auto bit = static_cast<std::uint8_t>(word * 64 + std::countr_zero(added));
+                held[word] |= std::uint64_t(1) << (bit % 64);
+                for (const std::uint32_t other : byBit_[bit])
+                    if (!seen[other] && holds(objects_[other].first) &&
+                        holds(objects_[other].second))
+                        next.push_back(other);
+            }
+        }
     }
+    // Bounded: a dump names few sets of objects over and over.
+    if (reached_.size() >= 1024)
+        reached_.clear();
+    reached_.emplace(std::move(start), result);
     return result;
 }
 
@@ -991,8 +1020,21 @@ void SQLDumpSqlMode::made(const std::string& kind, const std::string& key, const
     // which keeps memory bounded whatever the dump holds.
     constexpr std::size_t mostKept = 4096;
     auto& byKey = kind == "trigger" ? triggers_ : routines_;
-    const bool kept = byKey.contains(key) || routines_.size() + triggers_.size() < mostKept;
-    Code& held = kept ? byKey[key] : routines_[unnamed];
+    const bool kept = byKey.contains(key) || objects_.size() < mostKept;
+    auto& byName = kept ? byKey : routines_;
+    const auto [found, added] =
+        byName.try_emplace(kept ? key : unnamed, static_cast<std::uint32_t>(objects_.size()));
+    if (added) {
+        const std::uint64_t hash = nameHash(found->first);
+        Object object;
+        object.first = static_cast<std::uint8_t>(hash & 255);
+        object.second = static_cast<std::uint8_t>((hash >> 8) & 255);
+        byBit_[object.first].push_back(found->second);
+        if (object.second != object.first)
+            byBit_[object.second].push_back(found->second);
+        objects_.push_back(std::move(object));
+    }
+    Code& held = objects_[found->second].code;
     held.add(code);
     for (const std::string& word : held.words)
         held.name(word);
@@ -1000,6 +1042,11 @@ void SQLDumpSqlMode::made(const std::string& kind, const std::string& key, const
     held.words.shrink_to_fit();
     if (kind == "view")
         held.setsMode = held.setsCharset = held.anyVariable = false, held.variables.clear();
+    all_.setsMode = all_.setsMode || held.setsMode;
+    all_.setsCharset = all_.setsCharset || held.setsCharset;
+    all_.anyVariable = all_.anyVariable || held.anyVariable;
+    all_.variables.insert(held.variables.begin(), held.variables.end());
+    reached_.clear();
     anySetsMode_ = anySetsMode_ || held.setsMode;
     anySetsCharset_ = anySetsCharset_ || held.setsCharset;
 }

@@ -133,7 +133,6 @@ public:
         std::array<std::uint64_t, 4> names{};
         void add(const Code& other);
         void name(std::string_view lowered);
-        bool mayName(std::string_view key) const;
     };
 
 private:
@@ -164,9 +163,21 @@ private:
     Flags global_;
     bool globalChanged_ = false;
     std::map<std::string, Flags, std::less<>> variables_; // by variableKey()
-    // Code the dump made: routines and views by name, triggers by table.
-    std::unordered_map<std::string, Code> routines_;
-    std::unordered_map<std::string, Code> triggers_;
+    // Code the dump made, each with the two bits its name sets in a hash of
+    // names; found by name (routines and views) or table (triggers), and by
+    // each bit, so what code reaches is found without trying every object.
+    struct Object {
+        Code code;
+        std::uint8_t first = 0;
+        std::uint8_t second = 0;
+    };
+    std::vector<Object> objects_;
+    std::unordered_map<std::string, std::uint32_t> routines_;
+    std::unordered_map<std::string, std::uint32_t> triggers_;
+    std::array<std::vector<std::uint32_t>, 256> byBit_;
+    Code all_; // what all code made may do
+    // What code reached from each set of objects may do, until more is made.
+    mutable std::map<std::vector<std::uint32_t>, Code> reached_;
     bool anySetsMode_ = false;
     bool anySetsCharset_ = false;
     // The text in progress with ";" within it.

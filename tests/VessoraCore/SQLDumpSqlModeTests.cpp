@@ -244,6 +244,34 @@ TEST(SQLDumpSqlModeTest, CodeChangesTheModeOnlyWhereItRuns) {
     cut.ran("CREATE FUNCTION g() RETURNS INT RETURN @@sql_mode", false);
     cut.ran("INSERT INTO b VALUES ('" + std::string(100, 'x'), true);
     EXPECT_EQ(cut.flags().ansiQuotes, unknown);
+    // A trigger whose table cannot be read may fire on any row.
+    SQLDumpSqlMode unread;
+    unread.ran("CREATE TRIGGER t BEFORE INSERT ON /*M!110405 a */ b FOR EACH ROW SET sql_mode = ''",
+               false);
+    EXPECT_EQ(unread.flags().ansiQuotes, off);
+    unread.ran("INSERT INTO c VALUES (1)", false);
+    EXPECT_EQ(unread.flags().ansiQuotes, unknown);
+}
+
+// Code reaches code through the names it holds, however many objects a
+// dump makes, and a chain of calls is followed to its end.
+TEST(SQLDumpSqlModeTest, ReachedCodeIsFollowedThroughEveryCall) {
+    for (const int count : {3, 200, 5000}) {
+        SQLDumpSqlMode mode;
+        mode.ran("CREATE PROCEDURE p" + std::to_string(count) + "() SET sql_mode = 'ANSI'", false);
+        for (int k = count - 1; k >= 0; --k)
+            mode.ran("CREATE PROCEDURE p" + std::to_string(k) + "() CALL p" +
+                         std::to_string(k + 1) + "()",
+                     false);
+        mode.ran("CREATE TRIGGER t AFTER INSERT ON orders FOR EACH ROW CALL p0()", false);
+        mode.ran("CREATE PROCEDURE quiet() SELECT 1", false);
+        mode.ran("CALL quiet()", false);
+        EXPECT_EQ(mode.flags().ansiQuotes, count < 4096 ? off : unknown) << count;
+        mode.ran("INSERT INTO lines VALUES (1)", false);
+        EXPECT_EQ(mode.flags().ansiQuotes, count < 4096 ? off : unknown) << count;
+        mode.ran("INSERT INTO orders VALUES (1)", false);
+        EXPECT_EQ(mode.flags().ansiQuotes, unknown) << count;
+    }
 }
 
 TEST(SQLDumpSqlModeTest, OneSetEvaluatesEveryValueBeforeItAssigns) {
