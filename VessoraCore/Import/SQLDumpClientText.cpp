@@ -101,27 +101,30 @@ namespace {
 // being text (or skipped, in a block comment).
 struct PlainBytes {
     std::array<bool, 256> outside{}, blockComment{}, apostrophe{}, doubleQuote{}, backtick{};
-    PlainBytes() {
-        for (int c = 0; c < 0x80; ++c) {
-            if (c == '\n')
-                continue;
-            blockComment[c] = c != '/' && c != '*';
-            const bool quoted = c != '\\';
-            apostrophe[c] = quoted && c != '\'';
-            doubleQuote[c] = quoted && c != '"';
-            backtick[c] = quoted && c != '`';
-            outside[c] = quoted && c != '#' && c != '-' && c != '/' && c != '*' && c != '\'' &&
-                         c != '"' && c != '`';
-        }
-    }
 };
+
+constexpr PlainBytes plainBytes = [] {
+    PlainBytes plain;
+    for (int c = 0; c < 0x80; ++c) {
+        if (c == '\n')
+            continue;
+        plain.blockComment[c] = c != '/' && c != '*';
+        const bool quoted = c != '\\';
+        plain.apostrophe[c] = quoted && c != '\'';
+        plain.doubleQuote[c] = quoted && c != '"';
+        plain.backtick[c] = quoted && c != '`';
+        plain.outside[c] = quoted && c != '#' && c != '-' && c != '/' && c != '*' && c != '\'' &&
+                           c != '"' && c != '`';
+    }
+    return plain;
+}();
 
 } // namespace
 
 // Where the run of bytes from `i` that mean nothing to the client in its
 // present state ends.
 std::size_t Reader::plainRun(std::string_view bytes, std::size_t i, std::size_t upTo) const {
-    static const PlainBytes tables;
+    const PlainBytes& tables = plainBytes;
     const std::array<bool, 256>& plain = blockComment_   ? tables.blockComment
                                          : quote_ == 0   ? tables.outside
                                          : quote_ == '`' ? tables.backtick

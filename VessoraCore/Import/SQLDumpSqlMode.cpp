@@ -49,18 +49,16 @@ std::string lowered(std::string_view text) {
     return out;
 }
 
-struct WordBytes {
+constexpr std::array<bool, 256> wordBytes = [] {
     std::array<bool, 256> is{};
-    WordBytes() {
-        for (int c = 0; c < 256; ++c)
-            is[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '_' || c == '$' || c >= 0x80;
-    }
-};
+    for (int c = 0; c < 256; ++c)
+        is[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                c == '_' || c == '$' || c >= 0x80;
+    return is;
+}();
 
-inline bool isWordByte(char c) {
-    static const WordBytes bytes;
-    return bytes.is[static_cast<unsigned char>(c)];
+bool isWordByte(char c) {
+    return wordBytes[static_cast<unsigned char>(c)];
 }
 
 bool isDigit(char c) {
@@ -1117,7 +1115,8 @@ void SQLDumpSqlMode::ranUnread() {
         endBlock();
         return;
     }
-    variables_.clear();
+    if (!variables_.empty())
+        variables_.clear();
     if (anySetsMode_)
         modeUnknown();
     if (anySetsCharset_)
@@ -1130,11 +1129,36 @@ bool SQLDumpSqlMode::unreadSuffices(std::string_view head) const {
     std::size_t end = 0;
     while (end < head.size() && isWordByte(head[end]))
         ++end;
-    const std::string word = lowered(head.substr(0, end));
-    for (const std::string_view runs :
-         {"call", "execute", "begin", "if", "while", "loop", "repeat", "case", "for"}) {
-        if (word == runs)
+    // The words that run code in place, by their length.
+    const std::string_view word = head.substr(0, end);
+    const auto is = [&](std::string_view runs) { return equalsLowered(word, runs); };
+    switch (end) {
+    case 2:
+        if (is("if"))
             return false;
+        break;
+    case 3:
+        if (is("for"))
+            return false;
+        break;
+    case 4:
+        if (is("call") || is("loop") || is("case"))
+            return false;
+        break;
+    case 5:
+        if (is("begin") || is("while"))
+            return false;
+        break;
+    case 6:
+        if (is("repeat"))
+            return false;
+        break;
+    case 7:
+        if (is("execute"))
+            return false;
+        break;
+    default:
+        break;
     }
     while (end < head.size() && SQLDumpClientText::isBlank(static_cast<unsigned char>(head[end])))
         ++end;
