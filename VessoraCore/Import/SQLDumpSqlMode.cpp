@@ -1130,35 +1130,19 @@ bool SQLDumpSqlMode::unreadSuffices(std::string_view head) const {
     while (end < head.size() && isWordByte(head[end]))
         ++end;
     // The words that run code in place, by their length.
-    const std::string_view word = head.substr(0, end);
-    const auto is = [&](std::string_view runs) { return equalsLowered(word, runs); };
-    switch (end) {
-    case 2:
-        if (is("if"))
-            return false;
-        break;
-    case 3:
-        if (is("for"))
-            return false;
-        break;
-    case 4:
-        if (is("call") || is("loop") || is("case"))
-            return false;
-        break;
-    case 5:
-        if (is("begin") || is("while"))
-            return false;
-        break;
-    case 6:
-        if (is("repeat"))
-            return false;
-        break;
-    case 7:
-        if (is("execute"))
-            return false;
-        break;
-    default:
-        break;
+    static constexpr std::array<std::array<std::string_view, 3>, 8> runInPlace = {
+        {{},
+         {},
+         {"if"},
+         {"for"},
+         {"call", "loop", "case"},
+         {"begin", "while"},
+         {"repeat"},
+         {"execute"}}};
+    if (end < runInPlace.size()) {
+        for (const std::string_view runs : runInPlace[end])
+            if (!runs.empty() && equalsLowered(head.substr(0, end), runs))
+                return false;
     }
     while (end < head.size() && SQLDumpClientText::isBlank(static_cast<unsigned char>(head[end])))
         ++end;
