@@ -276,6 +276,13 @@ private:
             if (*significant_ >= base_) {
                 const std::size_t from = static_cast<std::size_t>(*significant_ - base_);
                 leading_ = std::string(leadingBytes(std::min(length_, from + leadingKept)));
+            } else if (const std::uint64_t kept = *significant_ + leading_.size();
+                       leading_.size() < leadingKept && kept >= base_ && kept < base_ + length_) {
+                // A statement longer than a window keeps its first bytes
+                // whole, as if it had fit.
+                const auto from = static_cast<std::size_t>(kept - base_);
+                leading_.append(data() + from,
+                                std::min(length_ - from, leadingKept - leading_.size()));
             }
         }
         flush(position_);

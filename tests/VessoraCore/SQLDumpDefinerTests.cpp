@@ -75,6 +75,18 @@ TEST(SQLDumpDefinerTest, TheClauseIsLeftOutWhereverTheWindowCutsTheStatement) {
                 << pad << " " << window;
         }
     }
+    // A clause the first window of its statement does not reach.
+    for (std::size_t blanks = 1500; blanks < 3600; blanks += 300) {
+        const std::string dump = "SELECT 1;\nCREATE" + std::string(blanks, ' ') +
+                                 "DEFINER=`root`@`localhost` PROCEDURE p() SELECT '" +
+                                 std::string(3000, 'y') + "';\n";
+        for (const std::size_t window : {std::size_t(2048), std::size_t(2541)}) {
+            const SQLDumpTesting::Prepared prepared = SQLDumpTesting::scanned(dump, "t", window);
+            EXPECT_EQ(prepared.error, "");
+            EXPECT_EQ(prepared.output, SQLDumpTesting::withoutDefiners(dump))
+                << blanks << " " << window;
+        }
+    }
 }
 
 } // namespace
