@@ -246,6 +246,46 @@ bool skipIgnored(std::string_view text, std::size_t& i, bool& executable,
     return true;
 }
 
+// A quoted text opened at `at`: where its closing quote stands, and whether
+// its contents hold a backslash escape or a doubled quote. None when it does
+// not end within the text.
+struct Quoted {
+    std::size_t close;
+    bool escaped = false;
+    bool doubled = false;
+};
+
+std::optional<Quoted> quotedAt(std::string_view text, std::size_t at, bool backslashes) {
+    const char quote = text[at];
+    Quoted quoted{at + 1};
+    for (std::size_t& j = quoted.close;;) {
+        if (j >= text.size())
+            return std::nullopt;
+        if (text[j] == '\\' && backslashes) {
+            quoted.escaped = true;
+            j += 2;
+        } else if (text[j] == quote && j + 1 < text.size() && text[j + 1] == quote) {
+            quoted.doubled = true;
+            j += 2;
+        } else if (text[j] == quote) {
+            return quoted;
+        } else {
+            ++j;
+        }
+    }
+}
+
+// A quoted text's contents as the server reads them.
+std::string unquoted(std::string_view raw, char quote, bool backslashes) {
+    std::string content;
+    for (std::size_t k = 0; k < raw.size(); ++k) {
+        if ((raw[k] == '\\' && backslashes) || raw[k] == quote)
+            ++k;
+        content += raw[k];
+    }
+    return content;
+}
+
 // `strict`: the text of one SET, refused (none) where a quoted value holds
 // a backslash, which no mode name does, or an executable comment stays
 // open. Otherwise a piece of a longer text, whose quotes are skipped and
@@ -260,39 +300,14 @@ std::optional<Lexed> lex(std::string_view text, Flags flags, SQLDumpSqlMode::Rel
     const std::size_t size = text.size();
     const bool escapes = flags.noBackslashEscapes == Flag::off;
     const auto quoted = [&](char quote, bool backslashes) -> std::optional<std::string_view> {
-        std::size_t j = i + 1;
-        bool plain = true; // no escape or doubled quote: the contents are the bytes
-        for (;;) {
-            if (j >= size)
-                return std::nullopt;
-            if (text[j] == '\\' && backslashes) {
-                if (strict || j + 1 >= size)
-                    return std::nullopt;
-                plain = false;
-                j += 2;
-                continue;
-            }
-            if (text[j] == quote) {
-                if (j + 1 < size && text[j + 1] == quote) {
-                    plain = false;
-                    j += 2;
-                    continue;
-                }
-                break;
-            }
-            ++j;
-        }
-        const std::string_view raw = text.substr(i + 1, j - i - 1);
-        i = j + 1;
-        if (plain)
+        const std::optional<Quoted> found = quotedAt(text, i, backslashes);
+        if (!found || (strict && found->escaped))
+            return std::nullopt;
+        const std::string_view raw = text.substr(i + 1, found->close - i - 1);
+        i = found->close + 1;
+        if (!found->escaped && !found->doubled)
             return raw;
-        std::string content;
-        for (std::size_t k = 0; k < raw.size(); ++k) {
-            if ((raw[k] == '\\' && backslashes) || raw[k] == quote)
-                ++k;
-            content += raw[k];
-        }
-        return lexed.own(std::move(content));
+        return lexed.own(unquoted(raw, quote, backslashes));
     };
     while (i < size) {
         const char c = text[i];
@@ -1248,41 +1263,17 @@ void SQLDumpSqlMode::pieceOf(std::string_view text, bool cut, Code& code) {
                 readable = false;
                 break;
             }
-            std::size_t j = i + 1;
-            bool doubled = false;
-            for (;;) {
-                if (j >= size) {
-                    readable = false;
-                    break;
-                }
-                if (text[j] == '\\' && escapes && !name) {
-                    j += 2;
-                    continue;
-                }
-                if (text[j] == c) {
-                    if (j + 1 < size && text[j + 1] == c) {
-                        doubled = true;
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
-            if (!readable)
+            const bool backslashes = escapes && !name;
+            const std::optional<Quoted> found = quotedAt(text, i, backslashes);
+            if (!found) {
+                readable = false;
                 break;
-            std::string_view content = text.substr(i + 1, j - i - 1);
-            std::string unescaped;
-            if (doubled) {
-                for (std::size_t k = 0; k < content.size(); ++k) {
-                    unescaped += content[k];
-                    if (content[k] == c)
-                        ++k;
-                }
-                content = unescaped;
             }
-            take(name ? Kind::name : Kind::string, content);
-            i = j + 1;
+            const std::string_view raw = text.substr(i + 1, found->close - i - 1);
+            // Only a name's contents are kept, and a name has no escapes.
+            take(name ? Kind::name : Kind::string,
+                 found->doubled ? std::string_view(unquoted(raw, c, backslashes)) : raw);
+            i = found->close + 1;
         } else if (c == '@') {
             std::size_t j = i + 1;
             while (j < size && (isWordByte(text[j]) || text[j] == '.' || text[j] == '@'))
@@ -1304,10 +1295,10 @@ void SQLDumpSqlMode::pieceOf(std::string_view text, bool cut, Code& code) {
         followBlocks(leading, 0, depth_);
     else
         depth_ = 0; // where the body ends is not known: what follows may run
-    const bool unknown = cut || dynamic || !readable;
-    code.setsMode = code.setsMode || unknown || mentionsMode(text);
-    code.setsCharset = code.setsCharset || unknown || mentionsCharset(text);
-    code.anyVariable = code.anyVariable || unknown;
+    const bool unsure = cut || dynamic || !readable;
+    code.setsMode = code.setsMode || unsure || mentionsMode(text);
+    code.setsCharset = code.setsCharset || unsure || mentionsCharset(text);
+    code.anyVariable = code.anyVariable || unsure;
     if (!cut)
         references(text, code.variables, code.anyVariable);
 }
